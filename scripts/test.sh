@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite: every test under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the threaded tests again under ThreadSanitizer, and
+# a short smoke run of every libFuzzer target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=$(nproc)
+fail=0
+
+echo "== build: address+undefined"
+cmake -S . -B build/asan -DDAQ_SANITIZE=address -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDAQ_WERROR=ON >/dev/null
+cmake --build build/asan -j"$jobs"
+echo "== tests: address+undefined"
+(cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --output-on-failure -j"$jobs") || fail=1
+
+echo "== build: thread"
+cmake -S . -B build/tsan -DDAQ_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDAQ_WERROR=ON >/dev/null
+cmake --build build/tsan -j"$jobs"
+echo "== tests: thread (label threaded)"
+(cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L threaded -j"$jobs") || fail=1
+
+if [ -f fuzz/CMakeLists.txt ]; then
+  echo "== fuzz smoke"
+  CC=clang CXX=clang++ cmake -S . -B build/fuzz -DDAQ_BUILD_FUZZ=ON -DDAQ_BUILD_TESTS=OFF \
+    -DDAQ_BUILD_TOOLS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build/fuzz -j"$jobs"
+  for f in build/fuzz/fuzz/fuzz_*; do
+    [ -x "$f" ] || continue
+    name=$(basename "$f")
+    corpus="fuzz/corpus/${name#fuzz_}"
+    args=(-runs=20000 -max_len=65536)
+    [ -d "$corpus" ] || corpus=""
+    if "$f" "${args[@]}" $corpus >"build/fuzz/$name.log" 2>&1; then
+      echo "$name: ok"
+    else
+      echo "$name: FAILED"; tail -n 30 "build/fuzz/$name.log"; fail=1
+    fi
+  done
+fi
+
+exit $fail

@@ -1,0 +1,74 @@
+// XML helper library: tag writing into std::string buffers and element-by-element
+// (SAX style) reading of a document from memory or from a file. The reader never
+// builds a tree, loads no DTD, resolves no external entity and opens nothing but
+// the one file it is asked to read. No exception leaves this library.
+#ifndef ORXA_XML_H
+#define ORXA_XML_H
+
+#include <string>
+
+#include "daq_export.h"
+
+// Appends the XML declaration (one line).
+DAQ_EXPORT void set_xml_header(std::string& out);
+// Start and end tags followed by a line end, as used between the lines of a document.
+DAQ_EXPORT void START_TAGN(std::string& out, const char* name);
+DAQ_EXPORT void END_TAGN(std::string& out, const char* name);
+// Start and end tags exactly as they stand in a written document, without the line
+// end, so that a reader can search a document for them.
+DAQ_EXPORT void START_TAG(std::string& out, const char* name);
+DAQ_EXPORT void END_TAG(std::string& out, const char* name);
+
+// Appends value with the five XML special characters replaced by entity
+// references (&quot; &lt; &gt; &amp; &apos;), for use inside a double-quoted
+// attribute. A null value appends nothing.
+DAQ_EXPORT void append_xml_escaped(std::string& out, const char* value);
+
+class SaxReader;  // the parsing machinery; private to the library
+
+// Reads a NUL-terminated document held in memory. The text must stay valid and
+// unchanged until the parser is destroyed.
+class DAQ_EXPORT SAX_Memory_Parser {
+ public:
+  explicit SAX_Memory_Parser(char* xml);
+  ~SAX_Memory_Parser();
+  SAX_Memory_Parser(const SAX_Memory_Parser&) = delete;
+  SAX_Memory_Parser& operator=(const SAX_Memory_Parser&) = delete;
+
+  // True when the object could be set up.
+  bool init_ok() const;
+  // False when parsing can begin, true on failure.
+  bool start();
+  // 0 and the next element's name in *tag (null for items that are not an element
+  // start) as the document is read in order; not 0 at the end of the document or
+  // when reading cannot go on. value is not used and may be null.
+  int parse(char** tag, char** value);
+  // 0 and the attribute's unescaped text of the element last reported; not 0 when
+  // that element has no such attribute. The text stays readable until the next call.
+  int get_attr(const char* name, char** value);
+  // Number of XML errors (warnings, errors, fatal errors) met so far.
+  int get_error_counter() const;
+
+ private:
+  SaxReader* reader_;
+};
+
+// The same reading, for a document in a file named at start().
+class DAQ_EXPORT SAX_File_Parser {
+ public:
+  SAX_File_Parser();
+  ~SAX_File_Parser();
+  SAX_File_Parser(const SAX_File_Parser&) = delete;
+  SAX_File_Parser& operator=(const SAX_File_Parser&) = delete;
+
+  bool init_ok() const;
+  bool start(const char* file);
+  int parse(char** tag, char** value);
+  int get_attr(const char* name, char** value);
+  int get_error_counter() const;
+
+ private:
+  SaxReader* reader_;
+};
+
+#endif
