@@ -1,0 +1,375 @@
+// EqData: storing and reading. The object is a value type behind one pointer,
+// so copies are deep by construction and the exported layout stays one pointer
+// wide. Every storing call copies its input because callers reuse their buffers
+// (the event buffer is overwritten by the next event while the object lives on).
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "daq_text.h"
+#include "eq_data_content.h"
+
+namespace velmor {
+
+namespace {
+
+bool valid_index(int index) { return index >= 0 && index < kMaxElements; }
+
+// Largest float array a spectrum may carry: the whole serialised form is capped.
+constexpr uint32_t kMaxSpectrumValues = kMaxSerializedSize / sizeof(float);
+
+std::string counted_text(const char* text, uint32_t count) {
+  if (text == nullptr) return std::string();
+  return std::string(text, ::strnlen(text, count));
+}
+
+}  // namespace
+
+EqData::EqData() : c_(new EqDataContent) {}
+EqData::~EqData() { delete c_; }
+EqData::EqData(const EqData& other) : c_(new EqDataContent(*other.c_)) {}
+
+EqData& EqData::operator=(const EqData& other) {
+  if (this != &other) *c_ = *other.c_;
+  return *this;
+}
+
+void EqData::init() { *c_ = EqDataContent(); }
+
+bool EqData::copy_from(const EqData* src) {
+  if (src == nullptr) return true;
+  if (src == this) return false;
+  try {
+    *c_ = *src->c_;
+  } catch (const std::bad_alloc&) {
+    init();
+    return true;
+  }
+  return false;
+}
+
+void EqData::set_type(int type) { c_->type = type; }
+int EqData::type() const { return c_->type; }
+int EqData::error() const { return c_->error; }
+const char* EqData::error_text() const { return c_->error_text.c_str(); }
+
+void EqData::set_error(int code, const std::string& text) {
+  c_->error = code;
+  c_->error_text = code != 0 ? text : std::string();
+}
+
+char* EqData::get_string(char* buf, unsigned long size) const {
+  if (buf == nullptr || size == 0) return nullptr;
+  const EqDataContent& c = *c_;
+  char number[64];
+  const char* text = "";
+  if (c.error != 0) {
+    text = c.error_text.c_str();
+  } else {
+    switch (c.type) {
+      case DATA_STRING:
+      case DATA_XML:
+        text = c.text.c_str();
+        break;
+      case DATA_INT:
+      case DATA_A_INT:
+      case DATA_FLOAT:
+      case DATA_A_FLOAT:
+      case DATA_DOUBLE:
+      case DATA_A_DOUBLE:
+        if (value_count() == 0) break;
+        if (c.type == DATA_INT || c.type == DATA_A_INT)
+          std::snprintf(number, sizeof number, "%ld", get_int(0));
+        else
+          std::snprintf(number, sizeof number, "%.17g", get_double(0));
+        text = number;
+        break;
+      case DATA_A_STRING:
+        text = get_text(0);
+        break;
+      case DATA_A_USTR:
+        if (!c.ustr.empty()) text = c.ustr[0].str.c_str();
+        break;
+      case DATA_A_TS_SPECTRUM:
+      case DATA_A_TS_GSPECTRUM:
+        if (!c.spectra.empty()) text = c.spectra[0].comment.c_str();
+        break;
+      case DATA_IMAGE:
+        text = c.image_comment.c_str();
+        break;
+      default:
+        text = c.text.c_str();
+        break;
+    }
+  }
+  copy_text(buf, static_cast<std::size_t>(size), text);
+  return buf;
+}
+
+void EqData::set_xml(const std::string& xml) {
+  c_->type = DATA_XML;
+  c_->text = xml;
+}
+
+// The text belongs to the object; callers of the system's interface expect a
+// char* they only read.
+char* EqData::get_xml() const { return const_cast<char*>(c_->text.c_str()); }
+
+void EqData::time(long seconds, int microseconds) {
+  c_->seconds = seconds;
+  c_->microseconds = microseconds;
+}
+void EqData::mpnum(long event_number) { c_->event = event_number; }
+long EqData::get_time_seconds() const { return c_->seconds; }
+int EqData::get_time_microseconds() const { return c_->microseconds; }
+long EqData::get_mpnum() const { return c_->event; }
+
+void EqData::length(int n) {
+  if (n < 0) n = 0;
+  if (n > kMaxElements) n = kMaxElements;
+  c_->length = n;
+}
+int EqData::get_length() const { return c_->length; }
+
+bool EqData::set(int i1, float f1, float f2, long tm, const std::string& str, int index) {
+  if (!valid_index(index)) return true;
+  EqDataContent& c = *c_;
+  if (c.ustr.size() <= static_cast<size_t>(index)) c.ustr.resize(index + 1);
+  UstrElement& e = c.ustr[index];
+  e.i1 = i1;
+  e.f1 = f1;
+  e.f2 = f2;
+  e.tm = tm;
+  e.str = str;
+  c.type = DATA_A_USTR;
+  if (c.length <= index) c.length = index + 1;
+  return false;
+}
+
+const UstrElement* EqData::get_ustr(int index) const {
+  if (index < 0 || static_cast<size_t>(index) >= c_->ustr.size()) return nullptr;
+  return &c_->ustr[index];
+}
+int EqData::ustr_count() const { return static_cast<int>(c_->ustr.size()); }
+
+namespace {
+
+// Copies the float array of a spectrum record; false on success.
+bool copy_values(const float* values, uint32_t count, std::vector<float>* out) {
+  if (count > 0 && values == nullptr) return true;
+  if (count > kMaxSpectrumValues) return true;
+  out->assign(values, values + count);
+  return false;
+}
+
+}  // namespace
+
+bool EqData::set_ts_spect(unsigned seconds, unsigned short millis, unsigned short status,
+                          SPECTRUM* spectrum, int index) {
+  if (spectrum == nullptr || !valid_index(index)) return true;
+  SpectrumElement e;
+  if (copy_values(spectrum->d_spect_array.d_spect_array_val,
+                  spectrum->d_spect_array.d_spect_array_len, &e.data))
+    return true;
+  e.group = false;
+  e.ts_seconds = seconds;
+  e.ts_millis = millis;
+  e.ts_status = status;
+  e.comment_len = spectrum->comment.comment_len;
+  e.comment = counted_text(spectrum->comment.comment_val, spectrum->comment.comment_len);
+  e.tm = static_cast<int64_t>(spectrum->tm);
+  e.s_start = spectrum->s_start;
+  e.s_inc = spectrum->s_inc;
+  e.status = spectrum->status;
+  EqDataContent& c = *c_;
+  if (c.spectra.size() <= static_cast<size_t>(index)) c.spectra.resize(index + 1);
+  c.spectra[index] = std::move(e);
+  c.type = DATA_A_TS_SPECTRUM;
+  if (c.length <= index) c.length = index + 1;
+  return false;
+}
+
+bool EqData::set_ts_gspect(unsigned seconds, unsigned short millis, unsigned short status,
+                           GSPECTRUM* spectrum, int index) {
+  if (spectrum == nullptr || !valid_index(index)) return true;
+  SpectrumElement e;
+  if (copy_values(spectrum->d_gspect_array.d_gspect_array_val,
+                  spectrum->d_gspect_array.d_gspect_array_len, &e.data))
+    return true;
+  e.group = true;
+  e.ts_seconds = seconds;
+  e.ts_millis = millis;
+  e.ts_status = status;
+  e.comment_len = spectrum->comment.comment_len;
+  e.comment = counted_text(spectrum->comment.comment_val, spectrum->comment.comment_len);
+  e.id = spectrum->id;
+  e.tm = static_cast<int64_t>(spectrum->tm);
+  e.s_start = spectrum->s_start;
+  e.s_inc = spectrum->s_inc;
+  e.status = spectrum->status;
+  e.groups = spectrum->groups;
+  e.group_size = spectrum->group_size;
+  e.group_inc = spectrum->group_inc;
+  e.stat_mask = spectrum->stat_mask;
+  std::memcpy(e.statistics, spectrum->statistics, sizeof e.statistics);
+  std::memcpy(e.timing_param, spectrum->timing_param, sizeof e.timing_param);
+  EqDataContent& c = *c_;
+  if (c.spectra.size() <= static_cast<size_t>(index)) c.spectra.resize(index + 1);
+  c.spectra[index] = std::move(e);
+  c.type = DATA_A_TS_GSPECTRUM;
+  if (c.length <= index) c.length = index + 1;
+  return false;
+}
+
+const SpectrumElement* EqData::get_spectrum(int index) const {
+  if (index < 0 || static_cast<size_t>(index) >= c_->spectra.size()) return nullptr;
+  return &c_->spectra[index];
+}
+int EqData::spectrum_count() const { return static_cast<int>(c_->spectra.size()); }
+
+bool EqData::set_image(const unsigned char* data, int length, IMH* header,
+                       PreserveTimestampAndEventId preserve) {
+  if (header == nullptr || length < 0 || (length > 0 && data == nullptr)) return true;
+  if (static_cast<size_t>(length) > kMaxSerializedSize) return true;
+  EqDataContent& c = *c_;
+  try {
+    c.image.assign(data, data + length);
+  } catch (const std::bad_alloc&) {
+    c.image.clear();
+    c.has_image = false;
+    return true;
+  }
+  c.image_header = *header;
+  if (preserve == yes) c.image_header.event = static_cast<uint32_t>(c.event);
+  c.has_image = true;
+  c.type = DATA_IMAGE;
+  if (c.length < 1) c.length = 1;
+  return false;
+}
+
+void EqData::set_image_comm(const char* comment) {
+  c_->image_comment = comment != nullptr ? comment : "";
+}
+const IMH* EqData::get_image_header() const {
+  return c_->has_image ? &c_->image_header : nullptr;
+}
+const unsigned char* EqData::get_image_data() const {
+  return c_->image.empty() ? nullptr : c_->image.data();
+}
+int EqData::get_image_length() const { return static_cast<int>(c_->image.size()); }
+const char* EqData::get_image_comm() const { return c_->image_comment.c_str(); }
+
+namespace {
+
+void clear_values(EqDataContent* c) {
+  c->ints.clear();
+  c->floats.clear();
+  c->doubles.clear();
+  c->strings.clear();
+}
+
+int clamp_count(int count) { return count < 0 ? 0 : (count > kMaxElements ? kMaxElements : count); }
+
+}  // namespace
+
+void EqData::set_int(long value) {
+  clear_values(c_);
+  c_->ints.push_back(value);
+  c_->type = DATA_INT;
+  c_->length = 1;
+}
+void EqData::set_float(float value) {
+  clear_values(c_);
+  c_->floats.push_back(value);
+  c_->type = DATA_FLOAT;
+  c_->length = 1;
+}
+void EqData::set_double(double value) {
+  clear_values(c_);
+  c_->doubles.push_back(value);
+  c_->type = DATA_DOUBLE;
+  c_->length = 1;
+}
+void EqData::set_string(const std::string& text) {
+  c_->type = DATA_STRING;
+  c_->text = text;
+}
+void EqData::set_int_array(const long* values, int count) {
+  clear_values(c_);
+  count = values != nullptr ? clamp_count(count) : 0;
+  c_->ints.assign(values, values + count);
+  c_->type = DATA_A_INT;
+  c_->length = count;
+}
+void EqData::set_float_array(const float* values, int count) {
+  clear_values(c_);
+  count = values != nullptr ? clamp_count(count) : 0;
+  c_->floats.assign(values, values + count);
+  c_->type = DATA_A_FLOAT;
+  c_->length = count;
+}
+void EqData::set_double_array(const double* values, int count) {
+  clear_values(c_);
+  count = values != nullptr ? clamp_count(count) : 0;
+  c_->doubles.assign(values, values + count);
+  c_->type = DATA_A_DOUBLE;
+  c_->length = count;
+}
+void EqData::set_string_array(const std::vector<std::string>& texts) {
+  clear_values(c_);
+  size_t n = texts.size() > static_cast<size_t>(kMaxElements) ? kMaxElements : texts.size();
+  c_->strings.assign(texts.begin(), texts.begin() + n);
+  c_->type = DATA_A_STRING;
+  c_->length = static_cast<int>(n);
+}
+void EqData::add_string(const std::string& text) {
+  if (c_->type != DATA_A_STRING) {
+    clear_values(c_);
+    c_->type = DATA_A_STRING;
+  }
+  if (c_->strings.size() >= static_cast<size_t>(kMaxElements)) return;
+  c_->strings.push_back(text);
+  c_->length = static_cast<int>(c_->strings.size());
+}
+
+long EqData::get_int(int index) const {
+  const EqDataContent& c = *c_;
+  if (index < 0) return 0;
+  size_t i = static_cast<size_t>(index);
+  if (i < c.ints.size()) return c.ints[i];
+  if (i < c.doubles.size()) return static_cast<long>(c.doubles[i]);
+  if (i < c.floats.size()) return static_cast<long>(c.floats[i]);
+  return std::strtol(get_text(index), nullptr, 0);
+}
+
+double EqData::get_double(int index) const {
+  const EqDataContent& c = *c_;
+  if (index < 0) return 0;
+  size_t i = static_cast<size_t>(index);
+  if (i < c.doubles.size()) return c.doubles[i];
+  if (i < c.floats.size()) return c.floats[i];
+  if (i < c.ints.size()) return static_cast<double>(c.ints[i]);
+  return std::strtod(get_text(index), nullptr);
+}
+
+float EqData::get_float(int index) const {
+  if (index >= 0 && static_cast<size_t>(index) < c_->floats.size()) return c_->floats[index];
+  return static_cast<float>(get_double(index));
+}
+
+const char* EqData::get_text(int index) const {
+  const EqDataContent& c = *c_;
+  if (index >= 0 && static_cast<size_t>(index) < c.strings.size()) return c.strings[index].c_str();
+  if (index == 0 && c.strings.empty()) return c.text.c_str();
+  return "";
+}
+
+int EqData::value_count() const {
+  const EqDataContent& c = *c_;
+  size_t n = c.ints.size() + c.floats.size() + c.doubles.size() + c.strings.size();
+  return static_cast<int>(n);
+}
+
+}  // namespace velmor

@@ -1,0 +1,39 @@
+// The value behind an EqData. Shared by the storing/reading code and the
+// serialiser; not part of the library's interface.
+#ifndef VELMOR_EQ_DATA_CONTENT_H
+#define VELMOR_EQ_DATA_CONTENT_H
+
+#include <string>
+#include <vector>
+
+#include "velmor.h"
+
+namespace velmor {
+
+struct EqDataContent {
+  int type = DATA_NULL;
+  int error = 0;
+  std::string error_text;
+  long seconds = 0;
+  int microseconds = 0;
+  long event = 0;
+  int length = 0;
+
+  std::string text;  // DATA_STRING / DATA_XML
+  std::vector<long> ints;
+  std::vector<float> floats;
+  std::vector<double> doubles;
+  std::vector<std::string> strings;
+
+  std::vector<UstrElement> ustr;
+  std::vector<SpectrumElement> spectra;
+
+  bool has_image = false;
+  IMH image_header{};
+  std::vector<unsigned char> image;
+  std::string image_comment;
+};
+
+}  // namespace velmor
+
+#endif

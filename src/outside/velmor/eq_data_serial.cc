@@ -1,0 +1,326 @@
+// Serialised form of EqData (docs/control-transport.md, "Data objects"): a fixed
+// head followed by tagged sections, little-endian. Only non-empty parts are
+// written, so a small value stays small on the wire. Readers skip sections with
+// tags they do not know, so a later version can add parts; a change to an
+// existing section's layout needs a new format version.
+#include <new>
+
+#include "eq_data_content.h"
+#include "wire_bytes.h"
+
+namespace velmor {
+
+namespace {
+
+constexpr char kMagic[4] = {'V', 'E', 'Q', 'D'};
+constexpr uint16_t kFormatVersion = 1;
+constexpr size_t kHeadSize = 44;
+
+enum SectionTag : uint16_t {
+  kText = 1,
+  kErrorText = 2,
+  kInts = 3,
+  kFloats = 4,
+  kDoubles = 5,
+  kStrings = 6,
+  kUstr = 7,
+  kSpectra = 8,
+  kImage = 9,
+  kImageComment = 10,
+  kLastTag = kImageComment,
+};
+
+// Opens a section; returns the offset of its size field for close_section.
+size_t open_section(std::string& out, uint16_t tag) {
+  put_u16(out, tag);
+  put_u16(out, 0);
+  size_t at = out.size();
+  put_u32(out, 0);
+  return at;
+}
+
+void close_section(std::string& out, size_t at) {
+  store_u32(&out[at], static_cast<uint32_t>(out.size() - at - 4));
+}
+
+void put_imh(std::string& out, const IMH& h) {
+  const int32_t ints1[] = {h.width,  h.height, h.aoi_width, h.aoi_height,    h.x_start,     h.y_start,
+                           h.bpp,    h.ebitpp, h.hbin,      h.vbin,          h.source_format, h.image_format};
+  for (int32_t v : ints1) put_i32(out, v);
+  put_u32(out, h.frame);
+  put_u32(out, h.event);
+  const float floats[] = {h.scale_x, h.scale_y, h.image_rotation, h.fspare2, h.fspare3, h.fspare4};
+  for (float v : floats) put_f32(out, v);
+  const int32_t ints2[] = {h.image_flags, h.ispare2, h.ispare3, h.ispare4, h.length};
+  for (int32_t v : ints2) put_i32(out, v);
+}
+
+void get_imh(WireReader& r, IMH* h) {
+  int* ints1[] = {&h->width, &h->height, &h->aoi_width, &h->aoi_height, &h->x_start, &h->y_start,
+                  &h->bpp,   &h->ebitpp, &h->hbin,      &h->vbin,       &h->source_format,
+                  &h->image_format};
+  for (int* v : ints1) *v = r.i32();
+  h->frame = r.u32();
+  h->event = r.u32();
+  float* floats[] = {&h->scale_x, &h->scale_y, &h->image_rotation, &h->fspare2, &h->fspare3, &h->fspare4};
+  for (float* v : floats) *v = r.f32();
+  int* ints2[] = {&h->image_flags, &h->ispare2, &h->ispare3, &h->ispare4, &h->length};
+  for (int* v : ints2) *v = r.i32();
+}
+
+// Fixed part of one spectrum element on the wire, without comment and values.
+constexpr size_t kSpectrumFixed = 1 + 4 + 2 + 2 + 4 + 4 + 4 + 8 + 4 + 4 + 4 + 4 + 4 + 4 + 4 + 24 * 4 + 8 * 4 + 4;
+constexpr size_t kUstrFixed = 4 + 4 + 4 + 8 + 4;
+
+void write_sections(const EqDataContent& c, std::string& out, uint32_t* sections) {
+  size_t at;
+  auto counted = [&](uint16_t tag, size_t n, auto&& body) {
+    if (n == 0) return;
+    at = open_section(out, tag);
+    body();
+    close_section(out, at);
+    ++*sections;
+  };
+  counted(kText, c.text.size(), [&] { out.append(c.text); });
+  counted(kErrorText, c.error_text.size(), [&] { out.append(c.error_text); });
+  counted(kInts, c.ints.size(), [&] {
+    put_u32(out, static_cast<uint32_t>(c.ints.size()));
+    for (long v : c.ints) put_i64(out, v);
+  });
+  counted(kFloats, c.floats.size(), [&] {
+    put_u32(out, static_cast<uint32_t>(c.floats.size()));
+    for (float v : c.floats) put_f32(out, v);
+  });
+  counted(kDoubles, c.doubles.size(), [&] {
+    put_u32(out, static_cast<uint32_t>(c.doubles.size()));
+    for (double v : c.doubles) put_f64(out, v);
+  });
+  counted(kStrings, c.strings.size(), [&] {
+    put_u32(out, static_cast<uint32_t>(c.strings.size()));
+    for (const std::string& s : c.strings) put_bytes(out, s);
+  });
+  counted(kUstr, c.ustr.size(), [&] {
+    put_u32(out, static_cast<uint32_t>(c.ustr.size()));
+    for (const UstrElement& e : c.ustr) {
+      put_i32(out, e.i1);
+      put_f32(out, e.f1);
+      put_f32(out, e.f2);
+      put_i64(out, e.tm);
+      put_bytes(out, e.str);
+    }
+  });
+  counted(kSpectra, c.spectra.size(), [&] {
+    put_u32(out, static_cast<uint32_t>(c.spectra.size()));
+    for (const SpectrumElement& e : c.spectra) {
+      put_u8(out, e.group ? 1 : 0);
+      put_u32(out, e.ts_seconds);
+      put_u16(out, e.ts_millis);
+      put_u16(out, e.ts_status);
+      put_u32(out, e.comment_len);
+      put_bytes(out, e.comment);
+      put_u32(out, e.id);
+      put_i64(out, e.tm);
+      put_f32(out, e.s_start);
+      put_f32(out, e.s_inc);
+      put_u32(out, e.status);
+      put_i32(out, e.groups);
+      put_i32(out, e.group_size);
+      put_f32(out, e.group_inc);
+      put_u32(out, e.stat_mask);
+      for (float v : e.statistics) put_f32(out, v);
+      for (int v : e.timing_param) put_i32(out, v);
+      put_u32(out, static_cast<uint32_t>(e.data.size()));
+      for (float v : e.data) put_f32(out, v);
+    }
+  });
+  counted(kImage, c.has_image ? 1 : 0, [&] {
+    put_imh(out, c.image_header);
+    put_u32(out, static_cast<uint32_t>(c.image.size()));
+    out.append(reinterpret_cast<const char*>(c.image.data()), c.image.size());
+  });
+  counted(kImageComment, c.image_comment.size(), [&] { out.append(c.image_comment); });
+}
+
+// Upper bound of the serialised size, checked before anything is appended.
+size_t estimate_size(const EqDataContent& c) {
+  size_t n = kHeadSize + 8 * 10 + c.text.size() + c.error_text.size() + c.image_comment.size();
+  n += 4 + c.ints.size() * 8 + 4 + c.floats.size() * 4 + 4 + c.doubles.size() * 8 + 4;
+  for (const std::string& s : c.strings) n += 4 + s.size();
+  for (const UstrElement& e : c.ustr) n += kUstrFixed + e.str.size();
+  for (const SpectrumElement& e : c.spectra) n += kSpectrumFixed + 4 + e.comment.size() + 4 * e.data.size();
+  if (c.has_image) n += 100 + 4 + c.image.size();
+  return n;
+}
+
+bool read_section(WireReader& r, uint16_t tag, EqDataContent* c) {
+  const uint32_t max = static_cast<uint32_t>(kMaxElements);
+  switch (tag) {
+    case kText:
+    case kErrorText:
+    case kImageComment: {
+      std::string& s = tag == kText ? c->text : (tag == kErrorText ? c->error_text : c->image_comment);
+      size_t n = r.left();
+      s.assign(r.raw(n), n);
+      break;
+    }
+    case kInts: {
+      uint32_t n = r.count(8, max);
+      c->ints.reserve(n);
+      for (uint32_t i = 0; i < n && !r.failed(); ++i) c->ints.push_back(static_cast<long>(r.i64()));
+      break;
+    }
+    case kFloats: {
+      uint32_t n = r.count(4, max);
+      c->floats.reserve(n);
+      for (uint32_t i = 0; i < n && !r.failed(); ++i) c->floats.push_back(r.f32());
+      break;
+    }
+    case kDoubles: {
+      uint32_t n = r.count(8, max);
+      c->doubles.reserve(n);
+      for (uint32_t i = 0; i < n && !r.failed(); ++i) c->doubles.push_back(r.f64());
+      break;
+    }
+    case kStrings: {
+      uint32_t n = r.count(4, max);
+      c->strings.resize(n);
+      for (uint32_t i = 0; i < n && !r.failed(); ++i) r.bytes(&c->strings[i], kMaxSerializedSize);
+      break;
+    }
+    case kUstr: {
+      uint32_t n = r.count(kUstrFixed, max);
+      c->ustr.resize(n);
+      for (uint32_t i = 0; i < n && !r.failed(); ++i) {
+        UstrElement& e = c->ustr[i];
+        e.i1 = r.i32();
+        e.f1 = r.f32();
+        e.f2 = r.f32();
+        e.tm = static_cast<long>(r.i64());
+        r.bytes(&e.str, kMaxSerializedSize);
+      }
+      break;
+    }
+    case kSpectra: {
+      uint32_t n = r.count(kSpectrumFixed, max);
+      c->spectra.resize(n);
+      for (uint32_t i = 0; i < n && !r.failed(); ++i) {
+        SpectrumElement& e = c->spectra[i];
+        uint8_t group = r.u8();
+        if (group > 1) r.fail();
+        e.group = group == 1;
+        e.ts_seconds = r.u32();
+        e.ts_millis = r.u16();
+        e.ts_status = r.u16();
+        e.comment_len = r.u32();
+        r.bytes(&e.comment, kMaxSerializedSize);
+        e.id = r.u32();
+        e.tm = r.i64();
+        e.s_start = r.f32();
+        e.s_inc = r.f32();
+        e.status = r.u32();
+        e.groups = r.i32();
+        e.group_size = r.i32();
+        e.group_inc = r.f32();
+        e.stat_mask = r.u32();
+        for (float& v : e.statistics) v = r.f32();
+        for (int& v : e.timing_param) v = r.i32();
+        uint32_t values = r.count(4, static_cast<uint32_t>(kMaxSerializedSize / 4));
+        e.data.reserve(values);
+        for (uint32_t k = 0; k < values && !r.failed(); ++k) e.data.push_back(r.f32());
+      }
+      break;
+    }
+    case kImage: {
+      get_imh(r, &c->image_header);
+      uint32_t n = r.count(1, static_cast<uint32_t>(kMaxSerializedSize));
+      const char* bytes = r.raw(n);
+      if (bytes != nullptr) c->image.assign(bytes, bytes + n);
+      c->has_image = !r.failed();
+      break;
+    }
+    default:
+      // Unknown tags were filtered by the caller; known tags above.
+      r.fail();
+      break;
+  }
+  return r.failed() || r.left() != 0;  // a section must be consumed exactly
+}
+
+bool parse(const char* data, size_t length, EqDataContent* c) {
+  if (data == nullptr || length < kHeadSize || length > kMaxSerializedSize) return true;
+  WireReader r(data, length);
+  const char* magic = r.raw(4);
+  if (std::memcmp(magic, kMagic, 4) != 0) return true;
+  if (r.u16() != kFormatVersion) return true;
+  if (r.u16() != 0) return true;  // flags: none defined in version 1
+  c->type = r.i32();
+  c->error = r.i32();
+  c->seconds = static_cast<long>(r.i64());
+  c->microseconds = r.i32();
+  c->event = static_cast<long>(r.i64());
+  c->length = r.i32();
+  if (c->length < 0 || c->length > kMaxElements) return true;
+  uint32_t sections = r.count(8, 64);
+  if (r.failed()) return true;
+  uint32_t seen = 0;
+  for (uint32_t i = 0; i < sections; ++i) {
+    uint16_t tag = r.u16();
+    uint16_t reserved = r.u16();
+    uint32_t size = r.u32();
+    const char* body = r.raw(size);
+    if (r.failed() || reserved != 0) return true;
+    if (tag == 0) return true;
+    if (tag > kLastTag) continue;  // a later version's part: skipped
+    if (seen & (1u << tag)) return true;  // each part at most once
+    seen |= 1u << tag;
+    WireReader section(body, size);
+    if (read_section(section, tag, c)) return true;
+  }
+  return r.left() != 0;  // trailing bytes mean a framing mistake
+}
+
+}  // namespace
+
+bool EqData::serialize(std::string& out) const {
+  const EqDataContent& c = *c_;
+  if (estimate_size(c) > kMaxSerializedSize) return true;
+  size_t start = out.size();
+  try {
+    out.reserve(start + estimate_size(c));
+    out.append(kMagic, 4);
+    put_u16(out, kFormatVersion);
+    put_u16(out, 0);
+    put_i32(out, c.type);
+    put_i32(out, c.error);
+    put_i64(out, c.seconds);
+    put_i32(out, c.microseconds);
+    put_i64(out, c.event);
+    put_i32(out, c.length);
+    size_t count_at = out.size();
+    put_u32(out, 0);
+    uint32_t sections = 0;
+    write_sections(c, out, &sections);
+    store_u32(&out[count_at], sections);
+  } catch (const std::bad_alloc&) {
+    out.resize(start);
+    return true;
+  }
+  return false;
+}
+
+bool EqData::deserialize(const char* data, size_t length) {
+  try {
+    EqDataContent parsed;
+    if (parse(data, length, &parsed)) {
+      init();
+      return true;
+    }
+    *c_ = std::move(parsed);
+  } catch (const std::bad_alloc&) {
+    init();
+    return true;
+  }
+  return false;
+}
+
+}  // namespace velmor
