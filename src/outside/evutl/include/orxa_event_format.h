@@ -80,6 +80,9 @@ enum : uint32_t {
   ORXA_SLOW_PATTERN_2024 = 0xFFEEFFFFu    // 2024 slow-data block
 };
 
+// Pattern of a 2024 server block head.
+constexpr uint64_t ORXA_SERV_BLOCK_PATTERN_2024 = 0xFFEEFFEEFFCCFFCCull;
+
 struct orxa_eventheader {
   uint32_t pattern;
   uint32_t event_length;
