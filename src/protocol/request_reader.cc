@@ -1,0 +1,48 @@
+// Reading request documents from memory and from a file. Both walk the elements
+// in document order; everything before the first DAQREQ is ignored. The memory
+// reader starts the record afresh at every DAQREQ (so only the last one counts);
+// the file reader completes the record it was given and ignores ConfFile, since a
+// configuration file cannot name another one.
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "daq_server_util_def.h"
+#include "orxa_xml.h"
+#include "request_elements.h"
+
+namespace {
+template <class Parser>
+int read_request_document(Parser& parser, daq_server_request* request, RequestReader reader) {
+  bool seen = false;
+  char* tag = nullptr;
+  char* value = nullptr;
+  AttrSource attrs(parser);
+  while (parser.parse(&tag, &value) == 0) {
+    if (tag == nullptr) continue;
+    if (std::strcmp(tag, "DAQREQ") == 0) {
+      if (reader == RequestReader::memory) clean_request(request);
+      seen = true;
+      continue;
+    }
+    if (!seen) continue;
+    if (read_request_element(tag, attrs, request, reader) == ElementResult::failed) return -1;
+  }
+  return seen ? parser.get_error_counter() : -1;
+}
+}  // namespace
+
+int parse_daq_request(char* xml, daq_server_request* request) {
+  if (xml == nullptr) return 1;
+  std::unique_ptr<SAX_Memory_Parser> parser(new (std::nothrow) SAX_Memory_Parser(xml));
+  if (!parser || !parser->init_ok() || request == nullptr) return 1;
+  if (parser->start()) return -1;
+  return read_request_document(*parser, request, RequestReader::memory);
+}
+
+int parse_daq_request_from_file(char* file, daq_server_request* request) {
+  std::unique_ptr<SAX_File_Parser> parser(new (std::nothrow) SAX_File_Parser());
+  if (!parser || !parser->init_ok() || request == nullptr) return 1;
+  if (file == nullptr || parser->start(file)) return -1;
+  return read_request_document(*parser, request, RequestReader::file);
+}

@@ -1,0 +1,41 @@
+// Empty elements with one or three attributes, and number attributes. Numbers are
+// formatted into stack buffers large enough for any int or float in "%f", so no
+// value is ever cut.
+#include "tag_writing.h"
+
+#include <cstdio>
+
+#include "daq_server_util_def.h"
+
+void EMPTY_TAG_ATTRN(std::string& a, const char* b, const char* c, const char* d) {
+  EMPTY_TAG_ATTR_NO_END(a, b, c, d);
+  ADD_ENDN(a);
+}
+
+void EMPTY_TAG_3ATTRN(std::string& a, const char* b, const char* c, const char* d, const char* e,
+                      char* f, const char* g, char* h) {
+  EMPTY_TAG_ATTR_NO_END(a, b, c, d);
+  ADD_ATTR(a, e, f);
+  ADD_ATTR(a, g, h);
+  ADD_ENDN(a);
+}
+
+void ADD_INT_ATTR(std::string& out, const char* name, const char* format, int value) {
+  char text[24];
+  std::snprintf(text, sizeof text, format, value);
+  ADD_ATTR(out, name, text);
+}
+
+void ADD_FLOAT_ATTR(std::string& out, const char* name, float value) {
+  // FLT_MAX in "%f" needs 46 characters plus sign.
+  char text[64];
+  std::snprintf(text, sizeof text, "%f", static_cast<double>(value));
+  ADD_ATTR(out, name, text);
+}
+
+void EMPTY_TAG_INT_ATTRN(std::string& out, const char* element, const char* name,
+                         const char* format, int value) {
+  char text[24];
+  std::snprintf(text, sizeof text, format, value);
+  EMPTY_TAG_ATTRN(out, element, name, text);
+}
