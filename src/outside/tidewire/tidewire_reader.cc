@@ -1,0 +1,200 @@
+// Frame reader. Invariants: bytes [stage_pos_, stage_end_) of the staging buffer
+// are received but not yet used; while in_body_, the first body_have_ bytes of the
+// current message are in message_, already checked by check_message_head. A
+// frame's prefix and fixed header are checked before any of its body is stored,
+// and the message buffer grows with the bytes that really arrive, so a lying
+// prefix costs neither a large allocation nor a read past a buffer.
+#include "tidewire_reader.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "tidewire.h"
+#include "tidewire_socket.h"
+
+using tidewire::MessageKind;
+
+namespace {
+
+constexpr std::size_t kStageSize = 256 * 1024;
+// A body remainder at least this long is read straight into the message buffer.
+constexpr std::size_t kDirectRead = 64 * 1024;
+// Most the message buffer grows ahead of the bytes that have arrived.
+constexpr std::size_t kGrowAhead = 1024 * 1024;
+constexpr int kClosed = -1;
+
+}  // namespace
+
+TidewireReader::TidewireReader(uint32_t cap)
+    : fd_(-1),
+      cap_(cap),
+      swap_(false),
+      sticky_(0),
+      stage_(static_cast<unsigned char*>(std::malloc(kStageSize))),
+      stage_pos_(0),
+      stage_end_(0),
+      in_body_(false),
+      frame_length_(0),
+      body_have_(0),
+      pending_kind_(MessageKind::kNone),
+      kind_(MessageKind::kNone),
+      message_(nullptr),
+      message_capacity_(0) {}
+
+TidewireReader::~TidewireReader() {
+  std::free(stage_);
+  std::free(message_);
+}
+
+void TidewireReader::Reset(int fd) {
+  fd_ = fd;
+  swap_ = false;
+  sticky_ = 0;
+  stage_pos_ = stage_end_ = 0;
+  in_body_ = false;
+  frame_length_ = 0;
+  body_have_ = 0;
+  pending_kind_ = kind_ = MessageKind::kNone;
+}
+
+bool TidewireReader::Reserve(std::size_t bytes) {
+  if (bytes <= message_capacity_) return true;
+  std::size_t grown = message_capacity_ * 2;
+  if (grown < bytes) grown = bytes;
+  if (grown > cap_) grown = bytes > cap_ ? bytes : cap_;
+  void* p = std::realloc(message_, grown);
+  if (p == nullptr) return false;
+  message_ = static_cast<unsigned char*>(p);
+  message_capacity_ = grown;
+  return true;
+}
+
+TidewireReader::Step TidewireReader::Advance(int* error) {
+  if (!in_body_) {
+    if (Staged() < tidewire::kPrefixSize) return Step::kNeedBytes;
+    uint32_t length = tidewire::load32(stage_ + stage_pos_);
+    if (swap_) length = tidewire::swap32(length);
+    if ((*error = tidewire::check_frame_length(length, cap_)) != 0) return Step::kFailed;
+    std::size_t head = length < tidewire::kLongestHead ? length : tidewire::kLongestHead;
+    if (Staged() < tidewire::kPrefixSize + head) return Step::kNeedBytes;
+    *error = tidewire::check_message_head(stage_ + stage_pos_ + tidewire::kPrefixSize, length,
+                                          swap_, &pending_kind_);
+    if (*error != 0) return Step::kFailed;
+    if (!Reserve(length < kGrowAhead ? length : kGrowAhead)) {
+      *error = TIDEWIRE_ERR_NO_MEMORY;
+      return Step::kFailed;
+    }
+    stage_pos_ += tidewire::kPrefixSize;
+    frame_length_ = length;
+    body_have_ = 0;
+    in_body_ = true;
+  }
+
+  std::size_t take = frame_length_ - body_have_;
+  if (take > Staged()) take = Staged();
+  if (take > 0) {
+    if (!Reserve(body_have_ + take)) {
+      *error = TIDEWIRE_ERR_NO_MEMORY;
+      return Step::kFailed;
+    }
+    std::memcpy(message_ + body_have_, stage_ + stage_pos_, take);
+    body_have_ += take;
+    stage_pos_ += take;
+  }
+  if (Staged() == 0) stage_pos_ = stage_end_ = 0;
+  if (body_have_ < frame_length_) return Step::kNeedBytes;
+  in_body_ = false;
+  kind_ = pending_kind_;
+  return Step::kComplete;
+}
+
+// One receive: 0 after progress, kClosed when the peer closed, else a result code.
+int TidewireReader::ReadMore(long long deadline_ms) {
+  unsigned char* dest;
+  std::size_t room;
+  bool direct = in_body_ && Staged() == 0 && frame_length_ - body_have_ >= kDirectRead;
+  if (direct) {
+    std::size_t want = body_have_ + kGrowAhead;
+    if (want > frame_length_) want = frame_length_;
+    if (!Reserve(want)) return TIDEWIRE_ERR_NO_MEMORY;
+    dest = message_ + body_have_;
+    room = message_capacity_ - body_have_;
+    if (room > frame_length_ - body_have_) room = frame_length_ - body_have_;
+  } else {
+    if (stage_pos_ > 0) {
+      std::memmove(stage_, stage_ + stage_pos_, Staged());
+      stage_end_ -= stage_pos_;
+      stage_pos_ = 0;
+    }
+    dest = stage_ + stage_end_;
+    room = kStageSize - stage_end_;
+  }
+
+  for (;;) {
+    ssize_t n = recv(fd_, dest, room, MSG_DONTWAIT);
+    if (n > 0) {
+      if (direct)
+        body_have_ += static_cast<std::size_t>(n);
+      else
+        stage_end_ += static_cast<std::size_t>(n);
+      return 0;
+    }
+    if (n == 0) return kClosed;
+    if (errno == EINTR) return TIDEWIRE_AGAIN_INTERRUPTED;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return TIDEWIRE_ERR_LOST;
+    long long left = deadline_ms - tidewire::monotonic_ms();
+    if (left < 0) left = 0;
+    pollfd pfd{fd_, POLLIN, 0};
+    int ready = poll(&pfd, 1, static_cast<int>(left));
+    if (ready < 0) return errno == EINTR ? TIDEWIRE_AGAIN_INTERRUPTED : TIDEWIRE_ERR_LOST;
+    if (ready == 0) return TIDEWIRE_AGAIN_TIMEOUT;
+  }
+}
+
+int TidewireReader::Next(int timeout_ms) {
+  kind_ = MessageKind::kNone;
+  if (fd_ < 0) return TIDEWIRE_ERR_NOT_CONNECTED;
+  if (stage_ == nullptr) return TIDEWIRE_ERR_NO_MEMORY;
+  if (sticky_ != 0) return sticky_;
+  long long deadline = tidewire::monotonic_ms() + (timeout_ms > 0 ? timeout_ms : 0);
+  bool have_read = false;
+  for (;;) {
+    int error = 0;
+    Step step = Advance(&error);
+    if (step == Step::kComplete) return 0;
+    if (step == Step::kFailed) return sticky_ = error;
+    // Data that keeps flowing must not hold the caller past its deadline.
+    if (have_read && tidewire::monotonic_ms() >= deadline) return TIDEWIRE_AGAIN_TIMEOUT;
+    int rc = ReadMore(deadline);
+    have_read = true;
+    if (rc == 0) continue;
+    if (rc == TIDEWIRE_AGAIN_TIMEOUT || rc == TIDEWIRE_AGAIN_INTERRUPTED) return rc;
+    if (rc == kClosed) rc = (in_body_ || Staged() > 0) ? TIDEWIRE_ERR_TRUNCATED : TIDEWIRE_ERR_LOST;
+    return sticky_ = rc;
+  }
+}
+
+int TidewireReader::ReadHello(int timeout_ms, bool* swap) {
+  if (fd_ < 0) return TIDEWIRE_ERR_NOT_CONNECTED;
+  if (stage_ == nullptr) return TIDEWIRE_ERR_NO_MEMORY;
+  long long deadline = tidewire::monotonic_ms() + (timeout_ms > 0 ? timeout_ms : 0);
+  while (Staged() < tidewire::kHelloSize) {
+    int rc = ReadMore(deadline);
+    if (rc == 0) continue;
+    // A signal during the handshake does not shorten it; the deadline still holds.
+    if (rc == TIDEWIRE_AGAIN_INTERRUPTED && tidewire::monotonic_ms() < deadline) continue;
+    if (rc == TIDEWIRE_AGAIN_TIMEOUT || rc == TIDEWIRE_AGAIN_INTERRUPTED)
+      return TIDEWIRE_ERR_CONNECT_TIMEOUT;
+    if (rc == kClosed) return TIDEWIRE_ERR_LOST;
+    return rc;
+  }
+  int rc = tidewire::read_hello(stage_ + stage_pos_, swap);
+  stage_pos_ += tidewire::kHelloSize;
+  if (rc == 0) swap_ = *swap;
+  return rc;
+}
