@@ -84,6 +84,7 @@ class DAQ_EXPORT OrxaEventBuilder {
   bool gen_2024_;
   bool begun_ = false;
   bool failed_ = false;
+  bool finished_ = false;
   int32_t nchan_ = 0;
   std::vector<char> buf_;
 };
