@@ -51,6 +51,7 @@ class DAQ_EXPORT SAX_Memory_Parser {
 
  private:
   SaxReader* reader_;
+  char* xml_;
 };
 
 // The same reading, for a document in a file named at start().

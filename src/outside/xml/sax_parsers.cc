@@ -1,0 +1,54 @@
+// The two public parser classes: thin owners of a SaxReader that differ only in
+// where the document comes from.
+#include <new>
+
+#include "orxa_xml.h"
+#include "sax_reader.h"
+
+namespace {
+
+// Once the scanner is running, value is never used by the contract.
+int next_tag(SaxReader* reader, char** tag, char** value) {
+  if (value != nullptr) *value = nullptr;
+  if (reader == nullptr) {
+    if (tag != nullptr) *tag = nullptr;
+    return 1;
+  }
+  return reader->next(tag);
+}
+
+}  // namespace
+
+SAX_Memory_Parser::SAX_Memory_Parser(char* xml) : reader_(nullptr), xml_(xml) {
+  reader_ = new (std::nothrow) SaxReader("SAX_Memory_Parser");
+}
+
+SAX_Memory_Parser::~SAX_Memory_Parser() { delete reader_; }
+
+bool SAX_Memory_Parser::init_ok() const { return reader_ != nullptr && reader_->ok() && xml_ != nullptr; }
+
+bool SAX_Memory_Parser::start() { return !init_ok() || reader_->start_memory(xml_); }
+
+int SAX_Memory_Parser::parse(char** tag, char** value) { return next_tag(reader_, tag, value); }
+
+int SAX_Memory_Parser::get_attr(const char* name, char** value) {
+  return reader_ != nullptr ? reader_->attr(name, value) : 1;
+}
+
+int SAX_Memory_Parser::get_error_counter() const { return reader_ != nullptr ? reader_->errors() : 0; }
+
+SAX_File_Parser::SAX_File_Parser() : reader_(new (std::nothrow) SaxReader("SAX_File_Parser")) {}
+
+SAX_File_Parser::~SAX_File_Parser() { delete reader_; }
+
+bool SAX_File_Parser::init_ok() const { return reader_ != nullptr && reader_->ok(); }
+
+bool SAX_File_Parser::start(const char* file) { return !init_ok() || reader_->start_file(file); }
+
+int SAX_File_Parser::parse(char** tag, char** value) { return next_tag(reader_, tag, value); }
+
+int SAX_File_Parser::get_attr(const char* name, char** value) {
+  return reader_ != nullptr ? reader_->attr(name, value) : 1;
+}
+
+int SAX_File_Parser::get_error_counter() const { return reader_ != nullptr ? reader_->errors() : 0; }

@@ -1,0 +1,215 @@
+// Progressive SAX2 reading. Each parseNext() scans one token; the recorder keeps
+// the element starts that token produced (normally none or one) and next() hands
+// them out before scanning further. Security: no validation, no DTD is loaded,
+// no entity is resolved (the resolver answers every request with an empty
+// source), and a document type declaration stops the scan at once, so neither
+// external files nor entity-expansion bombs can be reached. Every Xerces
+// exception is caught here and becomes a failure result.
+#include "sax_reader.h"
+
+#include <cstring>
+
+#include <xercesc/framework/LocalFileInputSource.hpp>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/sax2/Attributes.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/sax2/XMLReaderFactory.hpp>
+#include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLUni.hpp>
+
+#include "daq_diag.h"
+#include "utf8_text.h"
+#include "xerces_lifetime.h"
+
+using namespace xercesc;
+
+namespace {
+
+// Thrown through the scanner to abandon a document that declares a document type.
+struct DoctypeRefused {};
+
+// Entity expansions allowed should a declaration ever slip through.
+constexpr XMLSize_t kEntityExpansionLimit = 100;
+
+}  // namespace
+
+class ElementRecorder : public DefaultHandler {
+ public:
+  std::vector<ElementStart> slots;
+  std::size_t recorded = 0;
+  int error_count = 0;
+  bool doctype_seen = false;
+  bool fatal_reported = false;
+  const char* who = "";
+
+  void startElement(const XMLCh* const, const XMLCh* const, const XMLCh* const qname,
+                    const Attributes& attrs) override {
+    if (recorded == slots.size()) slots.emplace_back();
+    ElementStart& e = slots[recorded++];
+    assign_utf8(e.name, qname);
+    XMLSize_t n = attrs.getLength();
+    if (e.attrs.size() < n) e.attrs.resize(n);
+    for (XMLSize_t i = 0; i < n; ++i) {
+      assign_utf8(e.attrs[i].first, attrs.getQName(i));
+      assign_utf8(e.attrs[i].second, attrs.getValue(i));
+    }
+    e.nattrs = n;
+  }
+
+  void startDTD(const XMLCh* const, const XMLCh* const, const XMLCh* const) override {
+    doctype_seen = true;
+    daq_print("%s refused a document type declaration\n", who);
+    throw DoctypeRefused();
+  }
+
+  InputSource* resolveEntity(const XMLCh* const, const XMLCh* const systemId) override {
+    static const XMLByte nothing[1] = {0};
+    return new MemBufInputSource(nothing, 0, systemId != nullptr ? systemId : u"", false);
+  }
+
+  void warning(const SAXParseException&) override { ++error_count; }
+  void error(const SAXParseException&) override { ++error_count; }
+  void fatalError(const SAXParseException& exc) override {
+    ++error_count;
+    if (fatal_reported) return;
+    fatal_reported = true;
+    std::string text;
+    assign_utf8(text, exc.getMessage());
+    daq_print("%s XML error at line %llu column %llu: %s\n", who,
+              static_cast<unsigned long long>(exc.getLineNumber()),
+              static_cast<unsigned long long>(exc.getColumnNumber()), text.c_str());
+  }
+};
+
+SaxReader::SaxReader(const char* who) : who_(who) {
+  if (!xerces_acquire()) return;
+  xerces_held_ = true;
+  try {
+    recorder_.reset(new ElementRecorder);
+    recorder_->who = who_;
+    security_.reset(new SecurityManager);
+    security_->setEntityExpansionLimit(kEntityExpansionLimit);
+    SAX2XMLReader* p = XMLReaderFactory::createXMLReader();
+    parser_ = p;
+    p->setFeature(XMLUni::fgSAX2CoreValidation, false);
+    p->setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
+    p->setFeature(XMLUni::fgSAX2CoreNameSpacePrefixes, false);
+    p->setFeature(XMLUni::fgXercesSchema, false);
+    p->setFeature(XMLUni::fgXercesSchemaFullChecking, false);
+    p->setFeature(XMLUni::fgXercesLoadSchema, false);
+    p->setFeature(XMLUni::fgXercesLoadExternalDTD, false);
+    p->setFeature(XMLUni::fgXercesDisableDefaultEntityResolution, true);
+    p->setProperty(XMLUni::fgXercesSecurityManager, security_.get());
+    p->setContentHandler(recorder_.get());
+    p->setErrorHandler(recorder_.get());
+    p->setEntityResolver(recorder_.get());
+    p->setLexicalHandler(recorder_.get());
+    p->setDTDHandler(recorder_.get());
+  } catch (...) {
+    daq_print("%s failed to set up the XML parser\n", who_);
+    delete parser_;
+    parser_ = nullptr;
+  }
+}
+
+SaxReader::~SaxReader() {
+  stop();
+  // The parser refers to the handlers and the source, and all of them to the
+  // library's global state: release them before the library itself.
+  try {
+    delete parser_;
+  } catch (...) {
+  }
+  parser_ = nullptr;
+  source_.reset();
+  recorder_.reset();
+  security_.reset();
+  if (xerces_held_) xerces_release();
+}
+
+void SaxReader::stop() {
+  if (!running_) return;
+  running_ = false;
+  try {
+    parser_->parseReset(token_);
+  } catch (...) {
+  }
+}
+
+bool SaxReader::begin(InputSource* source) {
+  source_.reset(source);
+  started_ = true;
+  try {
+    running_ = parser_->parseFirst(*source_, token_);
+  } catch (const DoctypeRefused&) {
+    running_ = false;
+  } catch (...) {
+    running_ = false;
+    daq_print("%s could not begin reading the document\n", who_);
+  }
+  if (recorder_->doctype_seen) stop();
+  return !running_;
+}
+
+bool SaxReader::start_memory(const char* text) {
+  if (parser_ == nullptr || text == nullptr || started_) return true;
+  try {
+    return begin(new MemBufInputSource(reinterpret_cast<const XMLByte*>(text), std::strlen(text),
+                                       "memory", false));
+  } catch (...) {
+    return true;
+  }
+}
+
+bool SaxReader::start_file(const char* path) {
+  if (parser_ == nullptr || path == nullptr || *path == '\0' || started_) return true;
+  XMLCh* wide = nullptr;
+  InputSource* source = nullptr;
+  try {
+    wide = XMLString::transcode(path);
+    source = new LocalFileInputSource(wide);
+  } catch (...) {
+    daq_print("%s cannot read file %s\n", who_, path);
+  }
+  XMLString::release(&wide);
+  if (source == nullptr) return true;
+  return begin(source);
+}
+
+int SaxReader::next(char** tag) {
+  if (tag != nullptr) *tag = nullptr;
+  if (!started_ || recorder_ == nullptr) return 1;
+  if (delivered_ == recorder_->recorded) {
+    recorder_->recorded = 0;
+    delivered_ = 0;
+    current_ = nullptr;
+    if (!running_) return 1;
+    try {
+      running_ = parser_->parseNext(token_);
+    } catch (...) {
+      running_ = false;
+    }
+    if (recorder_->doctype_seen) stop();
+    // The last token may have been an element start (an empty root element):
+    // hand out what it produced even when the scanner has reached the end.
+    if (recorder_->recorded == 0) return running_ ? 0 : 1;
+  }
+  current_ = &recorder_->slots[delivered_++];
+  if (tag != nullptr) *tag = &current_->name[0];
+  return 0;
+}
+
+int SaxReader::attr(const char* name, char** value) {
+  if (current_ == nullptr || name == nullptr) return 1;
+  for (std::size_t i = 0; i < current_->nattrs; ++i) {
+    auto& a = current_->attrs[i];
+    if (a.first == name) {
+      if (value != nullptr) *value = &a.second[0];
+      return 0;
+    }
+  }
+  return 1;
+}
+
+int SaxReader::errors() const { return recorder_ != nullptr ? recorder_->error_count : 0; }

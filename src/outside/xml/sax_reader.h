@@ -1,0 +1,62 @@
+// The machinery behind SAX_Memory_Parser and SAX_File_Parser: a Xerces-C SAX2
+// reader driven one token at a time (parseFirst/parseNext), whose handler records
+// each element start with its attributes as UTF-8 texts.
+#ifndef ORXA_SAX_READER_H
+#define ORXA_SAX_READER_H
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <xercesc/framework/XMLPScanToken.hpp>
+#include <xercesc/sax/InputSource.hpp>
+#include <xercesc/sax2/SAX2XMLReader.hpp>
+#include <xercesc/util/SecurityManager.hpp>
+
+// One element start as the caller sees it. Slots are reused from element to
+// element, so their strings keep their capacity and reading allocates little.
+struct ElementStart {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> attrs;
+  std::size_t nattrs = 0;
+};
+
+class ElementRecorder;
+
+class SaxReader {
+ public:
+  // who names the owning class in the one-line messages.
+  explicit SaxReader(const char* who);
+  ~SaxReader();
+  SaxReader(const SaxReader&) = delete;
+  SaxReader& operator=(const SaxReader&) = delete;
+
+  bool ok() const { return parser_ != nullptr; }
+  // True on failure, as the parsers' start().
+  bool start_memory(const char* text);
+  bool start_file(const char* path);
+  // 0 with *tag set to an element name or null; 1 when nothing more can be read.
+  int next(char** tag);
+  int attr(const char* name, char** value);
+  int errors() const;
+
+ private:
+  bool begin(xercesc::InputSource* source);
+  void stop();
+
+  const char* who_;
+  bool xerces_held_ = false;
+  xercesc::SAX2XMLReader* parser_ = nullptr;
+  std::unique_ptr<ElementRecorder> recorder_;
+  std::unique_ptr<xercesc::SecurityManager> security_;
+  std::unique_ptr<xercesc::InputSource> source_;
+  xercesc::XMLPScanToken token_;
+  bool started_ = false;
+  bool running_ = false;  // the scanner still holds the document open
+  std::size_t delivered_ = 0;  // recorded element starts handed out so far
+  ElementStart* current_ = nullptr;
+};
+
+#endif
