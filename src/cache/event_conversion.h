@@ -1,0 +1,140 @@
+// Converting one DAQ event into a cache record, once for both generations.
+//
+// The record is either new (added at the end) or, in a full list, the one that
+// `how` selects, reused in place with its position, flags and entries. Sub-blocks
+// are walked by their ldata, bounded by the event's own event_length: a sub-block
+// that does not lie wholly inside the event (or whose ldata is below the sub-head
+// size or breaks the 4-byte alignment of the heads) stops the walk with a message,
+// and what was converted before it stays. A new record abandoned on a failure, or
+// refused by AddRecord, is released here.
+#ifndef DAQ_CACHE_EVENT_CONVERSION_H
+#define DAQ_CACHE_EVENT_CONVERSION_H
+
+#include <cstdint>
+
+#include "cache_alloc.h"
+#include "channel_target.h"
+#include "conversion_result.h"
+#include "daq_diag.h"
+#include "record_for_conversion.h"
+#include "sub_block.h"
+#include "sub_block_objects.h"
+#include "sub_block_spectra.h"
+#include "sub_block_values.h"
+
+template <class Gen>
+struct EventConversion {
+  using Record = typename Gen::Record;
+  using Header = typename Gen::Header;
+
+  static int convert(EqEvstore& s, Header* evhd, char* buf, int how) {
+    if (evhd == nullptr) return CONV_BAD_INPUT;
+    EventStamp stamp{evhd->event_time, evhd->event_number};
+    bool convertible = evhd->event_type == ORXA_EV_HB;
+    // Lengths are checked before a record is taken, so a refused event leaves a
+    // reusable record untouched.
+    const int64_t headers = static_cast<int64_t>(sizeof(Header) + Gen::kServerHeadSize);
+    int64_t length = Gen::event_length(*evhd);
+    if (convertible && length < headers) {
+      daq_print("daq_data_to_cache() event %llu: event_length %lld is shorter than its headers (%lld), refused\n",
+                static_cast<unsigned long long>(stamp.number), static_cast<long long>(length),
+                static_cast<long long>(headers));
+      return CONV_BAD_INPUT;
+    }
+
+    RecordForConversion<Gen> slot(s, how, Gen::report_full_cache);
+    if (slot.result != CONV_OK) return slot.result;
+    Record* rec = slot.rec;
+    rec->time = stamp.time;
+    rec->event_number = evhd->event_number;
+
+    int result = CONV_OK;
+    if (!convertible) {
+      daq_line("Uknonwn Event Type");
+    } else {
+      char* data = buf != nullptr ? buf : reinterpret_cast<char*>(evhd) + sizeof(Header);
+      result = walk(s, rec, data, static_cast<uint64_t>(length - static_cast<int64_t>(sizeof(Header))), stamp);
+    }
+    slot.finish(s, result);
+    return result;
+  }
+
+ private:
+  // data_len: the bytes of the event from the server block head to the event's end.
+  static int walk(EqEvstore& s, Record* rec, char* data, uint64_t data_len, const EventStamp& stamp) {
+    int32_t nchan = read_i32(data + Gen::kNchanOffset);
+    uint64_t off = Gen::kServerHeadSize;
+    for (int32_t i = 0; i < nchan; ++i) {
+      if (data_len - off < ORXA_SUBHEAD_SIZE) {
+        daq_print("daq_data_to_cache() event %llu: sub-block %d runs past the end of the event, rest skipped\n",
+                  static_cast<unsigned long long>(stamp.number), i);
+        return CONV_OK;
+      }
+      int32_t ldata = read_i32(data + off + offsetof(orxa_serv_block_subhead_2010, ldata));
+      if (ldata < ORXA_SUBHEAD_SIZE || ldata % 4 != 0 || static_cast<uint64_t>(ldata) > data_len - off) {
+        daq_print("daq_data_to_cache() event %llu: sub-block %d has a bad length %d, rest skipped\n",
+                  static_cast<unsigned long long>(stamp.number), i, ldata);
+        return CONV_OK;
+      }
+      SubBlock b = read_sub_block(data + off, ldata);
+      int r = convert_sub_block(s, rec, b, stamp, data);
+      if (r != CONV_OK) return r;
+      off += static_cast<uint64_t>(ldata);
+    }
+    return CONV_OK;
+  }
+
+  static int convert_sub_block(EqEvstore& s, Record* rec, const SubBlock& b, const EventStamp& stamp,
+                               char* server_block) {
+    if (b.data_type == ORXA_UPD_BLOCK_2010) {
+      // An update block makes entries for its values only, none for itself.
+      if (get_data_structure_type(ORXA_UPD_BLOCK_2010) != ORXA_DATA_SLOW) return CONV_OK;
+      return convert_update_block<Gen>(s, rec, b, stamp, nullptr);
+    }
+    eq_evstore_entry* e = Gen::find_channel(s, rec, const_cast<char*>(b.name));
+    if (e != nullptr) {
+      // A channel seen again (in this event or in a reused record) keeps its data
+      // object, which is overwritten without a reset.
+      e->data->dtype = b.data_type;
+      e->data->devtype = b.device_type;
+    } else {
+      e = make_channel_entry(b.name, b.data_type, b.device_type);
+      if (e == nullptr) {
+        daq_line("daq_data_to_cache() Failed to allocate EqData_dtype");
+        return CONV_NO_MEMORY;
+      }
+      rec->entry.push_back(e);
+    }
+    ChannelTarget<Gen> target(s, rec, e);
+    target.data()->time(static_cast<long>(stamp.time.timeup), static_cast<int>(stamp.time.timelow));
+    target.data()->mpnum(static_cast<long>(stamp.number));
+
+    int kind = get_data_structure_type(b.data_type);
+    if (kind < 0) {
+      target.take_out();
+      return CONV_OK;
+    }
+    switch (kind) {
+      case ORXA_DATA_SLOW:
+        return convert_update_block<Gen>(s, rec, b, stamp, &target);
+      case ORXA_DATA_NAMVAL:
+        convert_name_value_block(target, b, stamp);
+        return CONV_OK;
+      case ORXA_DATA_SPECTRUM:
+        convert_spectrum(target, b, stamp);
+        return CONV_OK;
+      case ORXA_DATA_GSPECTRUM:
+        convert_group_spectrum(target, b, stamp);
+        return CONV_OK;
+      case ORXA_DATA_IMAGE:
+        convert_image(target, b);
+        return CONV_OK;
+      case ORXA_DATA_EQDATA:
+        return convert_data_object(target, b, server_block);
+      default:
+        return CONV_OK;  // the entry keeps its time stamp and event number only
+    }
+  }
+};
+
+#endif

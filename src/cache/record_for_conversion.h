@@ -1,0 +1,52 @@
+// The record a conversion writes into: a new one while the list is below its depth
+// (added by the conversion at its end), else the one `how` selects in the full
+// list, reused in place with its position and flags.
+#ifndef DAQ_CACHE_RECORD_FOR_CONVERSION_H
+#define DAQ_CACHE_RECORD_FOR_CONVERSION_H
+
+#include "cache_alloc.h"
+#include "conversion_result.h"
+#include "daq_diag.h"
+#include "eq_evstore.h"
+#include "record_release.h"
+#include "record_store.h"
+
+template <class Gen>
+struct RecordForConversion {
+  using Record = typename Gen::Record;
+
+  Record* rec = nullptr;
+  bool is_new = false;
+  int result = CONV_OK;
+
+  // report_full prints the generation's message for a full list without a record.
+  RecordForConversion(EqEvstore& s, int how, void (*report_full)()) : is_new(!Gen::is_full(s)) {
+    if (is_new) {
+      rec = cache_new<Record>();
+      if (rec == nullptr) {
+        daq_line("daq_data_to_cache() Failed to allocate a record");
+        result = CONV_NO_MEMORY;
+      }
+      return;
+    }
+    rec = Gen::first_record(s, how);
+    if (rec == nullptr) {
+      report_full();
+      result = CONV_FULL;
+      return;
+    }
+    rec->time = time_stamp{0, 0};
+    rec->event_number = 0;
+  }
+
+  // Adds a new record after a successful conversion; a new record abandoned on a
+  // failure, or refused by the store, is released rather than lost. The caller
+  // holds the cache lock, so an eviction here must not lock again.
+  void finish(EqEvstore& s, int conversion_result) {
+    if (!is_new) return;
+    if (conversion_result != CONV_OK || RecordStore<Gen>::add(s, rec, false)) release_record(rec);
+    rec = nullptr;
+  }
+};
+
+#endif

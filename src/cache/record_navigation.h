@@ -1,0 +1,123 @@
+// Read-side scans of one list, written once for both generations. Lists are in
+// arrival order and never sorted, so every lookup is one linear pass; where keys
+// tie, the lowest position wins because only a strictly better key replaces the
+// choice. Nothing here locks: the caller holds the cache lock.
+#ifndef DAQ_CACHE_RECORD_NAVIGATION_H
+#define DAQ_CACHE_RECORD_NAVIGATION_H
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "eq_evstore.h"
+#include "time_key.h"
+
+enum { NAV_NONE = -1, NAV_INVALID = -2 };
+
+enum class Extreme { first, last };
+enum class Direction { next, prev };
+
+template <class Gen>
+struct Navigation {
+  using Record = typename Gen::Record;
+  using EventNumber = typename Gen::EventNumber;
+  using Distance = typename Gen::Distance;
+  using List = std::vector<Record*>;
+
+  // First or last by time (wins when both selectors are given) or by event number.
+  // The starting bound is the extreme value of the key, so a record carrying it is
+  // never selected: 0xFFFFFFFF:0xFFFFFFFF never first, 0:0 never last.
+  static int extreme_index(const List& list, int how, Extreme which) {
+    bool by_time = (how & EQCACHE_FIND_TIME) != 0;
+    if (!by_time && (how & EQCACHE_FIND_EVNUM) == 0) return NAV_INVALID;
+    if (list.empty()) return NAV_NONE;
+    bool skip_seen = (how & EQCACHE_FIND_NOTSEEN) != 0;
+    bool first = which == Extreme::first;
+    time_stamp best_time = first ? time_stamp{0xFFFFFFFFu, 0xFFFFFFFFu} : time_stamp{0, 0};
+    EventNumber best_num = first ? std::numeric_limits<EventNumber>::max() : 0;
+    int found = NAV_NONE;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const Record* r = list[i];
+      if (skip_seen && (r->flags & EQCACHE_FIND_NOTSEEN) != 0) continue;
+      bool better;
+      if (by_time) {
+        better = first ? time_before(r->time, best_time) : time_before(best_time, r->time);
+        if (better) best_time = r->time;
+      } else {
+        better = first ? r->event_number < best_num : r->event_number > best_num;
+        if (better) best_num = r->event_number;
+      }
+      if (better) found = static_cast<int>(i);
+    }
+    return found;
+  }
+
+  // The nearest event number after (before) ev, counted modulo 2^bits, so that 5
+  // follows 4294967290 for 32-bit numbers.
+  static int step_index(const List& list, EventNumber ev, Direction dir) {
+    int found = NAV_NONE;
+    Distance best = std::numeric_limits<Distance>::max();
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      EventNumber n = list[i]->event_number;
+      auto d = static_cast<Distance>(static_cast<EventNumber>(dir == Direction::next ? n - ev : ev - n));
+      if (d <= 0) continue;
+      if (found == NAV_NONE || d < best) {
+        best = d;
+        found = static_cast<int>(i);
+      }
+    }
+    return found;
+  }
+
+  // The smallest positive key distance, rounded to single precision; a record with
+  // exactly the key of ts is neither next nor previous.
+  static int step_index(const List& list, time_stamp ts, Direction dir) {
+    const double two_64 = 18446744073709551616.0;
+    float best = static_cast<float>(dir == Direction::next ? two_64 * 1000.0 : two_64);
+    double key = time_key_ms(ts);
+    int found = NAV_NONE;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      double rk = time_key_ms(list[i]->time);
+      auto d = static_cast<float>(dir == Direction::next ? rk - key : key - rk);
+      if (d > 0.0f && d < best) {
+        best = d;
+        found = static_cast<int>(i);
+      }
+    }
+    return found;
+  }
+
+  static Record* at(const List& list, int pos) {
+    return pos >= 0 && static_cast<std::size_t>(pos) < list.size() ? list[pos] : nullptr;
+  }
+
+  static Record* find_by_event(const List& list, EventNumber ev) {
+    for (Record* r : list)
+      if (r->event_number == ev) return r;
+    return nullptr;
+  }
+
+  // First in list order within the tolerance, not the nearest.
+  static Record* find_by_time(const List& list, time_stamp ts, float tolerance_ms) {
+    double key = time_key_ms(ts);
+    for (Record* r : list)
+      if (std::fabs(key - time_key_ms(r->time)) <= static_cast<double>(tolerance_ms)) return r;
+    return nullptr;
+  }
+
+  static int entry_position(const Record* rec, const char* name) {
+    if (rec == nullptr || name == nullptr || name[0] == '\0') return NAV_INVALID;
+    for (std::size_t i = 0; i < rec->entry.size(); ++i)
+      if (std::strcmp(rec->entry[i]->name, name) == 0) return static_cast<int>(i);
+    return NAV_NONE;
+  }
+
+  static eq_evstore_entry* channel(Record* rec, const char* name) {
+    if (rec == nullptr || name == nullptr) return nullptr;
+    int pos = entry_position(rec, name);
+    return pos < 0 ? nullptr : rec->entry[pos];
+  }
+};
+
+#endif
