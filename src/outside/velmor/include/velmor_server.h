@@ -1,0 +1,86 @@
+// Property server: the server side of the control-system transport
+// (docs/control-transport.md). An application registers property names with
+// handlers; clients (velmor::EqCall) call them by address through the name
+// table (velmor::register_server or VELMOR_NAMES, see velmor.h).
+//
+// Typical use (a DAQ data server):
+//   velmor::PropertyServer server;
+//   server.add_property("DAQ.REQ", on_request, nullptr);
+//   if (server.start("127.0.0.1", 0)) { ...fail... }
+//   velmor::register_server("LUMAR/DAQSRV1", "127.0.0.1", server.port());
+//   ... handlers may add and remove "DAQ.REP<n>" while the server runs ...
+//   server.stop();  // also done by the destructor
+#ifndef VELMOR_SERVER_H
+#define VELMOR_SERVER_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "daq_export.h"
+#include "velmor.h"
+
+namespace velmor {
+
+// Handles one set or get of a property. `property` is the called name, `in` the
+// client's input (empty for a get without input), `out` the answer (starts
+// empty). Return 0 for success; any other value is the failure code that the
+// client sees, with out.error_text() (set_error) as its text when the handler
+// set one. A handler that throws fails the call with EQ_ERR_SERVER_FAILURE.
+// Handlers run on the connection's thread, several at once for different
+// clients, without any server lock held: they may call add_property and
+// remove_property, and must guard their own shared state.
+using PropertyHandler = std::function<int(const std::string& property, const EqData& in, EqData& out)>;
+
+class DAQ_EXPORT PropertyServer {
+ public:
+  PropertyServer();
+  ~PropertyServer();  // stops the server
+  PropertyServer(const PropertyServer&) = delete;
+  PropertyServer& operator=(const PropertyServer&) = delete;
+
+  // Listens on host:port (port 0 picks a free one; read it back with port()).
+  // host null means "127.0.0.1". Returns false on success; true (with a
+  // one-line message) when the address is bad, in use, or already started.
+  bool start(const char* host = "127.0.0.1", int port = 0);
+  // Closes the listening socket and every connection and joins all threads.
+  // Calls in progress end without an answer (their clients see a lost
+  // connection). Safe to call twice and from any thread but a handler's.
+  void stop();
+  int port() const;  // the bound port, 0 before start
+
+  // Registers or replaces a property. A null handler makes that kind of call
+  // fail with EQ_ERR_NOT_SUPPORTED. Empty names or names over 255 characters:
+  // true, nothing registered. Callable while running, also from a handler.
+  bool add_property(const std::string& name, PropertyHandler on_set, PropertyHandler on_get);
+  // Removes a property; true when there was none. Calls already dispatched to
+  // its handlers finish normally.
+  bool remove_property(const std::string& name);
+  bool has_property(const std::string& name) const;
+  std::vector<std::string> property_names() const;  // in registration order
+
+  // Counters for tests and the debugging tool.
+  long calls_served() const;        // requests answered (failures included)
+  long connections_accepted() const;
+  int open_connections() const;     // connections whose thread still runs
+  long bad_frames() const;          // connections ended for a bad frame
+
+  // --- Test hooks (no effect unless armed) ---
+  // Every call is answered with `code` and the text "server refuses calls"
+  // (0 disarms), as a server that turns everyone away.
+  void test_refuse_calls(int code);
+  // The next n requests are read and then their connection is closed without
+  // an answer, as a server dying mid-call.
+  void test_drop_next(int n);
+  // Every answer waits this long first (0 disarms); stop() cuts the wait short.
+  void test_answer_delay_ms(int ms);
+
+  struct State;  // internal
+
+ private:
+  State* s_;
+};
+
+}  // namespace velmor
+
+#endif

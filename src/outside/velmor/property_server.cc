@@ -1,0 +1,355 @@
+// PropertyServer: one accept thread and one thread per connection. The
+// property table is guarded by the server lock; a call copies the handler out
+// under the lock and runs it without, so handlers may add or remove properties
+// and slow handlers never block other clients. stop() wakes the accept thread
+// through a pipe and every connection thread by shutting its socket down; a
+// connection thread closes its own fd only after leaving the table, so no fd
+// number is ever shut down after being reused.
+#include <sys/socket.h>
+#include <unistd.h>
+#include <fcntl.h>
+#include <poll.h>
+
+#include <atomic>
+#include <cerrno>
+#include <list>
+#include <thread>
+
+#include "daq_diag.h"
+#include "daq_mutex.h"
+#include "frame.h"
+#include "socket_io.h"
+#include "velmor_server.h"
+
+namespace velmor {
+
+namespace {
+
+constexpr int kMaxConnections = 256;
+
+struct Property {
+  std::string name;
+  PropertyHandler on_set;
+  PropertyHandler on_get;
+};
+
+struct ConnectionSlot {
+  int fd = -1;
+  std::thread thread;
+  bool done = false;
+};
+
+}  // namespace
+
+struct PropertyServer::State {
+  mutable DaqMutex mu;
+  std::vector<Property> properties GUARDED_BY(mu);
+  std::list<ConnectionSlot> connections GUARDED_BY(mu);
+  bool running GUARDED_BY(mu) = false;
+  bool stopping GUARDED_BY(mu) = false;
+  pthread_cond_t stop_cond;  // signalled by stop() to cut test delays short
+  int listen_fd = -1;
+  int wake[2] = {-1, -1};
+  int port = 0;
+  std::thread acceptor;
+
+  std::atomic<long> calls{0};
+  std::atomic<long> accepted{0};
+  std::atomic<long> bad_frames{0};
+  std::atomic<int> open{0};
+  std::atomic<int> refuse_code{0};
+  std::atomic<int> drop_next{0};
+  std::atomic<int> delay_ms{0};
+
+  State() { pthread_cond_init(&stop_cond, nullptr); }
+  ~State() { pthread_cond_destroy(&stop_cond); }
+
+  void accept_loop();
+  void serve(ConnectionSlot* slot);
+  int dispatch(uint8_t kind, const std::string& property, const EqData& in, EqData& out);
+  void reap_finished_locked() REQUIRES(mu);
+  bool wait_delay();
+};
+
+namespace {
+
+// Best-effort answer to a frame that cannot be read, then the connection ends.
+void answer_bad_frame(int fd, const char* why) {
+  EqData failure;
+  std::string text = std::string(error_code_text(EQ_ERR_PROTOCOL)) + ": " + why;
+  failure.set_error(EQ_ERR_PROTOCOL, text);
+  std::string frame;
+  build_answer(frame, 0, EQ_ERR_PROTOCOL, failure);
+  send_all(fd, frame.data(), frame.size(), Deadline::in(1000));
+}
+
+}  // namespace
+
+int PropertyServer::State::dispatch(uint8_t kind, const std::string& property, const EqData& in,
+                                    EqData& out) {
+  PropertyHandler handler;
+  {
+    DaqLockGuard lock(mu);
+    if (kind == kFrameNames) {
+      for (const Property& p : properties) out.add_string(p.name);
+      if (properties.empty()) out.set_string_array({});
+      return 0;
+    }
+    const Property* found = nullptr;
+    for (const Property& p : properties)
+      if (p.name == property) found = &p;
+    if (found == nullptr) {
+      out.set_error(EQ_ERR_UNKNOWN_PROPERTY, std::string(error_code_text(EQ_ERR_UNKNOWN_PROPERTY)) + ": " + property);
+      return EQ_ERR_UNKNOWN_PROPERTY;
+    }
+    handler = kind == kFrameSet ? found->on_set : found->on_get;
+  }
+  if (!handler) {
+    out.set_error(EQ_ERR_NOT_SUPPORTED, std::string(error_code_text(EQ_ERR_NOT_SUPPORTED)) + ": " +
+                                            (kind == kFrameSet ? "set of " : "get of ") + property);
+    return EQ_ERR_NOT_SUPPORTED;
+  }
+  int rc;
+  try {
+    rc = handler(property, in, out);
+  } catch (...) {
+    out.init();
+    rc = EQ_ERR_SERVER_FAILURE;
+  }
+  if (rc == 0 && out.error() != 0) rc = out.error();
+  if (rc != 0 && out.error_text()[0] == '\0')
+    out.set_error(rc, std::string(error_code_text(EQ_ERR_SERVER_FAILURE)) + ": " + property);
+  else if (rc != 0)
+    out.set_error(rc, out.error_text());
+  return rc;
+}
+
+bool PropertyServer::State::wait_delay() {
+  int ms = delay_ms.load();
+  if (ms <= 0) return false;
+  struct timespec until;
+  clock_gettime(CLOCK_REALTIME, &until);
+  until.tv_sec += ms / 1000;
+  until.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
+  if (until.tv_nsec >= 1000000000L) {
+    until.tv_sec += 1;
+    until.tv_nsec -= 1000000000L;
+  }
+  DaqLockGuard lock(mu);
+  while (!stopping) {
+    if (pthread_cond_timedwait(&stop_cond, mu.native(), &until) == ETIMEDOUT) break;
+  }
+  return stopping;
+}
+
+void PropertyServer::State::serve(ConnectionSlot* slot) {
+  int fd = slot->fd;
+  auto reader = std::make_unique<SocketReader>(fd);
+  std::string property;
+  std::string payload;
+  std::string answer;
+  EqData in;
+  EqData out;
+  for (;;) {
+    // Idle between frames without limit; once a frame starts it must finish in time.
+    if (reader->wait_readable(Deadline::never()) <= 0) break;
+    char head_bytes[kFrameHeadSize];
+    size_t got = 0;
+    int rc = reader->read(head_bytes, kFrameHeadSize, Deadline::in(kFrameStallMs), &got);
+    if (rc != 0) {
+      if (got != 0) bad_frames++;
+      break;
+    }
+    FrameHead head;
+    const char* bad = decode_frame_head(head_bytes, &head);
+    if (bad == nullptr && head.kind == kFrameAnswer) bad = "answer frame sent to a server";
+    if (bad == nullptr) {
+      payload.resize(head.size);
+      rc = reader->read(&payload[0], head.size, Deadline::in(kFrameStallMs), &got);
+      if (rc != 0) bad = "frame shorter than its size";
+    }
+    if (bad == nullptr) bad = decode_request(payload.data(), payload.size(), &property, &in);
+    if (bad != nullptr) {
+      bad_frames++;
+      daq_print("velmor server: closing connection: %s\n", bad);
+      answer_bad_frame(fd, bad);
+      break;
+    }
+    int drop = drop_next.load();
+    while (drop > 0 && !drop_next.compare_exchange_weak(drop, drop - 1)) {
+    }
+    if (drop > 0) break;
+    if (wait_delay()) break;
+
+    out.init();
+    int status = refuse_code.load();
+    if (status != 0)
+      out.set_error(status, "server refuses calls");
+    else
+      status = dispatch(head.kind, property, in, out);
+    answer.clear();
+    build_answer(answer, head.id, status, out);
+    calls++;
+    if (send_all(fd, answer.data(), answer.size(), Deadline::in(kFrameStallMs)) != 0) break;
+  }
+  DaqLockGuard lock(mu);
+  slot->done = true;
+  slot->fd = -1;
+  close_fd(fd);
+  open--;
+}
+
+void PropertyServer::State::reap_finished_locked() {
+  for (auto it = connections.begin(); it != connections.end();) {
+    if (it->done) {
+      it->thread.join();  // finished: returns at once
+      it = connections.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void PropertyServer::State::accept_loop() {
+  for (;;) {
+    struct pollfd p[2] = {{listen_fd, POLLIN, 0}, {wake[0], POLLIN, 0}};
+    int rc = poll(p, 2, -1);
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc < 0 || (p[1].revents & POLLIN)) return;
+    int fd = accept_connection(listen_fd);
+    if (fd < 0) continue;
+    DaqLockGuard lock(mu);
+    if (stopping) {
+      close_fd(fd);
+      return;
+    }
+    reap_finished_locked();
+    if (static_cast<int>(connections.size()) >= kMaxConnections) {
+      close_fd(fd);
+      continue;
+    }
+    accepted++;
+    open++;
+    connections.emplace_back();
+    ConnectionSlot* slot = &connections.back();
+    slot->fd = fd;
+    slot->thread = std::thread([this, slot] { serve(slot); });
+  }
+}
+
+PropertyServer::PropertyServer() : s_(new State) {}
+
+PropertyServer::~PropertyServer() {
+  stop();
+  delete s_;
+}
+
+bool PropertyServer::start(const char* host, int port) {
+  {
+    DaqLockGuard lock(s_->mu);
+    if (s_->running) {
+      daq_line("velmor server: already started");
+      return true;
+    }
+  }
+  std::string why;
+  int fd = -1;
+  int bound = 0;
+  if (listen_on(host != nullptr ? host : "127.0.0.1", port, &fd, &bound, &why)) {
+    daq_print("velmor server: cannot listen: %s\n", why.c_str());
+    return true;
+  }
+  if (pipe2(s_->wake, O_CLOEXEC) != 0) {
+    close_fd(fd);
+    daq_line("velmor server: cannot create wake-up pipe");
+    return true;
+  }
+  s_->listen_fd = fd;
+  s_->port = bound;
+  {
+    DaqLockGuard lock(s_->mu);
+    s_->running = true;
+    s_->stopping = false;
+  }
+  s_->acceptor = std::thread([this] { s_->accept_loop(); });
+  return false;
+}
+
+void PropertyServer::stop() {
+  {
+    DaqLockGuard lock(s_->mu);
+    if (!s_->running) return;
+    s_->stopping = true;
+    pthread_cond_broadcast(&s_->stop_cond);
+  }
+  char byte = 1;
+  ssize_t ignored = write(s_->wake[1], &byte, 1);
+  (void)ignored;
+  s_->acceptor.join();
+  std::list<ConnectionSlot> slots;
+  {
+    DaqLockGuard lock(s_->mu);
+    for (ConnectionSlot& c : s_->connections)
+      if (!c.done) shutdown(c.fd, SHUT_RDWR);
+    slots.splice(slots.end(), s_->connections);
+  }
+  for (ConnectionSlot& c : slots) c.thread.join();
+  close_fd(s_->listen_fd);
+  close_fd(s_->wake[0]);
+  close_fd(s_->wake[1]);
+  s_->listen_fd = s_->wake[0] = s_->wake[1] = -1;
+  DaqLockGuard lock(s_->mu);
+  s_->running = false;
+}
+
+int PropertyServer::port() const { return s_->port; }
+
+bool PropertyServer::add_property(const std::string& name, PropertyHandler on_set, PropertyHandler on_get) {
+  if (name.empty() || name.size() > kMaxPropertyName) return true;
+  DaqLockGuard lock(s_->mu);
+  for (Property& p : s_->properties) {
+    if (p.name == name) {
+      p.on_set = std::move(on_set);
+      p.on_get = std::move(on_get);
+      return false;
+    }
+  }
+  s_->properties.push_back(Property{name, std::move(on_set), std::move(on_get)});
+  return false;
+}
+
+bool PropertyServer::remove_property(const std::string& name) {
+  DaqLockGuard lock(s_->mu);
+  for (auto it = s_->properties.begin(); it != s_->properties.end(); ++it) {
+    if (it->name == name) {
+      s_->properties.erase(it);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool PropertyServer::has_property(const std::string& name) const {
+  DaqLockGuard lock(s_->mu);
+  for (const Property& p : s_->properties)
+    if (p.name == name) return true;
+  return false;
+}
+
+std::vector<std::string> PropertyServer::property_names() const {
+  DaqLockGuard lock(s_->mu);
+  std::vector<std::string> names;
+  for (const Property& p : s_->properties) names.push_back(p.name);
+  return names;
+}
+
+long PropertyServer::calls_served() const { return s_->calls.load(); }
+long PropertyServer::connections_accepted() const { return s_->accepted.load(); }
+int PropertyServer::open_connections() const { return s_->open.load(); }
+long PropertyServer::bad_frames() const { return s_->bad_frames.load(); }
+
+void PropertyServer::test_refuse_calls(int code) { s_->refuse_code.store(code); }
+void PropertyServer::test_drop_next(int n) { s_->drop_next.store(n > 0 ? n : 0); }
+void PropertyServer::test_answer_delay_ms(int ms) { s_->delay_ms.store(ms > 0 ? ms : 0); }
+
+}  // namespace velmor

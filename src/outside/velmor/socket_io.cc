@@ -1,0 +1,230 @@
+// Non-blocking sockets driven by poll() with deadlines. Sends use MSG_NOSIGNAL
+// so a peer that went away yields an error code, never SIGPIPE.
+#include "socket_io.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "velmor.h"
+
+namespace velmor {
+
+int64_t monotonic_ms() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+Deadline Deadline::in(int ms) {
+  Deadline d;
+  d.at_ms = monotonic_ms() + (ms < 0 ? 0 : ms);
+  return d;
+}
+
+int Deadline::remaining_ms() const {
+  if (at_ms < 0) return -1;
+  int64_t left = at_ms - monotonic_ms();
+  return left <= 0 ? 0 : static_cast<int>(left);
+}
+
+namespace {
+
+void set_nonblocking(int fd) {
+  int flags = fcntl(fd, F_GETFL, 0);
+  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+void set_nodelay(int fd) {
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+// Waits for `events`; 1 ready, 0 deadline passed, -1 error.
+int wait_for(int fd, short events, Deadline deadline) {
+  for (;;) {
+    struct pollfd p = {fd, events, 0};
+    int rc = poll(&p, 1, deadline.remaining_ms());
+    if (rc > 0) return 1;
+    if (rc == 0) return 0;
+    if (errno != EINTR) return -1;
+  }
+}
+
+}  // namespace
+
+int connect_to(const std::string& host, int port, int timeout_ms, int* fd, std::string* why) {
+  *fd = -1;
+  struct addrinfo hints;
+  std::memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  struct addrinfo* found = nullptr;
+  char service[16];
+  snprintf(service, sizeof service, "%d", port);
+  int gai = getaddrinfo(host.c_str(), service, &hints, &found);
+  if (gai != 0 || found == nullptr) {
+    *why = std::string("cannot resolve host: ") + gai_strerror(gai);
+    return EQ_ERR_CONNECT_FAILED;
+  }
+  int s = socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
+  if (s < 0) {
+    *why = std::string("socket: ") + std::strerror(errno);
+    freeaddrinfo(found);
+    return EQ_ERR_CONNECT_FAILED;
+  }
+  set_nonblocking(s);
+  set_nodelay(s);
+  Deadline deadline = Deadline::in(timeout_ms);
+  int rc = connect(s, found->ai_addr, found->ai_addrlen);
+  freeaddrinfo(found);
+  int err = rc == 0 ? 0 : errno;
+  if (err == EINPROGRESS) {
+    int ready = wait_for(s, POLLOUT, deadline);
+    if (ready == 0) {
+      close(s);
+      *why = "connect timed out";
+      return EQ_ERR_TIMEOUT;
+    }
+    socklen_t len = sizeof err;
+    if (ready < 0 || getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+  }
+  if (err != 0) {
+    close(s);
+    *why = std::strerror(err);
+    return err == ECONNREFUSED ? EQ_ERR_CONNECTION_REFUSED
+                               : (err == ETIMEDOUT ? EQ_ERR_TIMEOUT : EQ_ERR_CONNECT_FAILED);
+  }
+  *fd = s;
+  return 0;
+}
+
+int send_all(int fd, const char* data, size_t size, Deadline deadline) {
+  size_t sent = 0;
+  while (sent < size) {
+    ssize_t n = send(fd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      int ready = wait_for(fd, POLLOUT, deadline);
+      if (ready == 0) return EQ_ERR_TIMEOUT;
+      if (ready < 0) return EQ_ERR_CONNECTION_LOST;
+      continue;
+    }
+    return EQ_ERR_CONNECTION_LOST;
+  }
+  return 0;
+}
+
+// One recv() that waits for readability; >0 bytes, 0 peer closed, -1 error or
+// timeout (*timed_out tells which).
+ssize_t recv_some(int fd, char* data, size_t size, Deadline deadline, bool* timed_out) {
+  *timed_out = false;
+  for (;;) {
+    ssize_t n = recv(fd, data, size, MSG_DONTWAIT);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    int ready = wait_for(fd, POLLIN, deadline);
+    if (ready == 0) *timed_out = true;
+    if (ready <= 0) return -1;
+  }
+}
+
+int SocketReader::read(char* data, size_t size, Deadline deadline, size_t* got) {
+  *got = 0;
+  while (*got < size) {
+    if (begin_ < end_) {
+      size_t n = end_ - begin_;
+      if (n > size - *got) n = size - *got;
+      std::memcpy(data + *got, buf_ + begin_, n);
+      begin_ += n;
+      *got += n;
+      continue;
+    }
+    begin_ = end_ = 0;
+    bool timed_out = false;
+    size_t want = size - *got;
+    ssize_t n;
+    if (want >= kChunk) {
+      n = recv_some(fd_, data + *got, want, deadline, &timed_out);
+      if (n > 0) *got += static_cast<size_t>(n);
+    } else {
+      n = recv_some(fd_, buf_, kChunk, deadline, &timed_out);
+      if (n > 0) end_ = static_cast<size_t>(n);
+    }
+    if (n == 0) return EQ_ERR_CONNECTION_LOST;
+    if (n < 0) return timed_out ? EQ_ERR_TIMEOUT : EQ_ERR_CONNECTION_LOST;
+  }
+  return 0;
+}
+
+int SocketReader::wait_readable(Deadline deadline) {
+  if (begin_ < end_) return 1;
+  return wait_for(fd_, POLLIN, deadline);
+}
+
+bool idle_connection_alive(int fd) {
+  struct pollfd p = {fd, POLLIN, 0};
+  int rc = poll(&p, 1, 0);
+  if (rc == 0) return true;
+  // Readable while idle: either the peer closed, or it sent bytes nobody asked
+  // for; both make the connection unusable for the next call.
+  return false;
+}
+
+bool listen_on(const char* host, int port, int* fd, int* bound_port, std::string* why) {
+  if (port < 0 || port > 65535) {
+    *why = "port out of range";
+    return true;
+  }
+  struct sockaddr_in addr;
+  std::memset(&addr, 0, sizeof addr);
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  if (inet_pton(AF_INET, host, &addr.sin_addr) != 1) {
+    *why = std::string("not an IPv4 address: ") + host;
+    return true;
+  }
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) {
+    *why = std::string("socket: ") + std::strerror(errno);
+    return true;
+  }
+  int one = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (bind(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 64) != 0) {
+    *why = std::string("bind/listen: ") + std::strerror(errno);
+    close(s);
+    return true;
+  }
+  socklen_t len = sizeof addr;
+  getsockname(s, reinterpret_cast<struct sockaddr*>(&addr), &len);
+  set_nonblocking(s);
+  *fd = s;
+  *bound_port = ntohs(addr.sin_port);
+  return false;
+}
+
+int accept_connection(int listen_fd) {
+  int s = accept4(listen_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (s >= 0) set_nodelay(s);
+  return s;
+}
+
+void close_fd(int fd) {
+  if (fd >= 0) close(fd);
+}
+
+}  // namespace velmor

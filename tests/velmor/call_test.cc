@@ -1,0 +1,336 @@
+// Property calls against a real property server over loopback: the main road,
+// the name table, every failure the client must report, and bad frames.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "velmor.h"
+#include "velmor_server.h"
+
+using velmor::EqAdr;
+using velmor::EqCall;
+using velmor::EqData;
+using velmor::PropertyServer;
+
+namespace {
+
+// A server with a stored value ("VALUE": set stores, get returns), a failing
+// property and a property without a set handler, registered as TEST/SRV.
+class CallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_.add_property(
+        "VALUE",
+        [this](const std::string&, const EqData& in, EqData&) {
+          std::lock_guard<std::mutex> lock(mu_);
+          stored_.copy_from(&in);
+          return 0;
+        },
+        [this](const std::string&, const EqData&, EqData& out) {
+          std::lock_guard<std::mutex> lock(mu_);
+          out.copy_from(&stored_);
+          return 0;
+        });
+    server_.add_property("FAILS", nullptr, [](const std::string&, const EqData&, EqData& out) {
+      out.set_error(7, "handler says no");
+      return 7;
+    });
+    server_.add_property("THROWS", nullptr, [](const std::string&, const EqData&, EqData&) -> int {
+      throw std::runtime_error("boom");
+    });
+    ASSERT_FALSE(server_.start("127.0.0.1", 0));
+    ASSERT_GT(server_.port(), 0);
+    ASSERT_FALSE(velmor::register_server("TEST/SRV", "127.0.0.1", server_.port()));
+  }
+  void TearDown() override { velmor::unregister_server("TEST/SRV"); }
+
+  EqAdr adr(const std::string& property) {
+    EqAdr a;
+    a.adr("/TEST/SRV/" + property);
+    return a;
+  }
+
+  PropertyServer server_;
+  std::mutex mu_;
+  EqData stored_;
+};
+
+// A port on which nobody listens.
+int closed_port() {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+int raw_connect(int port) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(s);
+    return -1;
+  }
+  timeval tv{5, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  return s;
+}
+
+// Reads until the server closes; returns what arrived.
+std::string read_to_close(int s) {
+  std::string all;
+  char buf[4096];
+  ssize_t n;
+  while ((n = recv(s, buf, sizeof buf, 0)) > 0) all.append(buf, static_cast<size_t>(n));
+  return all;
+}
+
+}  // namespace
+
+TEST_F(CallTest, SetThenGetReturnsTheValueOverOneConnection) {
+  EqCall call;
+  EqAdr a = adr("VALUE");
+  EqData in, out;
+  in.set_xml("<DAQREQ id=\"3\"/>");
+  in.mpnum(7000000000L);
+  ASSERT_EQ(call.set(&a, &in, &out), 0);
+  EXPECT_EQ(out.error(), 0);
+  EqData got;
+  ASSERT_EQ(call.get(&a, nullptr, &got), 0);
+  EXPECT_STREQ(got.get_xml(), "<DAQREQ id=\"3\"/>");
+  EXPECT_EQ(got.get_mpnum(), 7000000000L);
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(call.get(&a, nullptr, &got), 0);
+  EXPECT_EQ(call.connects_made(), 1);  // reused, not reconnected
+  EXPECT_EQ(server_.connections_accepted(), 1);
+}
+
+TEST_F(CallTest, NamesListsPropertiesAddedAndRemovedWhileRunning) {
+  EqCall call;
+  EqAdr a = adr("DAQ.REQ");
+  EqData out;
+  server_.add_property("DAQ.REP1", nullptr, [](const std::string& p, const EqData&, EqData& o) {
+    o.set_string(p);
+    return 0;
+  });
+  ASSERT_EQ(call.names(&a, &out), 0);
+  EXPECT_EQ(out.type(), velmor::DATA_A_STRING);
+  ASSERT_EQ(out.value_count(), 4);
+  EXPECT_STREQ(out.get_text(3), "DAQ.REP1");
+  EqAdr rep = adr("DAQ.REP1");
+  ASSERT_EQ(call.get(&rep, nullptr, &out), 0);
+  EXPECT_STREQ(out.get_xml(), "DAQ.REP1");
+  EXPECT_FALSE(server_.remove_property("DAQ.REP1"));
+  EXPECT_EQ(call.get(&rep, nullptr, &out), velmor::EQ_ERR_UNKNOWN_PROPERTY);
+  char text[80];
+  EXPECT_NE(std::string(out.get_string(text, sizeof text)).find("DAQ.REP1"), std::string::npos);
+}
+
+TEST_F(CallTest, HandlerFailuresReachTheClientWithCodeAndText) {
+  EqCall call;
+  EqData out;
+  char text[80];
+  EqAdr fails = adr("FAILS");
+  EXPECT_EQ(call.get(&fails, nullptr, &out), 7);
+  EXPECT_EQ(out.error(), 7);
+  EXPECT_STREQ(out.get_string(text, sizeof text), "handler says no");
+  EqAdr throws = adr("THROWS");
+  EXPECT_EQ(call.get(&throws, nullptr, &out), velmor::EQ_ERR_SERVER_FAILURE);
+  EXPECT_NE(std::string(out.get_string(text, sizeof text)).find("THROWS"), std::string::npos);
+  EqData in;
+  in.set_int(1);
+  EXPECT_EQ(call.set(&fails, &in, &out), velmor::EQ_ERR_NOT_SUPPORTED);
+  // The connection survives handler failures.
+  EqAdr value = adr("VALUE");
+  EXPECT_EQ(call.get(&value, nullptr, &out), 0);
+  EXPECT_EQ(call.connects_made(), 1);
+}
+
+TEST_F(CallTest, UnknownServerRefusedConnectionAndBadAddressGiveCodes) {
+  EqCall call;
+  EqData out;
+  char text[80];
+  EqAdr nowhere;
+  nowhere.adr("/NOWHERE/X/DAQ.REQ");
+  EXPECT_EQ(call.get(&nowhere, nullptr, &out), velmor::EQ_ERR_UNKNOWN_SERVER);
+  EXPECT_STREQ(out.get_string(text, sizeof text), "unknown server: /NOWHERE/X/DAQ.REQ");
+
+  ASSERT_FALSE(velmor::register_server("TEST/DEAD", "127.0.0.1", closed_port()));
+  EqAdr dead;
+  dead.adr("/TEST/DEAD/DAQ.REQ");
+  EXPECT_EQ(call.get(&dead, nullptr, &out), velmor::EQ_ERR_CONNECTION_REFUSED);
+  EXPECT_EQ(std::string(out.get_string(text, sizeof text)).rfind("connection refused", 0), 0u);
+  velmor::unregister_server("TEST/DEAD");
+
+  EqAdr bad;
+  bad.adr("no-property");
+  EXPECT_EQ(call.get(&bad, nullptr, &out), velmor::EQ_ERR_BAD_ADDRESS);
+  EXPECT_EQ(call.get(nullptr, nullptr, &out), velmor::EQ_ERR_INVALID_ARGUMENT);
+}
+
+TEST_F(CallTest, EnvironmentNameTableInlineAndFile) {
+  EqCall call;
+  EqData out;
+  std::string inline_list = "OTHER/X=127.0.0.1:1;ENVFAC/DEV=127.0.0.1:" + std::to_string(server_.port());
+  setenv("VELMOR_NAMES", inline_list.c_str(), 1);
+  EqAdr a;
+  a.adr("/envfac/dev/VALUE");  // names match case-insensitively
+  EXPECT_EQ(call.get(&a, nullptr, &out), 0);
+
+  std::string path = std::string(DAQ_BINARY_DIR) + "/velmor_names_test.txt";
+  {
+    std::ofstream f(path);
+    f << "# test table\n\nFILEFAC/DEV/LOC 127.0.0.1:" << server_.port() << "  # trailing comment\n";
+  }
+  setenv("VELMOR_NAMES", path.c_str(), 1);
+  a.adr("/FILEFAC/DEV/LOC/VALUE");
+  EXPECT_EQ(call.get(&a, nullptr, &out), 0);
+  a.adr("/FILEFAC/DEV/OTHERLOC/VALUE");  // no FILEFAC/DEV entry
+  EXPECT_EQ(call.get(&a, nullptr, &out), velmor::EQ_ERR_UNKNOWN_SERVER);
+  unsetenv("VELMOR_NAMES");
+  std::remove(path.c_str());
+}
+
+TEST_F(CallTest, CallTimesOutWithinBoundsAndTheNextCallIsClean) {
+  EqCall call;
+  call.set_timeouts(500, 200);
+  server_.test_answer_delay_ms(2000);
+  EqAdr a = adr("VALUE");
+  EqData out;
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(call.get(&a, nullptr, &out), velmor::EQ_ERR_TIMEOUT);
+  auto took = std::chrono::steady_clock::now() - t0;
+  EXPECT_LT(took, std::chrono::milliseconds(1500));
+  server_.test_answer_delay_ms(0);
+  EqData in;
+  in.set_int(11);
+  ASSERT_EQ(call.set(&a, &in, &out), 0);
+  ASSERT_EQ(call.get(&a, nullptr, &out), 0);
+  EXPECT_EQ(out.get_int(), 11);  // not the late answer of the timed-out call
+  EXPECT_EQ(call.connects_made(), 2);
+}
+
+TEST_F(CallTest, ServerClosingMidCallIsRetriedOnlyWithRetryOption) {
+  EqCall call;
+  EqAdr a = adr("VALUE");
+  EqData out;
+  ASSERT_EQ(call.get(&a, nullptr, &out), 0);
+  server_.test_drop_next(1);
+  EXPECT_EQ(call.get(&a, nullptr, &out), velmor::EQ_ERR_CONNECTION_LOST);
+
+  server_.test_drop_next(1);
+  call.set_option(&a, nullptr, &out, velmor::EQ_RETRY);
+  EXPECT_EQ(call.get(&a, nullptr, &out), 0);
+
+  server_.test_drop_next(2);  // one retry, no more
+  call.set_option(&a, nullptr, &out, velmor::EQ_RETRY);
+  EXPECT_EQ(call.get(&a, nullptr, &out), velmor::EQ_ERR_CONNECTION_LOST);
+}
+
+TEST_F(CallTest, StoppedServerIsNoticedOnTheCachedConnection) {
+  EqCall call;
+  EqAdr a = adr("VALUE");
+  EqData out;
+  ASSERT_EQ(call.get(&a, nullptr, &out), 0);
+  server_.stop();
+  EXPECT_EQ(call.get(&a, nullptr, &out), velmor::EQ_ERR_CONNECTION_REFUSED);
+  ASSERT_FALSE(server_.start("127.0.0.1", 0));
+  velmor::register_server("TEST/SRV", "127.0.0.1", server_.port());
+  EXPECT_EQ(call.get(&a, nullptr, &out), 0);
+}
+
+TEST_F(CallTest, TestHooksFailAndScriptCallsWithoutTheServer) {
+  EqCall call;
+  EqAdr a = adr("VALUE");
+  EqData out;
+  call.test_fail_call(2, 0);
+  EXPECT_EQ(call.get(&a, nullptr, &out), 0);
+  EXPECT_EQ(call.get(&a, nullptr, &out), velmor::EQ_ERR_INJECTED);
+  EXPECT_EQ(call.get(&a, nullptr, &out), 0);
+  EqData answer;
+  answer.set_xml("<scripted/>");
+  call.test_script_answer("DAQ.REP9", answer, 2);
+  EqAdr rep = adr("DAQ.REP9");
+  EXPECT_EQ(call.get(&rep, nullptr, &out), 0);
+  EXPECT_EQ(call.get(&rep, nullptr, &out), 0);
+  EXPECT_STREQ(out.get_xml(), "<scripted/>");
+  EXPECT_EQ(call.get(&rep, nullptr, &out), velmor::EQ_ERR_UNKNOWN_PROPERTY);
+  server_.test_refuse_calls(9);
+  EXPECT_EQ(call.get(&a, nullptr, &out), 9);
+  server_.test_refuse_calls(0);
+  EXPECT_EQ(call.call_count(), 7);
+}
+
+TEST_F(CallTest, BadFramesEndOnlyTheirConnection) {
+  EqCall call;
+  EqAdr a = adr("VALUE");
+  EqData out;
+  ASSERT_EQ(call.get(&a, nullptr, &out), 0);  // a client that must keep working
+
+  const std::string frames[] = {
+      std::string("XX\x01\x02\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00", 16),  // magic
+      std::string("VM\x09\x02\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00", 16),  // version
+      std::string("VM\x01\x07\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00", 16),  // kind
+      std::string("VM\x01\x02\x01\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\x7f", 16),  // size
+      std::string("VM\x01\x02\x01\x00\x00\x00\x00\x00\x00\x00\x04\x00\x00\x00\x09\x00" "AB", 20),
+      std::string("VM\x01\x02\x01\x00\x00\x00\x00\x00\x00\x00\x08\x00\x00\x00\x01\x00PXYZ12", 24),
+  };
+  for (const std::string& f : frames) {
+    int s = raw_connect(server_.port());
+    ASSERT_GE(s, 0);
+    ASSERT_EQ(send(s, f.data(), f.size(), MSG_NOSIGNAL), static_cast<ssize_t>(f.size()));
+    std::string answer = read_to_close(s);
+    close(s);
+    ASSERT_GE(answer.size(), 16u);  // a protocol-error answer, then the close
+    EXPECT_EQ(answer[8], static_cast<char>(velmor::EQ_ERR_PROTOCOL));
+  }
+  EXPECT_EQ(server_.bad_frames(), 6);
+  // A frame that claims more than it carries: the peer closes, the server forgets it.
+  int s = raw_connect(server_.port());
+  std::string partial("VM\x01\x02\x01\x00\x00\x00\x00\x00\x00\x00\x00\x10\x00\x00\x05\x00", 18);
+  send(s, partial.data(), partial.size(), MSG_NOSIGNAL);
+  close(s);
+  EXPECT_EQ(call.get(&a, nullptr, &out), 0);
+  EXPECT_EQ(call.connects_made(), 1);
+  for (int i = 0; i < 200 && server_.open_connections() != 1; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // bounded wait for the close
+  EXPECT_EQ(server_.open_connections(), 1);
+}
+
+TEST(PropertyServer, FourMegabyteValueTravelsIntact) {
+  PropertyServer server;
+  std::vector<float> values(1 << 20);
+  for (size_t i = 0; i < values.size(); ++i) values[i] = static_cast<float>(i);
+  server.add_property("BIG", nullptr, [&](const std::string&, const EqData&, EqData& out) {
+    out.set_float_array(values.data(), static_cast<int>(values.size()));
+    return 0;
+  });
+  ASSERT_FALSE(server.start(nullptr, 0));
+  velmor::register_server("BIG/SRV", "127.0.0.1", server.port());
+  EqCall call;
+  EqAdr a;
+  a.adr("/BIG/SRV/BIG");
+  EqData out;
+  ASSERT_EQ(call.get(&a, nullptr, &out), 0);
+  ASSERT_EQ(out.value_count(), 1 << 20);
+  EXPECT_EQ(out.get_float((1 << 20) - 1), static_cast<float>((1 << 20) - 1));
+  velmor::unregister_server("BIG/SRV");
+}
