@@ -21,6 +21,9 @@ struct Api<eq_evstore_record> {
   using EvNum = uint32_t;
   using Header = orxa_eventheader;
   static constexpr int kFormat = ORXA_FORMAT_LEGACY;
+  static constexpr std::size_t kServerHead = sizeof(orxa_serv_block_head_2010);
+  static constexpr std::size_t kNchan = offsetof(orxa_serv_block_head_2010, nchan);
+  static constexpr const char* kDecodeFailure = "orxa_daq_to_eqdata() failed !!!  error:%d\n";
   static constexpr uint32_t kSlowPattern = ORXA_SLOW_PATTERN;
   static constexpr const char* kFullMessage =
       "daq_data_to_cache() !!!! Failed to find first record in FULL cache !!!!!\n";
@@ -79,6 +82,9 @@ struct Api<eq_evstore_record_2024> {
   using EvNum = uint64_t;
   using Header = orxa_eventheader_2024;
   static constexpr int kFormat = ORXA_FORMAT_2024;
+  static constexpr std::size_t kServerHead = sizeof(orxa_serv_block_head_2024);
+  static constexpr std::size_t kNchan = offsetof(orxa_serv_block_head_2024, nchan);
+  static constexpr const char* kDecodeFailure = "orxa_daq_to_eqdata_2024() failed !!!  error:%d\n";
   static constexpr uint32_t kSlowPattern = ORXA_SLOW_PATTERN_2024;
   static constexpr const char* kFullMessage =
       "daq_data_ljvhuto_cache() !!!! Failed to find first record in FULL cache !!!!!\n";
