@@ -54,15 +54,18 @@ struct chan_descr_2010 {
 
 // Parses a channel-description document (its root element named by
 // get_chan_descr_root_tag(0, 0)) and appends one new description per channel to vc.
-// The two flags are accepted for compatibility and have no effect.
-// Returns 0 on success, a negative code otherwise (descriptions read before the
-// failure stay in vc and belong to the caller).
+// The two flags are accepted for compatibility and have no effect. Descriptions
+// and their member records are allocated with new and belong to the caller, who
+// releases them with clean_chan_desr_list. Returns 0 on success, a negative code
+// otherwise (the codes are listed in docs/channel-descriptions.md); on failure vc
+// is left exactly as it was passed in.
 DAQ_EXPORT int parse_descr_list_read(char* xml, std::vector<chan_descr_2010*>* vc, bool, bool);
 
 // Writes the descriptions of vc as a channel-description document into *out
 // (appending). filter, mode, flags and select and the extra list are accepted for
 // compatibility: the call of the protocol passes (vc, null, 2, 0, -1, out, null).
-// Returns 0 on success, not 0 when vc or out is null.
+// Null entries are skipped; the counts written are those of the vectors.
+// Returns 0 on success, not 0 when vc or out is null (then *out is unchanged).
 DAQ_EXPORT int dump_chan_desr(std::vector<chan_descr_2010*>* vc, char* filter, int mode, int flags,
                               int select, std::string* out, std::vector<chan_descr_2010*>* extra);
 
@@ -76,7 +79,8 @@ DAQ_EXPORT void clean_chan_desr_list(std::vector<chan_descr_2010*>* vc);
 // Reads year-month-dayThour:minute:second (UTC) into *t. False on success.
 DAQ_EXPORT bool time_from_isodate2(char* text, time_t* t);
 
-// Writes the default run catalog directory name, NUL-terminated, into buf, whose
+// Writes the default run catalog directory name ("/daq/orxa/adm/", or the value
+// of ORXA_DAQ_CATALOG_DIR when set), NUL-terminated, into buf, whose
 // size is *size. Returns 0 on success, not 0 when it does not fit or the arguments
 // are unusable. The first and last arguments are accepted for compatibility.
 DAQ_EXPORT int get_run_catalog_dir_name(char* facility, char* buf, int* size, int);
