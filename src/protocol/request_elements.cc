@@ -120,7 +120,7 @@ ElementResult read_request_element(const char* tag, const AttrSource& attrs,
   if (std::strcmp(tag, "TStart") == 0 || std::strcmp(tag, "TStop") == 0) {
     text = single_value(attrs, "time", &present);
     if (!present) return ElementResult::ignored;
-    copy_text(tag[2] == 'a' ? request->t_start : request->t_stop, text, kShortTextChars);
+    copy_text(tag[3] == 'a' ? request->t_start : request->t_stop, text, kShortTextChars);
     return ElementResult::handled;
   }
   if (std::strcmp(tag, "RunFirst") == 0) {
