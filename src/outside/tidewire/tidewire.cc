@@ -178,6 +178,13 @@ int Tidewire::SendEvent(iovec* iov, int n, int mode) {
   return rc;
 }
 
+int Tidewire::Flush() {
+  if (!connected_ || writer_ == nullptr) return TIDEWIRE_ERR_NOT_CONNECTED;
+  int rc = writer_->Flush();
+  if (rc == TIDEWIRE_ERR_LOST) active_ = false;
+  return rc;
+}
+
 void Tidewire::Disconnect() {
   bool was_connected = connected_.exchange(false);
   active_ = false;

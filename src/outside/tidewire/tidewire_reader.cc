@@ -174,7 +174,10 @@ int TidewireReader::Next(int timeout_ms) {
     have_read = true;
     if (rc == 0) continue;
     if (rc == TIDEWIRE_AGAIN_TIMEOUT || rc == TIDEWIRE_AGAIN_INTERRUPTED) return rc;
-    if (rc == kClosed) rc = (in_body_ || Staged() > 0) ? TIDEWIRE_ERR_TRUNCATED : TIDEWIRE_ERR_LOST;
+    // A peer that leaves (closes or resets) with a frame begun has cut that frame.
+    bool mid_frame = in_body_ || Staged() > 0;
+    if (rc == kClosed || rc == TIDEWIRE_ERR_LOST)
+      rc = mid_frame ? TIDEWIRE_ERR_TRUNCATED : TIDEWIRE_ERR_LOST;
     return sticky_ = rc;
   }
 }

@@ -87,6 +87,12 @@ int TidewireWriter::FlushKept() {
   return 0;
 }
 
+int TidewireWriter::Flush() {
+  if (fd_ < 0) return TIDEWIRE_ERR_NOT_CONNECTED;
+  if (lost_) return TIDEWIRE_ERR_LOST;
+  return kept_ == nullptr ? 0 : FlushKept();
+}
+
 int TidewireWriter::Keep(const iovec* iov, int n) {
   std::size_t total = 0;
   for (int i = 0; i < n; ++i) total += iov[i].iov_len;

@@ -24,6 +24,8 @@ class TidewireWriter {
   // Sends one frame of n buffers; the result codes of Tidewire::SendEvent.
   // *frame_bytes is set to the message length on success.
   int Send(const iovec* iov, int n, int mode, uint64_t* frame_bytes);
+  // Sends a kept remainder: 0 when none is left, else 28 or 6.
+  int Flush();
   // Writes the hello, waiting at most timeout_ms for room.
   int SendHello(int timeout_ms);
 

@@ -100,6 +100,10 @@ class DAQ_EXPORT Tidewire {
   // 50 (docs/data-link.md).
   int SendEvent(iovec* iov, int n, int mode);
 
+  // Sends what is left of a frame whose SendEvent gave 23, waiting at most the
+  // send time-out for room. 0 when nothing is left, 28 when some still is, 6, 7.
+  int Flush();
+
   // Closes the socket; later calls give 7 until the next Connect.
   void Disconnect();
 
