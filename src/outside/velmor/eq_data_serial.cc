@@ -10,6 +10,8 @@
 
 namespace velmor {
 
+static_assert(sizeof(long) == 8, "integers travel as 64-bit values");
+
 namespace {
 
 constexpr char kMagic[4] = {'V', 'E', 'Q', 'D'};
@@ -85,15 +87,15 @@ void write_sections(const EqDataContent& c, std::string& out, uint32_t* sections
   counted(kErrorText, c.error_text.size(), [&] { out.append(c.error_text); });
   counted(kInts, c.ints.size(), [&] {
     put_u32(out, static_cast<uint32_t>(c.ints.size()));
-    for (long v : c.ints) put_i64(out, v);
+    put_array(out, c.ints.data(), c.ints.size());
   });
   counted(kFloats, c.floats.size(), [&] {
     put_u32(out, static_cast<uint32_t>(c.floats.size()));
-    for (float v : c.floats) put_f32(out, v);
+    put_array(out, c.floats.data(), c.floats.size());
   });
   counted(kDoubles, c.doubles.size(), [&] {
     put_u32(out, static_cast<uint32_t>(c.doubles.size()));
-    for (double v : c.doubles) put_f64(out, v);
+    put_array(out, c.doubles.data(), c.doubles.size());
   });
   counted(kStrings, c.strings.size(), [&] {
     put_u32(out, static_cast<uint32_t>(c.strings.size()));
@@ -130,7 +132,7 @@ void write_sections(const EqDataContent& c, std::string& out, uint32_t* sections
       for (float v : e.statistics) put_f32(out, v);
       for (int v : e.timing_param) put_i32(out, v);
       put_u32(out, static_cast<uint32_t>(e.data.size()));
-      for (float v : e.data) put_f32(out, v);
+      put_array(out, e.data.data(), e.data.size());
     }
   });
   counted(kImage, c.has_image ? 1 : 0, [&] {
@@ -164,21 +166,15 @@ bool read_section(WireReader& r, uint16_t tag, EqDataContent* c) {
       break;
     }
     case kInts: {
-      uint32_t n = r.count(8, max);
-      c->ints.reserve(n);
-      for (uint32_t i = 0; i < n && !r.failed(); ++i) c->ints.push_back(static_cast<long>(r.i64()));
+      r.array(&c->ints, r.count(8, max));
       break;
     }
     case kFloats: {
-      uint32_t n = r.count(4, max);
-      c->floats.reserve(n);
-      for (uint32_t i = 0; i < n && !r.failed(); ++i) c->floats.push_back(r.f32());
+      r.array(&c->floats, r.count(4, max));
       break;
     }
     case kDoubles: {
-      uint32_t n = r.count(8, max);
-      c->doubles.reserve(n);
-      for (uint32_t i = 0; i < n && !r.failed(); ++i) c->doubles.push_back(r.f64());
+      r.array(&c->doubles, r.count(8, max));
       break;
     }
     case kStrings: {
@@ -224,9 +220,7 @@ bool read_section(WireReader& r, uint16_t tag, EqDataContent* c) {
         e.stat_mask = r.u32();
         for (float& v : e.statistics) v = r.f32();
         for (int& v : e.timing_param) v = r.i32();
-        uint32_t values = r.count(4, static_cast<uint32_t>(kMaxSerializedSize / 4));
-        e.data.reserve(values);
-        for (uint32_t k = 0; k < values && !r.failed(); ++k) e.data.push_back(r.f32());
+        r.array(&e.data, r.count(4, static_cast<uint32_t>(kMaxSerializedSize / 4)));
       }
       break;
     }

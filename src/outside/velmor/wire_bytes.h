@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 namespace velmor {
 
@@ -53,6 +55,22 @@ inline void put_bytes(std::string& out, const std::string& s) {
 
 inline void store_u32(char* at, uint32_t v) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<char>((v >> (8 * i)) & 0xff);
+}
+
+// Arrays of 4- or 8-byte numbers: one copy on little-endian hosts, which is
+// what makes a multi-megabyte spectrum cost about one memcpy on each side.
+template <typename T>
+void put_array(std::string& out, const T* values, size_t n) {
+  static_assert(sizeof(T) == 4 || sizeof(T) == 8, "4- or 8-byte numbers only");
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  out.append(reinterpret_cast<const char*>(values), n * sizeof(T));
+#else
+  for (size_t i = 0; i < n; ++i) {
+    typename std::conditional<sizeof(T) == 4, uint32_t, uint64_t>::type bits;
+    std::memcpy(&bits, &values[i], sizeof(T));
+    if (sizeof(T) == 4) put_u32(out, static_cast<uint32_t>(bits)); else put_u64(out, bits);
+  }
+#endif
 }
 
 class WireReader {
@@ -105,6 +123,26 @@ class WireReader {
   }
   // n raw bytes (null and failure when fewer are left).
   const char* raw(size_t n) { return need(n) ? take(n) : nullptr; }
+  // n numbers of 4 or 8 bytes into out (replacing its content).
+  template <typename T>
+  bool array(std::vector<T>* out, uint32_t n) {
+    static_assert(sizeof(T) == 4 || sizeof(T) == 8, "4- or 8-byte numbers only");
+    const char* bytes = raw(static_cast<size_t>(n) * sizeof(T));
+    if (bytes == nullptr) return false;
+    out->resize(n);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if (n != 0) std::memcpy(out->data(), bytes, static_cast<size_t>(n) * sizeof(T));
+#else
+    WireReader part(bytes, static_cast<size_t>(n) * sizeof(T));
+    for (uint32_t i = 0; i < n; ++i) {
+      auto bits = sizeof(T) == 4 ? static_cast<uint64_t>(part.u32()) : part.u64();
+      if (sizeof(T) == 4) { uint32_t b32 = static_cast<uint32_t>(bits); std::memcpy(&(*out)[i], &b32, 4); }
+      else std::memcpy(&(*out)[i], &bits, 8);
+    }
+#endif
+    return true;
+  }
+
   // A counted byte string of at most max bytes.
   bool bytes(std::string* out, size_t max) {
     uint32_t n = u32();
