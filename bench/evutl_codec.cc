@@ -1,0 +1,72 @@
+// Encoding an event with one spectrum of N bytes, and locating and reading all
+// 130 sub-channels of a multi-spectrum, each against a memcpy of the same bytes
+// (the limit). Compare bytes_per_second of a pair at the same size.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <vector>
+
+#include "orxa_event_builder.h"
+
+namespace {
+
+void BM_MemcpyLimit(benchmark::State& state) {
+  const size_t n = static_cast<size_t>(state.range(0));
+  std::vector<char> src(n, 1), dst(n + 1024);
+  for (auto _ : state) {
+    std::memcpy(dst.data(), src.data(), n);
+    benchmark::DoNotOptimize(dst.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(n));
+}
+
+void BM_BuildSpectrumEvent(benchmark::State& state) {
+  const size_t n = static_cast<size_t>(state.range(0));
+  std::vector<float> values(n / sizeof(float), 2.5f);
+  orxa_spect_input in{0, 1, static_cast<int32_t>(values.size()), 1, 0, values.data(), nullptr};
+  OrxaEventBuilder b(ORXA_FORMAT_2024);
+  uint64_t number = 0;
+  for (auto _ : state) {
+    b.begin(++number, time_stamp{1, 2});
+    b.add_spectra("SPECTRUM", ORXA_DT_SPECTRUM, &in, 1, false);
+    size_t len = 0;
+    benchmark::DoNotOptimize(b.finish(&len));
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(n));
+}
+
+void BM_ReadMultiSpectrum(benchmark::State& state) {
+  const int per_channel = static_cast<int>(state.range(0)) / 130 / static_cast<int>(sizeof(float));
+  std::vector<float> values(static_cast<size_t>(per_channel), 1.0f);
+  std::vector<orxa_spect_input> in(130, orxa_spect_input{0, 1, per_channel, 1, 0, values.data(), nullptr});
+  OrxaEventBuilder b(ORXA_FORMAT_2024);
+  b.begin(1, time_stamp{1, 2});
+  b.add_spectra("DIGI", ORXA_MULTI_SPECT_A, in.data(), 130, false);
+  size_t len = 0;
+  char* ev = const_cast<char*>(b.finish(&len));
+  auto* sub = reinterpret_cast<orxa_serv_block_subhead_2010*>(ev + sizeof(orxa_eventheader_2024) +
+                                                              sizeof(orxa_serv_block_head_2024));
+  std::vector<float> out(values.size());
+  for (auto _ : state) {
+    for (int j = 0; j < 130; ++j) {
+      float start, inc, ginc;
+      int length, groups;
+      orxa_spect_statistics_2010* stats;
+      get_spect_params_for_data_type_2010(sub, &start, &inc, nullptr, &length, &groups, &ginc, &stats, j);
+      auto* p = static_cast<float*>(get_pointer_to_data_2010(sub, j));
+      std::memcpy(out.data(), p, static_cast<size_t>(length) * sizeof(float));
+      benchmark::DoNotOptimize(out.data());
+    }
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 130 * per_channel *
+                          static_cast<int64_t>(sizeof(float)));
+}
+
+}  // namespace
+
+BENCHMARK(BM_MemcpyLimit)->Arg(4096)->Arg(65520)->Arg(1 << 20);
+BENCHMARK(BM_BuildSpectrumEvent)->Arg(4096)->Arg(1 << 20);
+BENCHMARK(BM_ReadMultiSpectrum)->Arg(65520)->Arg(1 << 20);
+BENCHMARK_MAIN();
