@@ -1,0 +1,442 @@
+// The DAQ data server: the request handshake over the property server, and the
+// bookkeeping of accepted requests.
+//
+// Each accepted request is an ActiveRequest held by shared_ptr, so a handler can
+// keep using one while the housekeeper releases it. The server lock guards the
+// request table, the summaries and the script counters; it is never held while
+// a stream thread is joined or the property server is stopped.
+#include "daq_data_server.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "channel_catalog.h"
+#include "daq_diag.h"
+#include "daq_mutex.h"
+#include "daq_server_util_def.h"
+#include "daq_text.h"
+#include "data_stream.h"
+#include "orxa_chan_descr.h"
+#include "request_plan.h"
+#include "velmor_server.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kHousekeepingMs = 20;
+constexpr size_t kKeptSummaries = 1024;
+
+struct ActiveRequest {
+  int number = 0;
+  unsigned id = 0;
+  std::vector<char> request_xml;  // as received, read again for every echo
+  RequestPlan plan;
+  std::unique_ptr<DataStream> stream;
+  int processing_left = 0;
+  Clock::time_point accepted;
+  Clock::time_point ready_at;
+  bool final_read = false;
+  bool release_now = false;  // the client will not come for the stream
+};
+
+std::vector<char> terminated_copy(const char* text) {
+  std::vector<char> copy(text, text + std::strlen(text));
+  copy.push_back('\0');
+  return copy;
+}
+
+void answer_simple(velmor::EqData& out, const char* reason, unsigned id, int number) {
+  char info[DAQ_REASON_SIZE];
+  copy_text(info, reason);
+  std::string doc;
+  if (number > 0) {
+    get_simple_reply_with_port(info, doc, id, static_cast<unsigned>(number));
+  } else {
+    get_simple_reply(info, doc, id);
+  }
+  out.set_xml(doc);
+}
+
+void push_copy(std::vector<char*>* list, const std::string& text) {
+  char* copy = strdup(text.c_str());
+  if (copy != nullptr) list->push_back(copy);
+}
+
+std::string announced_host(const std::string& host) {
+  if (host.empty() || host == "0.0.0.0") return "127.0.0.1";
+  return host;
+}
+
+}  // namespace
+
+struct DaqDataServer::State {
+  DaqServerOptions options;
+  ChannelCatalog catalog;
+  velmor::PropertyServer server;
+  std::string name_key;
+  bool registered = false;
+  std::atomic<bool> started{false};
+  std::atomic<bool> stopping{false};
+  std::thread housekeeper;
+
+  mutable DaqMutex lock;
+  std::map<int, std::shared_ptr<ActiveRequest>> active GUARDED_BY(lock);
+  std::map<int, DaqRequestSummary> summaries GUARDED_BY(lock);
+  int busy_left GUARDED_BY(lock) = 0;
+  int last_number GUARDED_BY(lock) = 0;
+  long accepted GUARDED_BY(lock) = 0;
+  long answered GUARDED_BY(lock) = 0;
+
+  std::string entry() const {
+    return options.facility + "/" + options.device + "/" + options.location + "/";
+  }
+  void delay_answer() const;
+  int on_request(const velmor::EqData& in, velmor::EqData& out);
+  int on_reply(int number, velmor::EqData& out);
+  std::string final_reply(const ActiveRequest& r);
+  bool accept_locked(daq_server_request* request, std::string* reason, int* number)
+      REQUIRES(lock);
+  void housekeeping();
+  void release(const std::shared_ptr<ActiveRequest>& r);
+};
+
+void DaqDataServer::State::delay_answer() const {
+  auto until = Clock::now() + std::chrono::milliseconds(options.answer_delay_ms);
+  while (!stopping && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+// Plans and registers an accepted request; false with *reason when it cannot be served.
+bool DaqDataServer::State::accept_locked(daq_server_request* request, std::string* reason,
+                                         int* number) {
+  PlanSettings settings;
+  settings.rate_hz = options.rate_hz;
+  settings.origin_sec = options.origin_sec;
+  settings.now_sec = static_cast<int64_t>(std::time(nullptr));
+  settings.max_events = options.max_events;
+  settings.generation = options.generation;
+  auto r = std::make_shared<ActiveRequest>();
+  r->plan = plan_request(request, catalog, settings);
+  if (!r->plan.error.empty()) {
+    *reason = r->plan.error;
+    return false;
+  }
+  r->number = last_number + 1;
+  if (!r->plan.channel_list_only) {
+    StreamSettings s;
+    s.rate_hz = options.rate_hz;
+    s.real_time = options.real_time;
+    s.handshake = request->comm_mode == ORXA_DAQ_COMM_HNDS;
+    s.accept_timeout_ms = options.accept_timeout_ms;
+    s.drop_after = options.drop_after;
+    s.stall_after = options.stall_after;
+    s.stall_ms = options.stall_ms;
+    s.malformed_after = options.malformed_after;
+    s.verbose = options.verbose;
+    s.number = r->number;
+    r->stream = std::make_unique<DataStream>(r->plan, s, entry());
+    if (r->stream->open(options.data_host.c_str()) != 0) {
+      *reason = "ERROR: cannot open a data link";
+      return false;
+    }
+  }
+  char property[32];
+  std::snprintf(property, sizeof property, "DAQ.REP%d", r->number);
+  int n = r->number;
+  server.add_property(property, nullptr,
+                      [this, n](const std::string&, const velmor::EqData&, velmor::EqData& out) {
+                        return on_reply(n, out);
+                      });
+  last_number = n;
+  ++accepted;
+  r->processing_left = options.processing_times;
+  r->accepted = Clock::now();
+  r->ready_at = r->accepted + std::chrono::milliseconds(options.prepare_ms);
+  if (r->stream) r->stream->start();
+  DaqRequestSummary summary;
+  summary.number = n;
+  summary.first_event = r->plan.first_event;
+  summary.event_count = r->plan.event_count;
+  summary.gen_2024 = r->plan.gen_2024;
+  summary.data_port = r->stream ? r->stream->port() : 0;
+  summaries[n] = summary;
+  if (summaries.size() > kKeptSummaries) summaries.erase(summaries.begin());
+  active[n] = r;
+  *number = n;
+  if (options.verbose) {
+    daq_print("daq-server: DAQ.REP%d accepted: %llu events from %llu, data port %d\n", n,
+              static_cast<unsigned long long>(r->plan.event_count),
+              static_cast<unsigned long long>(r->plan.first_event), summary.data_port);
+  }
+  return true;
+}
+
+int DaqDataServer::State::on_request(const velmor::EqData& in, velmor::EqData& out) {
+  delay_answer();
+  std::vector<char> xml = terminated_copy(in.get_xml());
+  daq_server_request request;
+  clean_request(&request);
+  int rc = parse_daq_request(xml.data(), &request);
+  unsigned id = request.id;
+  std::string reason;
+  int number = 0;
+  {
+    DaqLockGuard guard(lock);
+    ++answered;
+    if (rc != 0) {
+      reason = "ERROR: the request document cannot be read";
+    } else if (busy_left > 0) {
+      --busy_left;
+      reason = "BUSY";
+    } else if (static_cast<int>(active.size()) >= options.max_requests) {
+      reason = "BUSY";
+    } else if (options.error_first) {
+      reason = "ERROR: this server is set to refuse every request";
+    } else if (accept_locked(&request, &reason, &number)) {
+      active[number]->request_xml = std::move(xml);
+      active[number]->id = id;
+    }
+  }
+  clean_request(&request);
+  answer_simple(out, number > 0 ? "Request accepted" : reason.c_str(), id, number);
+  return 0;
+}
+
+std::string DaqDataServer::State::final_reply(const ActiveRequest& r) {
+  daq_server_reply reply;
+  clean_reply(&reply);
+  std::vector<char> xml = r.request_xml;
+  parse_daq_request(xml.data(), &reply.request);
+  if (options.echo_changed) copy_text(reply.request.exp, "changed-by-server");
+  const RequestPlan& plan = r.plan;
+  reply.stat.t_start_sec = plan.t_start;
+  reply.stat.t_stop_sec = plan.t_stop;
+  reply.stat.files = plan.runs;
+  reply.stat.fids = plan.runs;
+  reply.stat.events =
+      static_cast<int>(std::min<uint64_t>(plan.event_count, static_cast<uint64_t>(INT_MAX)));
+  reply.stat.data_loc = 0x1;
+  for (const std::string& f : plan.found_files) push_copy(&reply.stat.file_list, f);
+  for (const std::string& c : plan.nf_channels) push_copy(&reply.stat.nf_chan_list, c);
+  for (const std::string& f : plan.nf_files) push_copy(&reply.stat.nf_file_list, f);
+  {
+    DaqLockGuard guard(lock);
+    reply.stat.avail = std::max(0, options.max_requests - static_cast<int>(active.size()));
+  }
+  if (r.stream && !options.port_zero) {
+    reply.port = r.stream->port();
+    copy_text(reply.host, announced_host(options.data_host).c_str());
+  }
+  reply.evid64bitmode = plan.gen_2024;
+  if (options.error_final) {
+    copy_text(reply.reason, "ERROR: this server is set to fail the final answer");
+  } else {
+    std::snprintf(reply.reason, sizeof reply.reason, "OK: %llu events, %zu channels",
+                  static_cast<unsigned long long>(plan.event_count),
+                  plan.event_channels.size() + plan.slow_channels.size());
+  }
+  std::vector<chan_descr_2010*> descriptions;
+  if (plan.channel_list_only) {
+    std::vector<const CatalogChannel*> all = plan.event_channels;
+    all.insert(all.end(), plan.slow_channels.begin(), plan.slow_channels.end());
+    ChannelCatalog::describe(all, &descriptions);
+  }
+  std::string doc;
+  create_xml_daq_reply(&reply, doc, descriptions.empty() ? nullptr : &descriptions);
+  clean_chan_desr_list(&descriptions);
+  clean_reply(&reply);
+  return doc;
+}
+
+int DaqDataServer::State::on_reply(int number, velmor::EqData& out) {
+  delay_answer();
+  std::shared_ptr<ActiveRequest> r;
+  unsigned id = 0;
+  {
+    DaqLockGuard guard(lock);
+    auto it = active.find(number);
+    if (it != active.end()) r = it->second;
+    if (r) {
+      id = r->id;
+      if (r->processing_left > 0 || Clock::now() < r->ready_at) {
+        if (r->processing_left > 0) --r->processing_left;
+        r.reset();
+      }
+    }
+  }
+  if (!r) {
+    if (id == 0) {
+      out.set_error(velmor::EQ_ERR_UNKNOWN_PROPERTY, "no such reply");
+      return velmor::EQ_ERR_UNKNOWN_PROPERTY;
+    }
+    answer_simple(out, "Processing", id, 0);
+    return 0;
+  }
+  out.set_xml(final_reply(*r));
+  DaqLockGuard guard(lock);
+  r->final_read = true;
+  if (!r->stream || options.port_zero || options.error_final || options.echo_changed) {
+    r->release_now = true;
+  }
+  summaries[number].final_read = true;
+  return 0;
+}
+
+void DaqDataServer::State::release(const std::shared_ptr<ActiveRequest>& r) {
+  char property[32];
+  std::snprintf(property, sizeof property, "DAQ.REP%d", r->number);
+  server.remove_property(property);
+  if (r->stream) r->stream->stop();
+  DaqLockGuard guard(lock);
+  auto it = summaries.find(r->number);
+  if (it == summaries.end()) return;
+  it->second.released = true;
+  if (r->stream) {
+    it->second.receiver_came = r->stream->receiver_came();
+    it->second.events_sent = r->stream->events_sent();
+    it->second.control = r->stream->control_log();
+  }
+}
+
+void DaqDataServer::State::housekeeping() {
+  while (!stopping) {
+    std::vector<std::shared_ptr<ActiveRequest>> done;
+    {
+      DaqLockGuard guard(lock);
+      auto now = Clock::now();
+      for (auto it = active.begin(); it != active.end();) {
+        const ActiveRequest& r = *it->second;
+        bool stream_over = !r.stream || r.stream->finished();
+        bool expired = !r.final_read &&
+                       now - r.accepted > std::chrono::milliseconds(options.reply_timeout_ms);
+        if (r.release_now || (r.final_read && stream_over) || expired) {
+          done.push_back(it->second);
+          it = active.erase(it);
+        } else {
+          ++it;
+        }
+      }
+    }
+    for (const auto& r : done) release(r);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kHousekeepingMs));
+  }
+}
+
+DaqDataServer::DaqDataServer(const DaqServerOptions& options) : s_(new State) {
+  s_->options = options;
+  DaqLockGuard guard(s_->lock);
+  s_->busy_left = options.busy_times;
+}
+
+DaqDataServer::~DaqDataServer() {
+  stop();
+  delete s_;
+}
+
+bool DaqDataServer::start() {
+  if (s_->started) return true;
+  if (s_->options.catalog_file.empty()) {
+    s_->catalog = ChannelCatalog::builtin();
+  } else {
+    std::string error;
+    if (s_->catalog.load_file(s_->options.catalog_file, &error)) {
+      daq_line(error.c_str());
+      return true;
+    }
+  }
+  State* s = s_;
+  s_->server.add_property(
+      "DAQ.REQ",
+      [s](const std::string&, const velmor::EqData& in, velmor::EqData& out) {
+        return s->on_request(in, out);
+      },
+      nullptr);
+  if (s_->server.start(s_->options.control_host.c_str(), s_->options.control_port)) return true;
+  if (s_->options.register_name) {
+    s_->name_key = s_->options.facility + "/" + s_->options.device;
+    s_->registered = !velmor::register_server(
+        s_->name_key.c_str(), announced_host(s_->options.control_host).c_str(),
+        s_->server.port());
+  }
+  s_->stopping = false;
+  s_->started = true;
+  s_->housekeeper = std::thread([s] { s->housekeeping(); });
+  return false;
+}
+
+void DaqDataServer::stop() {
+  if (!s_->started) return;
+  s_->stopping = true;
+  if (s_->housekeeper.joinable()) s_->housekeeper.join();
+  std::vector<std::shared_ptr<ActiveRequest>> left;
+  {
+    DaqLockGuard guard(s_->lock);
+    for (auto& kv : s_->active) left.push_back(kv.second);
+    s_->active.clear();
+  }
+  for (const auto& r : left) s_->release(r);
+  s_->server.remove_property("DAQ.REQ");
+  s_->server.stop();
+  if (s_->registered) velmor::unregister_server(s_->name_key.c_str());
+  s_->registered = false;
+  s_->started = false;
+}
+
+int DaqDataServer::control_port() const { return s_->server.port(); }
+
+std::string DaqDataServer::entry() const { return s_->entry(); }
+
+int DaqDataServer::active_requests() const {
+  DaqLockGuard guard(s_->lock);
+  return static_cast<int>(s_->active.size());
+}
+
+long DaqDataServer::requests_accepted() const {
+  DaqLockGuard guard(s_->lock);
+  return s_->accepted;
+}
+
+long DaqDataServer::requests_answered() const {
+  DaqLockGuard guard(s_->lock);
+  return s_->answered;
+}
+
+bool DaqDataServer::summary(int number, DaqRequestSummary* out) const {
+  DaqLockGuard guard(s_->lock);
+  auto it = s_->summaries.find(number);
+  if (it == s_->summaries.end()) return false;
+  *out = it->second;
+  auto live = s_->active.find(number);
+  if (live != s_->active.end() && live->second->stream) {
+    const DataStream& stream = *live->second->stream;
+    out->receiver_came = stream.receiver_came();
+    out->events_sent = stream.events_sent();
+    out->control = stream.control_log();
+  }
+  return true;
+}
+
+std::vector<DaqControlRecord> DaqDataServer::control_log(int number) const {
+  DaqRequestSummary s;
+  if (!summary(number, &s)) return {};
+  return s.control;
+}
+
+bool DaqDataServer::wait_released(int number, int timeout_ms) const {
+  auto until = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    DaqRequestSummary s;
+    if (summary(number, &s) && s.released) return true;
+    if (Clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}

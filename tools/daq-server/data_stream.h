@@ -1,0 +1,80 @@
+// One request's data stream: a data-link listener, the thread that serves the
+// receiver that connects, and the record of the control messages it received.
+#ifndef DAQ_SERVER_DATA_STREAM_H
+#define DAQ_SERVER_DATA_STREAM_H
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "daq_data_server.h"
+#include "daq_mutex.h"
+#include "request_plan.h"
+#include "tidewire_listener.h"
+
+struct StreamSettings {
+  double rate_hz = 10.0;
+  bool real_time = false;
+  bool handshake = false;
+  int accept_timeout_ms = 30000;
+  long drop_after = -1;
+  long stall_after = -1;
+  int stall_ms = 0;
+  long malformed_after = -1;
+  bool verbose = false;
+  int number = 0;  // the reply number, for messages
+};
+
+class DataStream {
+ public:
+  DataStream(const RequestPlan& plan, const StreamSettings& settings, std::string server_name);
+  ~DataStream();  // stops and joins
+  DataStream(const DataStream&) = delete;
+  DataStream& operator=(const DataStream&) = delete;
+
+  // Listens on host, port 0. 0 on success, else the listener's code.
+  int open(const char* host);
+  int port() const { return port_; }
+  void start();
+  // Asks the thread to end (it ends within about 200 ms) and joins it.
+  void stop();
+
+  bool finished() const { return finished_.load(); }
+  bool receiver_came() const { return receiver_came_.load(); }
+  long events_sent() const { return events_sent_.load(); }
+  std::vector<DaqControlRecord> control_log() const;
+
+ private:
+  void run();
+  void serve(Tidewire* link);
+  bool take_control(Tidewire* link, int wait_ms);
+  void handle_control(int64_t number, time_stamp time);
+  int send(Tidewire* link, const char* data, size_t length);
+  bool pause_for(Tidewire* link, int ms);
+  void linger(Tidewire* link);
+
+  RequestPlan plan_;
+  StreamSettings settings_;
+  std::string server_name_;
+  TidewireListener listener_;
+  int port_ = 0;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> finished_{false};
+  std::atomic<bool> receiver_came_{false};
+  std::atomic<long> events_sent_{0};
+
+  // State of the serving thread only.
+  uint64_t next_ = 0;          // index of the next event to send
+  int64_t last_sent_ = -1;     // event number of the last event sent
+  bool paused_ = false;
+  bool awaiting_ack_ = false;
+  bool farewell_ = false;
+
+  mutable DaqMutex log_lock_;
+  std::vector<DaqControlRecord> log_ GUARDED_BY(log_lock_);
+};
+
+#endif
