@@ -334,3 +334,35 @@ TEST(PropertyServer, FourMegabyteValueTravelsIntact) {
   EXPECT_EQ(out.get_float((1 << 20) - 1), static_cast<float>((1 << 20) - 1));
   velmor::unregister_server("BIG/SRV");
 }
+
+TEST(PropertyServer, LargeArraysSentByReferenceArriveByteForByte) {
+  EqData expected;
+  std::vector<unsigned char> pixels(200000);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<unsigned char>(i * 7);
+  velmor::IMH h{};
+  h.length = static_cast<int>(pixels.size());
+  expected.set_image(pixels.data(), h.length, &h, velmor::no);
+  expected.set_image_comm("CAM");
+  std::vector<float> values(70000, 0.25f);
+  velmor::SPECTRUM s{};
+  s.d_spect_array.d_spect_array_len = static_cast<uint32_t>(values.size());
+  s.d_spect_array.d_spect_array_val = values.data();
+  expected.set_ts_spect(1, 2, 3, &s, 0);  // spectrum and image in one object, type of the last
+  PropertyServer server;
+  server.add_property("MIXED", nullptr, [&](const std::string&, const EqData&, EqData& out) {
+    out.copy_from(&expected);
+    return 0;
+  });
+  ASSERT_FALSE(server.start(nullptr, 0));
+  velmor::register_server("MIXED/SRV", "127.0.0.1", server.port());
+  EqCall call;
+  EqAdr a;
+  a.adr("/MIXED/SRV/MIXED");
+  EqData out;
+  ASSERT_EQ(call.get(&a, nullptr, &out), 0);
+  std::string want, got;
+  expected.serialize(want);
+  out.serialize(got);
+  EXPECT_TRUE(want == got);
+  velmor::unregister_server("MIXED/SRV");
+}

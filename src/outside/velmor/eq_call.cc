@@ -107,6 +107,8 @@ int EqCall::State::exchange_locked(const std::string& key, const std::string& ho
     int rc = send_all(c.fd, frame.data(), frame.size(), deadline);
     size_t got = 0;
     char head_bytes[kFrameHeadSize];
+    // Waiting first saves a recv() that would find nothing on every call.
+    if (rc == 0 && c.reader.wait_readable(deadline) == 0) rc = EQ_ERR_TIMEOUT;
     if (rc == 0) rc = c.reader.read(head_bytes, kFrameHeadSize, deadline, &got);
     if (rc == EQ_ERR_CONNECTION_LOST && got == 0 && retry && attempt == 0) {
       drop_locked(key);

@@ -34,6 +34,24 @@ struct EqDataContent {
   std::string image_comment;
 };
 
+// A stretch of serialised bytes left in the object instead of copied: it
+// belongs at offset `at` of the copied bytes (before the byte found there).
+struct WirePiece {
+  size_t at;
+  const char* data;
+  size_t size;
+};
+
+// Arrays smaller than this are copied; a reference costs an iovec entry.
+constexpr size_t kMinReferencedPiece = 64 * 1024;
+
+// The library's internal access to an EqData's content.
+struct EqDataAccess {
+  // As EqData::serialize, but with refs, large arrays stay in the object and
+  // are listed in refs (valid while the object is unchanged).
+  static bool serialize(const EqData& d, std::string& out, std::vector<WirePiece>* refs);
+};
+
 }  // namespace velmor
 
 #endif

@@ -32,18 +32,32 @@ enum SectionTag : uint16_t {
   kLastTag = kImageComment,
 };
 
-// Opens a section; returns the offset of its size field for close_section.
-size_t open_section(std::string& out, uint16_t tag) {
-  put_u16(out, tag);
-  put_u16(out, 0);
-  size_t at = out.size();
-  put_u32(out, 0);
-  return at;
-}
+// Where serialised bytes go. With `refs`, large number arrays and image bytes
+// are not copied but recorded as references into the object (for a gathered
+// send); sizes are computed over the logical stream, references included.
+struct Sink {
+  std::string& out;
+  std::vector<WirePiece>* refs;
+  size_t external = 0;
 
-void close_section(std::string& out, size_t at) {
-  store_u32(&out[at], static_cast<uint32_t>(out.size() - at - 4));
-}
+  size_t logical() const { return out.size() + external; }
+  void bulk(const void* data, size_t n) {
+    if (refs != nullptr && n >= kMinReferencedPiece) {
+      refs->push_back(WirePiece{out.size(), static_cast<const char*>(data), n});
+      external += n;
+    } else {
+      out.append(static_cast<const char*>(data), n);
+    }
+  }
+  template <typename T>
+  void numbers(const std::vector<T>& v) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    bulk(v.data(), v.size() * sizeof(T));
+#else
+    put_array(out, v.data(), v.size());
+#endif
+  }
+};
 
 void put_imh(std::string& out, const IMH& h) {
   const int32_t ints1[] = {h.width,  h.height, h.aoi_width, h.aoi_height,    h.x_start,     h.y_start,
@@ -74,28 +88,32 @@ void get_imh(WireReader& r, IMH* h) {
 constexpr size_t kSpectrumFixed = 1 + 4 + 2 + 2 + 4 + 4 + 4 + 8 + 4 + 4 + 4 + 4 + 4 + 4 + 4 + 24 * 4 + 8 * 4 + 4;
 constexpr size_t kUstrFixed = 4 + 4 + 4 + 8 + 4;
 
-void write_sections(const EqDataContent& c, std::string& out, uint32_t* sections) {
-  size_t at;
+void write_sections(const EqDataContent& c, Sink& sink, uint32_t* sections) {
+  std::string& out = sink.out;
   auto counted = [&](uint16_t tag, size_t n, auto&& body) {
     if (n == 0) return;
-    at = open_section(out, tag);
+    put_u16(out, tag);
+    put_u16(out, 0);
+    size_t size_at = out.size();
+    put_u32(out, 0);
+    size_t start = sink.logical();
     body();
-    close_section(out, at);
+    store_u32(&out[size_at], static_cast<uint32_t>(sink.logical() - start));
     ++*sections;
   };
   counted(kText, c.text.size(), [&] { out.append(c.text); });
   counted(kErrorText, c.error_text.size(), [&] { out.append(c.error_text); });
   counted(kInts, c.ints.size(), [&] {
     put_u32(out, static_cast<uint32_t>(c.ints.size()));
-    put_array(out, c.ints.data(), c.ints.size());
+    sink.numbers(c.ints);
   });
   counted(kFloats, c.floats.size(), [&] {
     put_u32(out, static_cast<uint32_t>(c.floats.size()));
-    put_array(out, c.floats.data(), c.floats.size());
+    sink.numbers(c.floats);
   });
   counted(kDoubles, c.doubles.size(), [&] {
     put_u32(out, static_cast<uint32_t>(c.doubles.size()));
-    put_array(out, c.doubles.data(), c.doubles.size());
+    sink.numbers(c.doubles);
   });
   counted(kStrings, c.strings.size(), [&] {
     put_u32(out, static_cast<uint32_t>(c.strings.size()));
@@ -132,13 +150,13 @@ void write_sections(const EqDataContent& c, std::string& out, uint32_t* sections
       for (float v : e.statistics) put_f32(out, v);
       for (int v : e.timing_param) put_i32(out, v);
       put_u32(out, static_cast<uint32_t>(e.data.size()));
-      put_array(out, e.data.data(), e.data.size());
+      sink.numbers(e.data);
     }
   });
   counted(kImage, c.has_image ? 1 : 0, [&] {
     put_imh(out, c.image_header);
     put_u32(out, static_cast<uint32_t>(c.image.size()));
-    out.append(reinterpret_cast<const char*>(c.image.data()), c.image.size());
+    sink.bulk(c.image.data(), c.image.size());
   });
   counted(kImageComment, c.image_comment.size(), [&] { out.append(c.image_comment); });
 }
@@ -275,12 +293,13 @@ bool parse(const char* data, size_t length, EqDataContent* c) {
 
 }  // namespace
 
-bool EqData::serialize(std::string& out) const {
-  const EqDataContent& c = *c_;
+bool EqDataAccess::serialize(const EqData& d, std::string& out, std::vector<WirePiece>* refs) {
+  const EqDataContent& c = *d.c_;
   if (estimate_size(c) > kMaxSerializedSize) return true;
   size_t start = out.size();
+  size_t first_ref = refs != nullptr ? refs->size() : 0;
   try {
-    out.reserve(start + estimate_size(c));
+    out.reserve(start + (refs != nullptr ? 4096 : estimate_size(c)));
     out.append(kMagic, 4);
     put_u16(out, kFormatVersion);
     put_u16(out, 0);
@@ -293,14 +312,18 @@ bool EqData::serialize(std::string& out) const {
     size_t count_at = out.size();
     put_u32(out, 0);
     uint32_t sections = 0;
-    write_sections(c, out, &sections);
+    Sink sink{out, refs};
+    write_sections(c, sink, &sections);
     store_u32(&out[count_at], sections);
   } catch (const std::bad_alloc&) {
     out.resize(start);
+    if (refs != nullptr) refs->resize(first_ref);
     return true;
   }
   return false;
 }
+
+bool EqData::serialize(std::string& out) const { return EqDataAccess::serialize(*this, out, nullptr); }
 
 bool EqData::deserialize(const char* data, size_t length) {
   try {

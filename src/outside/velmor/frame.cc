@@ -33,9 +33,10 @@ const char* decode_frame_head(const char* bytes, FrameHead* head) {
 
 namespace {
 
-// Fills in the payload size of a frame built in place from `start`.
-bool finish_frame(std::string& out, size_t start) {
-  size_t payload = out.size() - start - kFrameHeadSize;
+// Fills in the payload size of a frame built in place from `start`; `external`
+// counts payload bytes that travel by reference.
+bool finish_frame(std::string& out, size_t start, size_t external = 0) {
+  size_t payload = out.size() - start - kFrameHeadSize + external;
   if (payload > kMaxSerializedSize) {
     out.resize(start);
     return true;
@@ -60,18 +61,24 @@ bool build_request(std::string& out, uint8_t kind, uint32_t id, const std::strin
   return finish_frame(out, start);
 }
 
-bool build_answer(std::string& out, uint32_t id, int32_t status, const EqData& data) {
+bool build_answer(std::string& out, uint32_t id, int32_t status, const EqData& data,
+                  std::vector<WirePiece>* refs) {
   size_t start = out.size();
+  size_t first_ref = refs != nullptr ? refs->size() : 0;
   put_frame_head(out, kFrameAnswer, id, status, 0);
-  if (data.serialize(out)) {
+  if (EqDataAccess::serialize(data, out, refs)) {
     // Too large to send: answer with the failure instead of the value.
     out.resize(start);
+    if (refs != nullptr) refs->resize(first_ref);
     EqData failure;
     failure.set_error(EQ_ERR_SERVER_FAILURE, "server-side failure: answer larger than 64 MB");
     put_frame_head(out, kFrameAnswer, id, EQ_ERR_SERVER_FAILURE, 0);
     failure.serialize(out);
   }
-  return finish_frame(out, start);
+  size_t external = 0;
+  if (refs != nullptr)
+    for (size_t i = first_ref; i < refs->size(); ++i) external += (*refs)[i].size;
+  return finish_frame(out, start, external);
 }
 
 const char* decode_request(const char* payload, size_t size, std::string* property, EqData* in) {

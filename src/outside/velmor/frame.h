@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <string>
 
+#include <vector>
+
+#include "eq_data_content.h"
 #include "velmor.h"
 
 namespace velmor {
@@ -44,7 +47,10 @@ const char* decode_frame_head(const char* bytes, FrameHead* head);
 bool build_request(std::string& out, uint8_t kind, uint32_t id, const std::string& property,
                    const EqData* in);
 // Builds a whole answer frame; the data object carries the error when status != 0.
-bool build_answer(std::string& out, uint32_t id, int32_t status, const EqData& data);
+// With refs, large arrays are left in `data` and listed in refs (see WirePiece)
+// for a gathered send; `data` must then stay unchanged until it is sent.
+bool build_answer(std::string& out, uint32_t id, int32_t status, const EqData& data,
+                  std::vector<WirePiece>* refs = nullptr);
 
 // Splits a request payload. Returns null on success, else a one-line reason.
 const char* decode_request(const char* payload, size_t size, std::string* property, EqData* in);

@@ -148,6 +148,7 @@ void PropertyServer::State::serve(ConnectionSlot* slot) {
   std::string property;
   std::string payload;
   std::string answer;
+  std::vector<WirePiece> refs;
   EqData in;
   EqData out;
   for (;;) {
@@ -188,9 +189,10 @@ void PropertyServer::State::serve(ConnectionSlot* slot) {
     else
       status = dispatch(head.kind, property, in, out);
     answer.clear();
-    build_answer(answer, head.id, status, out);
+    refs.clear();
+    build_answer(answer, head.id, status, out, &refs);
     calls++;
-    if (send_all(fd, answer.data(), answer.size(), Deadline::in(kFrameStallMs)) != 0) break;
+    if (send_gathered(fd, answer, refs, Deadline::in(kFrameStallMs)) != 0) break;
   }
   DaqLockGuard lock(mu);
   slot->done = true;

@@ -11,6 +11,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -123,6 +124,42 @@ int send_all(int fd, const char* data, size_t size, Deadline deadline) {
       continue;
     }
     return EQ_ERR_CONNECTION_LOST;
+  }
+  return 0;
+}
+
+int send_gathered(int fd, const std::string& bytes, const std::vector<WirePiece>& refs, Deadline deadline) {
+  if (refs.empty()) return send_all(fd, bytes.data(), bytes.size(), deadline);
+  std::vector<struct iovec> iov;
+  size_t from = 0;
+  for (const WirePiece& r : refs) {
+    if (r.at > from) iov.push_back({const_cast<char*>(bytes.data()) + from, r.at - from});
+    iov.push_back({const_cast<char*>(r.data), r.size});
+    from = r.at;
+  }
+  if (bytes.size() > from) iov.push_back({const_cast<char*>(bytes.data()) + from, bytes.size() - from});
+  size_t next = 0;
+  while (next < iov.size()) {
+    struct msghdr msg;
+    std::memset(&msg, 0, sizeof msg);
+    msg.msg_iov = &iov[next];
+    msg.msg_iovlen = iov.size() - next;
+    ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      int ready = wait_for(fd, POLLOUT, deadline);
+      if (ready == 0) return EQ_ERR_TIMEOUT;
+      if (ready < 0) return EQ_ERR_CONNECTION_LOST;
+      continue;
+    }
+    if (n <= 0) return EQ_ERR_CONNECTION_LOST;
+    // Drop what went out: whole entries first, then the front of a partial one.
+    size_t sent = static_cast<size_t>(n);
+    while (next < iov.size() && sent >= iov[next].iov_len) sent -= iov[next++].iov_len;
+    if (next < iov.size()) {
+      iov[next].iov_base = static_cast<char*>(iov[next].iov_base) + sent;
+      iov[next].iov_len -= sent;
+    }
   }
   return 0;
 }

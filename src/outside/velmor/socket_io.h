@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "eq_data_content.h"
 
 namespace velmor {
 
@@ -25,6 +28,10 @@ int connect_to(const std::string& host, int port, int timeout_ms, int* fd, std::
 
 // Sends all bytes (MSG_NOSIGNAL). 0, EQ_ERR_TIMEOUT or EQ_ERR_CONNECTION_LOST.
 int send_all(int fd, const char* data, size_t size, Deadline deadline);
+
+// Sends `bytes` with the referenced pieces spliced in at their offsets, in one
+// gathered stream (sendmsg). Same results as send_all.
+int send_gathered(int fd, const std::string& bytes, const std::vector<WirePiece>& refs, Deadline deadline);
 
 // Buffered reading of one connection: small frames arrive with one recv()
 // whatever their parts, large payloads are read straight into their buffer.

@@ -183,6 +183,7 @@ constexpr size_t kMaxSerializedSize = 64u * 1024u * 1024u;
 
 // ---------------------------------------------------------------------------
 struct EqDataContent;  // the value behind an EqData, internal
+struct EqDataAccess;   // the library's own access to it, internal
 
 // The typed data object. Copyable by value as well as with copy_from.
 // Not thread-safe: one object is used by one thread at a time.
@@ -291,6 +292,7 @@ class DAQ_EXPORT EqData {
   bool deserialize(const char* data, size_t length);
 
  private:
+  friend struct EqDataAccess;
   EqDataContent* c_;
 };
 
