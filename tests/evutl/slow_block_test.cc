@@ -15,12 +15,10 @@ class SlowBlock : public ::testing::Test {};
 struct LegacySlow {
   static constexpr int kFormat = ORXA_FORMAT_LEGACY;
   static constexpr uint32_t kPattern = ORXA_SLOW_PATTERN;
-  static constexpr size_t kEntry = sizeof(orxa_slow_entry_2010);
 };
 struct Slow2024 {
   static constexpr int kFormat = ORXA_FORMAT_2024;
   static constexpr uint32_t kPattern = ORXA_SLOW_PATTERN_2024;
-  static constexpr size_t kEntry = sizeof(orxa_slow_entry_2024);
 };
 using Generations = ::testing::Types<LegacySlow, Slow2024>;
 TYPED_TEST_SUITE(SlowBlock, Generations);
