@@ -160,7 +160,8 @@ enum {
 // Decodes a complete-data-object sub-block into a new velmor::EqData (new) stored
 // in *out; the caller deletes it. mode is 0 and allocate 1 as the conversion calls
 // it; server_block may be null and is not read. On failure nothing is allocated
-// and *out is unchanged.
+// and *out is unchanged. With allocate 0 the existing object *out is filled
+// instead (left in its init() state when the bytes do not deserialise).
 DAQ_EXPORT int orxa_daq_to_eqdata(int mode, char* server_block, orxa_serv_block_subhead_2010* sub,
                                   velmor::EqData** out, int allocate);
 DAQ_EXPORT int orxa_daq_to_eqdata_2024(int mode, char* server_block,
