@@ -111,6 +111,11 @@ TYPED_TEST(EventFraming, DataObjectRoundTripsThroughBothDecoders) {
     EXPECT_EQ(out->get_mpnum(), 123456789012LL);
     delete out;
   }
+  velmor::EqData existing;
+  velmor::EqData* target = &existing;
+  ASSERT_EQ(orxa_daq_to_eqdata(0, nullptr, block.sub(), &target, 0), 0);
+  EXPECT_EQ(target, &existing);
+  EXPECT_EQ(existing.get_float(2), 1e30f);
 }
 
 TEST(EventNumbers, LegacyKeepsLow32BitsAnd2024KeepsAll64) {
