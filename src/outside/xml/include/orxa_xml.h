@@ -21,10 +21,21 @@ DAQ_EXPORT void END_TAG(std::string& out, const char* name);
 
 // Appends value with the five XML special characters replaced by entity
 // references (&quot; &lt; &gt; &amp; &apos;), for use inside a double-quoted
-// attribute. A null value appends nothing.
+// attribute. Tab, line feed and carriage return become character references,
+// which a reader does not normalise to blanks, so every UTF-8 text reads back
+// unchanged. A byte XML 1.0 cannot carry (another control character, malformed
+// UTF-8) is written as '?', so the document stays readable. A null value appends
+// nothing.
 DAQ_EXPORT void append_xml_escaped(std::string& out, const char* value);
 
 class SaxReader;  // the parsing machinery; private to the library
+
+// Both parsers refuse a document that holds a document type declaration: start()
+// fails (or parse() stops) as soon as one is met, so no DTD, entity declaration
+// or entity expansion is ever processed. Errors are counted, and the first fatal
+// one is reported in one line on standard output. Xerces-C is initialised by the
+// first parser of the process and terminated when the library is unloaded;
+// parsers may live on any number of threads at once (one parser per thread).
 
 // Reads a NUL-terminated document held in memory. The text must stay valid and
 // unchanged until the parser is destroyed.
