@@ -265,6 +265,7 @@ int DaqDataServer::State::on_reply(int number, velmor::EqData& out) {
     DaqLockGuard guard(lock);
     auto it = active.find(number);
     if (it != active.end()) r = it->second;
+    if (r) ++summaries[number].reply_reads;
     if (r) {
       id = r->id;
       if (r->processing_left > 0 || Clock::now() < r->ready_at) {

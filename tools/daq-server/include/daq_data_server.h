@@ -83,6 +83,7 @@ struct DaqControlRecord {
 // What happened to one accepted request (kept after its resources are freed).
 struct DaqRequestSummary {
   int number = 0;           // n of DAQ.REP<n>
+  int reply_reads = 0;      // gets of DAQ.REP<n> answered ("Processing" included)
   bool final_read = false;  // the final answer was handed out
   bool released = false;    // DAQ.REP<n> removed, stream ended
   bool receiver_came = false;

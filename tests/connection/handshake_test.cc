@@ -1,0 +1,292 @@
+// The request handshake against real DAQ data servers over loopback: every
+// outcome of connect, failover across entries, and cancellation.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "daq_data_server.h"
+#include "eq_daq_connect.h"
+#include "orxa_chan_descr.h"
+#include "server_fixture.h"
+
+using servertest::bare_entry;
+using servertest::dead_entry;
+using servertest::fill_request;
+using servertest::options_for;
+
+namespace {
+
+int count_of(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST(Handshake, FailoverSkipsUnknownAndDeadEntries) {
+  DaqDataServer good(options_for("HS.GOOD1"));
+  ASSERT_FALSE(good.start());
+  std::string list = "NOSUCH.DAQ/NONE/DAQ.DATA.SVR:" + dead_entry("DEAD.DAQ", "HS.DEAD1") + ":" +
+                     bare_entry(good);
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c, 10);
+  c.add_channel("DIAG/TOROID/T1.SPECT");
+  ASSERT_EQ(c.connect(list.c_str()), 0);
+  char* host = nullptr;
+  int port = 0;
+  bool mode = true;
+  ASSERT_EQ(c.get_server_host_port(&host, &port, &mode), 0);
+  EXPECT_STREQ(host, "127.0.0.1");
+  EXPECT_GT(port, 0);
+  EXPECT_FALSE(mode);  // 2025 event numbers fit the legacy generation
+  daq_server_reply* r = c.get_server_reply();
+  EXPECT_EQ(r->stat.events, 100);
+  EXPECT_EQ(r->stat.files, 1);
+  EXPECT_STREQ(c.get_error(1), "Failed to send request ");  // cleared by the good write
+  EXPECT_EQ(good.requests_accepted(), 1);
+}
+
+TEST(Handshake, EntriesWithAndWithoutTrailingSlash) {
+  DaqDataServer a(options_for("HS.SLASH1"));
+  DaqDataServer b(options_for("HS.SLASH2"));
+  ASSERT_FALSE(a.start());
+  ASSERT_FALSE(b.start());
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c);
+  EXPECT_EQ(c.connect(bare_entry(a).c_str()), 0);
+  EXPECT_EQ(c.connect(b.entry().c_str()), 0);
+  EXPECT_EQ(a.requests_accepted(), 1);
+  EXPECT_EQ(b.requests_accepted(), 1);
+}
+
+TEST(Handshake, BusyServerThenAGoodOne) {
+  DaqServerOptions busy = options_for("HS.BUSY1");
+  busy.busy_times = 1000;
+  DaqDataServer first(busy);
+  DaqDataServer second(options_for("HS.BUSY2"));
+  ASSERT_FALSE(first.start());
+  ASSERT_FALSE(second.start());
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c);
+  EXPECT_EQ(c.connect((first.entry() + ":" + second.entry()).c_str()), 0);
+  EXPECT_EQ(first.requests_answered(), 1);
+  EXPECT_EQ(second.requests_accepted(), 1);
+  // Alone, the busy server gives 13 after every pass.
+  EXPECT_EQ(c.connect(first.entry().c_str()), EQ_DAQ_CONNECT_BUSY);
+  EXPECT_EQ(first.requests_answered(), 31);
+}
+
+TEST(Handshake, ServerServingItsLimitAnswersBusy) {
+  DaqServerOptions o = options_for("HS.LIMIT1");
+  o.max_requests = 1;
+  DaqDataServer s(o);
+  ASSERT_FALSE(s.start());
+  velmor::EqCall call;
+  EqDAQconnect first(&call, nullptr);
+  EqDAQconnect second(&call, nullptr);
+  fill_request(first);
+  fill_request(second);
+  ASSERT_EQ(first.connect(s.entry().c_str()), 0);  // its stream now waits for a receiver
+  EXPECT_EQ(second.connect(s.entry().c_str()), EQ_DAQ_CONNECT_BUSY);
+  EXPECT_STREQ(second.get_reply_error(), "BUSY");
+}
+
+TEST(Handshake, ErrorInTheFirstAnswerRepeatsAllPasses) {
+  DaqServerOptions o = options_for("HS.ERR1");
+  o.error_first = true;
+  DaqDataServer s(o);
+  ASSERT_FALSE(s.start());
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c);
+  EXPECT_EQ(c.connect(s.entry().c_str()), EQ_DAQ_CONNECT_BAD_REPLY);
+  EXPECT_EQ(s.requests_answered(), 30);
+  EXPECT_NE(std::strstr(c.get_reply_error(), "ERROR"), nullptr);
+}
+
+TEST(Handshake, UnservableRequestsGetAReadableError) {
+  DaqDataServer s(options_for("HS.ERR2"));
+  ASSERT_FALSE(s.start());
+  velmor::EqCall call;
+  EqDAQconnect future(&call, nullptr);
+  future.set_start_time("2099-1-1T0:0:0");
+  future.set_stop_time("2099-1-1T0:1:0");
+  EXPECT_EQ(future.connect(s.entry().c_str()), EQ_DAQ_CONNECT_BAD_REPLY);
+  EXPECT_STREQ(future.get_reply_error(), "ERROR: no data in the requested time range");
+  EqDAQconnect unknown(&call, nullptr);
+  fill_request(unknown);
+  unknown.add_channel("NO/SUCH/CHANNEL");
+  EXPECT_EQ(unknown.connect(s.entry().c_str()), EQ_DAQ_CONNECT_BAD_REPLY);
+  EXPECT_STREQ(unknown.get_reply_error(), "ERROR: none of the requested channels is known");
+  EXPECT_EQ(s.requests_accepted(), 0);
+}
+
+TEST(Handshake, ErrorInTheFinalAnswerEndsAtOnce) {
+  DaqServerOptions o = options_for("HS.ERR3");
+  o.error_final = true;
+  DaqDataServer s(o);
+  DaqDataServer spare(options_for("HS.ERR3B"));
+  ASSERT_FALSE(s.start());
+  ASSERT_FALSE(spare.start());
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c);
+  EXPECT_EQ(c.connect((s.entry() + ":" + spare.entry()).c_str()), EQ_DAQ_CONNECT_BAD_REPLY);
+  EXPECT_EQ(s.requests_answered(), 1);
+  EXPECT_EQ(spare.requests_answered(), 0);
+  EXPECT_TRUE(s.wait_released(1, 5000));  // nobody will come for that stream
+}
+
+TEST(Handshake, ProcessingIsPolledUntilTheFinalAnswer) {
+  DaqServerOptions o = options_for("HS.PROC1");
+  o.processing_times = 3;
+  DaqDataServer s(o);
+  ASSERT_FALSE(s.start());
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c);
+  ASSERT_EQ(c.connect(s.entry().c_str()), 0);
+  DaqRequestSummary summary;
+  ASSERT_TRUE(s.summary(1, &summary));
+  EXPECT_EQ(summary.reply_reads, 4);
+  EXPECT_TRUE(summary.final_read);
+  EXPECT_EQ(std::strncmp(c.get_reply_error(), "OK", 2), 0);
+}
+
+TEST(Handshake, ChangedEchoGivesDifferentRequests) {
+  DaqServerOptions o = options_for("HS.ECHO1");
+  o.echo_changed = true;
+  o.max_requests = 100;
+  DaqDataServer s(o);
+  ASSERT_FALSE(s.start());
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c);
+  testing::internal::CaptureStdout();
+  int rc = c.connect(s.entry().c_str());
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(rc, EQ_DAQ_CONNECT_DIFFERENT);
+  EXPECT_STREQ(c.get_error(rc), "Requests are different");
+  // Both requests on every pass, the one sent first.
+  EXPECT_EQ(count_of(out, "======DAQ_REQUEST=ID="), 60);
+  size_t sent = out.find("Experimnt:\t'linac'");
+  size_t echoed = out.find("Experimnt:\t'changed-by-server'");
+  ASSERT_NE(sent, std::string::npos);
+  ASSERT_NE(echoed, std::string::npos);
+  EXPECT_LT(sent, echoed);
+}
+
+TEST(Handshake, PortZeroMovesOnToTheNextEntry) {
+  DaqServerOptions o = options_for("HS.ZERO1");
+  o.port_zero = true;
+  o.max_requests = 100;
+  DaqDataServer zero(o);
+  DaqDataServer good(options_for("HS.ZERO2"));
+  ASSERT_FALSE(zero.start());
+  ASSERT_FALSE(good.start());
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c);
+  EXPECT_EQ(c.connect((zero.entry() + ":" + good.entry()).c_str()), 0);
+  EXPECT_GT(c.get_server_reply()->port, 0);
+  // Alone: every pass notes 0, so the result is 0 with no data stream.
+  EXPECT_EQ(c.connect(zero.entry().c_str()), 0);
+  EXPECT_EQ(c.get_server_reply()->port, 0);
+  EXPECT_EQ(zero.requests_accepted(), 31);
+}
+
+TEST(Handshake, ChannelListKeepsTheDescriptions) {
+  DaqDataServer s(options_for("HS.LIST1"));
+  ASSERT_FALSE(s.start());
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c);
+  c.set_request_type(2);
+  c.add_channel("CAMERA/SCREEN/IMAGE");
+  c.add_channel("SLOW/TEMP/T1");
+  c.add_channel("NOT/IN/CATALOG");
+  ASSERT_EQ(c.connect(s.entry().c_str()), 0);
+  std::vector<chan_descr_2010*>* list = nullptr;
+  ASSERT_EQ(c.get_chan_list(&list), 2u);
+  EXPECT_STREQ((*list)[0]->prop_name, "CAMERA/SCREEN/IMAGE");
+  EXPECT_EQ((*list)[0]->dtype, 3u);
+  EXPECT_STREQ((*list)[1]->units, "C");
+  ASSERT_EQ(c.get_not_found_chan_list()->size(), 1u);
+  EXPECT_STREQ((*c.get_not_found_chan_list())[0], "NOT/IN/CATALOG");
+  EXPECT_EQ(c.get_server_reply()->port, 0);
+  // A second connect keeps the descriptions of its own answer only.
+  ASSERT_EQ(c.connect(nullptr), 0);
+  EXPECT_EQ(c.get_chan_list(nullptr), 2u);
+}
+
+TEST(Handshake, CancelledBeforeTheCallAsksNobody) {
+  DaqDataServer s(options_for("HS.CANCEL1"));
+  ASSERT_FALSE(s.start());
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);  // the request is not even valid
+  c.set_connect_cancel(true);
+  EXPECT_EQ(c.connect(s.entry().c_str()), EQ_DAQ_CONNECT_CANCELED);
+  EXPECT_EQ(call.call_count(), 0);
+  EXPECT_TRUE(c.get_connect_cancel());
+}
+
+TEST(Handshake, CancelledFromAnotherThreadWhilePolling) {
+  DaqServerOptions o = options_for("HS.CANCEL2");
+  o.processing_times = 1000000;
+  DaqDataServer s(o);
+  ASSERT_FALSE(s.start());
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c);
+  std::atomic<bool> gave_up{false};
+  std::thread canceller([&] {
+    gave_up = !servertest::wait_until(
+        [&] {
+          DaqRequestSummary sum;
+          return s.summary(1, &sum) && sum.reply_reads >= 2;
+        },
+        10000);
+    c.set_connect_cancel(true);
+  });
+  int rc = c.connect(s.entry().c_str());
+  canceller.join();
+  EXPECT_FALSE(gave_up);
+  EXPECT_EQ(rc, EQ_DAQ_CONNECT_CANCELED);
+  EXPECT_STREQ(c.get_reply_error(), "Processing");
+}
+
+TEST(Handshake, ValidationFailureAsksNoServer) {
+  DaqDataServer s(options_for("HS.VALID1"));
+  ASSERT_FALSE(s.start());
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  testing::internal::CaptureStdout();
+  int rc = c.connect(s.entry().c_str());
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(rc, -2);
+  EXPECT_EQ(out, "Validate request failed: error:-2\n");
+  EXPECT_STREQ(c.get_reply_error(), "Validate request failed, check the request parameters");
+  EXPECT_EQ(call.call_count(), 0);
+  EXPECT_EQ(s.requests_answered(), 0);
+}
+
+TEST(Handshake, OverlongEntryIsAFailedWriteAndSkipped) {
+  DaqDataServer s(options_for("HS.LONG1"));
+  ASSERT_FALSE(s.start());
+  std::string overlong = "LONG.DAQ/" + std::string(70, 'D') + "/DAQ.DATA.SVR/";
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c);
+  EXPECT_EQ(c.connect((overlong + ":" + s.entry()).c_str()), 0);
+  EXPECT_EQ(c.connect(overlong.c_str()), EQ_DAQ_CONNECT_SEND_FAILED);
+  EXPECT_STREQ(c.get_error(1),
+               "Failed to send request server entry too long for an 80-character address");
+  EXPECT_EQ(s.requests_accepted(), 1);
+}
