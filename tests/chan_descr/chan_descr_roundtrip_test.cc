@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "chan_descr_fixture.h"
@@ -160,4 +161,32 @@ TEST(ChanDescrList, CleanReleasesEverythingAndEmpties) {
   EXPECT_TRUE(v.empty());
   clean_chan_desr_list(&v);
   clean_chan_desr_list(nullptr);
+}
+
+TEST(ChanDescrFormat, DocumentedExampleReads) {
+  // The example in the format's documentation must stay a valid document.
+  std::FILE* f = std::fopen(DAQ_DOCS_DIR "/channel-descriptions.md", "rb");
+  ASSERT_NE(f, nullptr);
+  std::string text;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  std::fclose(f);
+  std::size_t from = text.find("<?xml", text.find("### Example"));
+  std::size_t to = text.find("</ChanDescrList>", from);
+  ASSERT_NE(from, std::string::npos);
+  ASSERT_NE(to, std::string::npos);
+  std::string doc = text.substr(from, to - from) + "</ChanDescrList>\n";
+  DescrList read;
+  ASSERT_EQ(parse_descr_list_read(&doc[0], &read.v, false, false), 0);
+  ASSERT_EQ(read.v.size(), 2u);
+  EXPECT_STREQ(read.v[0]->prop_desc, "beam position \"x\"");
+  EXPECT_EQ(read.v[1]->ev_type, 4294967295u);
+  EXPECT_EQ(read.v[1]->count, -1);
+  ASSERT_EQ(read.v[1]->dims.size(), 1u);
+  EXPECT_STREQ(read.v[1]->dims[0]->stats[0]->stat_name, "mean");
+  // Writing what was read gives the documented text back.
+  std::string again;
+  ASSERT_EQ(dump_chan_desr(&read.v, nullptr, 2, 0, -1, &again, nullptr), 0);
+  EXPECT_EQ(again, doc);
 }
