@@ -163,9 +163,14 @@ TEST(EqData, EveryFormRoundTripsThroughCopyFromAndSerialisation) {
     expect_same(copy, original);
 
     EqData parsed;
+    parsed.set_ts_spect(0, 0, 0, nullptr, 0);
+    parsed.set(1, 2, 3, 4, "left over", 3);  // must not survive the replacement
     std::string wire = bytes_of(original);
     ASSERT_FALSE(parsed.deserialize(wire.data(), wire.size()));
     expect_same(parsed, original);
+
+    copy.init();  // keeps buffers, drops every value
+    EXPECT_EQ(bytes_of(copy), bytes_of(EqData()));
   }
 }
 
@@ -269,7 +274,7 @@ TEST(EqDataWire, RefusesEveryTruncationAndCorruptionOfAValidForm) {
       EqData d;
       d.set_int(5);
       ASSERT_TRUE(d.deserialize(part.get(), cut)) << "cut at " << cut;
-      EXPECT_EQ(d.type(), velmor::DATA_NULL);  // refused input leaves it empty
+      EXPECT_EQ(bytes_of(d), bytes_of(EqData()));  // refused input leaves it empty
     }
     std::string longer = wire + "x";
     EqData d;

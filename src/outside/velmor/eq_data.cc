@@ -36,7 +36,28 @@ EqData& EqData::operator=(const EqData& other) {
   return *this;
 }
 
-void EqData::init() { *c_ = EqDataContent(); }
+void reset_content(EqDataContent& c) {
+  c.type = DATA_NULL;
+  c.error = 0;
+  c.error_text.clear();
+  c.seconds = 0;
+  c.microseconds = 0;
+  c.event = 0;
+  c.length = 0;
+  c.text.clear();
+  c.ints.clear();
+  c.floats.clear();
+  c.doubles.clear();
+  c.strings.clear();
+  c.ustr.clear();
+  c.spectra.clear();
+  c.has_image = false;
+  c.image_header = IMH{};
+  c.image.clear();
+  c.image_comment.clear();
+}
+
+void EqData::init() { reset_content(*c_); }
 
 bool EqData::copy_from(const EqData* src) {
   if (src == nullptr) return true;

@@ -34,6 +34,10 @@ struct EqDataContent {
   std::string image_comment;
 };
 
+// Empties c but keeps the capacity of its buffers, so an object reused for
+// call after call (or record after record) does not reallocate large arrays.
+void reset_content(EqDataContent& c);
+
 // A stretch of serialised bytes left in the object instead of copied: it
 // belongs at offset `at` of the copied bytes (before the byte found there).
 struct WirePiece {

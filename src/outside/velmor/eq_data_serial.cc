@@ -326,18 +326,15 @@ bool EqDataAccess::serialize(const EqData& d, std::string& out, std::vector<Wire
 bool EqData::serialize(std::string& out) const { return EqDataAccess::serialize(*this, out, nullptr); }
 
 bool EqData::deserialize(const char* data, size_t length) {
+  // Parsed in place so that the object's buffers are reused; any failure
+  // leaves it empty rather than half filled.
+  reset_content(*c_);
   try {
-    EqDataContent parsed;
-    if (parse(data, length, &parsed)) {
-      init();
-      return true;
-    }
-    *c_ = std::move(parsed);
+    if (!parse(data, length, c_)) return false;
   } catch (const std::bad_alloc&) {
-    init();
-    return true;
   }
-  return false;
+  reset_content(*c_);
+  return true;
 }
 
 }  // namespace velmor

@@ -195,6 +195,7 @@ class DAQ_EXPORT EqData {
   EqData& operator=(const EqData&);
 
   // Reset to the empty state: type DATA_NULL, error 0, no time, no elements.
+  // Allocated buffers are kept for reuse; destroying the object releases them.
   void init();
   // Deep copy of src (src may be destroyed afterwards). src null: true, unchanged.
   bool copy_from(const EqData* src);
