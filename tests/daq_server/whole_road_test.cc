@@ -1,0 +1,103 @@
+// The whole road over loopback, for both generations: EqDAQconnect::connect to a
+// running DAQ data server, then a receiver with set_reply, connect and
+// start_receiver, and an application thread taking every record with
+// get_monitor until the stream ends. A small cache makes the receiver pause and
+// resume the server on the way.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "daq_data_server.h"
+#include "eq_daq_connect.h"
+#include "eq_daq_data.h"
+#include "eq_daq_data_2024.h"
+#include "server_fixture.h"
+
+namespace {
+
+struct Legacy {
+  using Receiver = EqDAQdata;
+  static constexpr int kGeneration = DAQ_GENERATION_LEGACY;
+  static constexpr const char* kDevice = "WR.LEGACY";
+};
+struct Gen2024 {
+  using Receiver = EqDAQdata2024;
+  static constexpr int kGeneration = DAQ_GENERATION_2024;
+  static constexpr const char* kDevice = "WR.GEN2024";
+};
+
+void release(std::vector<EqData_dtype*>* out) {
+  if (out == nullptr) return;
+  for (EqData_dtype* d : *out) {
+    delete d->data;
+    free(d->slblock);
+    delete d;
+  }
+  delete out;
+}
+
+}  // namespace
+
+template <class G>
+class WholeRoad : public testing::Test {};
+using Generations = testing::Types<Legacy, Gen2024>;
+TYPED_TEST_SUITE(WholeRoad, Generations);
+
+TYPED_TEST(WholeRoad, RequestHandshakeStreamAndQueriesToTheEnd) {
+  DaqServerOptions o = servertest::options_for(TypeParam::kDevice);
+  o.generation = TypeParam::kGeneration;
+  DaqDataServer server(o);
+  ASSERT_FALSE(server.start());
+
+  velmor::EqCall call;
+  EqDAQconnect connection(&call, nullptr);
+  servertest::fill_request(connection, 5);
+  connection.add_channel("DIAG/TOROID/T1.SPECT");
+  connection.add_channel("CAMERA/SCREEN/IMAGE");
+  connection.add_channel("SLOW/TEMP/T1");
+  ASSERT_EQ(connection.connect(server.entry().c_str()), 0);
+  daq_server_reply* reply = connection.get_server_reply();
+  ASSERT_EQ(reply->evid64bitmode, TypeParam::kGeneration == DAQ_GENERATION_2024);
+
+  typename TypeParam::Receiver receiver(8, 0);
+  ASSERT_FALSE(receiver.set_reply(reply));
+  ASSERT_FALSE(receiver.connect());
+  ASSERT_FALSE(receiver.start_receiver(false));
+
+  std::vector<long> events;
+  int slow_records = 0;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (;;) {
+    std::vector<EqData_dtype*>* out = nullptr;
+    int rc = receiver.get_monitor(&out, nullptr, nullptr);
+    if (out != nullptr) {
+      bool slow = !out->empty() && (*out)[0]->slblock != nullptr;
+      if (slow) {
+        ++slow_records;
+      } else if (!out->empty() && (*out)[0]->data != nullptr) {
+        events.push_back((*out)[0]->data->get_mpnum());
+        EXPECT_EQ(out->size(), 2u);
+      }
+    }
+    release(out);
+    if (out == nullptr && (rc & DAQ_MON_NO_MORE) != 0) break;
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "stream did not end";
+    if (out == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(receiver.get_end_data_status(), -3);
+  EXPECT_TRUE(receiver.if_thread_is_over());
+  receiver.stop_receiver();
+
+  DaqRequestSummary summary;
+  ASSERT_TRUE(server.summary(1, &summary));
+  ASSERT_EQ(events.size(), 50u);
+  for (size_t i = 0; i < events.size(); ++i) {
+    EXPECT_EQ(static_cast<uint64_t>(events[i]), summary.first_event + i);
+  }
+  EXPECT_EQ(slow_records, 5);
+  EXPECT_TRUE(server.wait_released(1, 15000));
+  ASSERT_TRUE(server.summary(1, &summary));
+  EXPECT_EQ(summary.events_sent, 50);
+}
