@@ -1,5 +1,4 @@
-// The link end to end over loopback with the real listener: messages of every
-// size and kind arrive in order and intact, control messages go back, the close
+// The link end to end over loopback with the real listener: control messages go back, the close
 // of the peer is reported, sending into a closed link is an error and not a
 // signal, a stalled send keeps the stream in step, and a thread blocked in
 // ReceiveEvent comes back at once on the stop signal.
@@ -20,37 +19,6 @@
 using namespace linktest;
 
 namespace {
-
-TEST(TidewireLoopback, MessagesOfEverySizeArriveInOrderAndIntact) {
-  LinkPair p;
-  ASSERT_TRUE(p.Open());
-  EXPECT_FALSE(p.receiver.get_swap());
-  const std::size_t sizes[] = {0, 1, 3, 100, 4096, 65535, 65536, 300000, 1 << 20, 64u << 20};
-  p.server->SetSendTimeout(60000);  // the receiver compares 64 MB messages meanwhile
-
-  std::thread sender([&] {
-    uint32_t n = 0;
-    for (std::size_t size : sizes) {
-      EXPECT_EQ(send_bytes(*p.server, legacy_event(n++, size)), 0);
-      EXPECT_EQ(send_bytes(*p.server, event_2024(n++, size)), 0);
-      EXPECT_EQ(send_bytes(*p.server, slow_block(ORXA_SLOW_PATTERN, n++, size)), 0);
-    }
-  });
-  uint32_t n = 0;
-  for (std::size_t size : sizes) {
-    SCOPED_TRACE(size);
-    ASSERT_EQ(receive(p.receiver, 500), 0);
-    ASSERT_NE(p.receiver.get_event_header(), nullptr);
-    EXPECT_TRUE(received(p.receiver) == legacy_event(n++, size));
-    ASSERT_EQ(receive(p.receiver, 500), 0);
-    ASSERT_NE(p.receiver.get_event_header_2024(), nullptr);
-    EXPECT_TRUE(received(p.receiver) == event_2024(n++, size));
-    ASSERT_EQ(receive(p.receiver, 500), 0);
-    ASSERT_NE(p.receiver.get_slow_data_header(), nullptr);
-    EXPECT_TRUE(received(p.receiver) == slow_block(ORXA_SLOW_PATTERN, n++, size));
-  }
-  sender.join();
-}
 
 TEST(TidewireLoopback, ControlMessagesReachTheServerAsGatherLists) {
   LinkPair p;
@@ -107,7 +75,7 @@ TEST(TidewireLoopback, StalledSendKeepsTheStreamInStep) {
   LinkPair p;
   ASSERT_TRUE(p.Open());
   p.server->SetSendTimeout(50);
-  Bytes big = legacy_event(1, 32u << 20);  // far more than the socket buffers hold
+  Bytes big = legacy_event(1, 16u << 20);  // far more than the socket buffers hold
   EXPECT_EQ(send_bytes(*p.server, big), TIDEWIRE_ERR_TIMEOUT);
   // While the rest of the first frame is stuck, no byte of a new frame may go out.
   Bytes next = legacy_event(2, 100);
