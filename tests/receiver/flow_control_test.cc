@@ -1,0 +1,241 @@
+// Flow control and the end of a stream, as the server sees them over a real
+// loopback link: the test sends events with the real encoder and records every
+// control message the receiver thread sends back.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "receiver_test_support.h"
+
+namespace {
+
+using namespace rtest;
+
+template <class G>
+class ReceiverFlow : public ::testing::Test {
+ protected:
+  ReceiverFlow() : server(G::k2024), maker(G::kFormat) {}
+
+  bool Start(int depth, int inc, int comm_mode = ORXA_DAQ_COMM_PUSH) {
+    receiver = std::make_unique<typename G::Receiver>(depth, inc);
+    if (!server.AttachReceiver(*receiver, comm_mode)) return false;
+    return !receiver->start_receiver(false);
+  }
+  void SendEvents(uint64_t first, uint64_t last) {
+    for (uint64_t n = first; n <= last; ++n) ASSERT_EQ(server.Send(maker.spectrum(n)), 0);
+  }
+  bool Ended() {
+    return wait_for([this] { return receiver->if_thread_is_over(); });
+  }
+  static bool IsPause(const Control& c) { return c.number == G::kPause; }
+
+  StreamServer server;
+  EventMaker maker;
+  std::unique_ptr<typename G::Receiver> receiver;
+};
+
+using Generations = ::testing::Types<Legacy, Gen2024>;
+TYPED_TEST_SUITE(ReceiverFlow, Generations);
+
+TYPED_TEST(ReceiverFlow, FullCachePausesHoldsThenResumesAfterTheApplicationTakesARecord) {
+  ASSERT_TRUE(this->Start(3, 0));
+  this->SendEvents(1, 5);
+  auto& s = this->server;
+  // One pause (the third event's time), then holds (wall-clock time) every ~50 ms.
+  ASSERT_TRUE(s.Read(5000, [](const std::vector<Control>& c) { return c.size() >= 5; }));
+  for (const Control& c : s.controls) {
+    EXPECT_EQ(c.number, TypeParam::kPause);
+    EXPECT_EQ(c.length, TypeParam::kControlLength);
+  }
+  time_stamp third = stamp_of(3);
+  EXPECT_EQ(s.controls[0].time.timeup, third.timeup);
+  EXPECT_EQ(s.controls[0].time.timelow, third.timelow);
+  for (size_t i = 1; i < s.controls.size(); ++i) EXPECT_GT(s.controls[i].time.timeup, 1600000000u);
+  auto span = s.controls.back().at - s.controls[1].at;
+  EXPECT_GE(span, std::chrono::milliseconds(40 * static_cast<int>(s.controls.size() - 2)));
+  EXPECT_EQ(this->receiver->get_cache()->GetDepth(), 3);  // increment 0: never grown
+
+  std::vector<EqData_dtype*>* out = nullptr;
+  EXPECT_EQ(this->receiver->get_monitor(&out, nullptr, nullptr), DAQ_MON_DATA);
+  release(out);
+  size_t before = s.controls.size();
+  ASSERT_TRUE(s.Read(5000, [&](const std::vector<Control>& c) {
+    return std::any_of(c.begin() + static_cast<long>(before), c.end(),
+                       [](const Control& x) { return x.number != TypeParam::kPause; });
+  }));
+  auto resume = std::find_if(s.controls.begin() + static_cast<long>(before), s.controls.end(),
+                             [](const Control& x) { return x.number != TypeParam::kPause; });
+  ASSERT_NE(resume, s.controls.end());
+  EXPECT_EQ(resume->number, 3u);
+  long resume_at = resume - s.controls.begin();
+  // Receiving again: the fourth event fills the cache and brings a new pause.
+  ASSERT_TRUE(wait_for([&] { return this->receiver->get_number_of_entries() == 3; }));
+  ASSERT_TRUE(s.Read(5000, [&](const std::vector<Control>& c) { return c.back().number == TypeParam::kPause; }));
+  EXPECT_EQ(std::count_if(s.controls.begin() + resume_at, s.controls.end(), [](const Control& x) { return x.number != TypeParam::kPause; }), 1);
+  this->receiver->stop_receiver();
+}
+
+TYPED_TEST(ReceiverFlow, IncrementGrowsTheDepthWithOneHoldThenResumes) {
+  ASSERT_TRUE(this->Start(3, 10));
+  this->SendEvents(1, 5);
+  auto& s = this->server;
+  ASSERT_TRUE(s.Read(5000, [](const std::vector<Control>& c) {
+    return std::any_of(c.begin(), c.end(), [](const Control& x) { return x.number != TypeParam::kPause; });
+  }));
+  ASSERT_EQ(s.controls.size(), 3u);
+  EXPECT_EQ(s.controls[0].number, TypeParam::kPause);  // pause request
+  EXPECT_EQ(s.controls[1].number, TypeParam::kPause);  // the one hold
+  EXPECT_GT(s.controls[1].time.timeup, 1600000000u);
+  EXPECT_EQ(s.controls[2].number, 3u);  // resume after the third event
+  EXPECT_EQ(this->receiver->get_cache()->GetDepth(), 13);
+  ASSERT_TRUE(wait_for([&] { return this->receiver->get_number_of_entries() == 5; }));
+  s.Read(300);
+  EXPECT_EQ(s.controls.size(), 3u);  // below the depth now: nothing more to say
+  this->receiver->stop_receiver();
+}
+
+TYPED_TEST(ReceiverFlow, HandshakeAcknowledgesEveryEventWithItsOwnHeader) {
+  ASSERT_TRUE(this->Start(10, 0, ORXA_DAQ_COMM_HNDS));
+  testing::internal::CaptureStdout();
+  std::vector<Bytes> sent;
+  for (uint64_t n = 1; n <= 4; ++n) {
+    sent.push_back(this->maker.spectrum(n));
+    ASSERT_EQ(this->server.Send(sent.back()), 0);
+    ASSERT_TRUE(this->server.Read(5000, [n](const std::vector<Control>& c) { return c.size() == n; }));
+  }
+  ASSERT_TRUE(wait_for([&] { return this->receiver->get_number_of_entries() == 4; }));
+  std::string printed = testing::internal::GetCapturedStdout();
+  for (size_t i = 0; i < 4; ++i) {
+    const Control& c = this->server.controls[i];
+    EXPECT_EQ(c.number, i + 1);
+    EXPECT_EQ(c.length, TypeParam::kControlLength);
+    // The event's own header, only event_length changed.
+    Bytes want(sent[i].begin(), sent[i].begin() + sizeof(typename TypeParam::Header));
+    auto* h = reinterpret_cast<typename TypeParam::Header*>(want.data());
+    h->event_length = TypeParam::kControlLength;
+    EXPECT_EQ(c.header, want);
+  }
+  size_t lines = 0;
+  for (size_t p = 0; (p = printed.find("We have to send 'READY' flag\n", p)) != std::string::npos; ++p) ++lines;
+  EXPECT_EQ(lines, 4u);
+  this->receiver->stop_receiver();
+}
+
+TYPED_TEST(ReceiverFlow, EndOfStreamEndsTheThreadWithoutFarewell) {
+  ASSERT_TRUE(this->Start(10, 0));
+  this->SendEvents(1, 2);
+  ASSERT_EQ(this->server.Send(this->maker.bare(TypeParam::kEndOfStream)), 0);
+  ASSERT_TRUE(this->Ended());
+  auto* r = this->receiver.get();
+  EXPECT_EQ(r->get_end_data_status(), -3);
+  EXPECT_STREQ(r->get_end_data_status_string(),
+               "Time period out of one in the processed file (End of data)");
+  EXPECT_EQ(r->get_number_of_entries(), 2);  // the end-of-stream header is not stored
+  int ent = 0;
+  EXPECT_EQ(r->get_monitor(&ent), DAQ_MON_DATA + DAQ_MON_NO_THREAD + DAQ_MON_DONE);
+  // The link is closed at once and no farewell precedes it.
+  this->server.Read(2000);
+  EXPECT_TRUE(this->server.lost);
+  EXPECT_TRUE(this->server.controls.empty());
+  auto t0 = Clock::now();
+  r->stop_receiver();  // joins the ended thread at once
+  EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(500));
+}
+
+TYPED_TEST(ReceiverFlow, ReceiveFailureSetsItsCodeAndSaysFarewell) {
+  // Our own link refuses to send a malformed frame, so a hand-driven server does.
+  RawServer raw;
+  this->receiver = std::make_unique<typename TypeParam::Receiver>(10, 0);
+  Reply reply(raw.port());
+  ASSERT_FALSE(this->receiver->set_reply(&reply.r));
+  ASSERT_TRUE(raw.Attach([&] { return this->receiver->connect(); }));
+  ASSERT_FALSE(this->receiver->start_receiver(false));
+  const uint32_t unknown_kind[2] = {0x12345678u, 0};
+  ASSERT_TRUE(raw.WriteFrame(unknown_kind, sizeof unknown_kind));
+  Bytes farewell;
+  ASSERT_TRUE(raw.ReadFrame(5000, &farewell));
+  auto t_farewell = Clock::now();
+  ASSERT_EQ(farewell.size(), TypeParam::kControlLength);
+  typename TypeParam::Header h;
+  std::memcpy(&h, farewell.data(), sizeof h);
+  EXPECT_EQ(static_cast<uint64_t>(h.event_number), TypeParam::kFarewell);
+  EXPECT_EQ(h.num_svr_block, 0);
+  // The link is closed half a second after the farewell.
+  Bytes more;
+  EXPECT_FALSE(raw.ReadFrame(5000, &more));
+  EXPECT_GE(Clock::now() - t_farewell, std::chrono::milliseconds(400));
+  ASSERT_TRUE(this->Ended());
+  EXPECT_EQ(this->receiver->get_end_data_status(), TIDEWIRE_ERR_UNKNOWN_KIND);
+  EXPECT_STREQ(this->receiver->get_end_data_status_string(), "Unknown");
+}
+
+TYPED_TEST(ReceiverFlow, LinkDroppedByTheServerEndsTheReceiverWithAFailureStatus) {
+  ASSERT_TRUE(this->Start(10, 0));
+  this->SendEvents(1, 3);
+  ASSERT_TRUE(wait_for([&] { return this->receiver->get_number_of_entries() == 3; }));
+  this->server.Drop();
+  ASSERT_TRUE(this->Ended());
+  EXPECT_NE(this->receiver->get_end_data_status(), 0);
+  EXPECT_EQ(this->receiver->get_end_data_status(), TIDEWIRE_ERR_LOST);
+  EXPECT_STREQ(this->receiver->get_end_data_status_string(), "Unknown");
+  EXPECT_EQ(this->receiver->get_number_of_entries(), 3);
+}
+
+TYPED_TEST(ReceiverFlow, SlowDataBlocksAreStoredAndForeignMessagesIgnored) {
+  ASSERT_TRUE(this->Start(10, 0));
+  OrxaSlowBlockBuilder slow(TypeParam::kFormat);
+  slow.add("T1", 7, stamp_of(7), 1.5f);
+  size_t len = 0;
+  const char* block = slow.finish(&len);
+  ASSERT_NE(block, nullptr);
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(this->server.Send(Bytes(block, block + len)), 0);
+  // An event of the other generation is no message for this receiver.
+  EventMaker other(TypeParam::k2024 ? ORXA_FORMAT_LEGACY : ORXA_FORMAT_2024);
+  ASSERT_EQ(this->server.Send(other.spectrum(8)), 0);
+  this->SendEvents(9, 9);
+  ASSERT_TRUE(wait_for([&] { return this->receiver->get_number_of_entries() == 2; }));
+  std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_NE(printed.find("Unknown message from Tidewire ... ignoring\n"), std::string::npos);
+  auto& list = TypeParam::list(*this->receiver->get_cache());
+  ASSERT_EQ(list.size(), 2u);
+  ASSERT_EQ(list[0]->entry.size(), 1u);
+  EXPECT_NE(list[0]->entry[0]->data->slblock, nullptr);
+  EXPECT_EQ(list[1]->event_number, 9u);
+  this->receiver->stop_receiver();
+  EXPECT_TRUE(this->receiver->if_thread_is_over());
+}
+
+TEST(ReceiverEndOfStream, LegacyEndsOnAnyNegativeNumber) {
+  StreamServer server(false);
+  EqDAQdata receiver(10, 0);
+  ASSERT_TRUE(server.AttachReceiver(receiver));
+  ASSERT_FALSE(receiver.start_receiver(false));
+  EventMaker maker(ORXA_FORMAT_LEGACY);
+  ASSERT_EQ(server.Send(maker.bare(0xfffffffbu)), 0);  // -5
+  ASSERT_TRUE(wait_for([&] { return receiver.if_thread_is_over(); }));
+  EXPECT_EQ(receiver.get_end_data_status(), -5);
+  EXPECT_STREQ(receiver.get_end_data_status_string(), "Channel(s) not found");
+  EXPECT_EQ(receiver.get_number_of_entries(), 0);
+}
+
+TEST(ReceiverEndOfStream, Only0xfffffffffffffffdEndsThe2024Stream) {
+  StreamServer server(true);
+  EqDAQdata2024 receiver(10, 0);
+  ASSERT_TRUE(server.AttachReceiver(receiver));
+  ASSERT_FALSE(receiver.start_receiver(false));
+  EventMaker maker(ORXA_FORMAT_2024);
+  // -5 as 64 bits, -3 in the low 32 bits only, and a number above 2^63: events.
+  for (uint64_t n : {0xfffffffffffffffbull, 0x00000000fffffffdull, 0x8000000000000001ull})
+    ASSERT_EQ(server.Send(maker.spectrum(n, time_stamp{5, 0})), 0);
+  ASSERT_TRUE(wait_for([&] { return receiver.get_number_of_entries() == 3; }));
+  EXPECT_FALSE(receiver.if_thread_is_over());
+  auto& list = receiver.get_cache()->cache_2024;
+  EXPECT_EQ(list[0]->event_number, 0xfffffffffffffffbull);
+  EXPECT_EQ(list[2]->event_number, 0x8000000000000001ull);
+  ASSERT_EQ(server.Send(maker.bare(0xfffffffffffffffdull)), 0);
+  ASSERT_TRUE(wait_for([&] { return receiver.if_thread_is_over(); }));
+  EXPECT_EQ(receiver.get_end_data_status(), -3);
+}
+
+}  // namespace
