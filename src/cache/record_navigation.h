@@ -106,10 +106,20 @@ struct Navigation {
     return nullptr;
   }
 
+  // Exact byte-wise match. Entry names end inside their field, so a name of 256 or
+  // more characters matches nothing, and an entry whose field has no NUL right at
+  // the name's length cannot match. Channel names of one device often share a long
+  // prefix, so the last character is tested next. Both tests are cheap and matter:
+  // the conversion looks up every channel of every event.
   static int entry_position(const Record* rec, const char* name) {
     if (rec == nullptr || name == nullptr || name[0] == '\0') return NAV_INVALID;
-    for (std::size_t i = 0; i < rec->entry.size(); ++i)
-      if (std::strcmp(rec->entry[i]->name, name) == 0) return static_cast<int>(i);
+    std::size_t len = ::strnlen(name, EQ_EVSTORE_NAME_SIZE);
+    if (len == EQ_EVSTORE_NAME_SIZE) return NAV_NONE;
+    for (std::size_t i = 0; i < rec->entry.size(); ++i) {
+      const char* candidate = rec->entry[i]->name;
+      if (candidate[len] == '\0' && candidate[len - 1] == name[len - 1] && std::memcmp(candidate, name, len) == 0)
+        return static_cast<int>(i);
+    }
     return NAV_NONE;
   }
 

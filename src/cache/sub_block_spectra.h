@@ -71,7 +71,7 @@ void convert_single_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, cons
     return;
   }
   char comment[SHORT_COMMENT_CHARS + 1];
-  std::snprintf(comment, sizeof comment, "%.*s", static_cast<int>(SHORT_COMMENT_CHARS), b.name);
+  copy_text(comment, b.name);  // the first 79 characters
   long long count = static_cast<long long>(nsub) * length;
   float* values = spectrum_values(b, 0, count);
   if (values == nullptr) {
@@ -126,7 +126,7 @@ void convert_group_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const
   int nsub = get_channel_number(b.data_type, b.head);
   d->length(nsub);
   char comment[SHORT_COMMENT_CHARS + 1];
-  std::snprintf(comment, sizeof comment, "%.*s", static_cast<int>(SHORT_COMMENT_CHARS), b.name);
+  copy_text(comment, b.name);  // the first 79 characters
   // Statistics are left as the previous sub-channel set them when a block has none.
   velmor::GSPECTRUM g{};
   for (int j = 0; j < nsub && j < MAX_ELEMENTS_PER_CHANNEL; ++j) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <string>
 
 #include "cache_api.h"
 #include "eq_evstore.h"
@@ -152,6 +153,14 @@ TYPED_TEST(Navigation, LookupByEventNumberAndChannelsMatchExactly) {
   EXPECT_EQ(A::channel(this->store, r, name), e);
   EXPECT_EQ(A::channel(this->store, r, other_case), nullptr);
   EXPECT_EQ(A::channel(this->store, r, empty), nullptr);
+  char prefix[] = "Beam.Curren";
+  char longer[] = "Beam.Current2";
+  char same_end[] = "Xeam.Current";
+  std::string huge(300, 'B');
+  EXPECT_EQ(A::channel(this->store, r, prefix), nullptr);
+  EXPECT_EQ(A::channel(this->store, r, longer), nullptr);
+  EXPECT_EQ(A::channel(this->store, r, same_end), nullptr);
+  EXPECT_EQ(A::channel(this->store, r, &huge[0]), nullptr);
   EXPECT_EQ(A::channel(this->store, static_cast<TypeParam*>(nullptr), name), nullptr);
   EXPECT_EQ(A::channel(this->store, static_cast<typename A::EvNum>(77), name), e);
   EXPECT_EQ(A::channel(this->store, static_cast<typename A::EvNum>(77), nullptr), nullptr);
