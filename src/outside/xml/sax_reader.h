@@ -13,7 +13,6 @@
 #include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
-#include <xercesc/util/SecurityManager.hpp>
 
 // One element start as the caller sees it. Slots are reused from element to
 // element, so their strings keep their capacity and reading allocates little.
@@ -50,7 +49,6 @@ class SaxReader {
   bool xerces_held_ = false;
   xercesc::SAX2XMLReader* parser_ = nullptr;
   std::unique_ptr<ElementRecorder> recorder_;
-  std::unique_ptr<xercesc::SecurityManager> security_;
   std::unique_ptr<xercesc::InputSource> source_;
   xercesc::XMLPScanToken token_;
   bool started_ = false;

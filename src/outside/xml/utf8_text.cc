@@ -1,15 +1,21 @@
 // Our own converter rather than a Xerces transcoder: it runs once per element
 // name and attribute, where creating a transcoder each time would dominate the
-// cost of reading a document, and it cannot fail.
+// cost of reading a document, and it cannot fail. One UTF-16 unit never needs
+// more than three UTF-8 bytes (a surrogate pair, two units, needs four), so the
+// output is sized once and written through a pointer.
 #include "utf8_text.h"
 
 void assign_utf8(std::string& out, const XMLCh* text) {
   out.clear();
   if (text == nullptr) return;
+  std::size_t units = 0;
+  while (text[units] != 0) ++units;
+  out.resize(3 * units);
+  char* w = &out[0];
   for (const XMLCh* p = text; *p != 0; ++p) {
     unsigned cp = *p;
     if (cp < 0x80) {
-      out += static_cast<char>(cp);
+      *w++ = static_cast<char>(cp);
       continue;
     }
     if (cp >= 0xD800 && cp <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
@@ -19,15 +25,16 @@ void assign_utf8(std::string& out, const XMLCh* text) {
       cp = 0xFFFD;
     }
     if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
+      *w++ = static_cast<char>(0xC0 | (cp >> 6));
     } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      *w++ = static_cast<char>(0xE0 | (cp >> 12));
+      *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
     } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      *w++ = static_cast<char>(0xF0 | (cp >> 18));
+      *w++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
     }
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    *w++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  out.resize(static_cast<std::size_t>(w - out.data()));
 }
