@@ -1,0 +1,118 @@
+// EqDAQconnect::connect against an embedded DAQ data server over loopback, and
+// the limit: the same two property calls (a set of DAQ.REQ, a get of DAQ.REP<n>)
+// with the same documents, answered by canned handlers without any work. The
+// difference is what the handshake costs on top of the transport: validation,
+// writing and reading the documents, the server's planning and its data link.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "daq_data_server.h"
+#include "daq_server_util_def.h"
+#include "eq_daq_connect.h"
+#include "velmor.h"
+#include "velmor_server.h"
+
+namespace {
+
+void fill(EqDAQconnect& c, int type) {
+  c.set_start_time("2025-3-1T10:0:0");
+  c.set_stop_time("2025-3-1T10:0:10");
+  c.add_channel("DIAG/TOROID/T1.SPECT");
+  c.add_channel("CAMERA/SCREEN/IMAGE");
+  c.set_request_type(type);
+}
+
+DaqDataServer& server() {
+  static DaqDataServer* s = [] {
+    DaqServerOptions o;
+    o.device = "BENCH.HANDSHAKE";
+    o.max_requests = 1000000;
+    o.accept_timeout_ms = 1;  // nobody connects: free each stream at once
+    auto* d = new DaqDataServer(o);
+    d->start();
+    return d;
+  }();
+  return *s;
+}
+
+// Canned answers captured from one real handshake of the given request type.
+struct Canned {
+  std::string request, first, final_answer;
+  velmor::PropertyServer raw;
+  explicit Canned(int type) {
+    daq_server_request r;
+    clean_request(&r);
+    velmor::EqCall call;
+    EqDAQconnect c(&call, nullptr);
+    fill(c, type);
+    c.connect(server().entry().c_str());  // validates and completes the request
+    create_xml_daq_request(c.get_server_request(), request, 1);
+    velmor::EqAdr adr;
+    velmor::EqData in, out;
+    in.set_xml(request);
+    adr.adr(server().entry() + "DAQ.REQ");
+    call.set(&adr, &in, &out);
+    first = out.get_xml();
+    daq_server_reply reply;
+    clean_reply(&reply);
+    parse_daq_reply(out.get_xml(), &reply, nullptr);
+    adr.adr(server().entry() + "DAQ.REP" + std::to_string(reply.port));
+    call.get(&adr, nullptr, &out);
+    final_answer = out.get_xml();
+    clean_reply(&reply);
+    clean_request(&r);
+    raw.add_property("DAQ.REQ", [this](const std::string&, const velmor::EqData&, velmor::EqData& o) {
+      o.set_xml(first);
+      return 0;
+    }, nullptr);
+    raw.add_property("DAQ.REP1", nullptr, [this](const std::string&, const velmor::EqData&, velmor::EqData& o) {
+      o.set_xml(final_answer);
+      return 0;
+    });
+    raw.start("127.0.0.1", 0);
+    velmor::register_server(("BENCH.RAW/T" + std::to_string(type)).c_str(), "127.0.0.1",
+                            raw.port());
+  }
+};
+
+Canned& canned(int type) {
+  static Canned* data = new Canned(1);
+  static Canned* list = new Canned(2);
+  return type == 1 ? *data : *list;
+}
+
+void BM_Connect(benchmark::State& state) {
+  int type = static_cast<int>(state.range(0));
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill(c, type);
+  std::string entry = server().entry();
+  for (auto _ : state) {
+    if (c.connect(entry.c_str()) != 0) state.SkipWithError("connect failed");
+  }
+}
+
+void BM_BareCalls(benchmark::State& state) {
+  int type = static_cast<int>(state.range(0));
+  Canned& k = canned(type);
+  velmor::EqCall call;
+  velmor::EqAdr req, rep;
+  std::string prefix = "BENCH.RAW/T" + std::to_string(type) + "/DAQ.DATA.SVR/";
+  req.adr(prefix + "DAQ.REQ");
+  rep.adr(prefix + "DAQ.REP1");
+  velmor::EqData in, out;
+  in.set_xml(k.request);
+  for (auto _ : state) {
+    call.set(&req, &in, &out);
+    call.get(&rep, nullptr, &out);
+    if (out.error() != 0) state.SkipWithError("call failed");
+  }
+}
+
+}  // namespace
+
+BENCHMARK(BM_Connect)->Arg(1)->Arg(2)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_BareCalls)->Arg(1)->Arg(2)->UseRealTime()->MinTime(2.0);
+BENCHMARK_MAIN();
