@@ -20,8 +20,15 @@ namespace linktest {
 
 using Bytes = std::vector<unsigned char>;
 
-inline uint8_t fill_byte(uint64_t seed, std::size_t i) {
-  return static_cast<uint8_t>((seed * 131 + i * 7 + (i >> 9)) & 0xFF);
+// Fills with a pattern that depends on the seed and, through an odd period,
+// on the position, so a shifted, reordered or mixed-up message never compares equal.
+inline void fill(unsigned char* p, std::size_t n, uint64_t seed) {
+  constexpr std::size_t kPeriod = 4093;
+  unsigned char block[kPeriod];
+  for (std::size_t i = 0; i < kPeriod; ++i)
+    block[i] = static_cast<unsigned char>((seed * 131 + i * 7 + (i >> 5)) & 0xFF);
+  for (std::size_t at = 0; at < n; at += kPeriod)
+    std::memcpy(p + at, block, n - at < kPeriod ? n - at : kPeriod);
 }
 
 // A legacy event: header, `data` bytes of pattern, tail; event_length = whole.
@@ -34,7 +41,7 @@ inline Bytes legacy_event(uint32_t number, std::size_t data) {
   h.event_time = {1700000000u + number, number % 1000000u};
   h.num_svr_block = 1;
   std::memcpy(b.data(), &h, sizeof h);
-  for (std::size_t i = 0; i < data; ++i) b[sizeof h + i] = fill_byte(number, i);
+  fill(b.data() + sizeof h, data, number);
   orxa_eventtail t{h.event_length};
   std::memcpy(b.data() + b.size() - sizeof t, &t, sizeof t);
   return b;
@@ -49,7 +56,7 @@ inline Bytes event_2024(uint64_t number, std::size_t data) {
   h.event_time = {1700000000u, 5u};
   h.num_svr_block = 1;
   std::memcpy(b.data(), &h, sizeof h);
-  for (std::size_t i = 0; i < data; ++i) b[sizeof h + i] = fill_byte(number, i);
+  fill(b.data() + sizeof h, data, number);
   orxa_eventtail_2024 t{static_cast<uint64_t>(b.size())};
   std::memcpy(b.data() + b.size() - sizeof t, &t, sizeof t);
   return b;
@@ -59,7 +66,7 @@ inline Bytes slow_block(uint32_t pattern, uint32_t channels, std::size_t data) {
   Bytes b(sizeof(orxa_daq_slow_data_header) + data);
   orxa_daq_slow_data_header h{pattern, static_cast<uint32_t>(b.size()), channels};
   std::memcpy(b.data(), &h, sizeof h);
-  for (std::size_t i = 0; i < data; ++i) b[sizeof h + i] = fill_byte(channels, i);
+  fill(b.data() + sizeof h, data, channels);
   return b;
 }
 
