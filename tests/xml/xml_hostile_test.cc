@@ -155,6 +155,19 @@ TEST(SaxHostile, ExternalEntitiesAreNeverRead) {
     EXPECT_EQ(o.attrs.find("root:"), std::string::npos);
     EXPECT_FALSE(o.started) << "a document type declaration is refused: " << doc;
   }
+  // Hints that a validating parser would follow are plain attributes here.
+  const std::string hints[] = {
+      "<A xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:noNamespaceSchemaLocation=\"" +
+          secret.path() + "\"/>",
+      "<A xmlns:xi=\"http://www.w3.org/2001/XInclude\"><xi:include href=\"" + secret.path() + "\"/></A>",
+      "<?xml-stylesheet href=\"" + secret.path() + "\"?><A/>",
+  };
+  for (const std::string& doc : hints) {
+    Outcome o = read_all(doc);
+    EXPECT_TRUE(o.started);
+    EXPECT_EQ(o.errors, 0) << doc;
+    EXPECT_EQ(o.attrs.find("SECRET"), std::string::npos);
+  }
   EXPECT_FALSE(watch.touched()) << "the parser opened a file it was not asked to read";
 }
 

@@ -87,7 +87,9 @@ TEST(SaxMemoryParser, AttributesBelongToTheElementLastReported) {
   // Items after B that are no element start leave B the element last reported.
   while (p.parse(&tag, nullptr) == 0) {
     EXPECT_EQ(tag, nullptr);
+    EXPECT_EQ(attr_of(p, "x"), "2");
   }
+  EXPECT_EQ(attr_of(p, "x"), "2");
   EXPECT_EQ(p.get_error_counter(), 0);
 }
 

@@ -58,7 +58,7 @@ class ElementRecorder : public DefaultHandler {
 
   void startDTD(const XMLCh* const, const XMLCh* const, const XMLCh* const) override {
     doctype_seen = true;
-    daq_print("%s refused a document type declaration\n", who);
+    daq_print("%s: document type declarations are refused\n", who);
     throw DoctypeRefused();
   }
 
@@ -75,7 +75,7 @@ class ElementRecorder : public DefaultHandler {
     fatal_reported = true;
     std::string text;
     assign_utf8(text, exc.getMessage());
-    daq_print("%s XML error at line %llu column %llu: %s\n", who,
+    daq_print("%s: XML error at line %llu column %llu: %s\n", who,
               static_cast<unsigned long long>(exc.getLineNumber()),
               static_cast<unsigned long long>(exc.getColumnNumber()), text.c_str());
   }
@@ -103,7 +103,7 @@ SaxReader::SaxReader(const char* who) : who_(who) {
     p->setLexicalHandler(recorder_.get());
     p->setDTDHandler(recorder_.get());
   } catch (...) {
-    daq_print("%s failed to set up the XML parser\n", who_);
+    daq_print("%s: failed to set up the XML parser\n", who_);
     delete parser_;
     parser_ = nullptr;
   }
@@ -141,7 +141,7 @@ bool SaxReader::begin(InputSource* source) {
     running_ = false;
   } catch (...) {
     running_ = false;
-    daq_print("%s could not begin reading the document\n", who_);
+    daq_print("%s: could not begin reading the document\n", who_);
   }
   if (recorder_->doctype_seen) stop();
   return !running_;
@@ -165,7 +165,7 @@ bool SaxReader::start_file(const char* path) {
     wide = XMLString::transcode(path);
     source = new LocalFileInputSource(wide);
   } catch (...) {
-    daq_print("%s cannot read file %s\n", who_, path);
+    daq_print("%s: cannot read file %s\n", who_, path);
   }
   XMLString::release(&wide);
   if (source == nullptr) return true;
@@ -178,7 +178,6 @@ int SaxReader::next(char** tag) {
   if (delivered_ == recorder_->recorded) {
     recorder_->recorded = 0;
     delivered_ = 0;
-    current_ = nullptr;
     if (!running_) return 1;
     try {
       running_ = parser_->parseNext(token_);
@@ -190,15 +189,16 @@ int SaxReader::next(char** tag) {
     // hand out what it produced even when the scanner has reached the end.
     if (recorder_->recorded == 0) return running_ ? 0 : 1;
   }
-  current_ = &recorder_->slots[delivered_++];
-  if (tag != nullptr) *tag = &current_->name[0];
+  current_ = delivered_++;
+  if (tag != nullptr) *tag = &recorder_->slots[current_].name[0];
   return 0;
 }
 
 int SaxReader::attr(const char* name, char** value) {
-  if (current_ == nullptr || name == nullptr) return 1;
-  for (std::size_t i = 0; i < current_->nattrs; ++i) {
-    auto& a = current_->attrs[i];
+  if (current_ == kNone || recorder_ == nullptr || name == nullptr) return 1;
+  ElementStart& e = recorder_->slots[current_];
+  for (std::size_t i = 0; i < e.nattrs; ++i) {
+    auto& a = e.attrs[i];
     if (a.first == name) {
       if (value != nullptr) *value = &a.second[0];
       return 0;

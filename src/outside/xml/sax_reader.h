@@ -54,7 +54,10 @@ class SaxReader {
   bool started_ = false;
   bool running_ = false;  // the scanner still holds the document open
   std::size_t delivered_ = 0;  // recorded element starts handed out so far
-  ElementStart* current_ = nullptr;
+  // Slot of the element last reported. Its slot is only rewritten by a token
+  // that reports a new element, so it stays valid across the null-tag items.
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::size_t current_ = kNone;
 };
 
 #endif
