@@ -38,6 +38,7 @@ TidewireReader::TidewireReader(uint32_t cap)
       stage_(static_cast<unsigned char*>(std::malloc(kStageSize))),
       stage_pos_(0),
       stage_end_(0),
+      drained_(false),
       in_body_(false),
       frame_length_(0),
       body_have_(0),
@@ -56,6 +57,7 @@ void TidewireReader::Reset(int fd) {
   swap_ = false;
   sticky_ = 0;
   stage_pos_ = stage_end_ = 0;
+  drained_ = false;
   in_body_ = false;
   frame_length_ = 0;
   body_have_ = 0;
@@ -135,18 +137,25 @@ int TidewireReader::ReadMore(long long deadline_ms) {
     room = kStageSize - stage_end_;
   }
 
+  // A socket that the last receive emptied is most likely still empty: waiting
+  // first saves the receive that would only say so.
+  bool wait_first = drained_;
   for (;;) {
-    ssize_t n = recv(fd_, dest, room, MSG_DONTWAIT);
-    if (n > 0) {
-      if (direct)
-        body_have_ += static_cast<std::size_t>(n);
-      else
-        stage_end_ += static_cast<std::size_t>(n);
-      return 0;
+    if (!wait_first) {
+      ssize_t n = recv(fd_, dest, room, MSG_DONTWAIT);
+      if (n > 0) {
+        drained_ = static_cast<std::size_t>(n) < room;
+        if (direct)
+          body_have_ += static_cast<std::size_t>(n);
+        else
+          stage_end_ += static_cast<std::size_t>(n);
+        return 0;
+      }
+      if (n == 0) return kClosed;
+      if (errno == EINTR) return TIDEWIRE_AGAIN_INTERRUPTED;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return TIDEWIRE_ERR_LOST;
     }
-    if (n == 0) return kClosed;
-    if (errno == EINTR) return TIDEWIRE_AGAIN_INTERRUPTED;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return TIDEWIRE_ERR_LOST;
+    wait_first = false;
     long long left = deadline_ms - tidewire::monotonic_ms();
     if (left < 0) left = 0;
     pollfd pfd{fd_, POLLIN, 0};

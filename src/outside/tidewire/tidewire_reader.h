@@ -49,6 +49,7 @@ class TidewireReader {
   unsigned char* stage_;
   std::size_t stage_pos_;
   std::size_t stage_end_;
+  bool drained_;  // the last receive took less than it had room for
   bool in_body_;
   uint32_t frame_length_;
   std::size_t body_have_;
