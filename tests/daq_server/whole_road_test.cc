@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -100,4 +101,54 @@ TYPED_TEST(WholeRoad, RequestHandshakeStreamAndQueriesToTheEnd) {
   EXPECT_TRUE(server.wait_released(1, 15000));
   ASSERT_TRUE(server.summary(1, &summary));
   EXPECT_EQ(summary.events_sent, 50);
+}
+
+TYPED_TEST(WholeRoad, ServerSeesPauseHoldsAndOneResumeFromAnIdleApplication) {
+  DaqServerOptions o = servertest::options_for(std::string(TypeParam::kDevice) + ".FLOW");
+  o.generation = TypeParam::kGeneration;
+  DaqDataServer server(o);
+  ASSERT_FALSE(server.start());
+  velmor::EqCall call;
+  EqDAQconnect connection(&call, nullptr);
+  servertest::fill_request(connection, 1);
+  connection.add_channel("TIMING/TRIGGER/STAMP");
+  ASSERT_EQ(connection.connect(server.entry().c_str()), 0);
+  typename TypeParam::Receiver receiver(3, 0);
+  ASSERT_FALSE(receiver.set_reply(connection.get_server_reply()));
+  ASSERT_FALSE(receiver.connect());
+  ASSERT_FALSE(receiver.start_receiver(false));
+
+  // Idle until the receiver has held the server for a while.
+  auto holds = [&] {
+    int n = 0;
+    for (const DaqControlRecord& r : server.control_log(1)) n += r.kind == DAQ_CONTROL_HOLD;
+    return n;
+  };
+  ASSERT_TRUE(servertest::wait_until([&] { return holds() >= 4; }, 10000));
+  std::vector<EqData_dtype*>* out = nullptr;
+  EXPECT_NE(receiver.get_monitor(&out, nullptr, nullptr) & DAQ_MON_DATA, 0);
+  release(out);
+  ASSERT_TRUE(servertest::wait_until(
+      [&] {
+        for (const DaqControlRecord& r : server.control_log(1)) {
+          if (r.kind == DAQ_CONTROL_RESUME) return true;
+        }
+        return false;
+      },
+      10000));
+  receiver.stop_receiver();
+
+  DaqRequestSummary summary;
+  ASSERT_TRUE(server.summary(1, &summary));
+  std::vector<DaqControlRecord> log = summary.control;
+  ASSERT_GE(log.size(), 6u);
+  EXPECT_EQ(log[0].kind, DAQ_CONTROL_PAUSE);
+  size_t i = 1;
+  while (i < log.size() && log[i].kind == DAQ_CONTROL_HOLD) ++i;
+  EXPECT_GE(i, 5u);
+  ASSERT_LT(i, log.size());
+  EXPECT_EQ(log[i].kind, DAQ_CONTROL_RESUME);
+  EXPECT_EQ(static_cast<uint64_t>(log[i].event_number), summary.first_event + 2);
+  // Holds carry the receiver's clock, 50 ms apart.
+  EXPECT_GT(log[2].seconds, 0u);
 }
