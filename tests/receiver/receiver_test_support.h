@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <future>
 #include <memory>
 #include <thread>
@@ -110,6 +111,19 @@ class EventMaker {
     return finish();
   }
   Bytes spectrum(uint64_t n) { return spectrum(n, stamp_of(n)); }
+
+  // One 4-value spectrum per name; channel k of event n holds n * 10 + k.
+  Bytes channels(uint64_t n, time_stamp t, std::initializer_list<const char*> names) {
+    builder_.begin(n, t);
+    float k = 0;
+    for (const char* name : names) {
+      float v[4] = {static_cast<float>(n * 10) + k, 0, 0, 0};
+      orxa_spect_input in{0.0f, 1.0f, 4, 1, 0.0f, v, nullptr};
+      builder_.add_spectra(name, ORXA_DT_SPECTRUM, &in, 1, false);
+      k += 1;
+    }
+    return finish();
+  }
 
   // One image channel "IMG" of nbytes bytes.
   Bytes image(uint64_t n, int nbytes) {
