@@ -75,6 +75,10 @@ class ElementRecorder : public DefaultHandler {
     fatal_reported = true;
     std::string text;
     assign_utf8(text, exc.getMessage());
+    // The message may quote the document; keep the diagnostic on one line.
+    for (char& c : text) {
+      if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    }
     daq_print("%s: XML error at line %llu column %llu: %s\n", who,
               static_cast<unsigned long long>(exc.getLineNumber()),
               static_cast<unsigned long long>(exc.getColumnNumber()), text.c_str());
@@ -132,7 +136,7 @@ void SaxReader::stop() {
   }
 }
 
-bool SaxReader::begin(InputSource* source) {
+bool SaxReader::begin(InputSource* source, const char* what) {
   source_.reset(source);
   started_ = true;
   try {
@@ -141,7 +145,7 @@ bool SaxReader::begin(InputSource* source) {
     running_ = false;
   } catch (...) {
     running_ = false;
-    daq_print("%s: could not begin reading the document\n", who_);
+    daq_print("%s: cannot read %s\n", who_, what);
   }
   if (recorder_->doctype_seen) stop();
   return !running_;
@@ -151,7 +155,8 @@ bool SaxReader::start_memory(const char* text) {
   if (parser_ == nullptr || text == nullptr || started_) return true;
   try {
     return begin(new MemBufInputSource(reinterpret_cast<const XMLByte*>(text), std::strlen(text),
-                                       "memory", false));
+                                       "memory", false),
+                 "the document");
   } catch (...) {
     return true;
   }
@@ -169,7 +174,7 @@ bool SaxReader::start_file(const char* path) {
   }
   XMLString::release(&wide);
   if (source == nullptr) return true;
-  return begin(source);
+  return begin(source, path);
 }
 
 int SaxReader::next(char** tag) {

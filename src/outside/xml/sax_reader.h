@@ -42,7 +42,8 @@ class SaxReader {
   int errors() const;
 
  private:
-  bool begin(xercesc::InputSource* source);
+  // what names the document in the message when it cannot be opened.
+  bool begin(xercesc::InputSource* source, const char* what);
   void stop();
 
   const char* who_;
