@@ -188,8 +188,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
   void print_ratio(const char* label, const std::string& ours, const std::string& limit,
                    double goal) const {
-    auto a = rates_.find(ours);
-    auto b = rates_.find(limit);
+    auto a = find(ours);
+    auto b = find(limit);
     if (a == rates_.end() || b == rates_.end() || b->second <= 0) return;
     double ratio = a->second / b->second;
     std::printf("ratio %-52s %6.3f%s\n", label, ratio,
@@ -197,6 +197,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 
  private:
+  // With --benchmark_repetitions the median stands for the run.
+  std::map<std::string, double>::const_iterator find(const std::string& name) const {
+    auto median = rates_.find(name + "_median");
+    return median != rates_.end() ? median : rates_.find(name);
+  }
   std::map<std::string, double> rates_;
 };
 }  // namespace
