@@ -93,6 +93,22 @@ TEST(SaxMemoryParser, AttributesBelongToTheElementLastReported) {
   EXPECT_EQ(p.get_error_counter(), 0);
 }
 
+TEST(SaxMemoryParser, AttributesCanBeAskedInAnyOrderAndAgain) {
+  char doc[] = "<A a=\"1\" b=\"2\" c=\"3\" ab=\"4\"/>";
+  SAX_Memory_Parser p(doc);
+  ASSERT_FALSE(p.start());
+  char* tag = nullptr;
+  ASSERT_EQ(p.parse(&tag, nullptr), 0);
+  EXPECT_EQ(attr_of(p, "c"), "3");
+  EXPECT_EQ(attr_of(p, "a"), "1");
+  EXPECT_EQ(attr_of(p, "ab"), "4");
+  EXPECT_EQ(attr_of(p, "b"), "2");
+  EXPECT_EQ(attr_of(p, "b"), "2");
+  EXPECT_EQ(attr_of(p, "a"), "1");
+  EXPECT_EQ(attr_of(p, ""), "<absent>");
+  EXPECT_EQ(attr_of(p, "abc"), "<absent>");
+}
+
 TEST(SaxMemoryParser, AttributeBeforeFirstElementIsAbsent) {
   char doc[] = "<A x=\"1\"/>";
   SAX_Memory_Parser p(doc);

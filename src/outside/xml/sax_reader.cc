@@ -195,6 +195,7 @@ int SaxReader::next(char** tag) {
     if (recorder_->recorded == 0) return running_ ? 0 : 1;
   }
   current_ = delivered_++;
+  next_attr_ = 0;
   if (tag != nullptr) *tag = &recorder_->slots[current_].name[0];
   return 0;
 }
@@ -202,10 +203,16 @@ int SaxReader::next(char** tag) {
 int SaxReader::attr(const char* name, char** value) {
   if (current_ == kNone || recorder_ == nullptr || name == nullptr) return 1;
   ElementStart& e = recorder_->slots[current_];
-  for (std::size_t i = 0; i < e.nattrs; ++i) {
+  std::size_t len = std::strlen(name);
+  // Readers ask for attributes mostly in the order they are written, so the
+  // search starts after the last one found and wraps around.
+  std::size_t start = next_attr_ < e.nattrs ? next_attr_ : 0;
+  for (std::size_t k = 0; k < e.nattrs; ++k) {
+    std::size_t i = start + k < e.nattrs ? start + k : start + k - e.nattrs;
     auto& a = e.attrs[i];
-    if (a.first == name) {
+    if (a.first.size() == len && std::memcmp(a.first.data(), name, len) == 0) {
       if (value != nullptr) *value = &a.second[0];
+      next_attr_ = i + 1;
       return 0;
     }
   }

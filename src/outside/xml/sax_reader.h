@@ -59,6 +59,7 @@ class SaxReader {
   // that reports a new element, so it stays valid across the null-tag items.
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   std::size_t current_ = kNone;
+  std::size_t next_attr_ = 0;  // where the next attribute lookup starts
 };
 
 #endif
