@@ -16,7 +16,7 @@ constexpr int kDefaultHandshakeTimeoutMs = 5000;
 }
 
 TidewireListener::TidewireListener()
-    : fd_(-1), port_(0), no_delay_(false), handshake_timeout_ms_(kDefaultHandshakeTimeoutMs) {}
+    : fd_(-1), port_(0), no_delay_(true), handshake_timeout_ms_(kDefaultHandshakeTimeoutMs) {}
 
 TidewireListener::~TidewireListener() { Close(); }
 

@@ -27,6 +27,11 @@ constexpr std::size_t kDirectRead = 64 * 1024;
 // Most the message buffer grows ahead of the bytes that have arrived.
 constexpr std::size_t kGrowAhead = 1024 * 1024;
 constexpr int kClosed = -1;
+constexpr int kEmpty = -2;
+// A wait that has at least this long left blocks in the receive itself (one
+// system call per wake-up instead of poll plus receive); shorter waits use poll,
+// so no wait overshoots its deadline.
+constexpr int kSliceMs = 40;
 
 }  // namespace
 
@@ -39,6 +44,7 @@ TidewireReader::TidewireReader(uint32_t cap)
       stage_pos_(0),
       stage_end_(0),
       drained_(false),
+      sliced_(false),
       in_body_(false),
       frame_length_(0),
       body_have_(0),
@@ -58,6 +64,7 @@ void TidewireReader::Reset(int fd) {
   sticky_ = 0;
   stage_pos_ = stage_end_ = 0;
   drained_ = false;
+  sliced_ = fd >= 0 && tidewire::set_receive_slice(fd, kSliceMs);
   in_body_ = false;
   frame_length_ = 0;
   body_have_ = 0;
@@ -115,7 +122,8 @@ TidewireReader::Step TidewireReader::Advance(int* error) {
   return Step::kComplete;
 }
 
-// One receive: 0 after progress, kClosed when the peer closed, else a result code.
+// One receive, waiting until the deadline: 0 after progress, kClosed when the
+// peer closed, else a result code.
 int TidewireReader::ReadMore(long long deadline_ms) {
   unsigned char* dest;
   std::size_t room;
@@ -142,27 +150,38 @@ int TidewireReader::ReadMore(long long deadline_ms) {
   bool wait_first = drained_;
   for (;;) {
     if (!wait_first) {
-      ssize_t n = recv(fd_, dest, room, MSG_DONTWAIT);
-      if (n > 0) {
-        drained_ = static_cast<std::size_t>(n) < room;
-        if (direct)
-          body_have_ += static_cast<std::size_t>(n);
-        else
-          stage_end_ += static_cast<std::size_t>(n);
-        return 0;
-      }
-      if (n == 0) return kClosed;
-      if (errno == EINTR) return TIDEWIRE_AGAIN_INTERRUPTED;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return TIDEWIRE_ERR_LOST;
+      int rc = Took(recv(fd_, dest, room, MSG_DONTWAIT), direct, room);
+      if (rc != kEmpty) return rc;
     }
     wait_first = false;
     long long left = deadline_ms - tidewire::monotonic_ms();
     if (left < 0) left = 0;
+    if (sliced_ && left >= kSliceMs) {
+      int rc = Took(recv(fd_, dest, room, 0), direct, room);
+      if (rc != kEmpty) return rc;
+      wait_first = true;  // the slice ran out: look at the deadline again
+      continue;
+    }
     pollfd pfd{fd_, POLLIN, 0};
     int ready = poll(&pfd, 1, static_cast<int>(left));
     if (ready < 0) return errno == EINTR ? TIDEWIRE_AGAIN_INTERRUPTED : TIDEWIRE_ERR_LOST;
     if (ready == 0) return TIDEWIRE_AGAIN_TIMEOUT;
   }
+}
+
+int TidewireReader::Took(long n, bool direct, std::size_t room) {
+  if (n > 0) {
+    drained_ = static_cast<std::size_t>(n) < room;
+    if (direct)
+      body_have_ += static_cast<std::size_t>(n);
+    else
+      stage_end_ += static_cast<std::size_t>(n);
+    return 0;
+  }
+  if (n == 0) return kClosed;
+  if (errno == EINTR) return TIDEWIRE_AGAIN_INTERRUPTED;
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return kEmpty;
+  return TIDEWIRE_ERR_LOST;
 }
 
 int TidewireReader::Next(int timeout_ms) {

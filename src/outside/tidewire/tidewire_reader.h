@@ -39,6 +39,8 @@ class TidewireReader {
   enum class Step { kComplete, kNeedBytes, kFailed };
   Step Advance(int* error);
   int ReadMore(long long deadline_ms);
+  // Books the result n of one receive: 0, kClosed, kEmpty or a result code.
+  int Took(long n, bool direct, std::size_t room);
   bool Reserve(std::size_t bytes);
   std::size_t Staged() const { return stage_end_ - stage_pos_; }
 
@@ -50,6 +52,7 @@ class TidewireReader {
   std::size_t stage_pos_;
   std::size_t stage_end_;
   bool drained_;  // the last receive took less than it had room for
+  bool sliced_;   // blocking receives that give up after kSliceMs
   bool in_body_;
   uint32_t frame_length_;
   std::size_t body_have_;

@@ -9,6 +9,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -142,6 +143,13 @@ int accept_with_timeout(int listen_fd, int timeout_ms, int* fd) {
 void set_no_delay(int fd) {
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+bool set_receive_slice(int fd, int slice_ms) {
+  timeval slice{slice_ms / 1000, (slice_ms % 1000) * 1000};
+  if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) != 0) return false;
+  int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
 bool set_non_blocking(int fd) {

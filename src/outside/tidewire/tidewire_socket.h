@@ -20,6 +20,10 @@ int accept_with_timeout(int listen_fd, int timeout_ms, int* fd);
 
 void set_no_delay(int fd);
 
+// Makes fd a blocking socket whose receives give up after slice_ms (sends stay
+// non-blocking by their flags). False when fd does not allow it.
+bool set_receive_slice(int fd, int slice_ms);
+
 // Milliseconds of the monotonic clock, for deadlines.
 long long monotonic_ms();
 bool set_non_blocking(int fd);
