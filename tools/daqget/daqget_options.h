@@ -1,0 +1,50 @@
+// What the command line of daqget asks for. Every field of a DAQ request has an
+// option; the rest choose the servers, the receiver and the output.
+#ifndef DAQGET_OPTIONS_H
+#define DAQGET_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+enum class OutputFormat { kTable, kCsv, kJsonLines };
+enum class Generation { kAuto, kLegacy, k2024 };
+
+struct DaqgetOptions {
+  // Request fields; empty / -1 / 0 mean "not given".
+  std::string start_text, stop_text;
+  long start_sec = 0, stop_sec = 0;
+  int run_first = -1, run_last = -1;
+  std::string experiment;
+  std::string data_dir, catalog_dir, config_file;
+  std::vector<std::string> channels;  // NAME or NAME@p1@p2@p3@p4
+  std::vector<std::string> files;
+  int scan_mode = -1;  // -1: the library default (all)
+  bool handshake = false;
+  int request_type = 0;  // 0: data, or channel list with --list-channels
+  bool list_channels = false;
+
+  // Servers.
+  std::string servers;   // a server list, replaces ORXA_DAQ_SERVERS and the facility list
+  std::string facility;  // the facility whose list is used
+  bool local = false;
+
+  // Receiver.
+  int depth = 0;  // 0: derived from the reply
+  int increment = 0;
+  Generation generation = Generation::kAuto;
+
+  // Output.
+  OutputFormat format = OutputFormat::kTable;
+  std::string output_file;  // empty: standard output
+  bool show_reply = false;
+  bool show_request = false;
+  int progress = -1;  // -1: when standard error is a terminal, 0 never, 1 always
+  int max_values = 4;  // values shown in a table summary
+};
+
+// Reads argv into *options. Returns -1 to go on, else the exit code to end with
+// (0 after --help, DAQGET_USAGE after a bad option, the message already printed
+// on standard error).
+int parse_daqget_options(int argc, char** argv, DaqgetOptions* options);
+
+#endif

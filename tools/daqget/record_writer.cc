@@ -1,0 +1,177 @@
+// Each writer flushes after every record's lines, so a reader at the other end
+// of a pipe sees records as they arrive, and a write error is seen at once.
+#include "record_writer.h"
+
+#include <nlohmann/json.hpp>
+
+#include "orxa_chan_descr.h"
+#include "value_format.h"
+#include "velmor.h"
+
+void RecordWriter::end_record() {
+  if (std::fflush(out_) != 0) failed_ = true;
+}
+
+bool RecordWriter::finish() {
+  if (std::fflush(out_) != 0 || std::ferror(out_) != 0) failed_ = true;
+  return failed_;
+}
+
+void RecordWriter::put(const std::string& line) {
+  if (failed_) return;
+  if (std::fwrite(line.data(), 1, line.size(), out_) != line.size() || std::fputc('\n', out_) == EOF)
+    failed_ = true;
+}
+
+std::string csv_field(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string q = "\"";
+  for (char c : text) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  return q + "\"";
+}
+
+namespace {
+
+std::string description_line(const chan_descr_2010& d) {
+  char line[1024];
+  std::snprintf(line, sizeof line, "%-32s %-10s count %-6d max_size %-8d units %-6s %s",
+                d.prop_name, data_type_name(static_cast<int>(d.dtype), d.dtype == 0).c_str(),
+                d.count, d.max_size, d.units[0] != '\0' ? d.units : "-", d.prop_desc);
+  return line;
+}
+
+class TableWriter : public RecordWriter {
+ public:
+  TableWriter(FILE* out, int max_values) : RecordWriter(out), max_values_(max_values) {}
+
+  void channel(const RowHead& h, const velmor::EqData* data) override {
+    header();
+    row(h, data_type_name(h.dtype, false),
+        data != nullptr ? value_summary(*data, max_values_) : std::string("-"));
+  }
+  void slow(const RowHead& h, float value, int status) override {
+    header();
+    row(h, "slow", float_text(value) + " (status " + std::to_string(status) + ")");
+  }
+  void descriptions(const std::vector<chan_descr_2010*>& list) override {
+    for (const chan_descr_2010* d : list)
+      if (d != nullptr) put(description_line(*d));
+  }
+
+ private:
+  void header() {
+    if (header_done_) return;
+    header_done_ = true;
+    char line[256];
+    std::snprintf(line, sizeof line, "%-12s %-27s %-32s %-9s %s", "EVENT", "TIME (UTC)", "CHANNEL",
+                  "TYPE", "VALUE");
+    put(line);
+  }
+  void row(const RowHead& h, const std::string& type, const std::string& value) {
+    char head[512];
+    std::snprintf(head, sizeof head, "%-12llu %-27s %-32s %-9s ",
+                  static_cast<unsigned long long>(h.event), iso_time(h.seconds, h.micros).c_str(),
+                  h.channel.c_str(), type.c_str());
+    put(head + value);
+  }
+  int max_values_;
+  bool header_done_ = false;
+};
+
+class CsvWriter : public RecordWriter {
+ public:
+  CsvWriter(FILE* out, int max_values) : RecordWriter(out), max_values_(max_values) {}
+
+  void channel(const RowHead& h, const velmor::EqData* data) override {
+    size_t count = 0;
+    std::string values = data != nullptr ? value_numbers(*data, &count) : "";
+    std::string summary = data != nullptr ? value_summary(*data, max_values_) : "-";
+    row(h, data_type_name(h.dtype, false), count, summary, values);
+  }
+  void slow(const RowHead& h, float value, int status) override {
+    row(h, "slow", 1, float_text(value) + " (status " + std::to_string(status) + ")",
+        float_text(value));
+  }
+  void descriptions(const std::vector<chan_descr_2010*>& list) override {
+    put("channel,type,dtype,count,max_size,units,description,subsystem");
+    for (const chan_descr_2010* d : list) {
+      if (d == nullptr) continue;
+      put(csv_field(d->prop_name) + "," + data_type_name(static_cast<int>(d->dtype), d->dtype == 0) +
+          "," + std::to_string(d->dtype) + "," + std::to_string(d->count) + "," +
+          std::to_string(d->max_size) + "," + csv_field(d->units) + "," +
+          csv_field(d->prop_desc) + "," + csv_field(d->subsystem));
+    }
+  }
+
+ private:
+  void row(const RowHead& h, const std::string& type, size_t count, const std::string& summary,
+           const std::string& values) {
+    if (!header_done_) {
+      header_done_ = true;
+      put("event,time,channel,type,dtype,count,summary,values");
+    }
+    put(std::to_string(h.event) + "," + iso_time(h.seconds, h.micros) + "," + csv_field(h.channel) +
+        "," + type + "," + std::to_string(h.dtype) + "," + std::to_string(count) + "," +
+        csv_field(summary) + "," + csv_field(values));
+  }
+  int max_values_;
+  bool header_done_ = false;
+};
+
+class JsonLinesWriter : public RecordWriter {
+ public:
+  explicit JsonLinesWriter(FILE* out) : RecordWriter(out) {}
+
+  void channel(const RowHead& h, const velmor::EqData* data) override {
+    nlohmann::json j = head(h, data_type_name(h.dtype, false));
+    j["value"] = data != nullptr ? value_json(*data) : nlohmann::json(nullptr);
+    emit(j);
+  }
+  void slow(const RowHead& h, float value, int status) override {
+    nlohmann::json j = head(h, "slow");
+    j["value"] = {{"value", std::strtod(float_text(value).c_str(), nullptr)}, {"status", status}};
+    emit(j);
+  }
+  void descriptions(const std::vector<chan_descr_2010*>& list) override {
+    for (const chan_descr_2010* d : list) {
+      if (d == nullptr) continue;
+      nlohmann::json j = {{"channel", d->prop_name},
+                          {"daq_name", d->daq_name},
+                          {"type", data_type_name(static_cast<int>(d->dtype), d->dtype == 0)},
+                          {"dtype", d->dtype},
+                          {"count", d->count},
+                          {"max_size", d->max_size},
+                          {"units", d->units},
+                          {"description", d->prop_desc},
+                          {"subsystem", d->subsystem},
+                          {"stream", d->stream}};
+      emit(j);
+    }
+  }
+
+ private:
+  static nlohmann::json head(const RowHead& h, const std::string& type) {
+    return {{"event", h.event},         {"time", iso_time(h.seconds, h.micros)},
+            {"time_sec", h.seconds},    {"time_usec", h.micros},
+            {"channel", h.channel},     {"type", type},
+            {"dtype", h.dtype},         {"devtype", h.devtype}};
+  }
+  // Replacement of invalid UTF-8 keeps one bad channel name from failing the run.
+  void emit(const nlohmann::json& j) {
+    put(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<RecordWriter> make_record_writer(OutputFormat format, FILE* out, int max_values) {
+  switch (format) {
+    case OutputFormat::kCsv: return std::make_unique<CsvWriter>(out, max_values);
+    case OutputFormat::kJsonLines: return std::make_unique<JsonLinesWriter>(out);
+    case OutputFormat::kTable: break;
+  }
+  return std::make_unique<TableWriter>(out, max_values);
+}

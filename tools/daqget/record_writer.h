@@ -1,0 +1,60 @@
+// Writers of daqget's records: one line (one CSV row, one JSON object) per
+// channel of a record, written as the record arrives. Formats: docs/daqget.md.
+#ifndef DAQGET_RECORD_WRITER_H
+#define DAQGET_RECORD_WRITER_H
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "daqget_options.h"
+
+namespace velmor {
+class EqData;
+}
+struct chan_descr_2010;
+
+// What every line of one channel starts with.
+struct RowHead {
+  uint64_t event = 0;
+  uint32_t seconds = 0;
+  uint32_t micros = 0;
+  std::string channel;
+  int dtype = 0;
+  int devtype = 0;
+};
+
+class RecordWriter {
+ public:
+  explicit RecordWriter(FILE* out) : out_(out) {}
+  virtual ~RecordWriter() = default;
+  RecordWriter(const RecordWriter&) = delete;
+  RecordWriter& operator=(const RecordWriter&) = delete;
+
+  // An event channel; data null when the channel carries no value object.
+  virtual void channel(const RowHead& head, const velmor::EqData* data) = 0;
+  // One value of a slow-data block.
+  virtual void slow(const RowHead& head, float value, int status) = 0;
+  // The channel descriptions of a channel-list request.
+  virtual void descriptions(const std::vector<chan_descr_2010*>& list) = 0;
+
+  // After the lines of one record: flushes, so a reader sees it at once.
+  void end_record();
+  // Flushes; true when anything failed to be written so far.
+  bool finish();
+  bool failed() const { return failed_; }
+
+ protected:
+  void put(const std::string& line);
+  FILE* out_;
+  bool failed_ = false;
+};
+
+std::unique_ptr<RecordWriter> make_record_writer(OutputFormat format, FILE* out, int max_values);
+
+// A CSV field, quoted when it holds a comma, a quote or a line end.
+std::string csv_field(const std::string& text);
+
+#endif
