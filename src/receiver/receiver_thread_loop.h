@@ -4,8 +4,8 @@
 // Flow control: while receiving, a cache holding as many records as its depth
 // makes the thread send a pause request and stop receiving; while paused it sends
 // a hold every 50 ms (growing the depth by the cache's increment each time) until
-// the cache holds fewer records than its depth, then a resume carrying the number
-// of the last event it has, and receives again. In handshake mode every event is
+// the cache holds fewer records than its depth, then at once a resume carrying the
+// number of the last event it has, and receives again. In handshake mode every event is
 // answered with a ready acknowledgment carrying the event's own header.
 //
 // The thread holds the cache lock only around each conversion and never holds the
@@ -17,6 +17,7 @@
 
 #include <sys/time.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdint>
 
@@ -33,7 +34,8 @@ template <class Gen>
 class ReceiverPass {
  public:
   explicit ReceiverPass(typename Gen::Task* task)
-      : it_(task->it),
+      : stop_(&task->stop),
+        it_(task->it),
         cache_(task->cache),
         link_(task->dlink),
         handshake_(task->reply->request.comm_mode == ORXA_DAQ_COMM_HNDS) {}
@@ -121,7 +123,13 @@ class ReceiverPass {
     msg_.header.event_time.timeup = static_cast<uint32_t>(now.tv_sec);
     msg_.header.event_time.timelow = static_cast<uint32_t>(now.tv_usec);
     if (link_->IsLinkActive() && msg_.send(link_) == SendOutcome::kFatal) return PassEnd::kFarewell;
-    sleep_ms(50);
+    // Holds go out every 50 ms while the cache stays full, but the wait ends as
+    // soon as the application has made room, so that the resume follows at once
+    // instead of stalling the stream for the rest of the period.
+    for (int waited = 0; waited < kHoldPeriodMs && stop_->load() == 0; ++waited) {
+      sleep_ms(1);
+      if (Gen::count(*cache_, true) != cache_->GetDepth()) break;
+    }
     return PassEnd::kContinue;
   }
 
@@ -138,6 +146,9 @@ class ReceiverPass {
     return sent == SendOutcome::kFatal ? PassEnd::kFarewell : PassEnd::kContinue;
   }
 
+  static constexpr int kHoldPeriodMs = 50;
+
+  const std::atomic<int>* stop_;
   typename Gen::Receiver* it_;
   DAQEqEvstore* cache_;
   Tidewire* link_;
