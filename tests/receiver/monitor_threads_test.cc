@@ -1,0 +1,86 @@
+// Monitor queries from two application threads while the receiver thread fills
+// the cache and regulates a streaming server: one thread takes records out, the
+// other reads status, bounds and unseen records. Run under ThreadSanitizer too.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "receiver_test_support.h"
+
+namespace {
+
+using namespace rtest;
+
+template <class G>
+class MonitorThreads : public ::testing::Test {};
+
+using Generations = ::testing::Types<Legacy, Gen2024>;
+TYPED_TEST_SUITE(MonitorThreads, Generations);
+
+TYPED_TEST(MonitorThreads, TakerAndReaderRunBesideTheReceiver) {
+  constexpr uint64_t kEvents = 3000;
+  constexpr int kDepth = 20;
+  StreamServer server(TypeParam::k2024);
+  typename TypeParam::Receiver r(kDepth, 0);
+  ASSERT_TRUE(server.AttachReceiver(r));
+  ASSERT_FALSE(r.start_receiver(false));
+  StreamStats stats;
+  std::thread serve([&] {
+    EventMaker maker(TypeParam::kFormat);
+    Bytes end = maker.bare(TypeParam::kEndOfStream);
+    Bytes ev;
+    stats = serve_stream(server.link(), TypeParam::k2024, kEvents,
+                         [&](uint64_t n) -> const Bytes& { return ev = maker.spectrum(n); }, end);
+  });
+
+  std::atomic<bool> taker_done{false};
+  std::vector<uint64_t> taken;
+  std::thread taker([&] {
+    auto deadline = Clock::now() + std::chrono::seconds(100);
+    while (Clock::now() < deadline) {
+      std::vector<EqData_dtype*>* out = nullptr;
+      int rc = r.get_monitor(&out, nullptr, nullptr);
+      if (rc & DAQ_MON_DATA) {
+        taken.push_back(static_cast<uint64_t>((*out)[0]->data->get_mpnum()));
+        release(out);
+      } else if (rc & DAQ_MON_NO_THREAD) {
+        break;
+      } else {
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+      }
+    }
+    taker_done = true;
+  });
+
+  uint64_t reads = 0, bad_status = 0, bad_copies = 0;
+  while (!taker_done) {
+    int ent = -1;
+    int status = r.get_monitor(&ent);
+    if (ent < 0 || ent > kDepth || (status & (DAQ_MON_DATA | DAQ_MON_EMPTY)) == 0) ++bad_status;
+    time_stamp first{}, last{};
+    typename TypeParam::BoundNumber lo = 0, hi = 0;
+    if (!r.get_monitor(&first, 0) && !r.get_monitor(&last, 1) && first.timeup > last.timeup) ++bad_status;
+    if (!r.get_monitor(&lo, 0) && !r.get_monitor(&hi, 1) && lo > hi) ++bad_status;
+    std::vector<EqData_dtype*>* out = nullptr;
+    typename TypeParam::Record* rc = nullptr;
+    int got = r.get_monitor(0, nullptr, &out, const_cast<char*>("SPEC"),
+                            DAQ_GET_FIRST + EQCACHE_FIND_TIME + EQCACHE_FIND_NOTSEEN, 0, &rc);
+    if (got & DAQ_MON_DATA) {
+      ++reads;
+      if (out->size() != 1 || (*out)[0]->data->get_spectrum(0) == nullptr) ++bad_copies;
+      release(out);
+    }
+    r.get_number_of_entries();
+  }
+  taker.join();
+  serve.join();
+  EXPECT_FALSE(stats.timed_out);
+  EXPECT_EQ(bad_status, 0u);
+  EXPECT_EQ(bad_copies, 0u);
+  EXPECT_GT(reads, 0u);
+  ASSERT_EQ(taken.size(), kEvents);
+  for (uint64_t i = 0; i < kEvents; ++i) ASSERT_EQ(taken[i], i + 1) << i;
+  EXPECT_EQ(r.get_end_data_status(), -3);
+}
+
+}  // namespace
