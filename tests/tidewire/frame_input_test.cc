@@ -125,9 +125,9 @@ struct BadFrame {
 };
 
 Bytes framed(const Bytes& body, uint32_t prefix) {
-  Bytes b(4);
+  Bytes b(4 + body.size());
   std::memcpy(b.data(), &prefix, 4);
-  b.insert(b.end(), body.begin(), body.end());
+  if (!body.empty()) std::memcpy(b.data() + 4, body.data(), body.size());
   return b;
 }
 
