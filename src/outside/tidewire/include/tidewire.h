@@ -64,7 +64,8 @@ class DAQ_EXPORT Tidewire {
 
   // Sets no_delay (TCP_NODELAY on the next Connect) and clears owncntr.
   void SetNoDelay();
-  // Bounds of the blocking calls, in milliseconds (values below 1 are ignored).
+  // Bounds of the blocking calls, in milliseconds (values below 1 are ignored):
+  // connect and hello (default 5000), each wait for room to send (default 1000).
   void SetConnectTimeout(int ms);
   void SetSendTimeout(int ms);
 
@@ -76,7 +77,7 @@ class DAQ_EXPORT Tidewire {
   // After a successful Connect: true when the peer's byte order differs.
   bool get_swap();
 
-  // Takes the next message. rb must be null. timeout_ms: -1 waits up to the wake
+  // Takes the next message. rb must be null (else 8). timeout_ms: -1 waits up to the wake
   // period (200 ms), 0 only polls, else up to min(timeout_ms, 200). The last two
   // arguments are reserved (pass -1). Returns 0 with a message, 22 or 30 to try
   // again, any other code ends reception (docs/data-link.md).
