@@ -275,18 +275,27 @@ TEST(TidewireSend, MalformedMessagesAndBadArgumentsSendNothing) {
   EXPECT_EQ(send_bytes(a.link, liar), TIDEWIRE_ERR_BAD_MESSAGE);
   Bytes junk(40, 0x55);
   EXPECT_EQ(send_bytes(a.link, junk), TIDEWIRE_ERR_BAD_MESSAGE);
+  std::vector<iovec> too_many(1024, iovec{ev.data(), 0});
+  too_many[0].iov_len = ev.size();
+  EXPECT_EQ(a.link.SendEvent(too_many.data(), 1024, SendEvent_NOACK), TIDEWIRE_ERR_ARGUMENT);
   // The header split over three buffers is still checked and sent whole.
   iovec parts[3] = {{ev.data(), 3}, {ev.data() + 3, 30}, {ev.data() + 33, ev.size() - 33}};
   EXPECT_EQ(a.link.SendEvent(parts, 3, SendEvent_NOACK), 0);
+  // A long gather list: one byte per buffer after the header.
+  std::vector<iovec> bytes_apart{{ev.data(), 36}};
+  for (std::size_t i = 36; i < ev.size(); ++i) bytes_apart.push_back({ev.data() + i, 1});
+  EXPECT_EQ(a.link.SendEvent(bytes_apart.data(), static_cast<int>(bytes_apart.size()), SendEvent_NOACK), 0);
 
   unsigned char hello[8];
   ASSERT_EQ(read(a.peer.raw_fd(), hello, sizeof hello), 8);
-  uint32_t length = 0;
-  ASSERT_EQ(read(a.peer.raw_fd(), &length, 4), 4);
-  EXPECT_EQ(length, ev.size());
-  Bytes got(ev.size());
-  ASSERT_EQ(read(a.peer.raw_fd(), got.data(), got.size()), static_cast<ssize_t>(got.size()));
-  EXPECT_EQ(got, ev);
+  for (int copy = 0; copy < 2; ++copy) {
+    uint32_t length = 0;
+    ASSERT_EQ(read(a.peer.raw_fd(), &length, 4), 4);
+    EXPECT_EQ(length, ev.size());
+    Bytes got(ev.size());
+    ASSERT_EQ(read(a.peer.raw_fd(), got.data(), got.size()), static_cast<ssize_t>(got.size()));
+    EXPECT_EQ(got, ev);
+  }
 }
 
 TEST(TidewireConnect, FailuresGiveTheirCodes) {
