@@ -350,14 +350,14 @@ struct StreamStats {
   bool timed_out = false;
 };
 
-// Serves events 1..count (made by make(n)) as a server honouring the control
+// Serves events first..first+count-1 (made by make(n)) as a server honouring the control
 // messages: a pause request stops sending, holds keep it paused, a resume
 // continues; in handshake mode each event waits for its ready acknowledgment.
-// Ends with the end-of-stream event. Every wait is bounded by timeout_ms.
+// Ends with the end-of-stream event (when one is given). Every wait is bounded by timeout_ms.
 inline StreamStats serve_stream(Tidewire& link, bool is_2024, uint64_t count,
                                 const std::function<const Bytes&(uint64_t)>& make,
                                 const Bytes& end_of_stream, bool handshake = false,
-                                int timeout_ms = 60000) {
+                                int timeout_ms = 60000, uint64_t first = 1) {
   const uint64_t pause = is_2024 ? 0xffffffffffffffffull : 0xffffffffull;
   const uint64_t farewell = is_2024 ? 0xfffffffffffffffeull : 0xfffffffeull;
   StreamStats st;
@@ -388,7 +388,7 @@ inline StreamStats serve_stream(Tidewire& link, bool is_2024, uint64_t count,
     }
     return true;
   };
-  for (uint64_t n = 1; n <= count;) {
+  for (uint64_t n = first; n < first + count;) {
     if (Clock::now() > deadline) {
       st.timed_out = true;
       return st;
@@ -420,7 +420,7 @@ inline StreamStats serve_stream(Tidewire& link, bool is_2024, uint64_t count,
       }
     }
   }
-  send_bytes(link, end_of_stream);
+  if (!end_of_stream.empty()) send_bytes(link, end_of_stream);
   return st;
 }
 

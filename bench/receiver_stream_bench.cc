@@ -1,0 +1,240 @@
+// The data receiver end to end over loopback: a listening side streams events (one
+// 4 KB spectrum channel, or one 1 MB image) honouring the receiver's flow control,
+// and the application thread takes every record with DAQ_GET_REMOVE. The limit is
+// a raw TCP stream of the same framed bytes into a reader that copies each message
+// once; in handshake mode a raw ping-pong of the same sizes with a 40-byte answer.
+// Each iteration measures one batch of ours and one batch of the limit in turn, so
+// the ratio compares like with like on a loaded machine.
+//
+// BM_ReceiverPeakMemory fills a cache of depth 50 with 1 MB events while the
+// application takes nothing, and reports how far the peak resident size grew.
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "receiver_test_support.h"
+
+namespace {
+
+using namespace rtest;
+
+// ---- the limit: raw TCP ----
+
+bool raw_pair(int* reader, int* writer) {
+  int lsock = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  bool ok = bind(lsock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(lsock, 1) == 0 &&
+            getsockname(lsock, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
+  *reader = ok ? socket(AF_INET, SOCK_STREAM, 0) : -1;
+  ok = ok && connect(*reader, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  *writer = ok ? accept(lsock, nullptr, nullptr) : -1;
+  close(lsock);
+  int one = 1;
+  setsockopt(*reader, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  setsockopt(*writer, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return ok && *writer >= 0;
+}
+
+bool write_all(int fd, const void* p, size_t n) {
+  const char* c = static_cast<const char*>(p);
+  while (n > 0) {
+    ssize_t w = send(fd, c, n, MSG_NOSIGNAL);
+    if (w <= 0) return false;
+    c += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+bool read_all(int fd, void* p, size_t n) {
+  char* c = static_cast<char*>(p);
+  while (n > 0) {
+    ssize_t r = recv(fd, c, n, 0);
+    if (r <= 0) return false;
+    c += r;
+    n -= static_cast<size_t>(r);
+  }
+  return true;
+}
+
+// Streams count framed messages (one send each); the reader takes each into its
+// buffer and copies it once. With ack, every message waits for a 44-byte answer.
+double raw_batch_seconds(int reader, int writer, const Bytes& framed, int count, bool ack) {
+  auto t0 = Clock::now();
+  std::thread sender([&] {
+    char answer[44];
+    for (int i = 0; i < count; ++i) {
+      if (!write_all(writer, framed.data(), framed.size())) return;
+      if (ack && !read_all(writer, answer, sizeof answer)) return;
+    }
+  });
+  Bytes in(framed.size()), copy(framed.size());
+  char answer[44] = {40};
+  for (int i = 0; i < count; ++i) {
+    uint32_t length = 0;
+    if (!read_all(reader, &length, 4) || !read_all(reader, in.data(), length)) break;
+    std::memcpy(copy.data(), in.data(), length);
+    benchmark::DoNotOptimize(copy.data());
+    if (ack) write_all(reader, answer, sizeof answer);
+  }
+  sender.join();
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+// ---- ours ----
+
+struct Payload {
+  Bytes event;
+  size_t number_offset;  // where the header keeps the event number
+  bool is_2024;
+};
+
+Payload make_payload(int64_t bytes) {
+  EventMaker maker(ORXA_FORMAT_2024);
+  Payload p{bytes >= (1 << 20) ? maker.image(1, static_cast<int>(bytes))
+                               : maker.spectrum(1, stamp_of(1), static_cast<int>(bytes / 4)),
+            offsetof(orxa_eventheader_2024, event_number), true};
+  return p;
+}
+
+class ReceiverRun {
+ public:
+  ReceiverRun(bool handshake) : server_(true), receiver_(50, 0), handshake_(handshake) {
+    ok_ = server_.AttachReceiver(receiver_, handshake ? ORXA_DAQ_COMM_HNDS : ORXA_DAQ_COMM_PUSH) &&
+          !receiver_.start_receiver(false);
+  }
+  ~ReceiverRun() { receiver_.stop_receiver(); }
+  bool ok() const { return ok_; }
+
+  // One batch: the server streams count events, the application takes them all.
+  double batch_seconds(Payload& p, int count) {
+    uint64_t first = next_;
+    next_ += static_cast<uint64_t>(count);
+    auto t0 = Clock::now();
+    std::thread serve([&] {
+      serve_stream(server_.link(), true, static_cast<uint64_t>(count),
+                   [&p](uint64_t n) -> const Bytes& {
+                     std::memcpy(p.event.data() + p.number_offset, &n, sizeof n);
+                     return p.event;
+                   },
+                   Bytes(), handshake_, 60000, first);
+    });
+    int taken = 0;
+    auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (taken < count && Clock::now() < deadline) {
+      std::vector<EqData_dtype*>* out = nullptr;
+      if (receiver_.get_monitor(&out, nullptr, nullptr) & DAQ_MON_DATA) {
+        ++taken;
+        release(out);
+      } else {
+        std::this_thread::yield();
+      }
+    }
+    serve.join();
+    return taken == count ? std::chrono::duration<double>(Clock::now() - t0).count() : -1.0;
+  }
+
+ private:
+  StreamServer server_;
+  EqDAQdata2024 receiver_;
+  bool handshake_;
+  bool ok_ = false;
+  uint64_t next_ = 1;
+};
+
+void run_against_limit(benchmark::State& state, bool handshake) {
+  Payload payload = make_payload(state.range(0));
+  const int batch = static_cast<int>(state.range(1));
+  Bytes framed(4 + payload.event.size());
+  uint32_t prefix = static_cast<uint32_t>(payload.event.size());
+  std::memcpy(framed.data(), &prefix, 4);
+  std::memcpy(framed.data() + 4, payload.event.data(), payload.event.size());
+  int reader = -1, writer = -1;
+  ReceiverRun run(handshake);
+  if (!run.ok() || !raw_pair(&reader, &writer)) {
+    state.SkipWithError("set-up failed");
+    return;
+  }
+  double ours = 0, raw = 0;
+  for (auto _ : state) {
+    double t = run.batch_seconds(payload, batch);
+    if (t < 0) {
+      state.SkipWithError("stream stalled");
+      break;
+    }
+    ours += t;
+    raw += raw_batch_seconds(reader, writer, framed, batch, handshake);
+    state.SetIterationTime(t);
+  }
+  close(reader);
+  close(writer);
+  double events = static_cast<double>(state.iterations()) * batch;
+  state.counters["events_per_s"] = events / ours;
+  state.counters["MB_per_s"] = events * static_cast<double>(payload.event.size()) / ours / 1e6;
+  state.counters["raw_events_per_s"] = events / raw;
+  state.counters["ratio"] = raw / ours;
+}
+
+void BM_ReceiverStream(benchmark::State& state) { run_against_limit(state, false); }
+void BM_ReceiverHandshake(benchmark::State& state) { run_against_limit(state, true); }
+
+BENCHMARK(BM_ReceiverStream)->Args({4096, 4000})->Args({1 << 20, 60})->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReceiverHandshake)->Args({4096, 1000})->Args({1 << 20, 30})->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// ---- memory ----
+
+long status_kb(const char* field) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  size_t n = std::strlen(field);
+  while (std::getline(in, line))
+    if (line.compare(0, n, field) == 0) return std::stol(line.substr(n + 1));
+  return -1;
+}
+
+void BM_ReceiverPeakMemory(benchmark::State& state) {
+  constexpr int kDepth = 50;
+  Payload payload = make_payload(1 << 20);
+  for (auto _ : state) {
+    StreamServer server(true);
+    auto receiver = std::make_unique<EqDAQdata2024>(kDepth, 0);
+    if (!server.AttachReceiver(*receiver)) {
+      state.SkipWithError("set-up failed");
+      return;
+    }
+    { std::ofstream("/proc/self/clear_refs") << "5"; }  // peak := current
+    long base = status_kb("VmHWM:");
+    receiver->start_receiver(false);
+    std::thread serve([&] {
+      serve_stream(server.link(), true, kDepth + 5,
+                   [&payload](uint64_t n) -> const Bytes& {
+                     std::memcpy(payload.event.data() + payload.number_offset, &n, sizeof n);
+                     return payload.event;
+                   },
+                   Bytes(), false, 3000);
+    });
+    wait_for([&] { return receiver->get_number_of_entries() == kDepth; }, 30000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // holding, paused
+    long peak = status_kb("VmHWM:");
+    serve.join();
+    receiver.reset();
+    double grown_mb = (peak - base) / 1024.0;
+    state.counters["peak_growth_MB"] = grown_mb;
+    state.counters["per_record_MB"] = grown_mb / kDepth;
+    state.counters["ratio_to_50MB"] = grown_mb / 50.0;
+  }
+}
+BENCHMARK(BM_ReceiverPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
