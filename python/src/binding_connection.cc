@@ -82,17 +82,16 @@ class Connection {
     if (rc != 0) raise_error("RequestError", rc, std::string(what) + " rejected the value");
   }
 
+  // Numbers and datetimes become the request's time text (daqclient._times):
+  // the validation reads only the texts.
   void set_time(py::handle value, bool start) {
-    int rc;
+    std::string t;
     if (py::isinstance<py::str>(value)) {
-      std::string t = value.cast<std::string>();
-      rc = start ? connection_.set_start_time(t.c_str()) : connection_.set_stop_time(t.c_str());
+      t = value.cast<std::string>();
     } else {
-      time_stamp ts = to_time_stamp(value);
-      if (ts.timeup > static_cast<uint32_t>(INT32_MAX)) raise_error("RequestError", -1, "time beyond 2038");
-      int s = static_cast<int>(ts.timeup);
-      rc = start ? connection_.set_start_time(s) : connection_.set_stop_time(s);
+      t = py::module_::import("daqclient._times").attr("request_time_text")(value).cast<std::string>();
     }
+    int rc = start ? connection_.set_start_time(t.c_str()) : connection_.set_stop_time(t.c_str());
     check(rc, start ? "set_start_time" : "set_stop_time");
   }
 
@@ -218,6 +217,8 @@ void register_connection(py::module_& m) {
              self.cast<Connection&>().set_time(t, true);
              return self;
            }, py::arg("time"), "text (zone of ORXA_EXP_TIMEZONE), seconds since 1970 or a datetime")
+      .def("set_start_seconds", int_setter(static_cast<int (EqDAQconnect::*)(int)>(&EqDAQconnect::set_start_time), "set_start_time"))
+      .def("set_stop_seconds", int_setter(static_cast<int (EqDAQconnect::*)(int)>(&EqDAQconnect::set_stop_time), "set_stop_time"))
       .def("set_stop_time", [](py::object self, py::object t) {
              self.cast<Connection&>().set_time(t, false);
              return self;

@@ -56,7 +56,7 @@ struct Record {
   uint64_t event_number = 0;
   uint32_t seconds = 0;
   uint32_t microseconds = 0;
-  std::vector<Channel> channels;
+  py::list channels;  // of Channel
 };
 
 py::object utc_datetime(long seconds, long microseconds) {
@@ -249,9 +249,9 @@ py::list slow_entries(const py::bytes& block) {
   return out;
 }
 
-const Channel& channel_named(const Record& r, const std::string& name) {
-  for (const Channel& c : r.channels)
-    if (c.name == name) return c;
+py::object channel_named(const Record& r, const std::string& name) {
+  for (py::handle c : r.channels)
+    if (c.cast<const Channel&>().name == name) return py::reinterpret_borrow<py::object>(c);
   throw py::key_error(name);
 }
 
@@ -276,11 +276,10 @@ py::object make_record(RawRecord& raw) {
   r.seconds = raw.q.time.timeup;
   r.microseconds = raw.q.time.timelow;
   std::vector<EqData_dtype*>& elements = *raw.q.out;
-  r.channels.reserve(elements.size());
   for (size_t i = 0; i < elements.size(); ++i) {
     EqData_dtype* e = elements[i];
     if (e == nullptr) continue;
-    r.channels.push_back(make_channel(e, i < raw.q.names.size() ? raw.q.names[i] : std::string()));
+    r.channels.append(py::cast(make_channel(e, i < raw.q.names.size() ? raw.q.names[i] : std::string())));
   }
   release_elements(raw.q.out);  // only the emptied elements are left
   raw.q.out = nullptr;
@@ -390,31 +389,31 @@ void register_values(py::module_& m) {
       .def_property_readonly("timestamp", [](const Record& r) { return r.seconds + r.microseconds * 1e-6; })
       .def_property_readonly("datetime", [](const Record& r) { return utc_datetime(r.seconds, r.microseconds); })
       .def_property_readonly("slow", [](const Record& r) {
-        return !r.channels.empty() && r.channels.front().slow;
+        return py::len(r.channels) > 0 && r.channels[0].cast<const Channel&>().slow;
       })
-      .def("__len__", [](const Record& r) { return r.channels.size(); })
-      .def("__getitem__", [](const Record& r, const std::string& name) { return channel_named(r, name).value; },
+      .def("__len__", [](const Record& r) { return py::len(r.channels); })
+      .def("__getitem__", [](const Record& r, const std::string& name) { return channel_named(r, name).attr("value"); },
            "the value of the channel of that name")
       .def("__getitem__", [](const Record& r, long index) {
-        long n = static_cast<long>(r.channels.size());
+        long n = static_cast<long>(py::len(r.channels));
         if (index < 0) index += n;
         if (index < 0 || index >= n) throw py::index_error("channel index out of range");
-        return r.channels[static_cast<size_t>(index)].value;
+        return r.channels[static_cast<size_t>(index)].attr("value");
       })
       .def("__contains__", [](const Record& r, const std::string& name) {
-        for (const Channel& c : r.channels)
-          if (c.name == name) return true;
+        for (py::handle c : r.channels)
+          if (c.cast<const Channel&>().name == name) return true;
         return false;
       })
-      .def("channel", &channel_named, py::return_value_policy::reference_internal)
+      .def("channel", &channel_named, "the Channel of that name")
       .def("names", [](const Record& r) {
         std::vector<std::string> n;
-        for (const Channel& c : r.channels) n.push_back(c.name);
+        for (py::handle c : r.channels) n.push_back(c.cast<const Channel&>().name);
         return n;
       })
       .def("__repr__", [](const Record& r) {
         return "<Record event " + std::to_string(r.event_number) + " at " + std::to_string(r.seconds) + "." +
-               std::to_string(r.microseconds) + ", " + std::to_string(r.channels.size()) + " channels>";
+               std::to_string(r.microseconds) + ", " + std::to_string(py::len(r.channels)) + " channels>";
       });
 
   m.def("slow_entries", &slow_entries, py::arg("block"),

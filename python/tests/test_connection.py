@@ -1,0 +1,96 @@
+"""The request builder and the handshake: reply fields, failover, refusals with
+the system's codes and texts, and cancellation from another thread."""
+
+import threading
+import time
+
+import pytest
+
+import daqclient
+from conftest import connect, window
+
+SPECTRUM = "DIAG/TOROID/T1.SPECT"
+
+
+def test_reply_fields_and_not_found_channels(server, generation):
+    _, reply = connect(server, [SPECTRUM, "NO/SUCH/CHANNEL"], seconds=2)
+    assert reply.host == "127.0.0.1" and reply.port > 0
+    assert reply.evid64bitmode == (generation == "2024")
+    assert reply.events == 20
+    assert reply.not_found_channels == ["NO/SUCH/CHANNEL"]
+    assert reply.reason.startswith("OK")
+    assert [c[0] for c in reply.request["channels"]] == [SPECTRUM, "NO/SUCH/CHANNEL"]
+
+
+def test_channel_parameters_in_both_forms():
+    c = daqclient.Connection()
+    c.add_channel("A@10@2@3@7").add_channel("B", 100, 5).add_channel("C", 1.5, 0.25, 0.5, 2)
+    a, b, cc = c.request["channels"]
+    assert a[:5] == ("A", 10, 3, 2, 7)  # name, start, inc, length, func
+    assert b[:4] == ("B", 5, -1, 100)
+    assert cc[0] == "C" and cc[4:] == (2, 0.25, 0.5, 1.5)
+
+
+def test_refused_values_raise_request_errors():
+    c = daqclient.Connection()
+    with pytest.raises(daqclient.RequestError) as failure:
+        c.add_channel("")
+    assert failure.value.code == -1
+    with pytest.raises(daqclient.RequestError):
+        c.add_channel("X", start=3)
+    with pytest.raises(ValueError):
+        c.set_start_time("x" * 100)
+
+
+def test_unknown_channels_raise_with_the_server_reason(server):
+    with pytest.raises(daqclient.ConnectError) as failure:
+        connect(server, ["NO/SUCH/CHANNEL"])
+    assert failure.value.code == 4
+    assert failure.value.text == "Cannot proceed with the request due to BAD reply"
+    assert "none of the requested channels is known" in failure.value.reason
+
+
+def test_validation_failure_carries_its_code():
+    c = daqclient.Connection()
+    start, stop = window(1)
+    c.set_start_time(stop).set_stop_time(start).add_channel(SPECTRUM)
+    with pytest.raises(daqclient.ConnectError) as failure:
+        c.connect("NOWHERE.DAQ/NONE/DAQ.DATA.SVR/")
+    assert failure.value.code == -10
+
+
+def test_failover_passes_a_busy_server():
+    with daqclient.LocalServer(busy_times=100) as busy, daqclient.LocalServer() as good:
+        c = daqclient.Connection()
+        start, stop = window(1)
+        c.set_start_time(start).set_stop_time(stop).add_channel(SPECTRUM)
+        reply = c.connect([busy.entry, good.entry])
+        assert reply.port > 0
+        assert good.requests_accepted == 1 and busy.requests_accepted == 0
+
+
+def test_cancel_from_another_thread_ends_connect():
+    with daqclient.LocalServer(prepare_ms=60000) as slow:
+        c = daqclient.Connection()
+        start, stop = window(1)
+        c.set_start_time(start).set_stop_time(stop).add_channel(SPECTRUM)
+        threading.Timer(0.3, c.cancel).start()
+        began = time.monotonic()
+        with pytest.raises(daqclient.ConnectError) as failure:
+            c.connect(slow.entry)
+        assert failure.value.code == 14 and failure.value.text == "Connection canceled"
+        assert time.monotonic() - began < 10
+        assert c.cancelled
+
+
+def test_dead_server_raises_send_failure():
+    # Nobody listens at the registered port: every pass of the list fails to send.
+    with daqclient.LocalServer() as s:
+        entry = s.entry
+    c = daqclient.Connection()
+    start, stop = window(1)
+    c.set_start_time(start).set_stop_time(stop).add_channel(SPECTRUM)
+    with pytest.raises(daqclient.ConnectError) as failure:
+        c.connect(entry)
+    assert failure.value.code == 1
+    assert failure.value.text.startswith("Failed to send request")

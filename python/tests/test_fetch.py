@@ -1,0 +1,176 @@
+"""The whole road from Python against the embedded server: fetch, the values of
+every channel kind compared with what the server synthesises, streams that end
+early or on an error, and no references or memory left behind."""
+
+import datetime as dt
+import gc
+import os
+import threading
+
+import numpy as np
+import pytest
+
+import daqclient
+from conftest import START, event_number_at, window
+
+SPECTRUM = "DIAG/TOROID/T1.SPECT"
+IMAGE = "CAMERA/SCREEN/IMAGE"
+SLOW = "SLOW/TEMP/T1"
+ALL_KINDS = [SPECTRUM, IMAGE, SLOW, "DIAG/ADC/INPUTS", "DIAG/BPM/BPM1", "DIAG/GSPECT/G1",
+             "RF/STATUS/NAMES", "VACUUM/UPDATE/PUMPS", "MAGNET/QUAD/Q1.CURRENT",
+             "TIMING/TRIGGER/STAMP"]
+
+
+def wave(count, event_number, scale=1.0):
+    """The server's synthetic spectrum: a sine over a slope, phase by pulse."""
+    x = np.arange(count, dtype=np.float32)
+    phase = np.float32((event_number % 628) * 0.01)
+    return np.float32(scale) * (np.sin(x * np.float32(0.05) + phase) + np.float32(0.001) * x)
+
+
+def image_bytes(width, height, bpp, event_number):
+    pixel = np.arange(width * height * bpp) // bpp
+    return ((pixel % width + event_number % 256) & 0xFF).astype(np.uint8)
+
+
+@pytest.mark.parametrize("generation", ["legacy", "2024"])
+def test_fetch_local_returns_every_event_and_slow_block_in_order(generation):
+    start, stop = window(3)
+    records = daqclient.fetch([SPECTRUM, IMAGE, SLOW], start, stop, local=True,
+                              server_options={"generation": generation})
+    events = [r for r in records if not r.slow]
+    slow = [r for r in records if r.slow]
+    assert len(events) == 30 and len(slow) == 3
+    first = event_number_at(START)
+    assert [r.event_number for r in events] == list(range(first, first + 30))
+    assert events[0].datetime == START
+    assert events[1].datetime == START + dt.timedelta(milliseconds=100)
+    for r in events:
+        assert r.names() == [SPECTRUM, IMAGE]
+        assert all(c.event_number == r.event_number for c in r.channels)
+        assert (r.channels[0].seconds, r.channels[0].microseconds) == (r.seconds, r.microseconds)
+
+
+def test_values_equal_what_the_server_sent(server):
+    start, stop = window(1)
+    records = daqclient.fetch(ALL_KINDS, start, stop, servers=server.entry)
+    events = [r for r in records if not r.slow]
+    assert len(events) == 10
+    for r in events:
+        ev = r.event_number
+        spectrum = r[SPECTRUM]
+        assert isinstance(spectrum, daqclient.Spectrum)
+        assert spectrum.values.dtype == np.float32 and spectrum.values.shape == (1024,)
+        np.testing.assert_allclose(spectrum.values, wave(1024, ev), rtol=1e-5, atol=1e-5)
+        assert (spectrum.start, spectrum.inc) == (0.0, 1.0)
+
+        image = r[IMAGE]
+        assert image.pixels.dtype == np.uint16 and image.pixels.shape == (120, 160)
+        assert (image.width, image.height, image.bpp, image.event) == (160, 120, 2, ev & 0xFFFFFFFF)
+        assert image.comment == IMAGE
+        np.testing.assert_array_equal(image.pixels.view(np.uint8).ravel(), image_bytes(160, 120, 2, ev))
+
+        multi = r["DIAG/ADC/INPUTS"]
+        assert len(multi) == 128  # a channel keeps at most 128 sub-channels
+        expected = wave(130 * 64, ev)
+        for j, sub in enumerate(multi):
+            assert sub.comment == f"DIAG/ADC/INPUTS_IN{j:03d}"
+            np.testing.assert_allclose(sub.values, expected[64 * j:64 * (j + 1)], rtol=1e-5, atol=1e-5)
+        assert [s.comment.split("_")[-1] for s in r["DIAG/BPM/BPM1"]] == ["X", "Y", "CHARGE", "SUM"]
+
+        groups = r["DIAG/GSPECT/G1"]
+        assert len(groups) == 2
+        gwave = wave(2 * 4 * 256, ev, 2.0)
+        for j, g in enumerate(groups):
+            assert g.group and g.values.shape == (4, 256) and (g.groups, g.group_size) == (4, 256)
+            part = gwave[1024 * j:1024 * (j + 1)]
+            np.testing.assert_allclose(g.values.ravel(), part, rtol=1e-5, atol=1e-5)
+            np.testing.assert_allclose(g.statistics[:3], [part.mean(), part.min(), part.max()], rtol=1e-4,
+                                       atol=1e-5)
+            assert (g.inc, g.group_inc) == (0.5, 10.0)
+
+        names = r["RF/STATUS/NAMES"]
+        assert [n[4] for n in names] == [f"RF/STATUS/NAMES:VALUE{i:02d}" for i in range(8)]
+        np.testing.assert_allclose([n[1] for n in names], [(ev % 1000) * 0.1 + i for i in range(8)], rtol=1e-6)
+
+        for i in range(6):
+            (update,) = r[f"VACUUM/UPDATE/PUMPS.{i}"]
+            assert update[4] == f"VACUUM/UPDATE/PUMPS.{i}"
+            assert update[1] == pytest.approx(1e-7 * (1 + i + (ev % 1000) * 0.001), rel=1e-5)
+
+        obj = r["MAGNET/QUAD/Q1.CURRENT"]
+        np.testing.assert_allclose(obj, wave(16, ev, 100.0), rtol=1e-5, atol=1e-4)
+        assert r["TIMING/TRIGGER/STAMP"] is None
+    (slow,) = [r for r in records if r.slow]
+    entries = daqclient.slow_entries(slow[0])
+    assert [e[0] for e in entries] == [SLOW]
+    assert entries[0][1] == event_number_at(START) and entries[0][5] == pytest.approx(20.0, abs=0.5)
+
+
+def test_arrays_outlive_their_record(server):
+    start, stop = window(1)
+    records = daqclient.fetch([IMAGE], start, stop, servers=server.entry)
+    pixels = records[0][IMAGE].pixels
+    expected = image_bytes(160, 120, 2, records[0].event_number)
+    del records
+    gc.collect()
+    np.testing.assert_array_equal(pixels.view(np.uint8).ravel(), expected)
+
+
+def test_stream_yields_records_and_stops_the_server_when_closed():
+    start, stop = window(100)
+    records = daqclient.fetch([SPECTRUM], start, stop, local=True, stream=True, depth=5)
+    taken = [next(records) for _ in range(3)]
+    assert [r.event_number for r in taken] == [taken[0].event_number + i for i in range(3)]
+    records.close()  # stops the receiver and the embedded server
+
+
+def test_stream_dropped_by_the_server_raises_with_the_status():
+    start, stop = window(5)
+    with pytest.raises(daqclient.ReceiverError) as failure:
+        daqclient.fetch([SPECTRUM], start, stop, local=True, server_options={"drop_after": 10})
+    assert failure.value.code not in (0, -3)
+    assert failure.value.text
+
+
+def test_receiver_stopped_from_another_thread_ends_the_iteration():
+    with daqclient.LocalServer(real_time=True) as server:
+        connection = daqclient.Connection()
+        start, stop = window(600)
+        connection.set_start_time(start).set_stop_time(stop).add_channel(SPECTRUM)
+        receiver = daqclient.Receiver(connection.connect(server.entry), depth=20)
+        seen = []
+        with receiver:
+            stopper = threading.Timer(0.5, receiver.stop)
+            stopper.start()
+            for record in receiver:  # ends once the thread has stopped and the cache is drained
+                seen.append(record)
+            stopper.join()
+        assert 0 < len(seen) < 6000
+        assert receiver.thread_is_over
+
+
+def rss_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def test_many_fetches_leave_no_references_or_memory_behind():
+    start, stop = window(2)
+
+    def one(server):
+        records = daqclient.fetch([IMAGE, SPECTRUM, SLOW], start, stop, servers=server.entry)
+        assert len(records) == 22
+
+    # Requests are released only after their streams end, so allow many at once.
+    with daqclient.LocalServer(max_requests=64) as server:
+        for _ in range(3):
+            one(server)
+        gc.collect()
+        objects, memory = len(gc.get_objects()), rss_bytes()
+        for _ in range(30):
+            one(server)
+        gc.collect()
+    # 30 fetches of 20 images (38 KB each) would leak about 23 MB.
+        assert len(gc.get_objects()) - objects < 200
+        assert rss_bytes() - memory < 8 * 1024 * 1024
