@@ -22,6 +22,12 @@ cmake --build build/tsan -j"$jobs"
 echo "== tests: thread (label threaded)"
 (cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L threaded -j"$jobs") || fail=1
 
+echo "== python package (plain build)"
+cmake -S . -B build/python -DDAQ_SANITIZE=none -DDAQ_BUILD_TESTS=OFF -DDAQ_WERROR=ON \
+  -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
+cmake --build build/python --target daqclient_ext -j"$jobs"
+PYTHONPATH=build/python/python /usr/bin/python3 -m pytest -q python/tests || fail=1
+
 if [ -f fuzz/CMakeLists.txt ]; then
   echo "== fuzz smoke"
   CC=clang CXX=clang++ cmake -S . -B build/fuzz -DDAQ_BUILD_FUZZ=ON -DDAQ_BUILD_TESTS=OFF \

@@ -21,7 +21,7 @@ from ._daqclient import (
     slow_entries,
     utc_datetime,
 )
-from . import _daqclient
+from . import _daqclient, _times
 
 if HAS_LOCAL_SERVER:
     from ._daqclient import LocalServer

@@ -4,6 +4,7 @@
 // as a C++ application would. Built as a small module so that both roads run in
 // one process against one server.
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -70,7 +71,8 @@ bool receive(daq_server_reply* reply, int depth, Totals& t) {
   return ok;
 }
 
-py::tuple fetch(const std::string& entry, const std::vector<std::string>& channels, int start, int stop,
+py::tuple fetch(const std::string& entry, const std::vector<std::string>& channels, const std::string& start,
+                const std::string& stop,
                 int depth) {
   Totals t;
   bool ok = false;
@@ -78,8 +80,8 @@ py::tuple fetch(const std::string& entry, const std::vector<std::string>& channe
     py::gil_scoped_release nogil;
     velmor::EqCall call;
     EqDAQconnect connection(&call, nullptr);
-    connection.set_start_time(start);
-    connection.set_stop_time(stop);
+    connection.set_start_time(start.c_str());
+    connection.set_stop_time(stop.c_str());
     for (const std::string& c : channels) connection.add_channel(c.c_str());
     if (connection.connect(entry.c_str()) == 0) {
       daq_server_reply* reply = connection.get_server_reply();
