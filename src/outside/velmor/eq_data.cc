@@ -2,6 +2,9 @@
 // so copies are deep by construction and the exported layout stays one pointer
 // wide. Every storing call copies its input because callers reuse their buffers
 // (the event buffer is overwritten by the next event while the object lives on).
+// Copies go into the buffers the object already owns when they are large enough,
+// and init() keeps them: a cache entry refilled every event stops allocating once
+// it has seen its largest value.
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -19,11 +22,6 @@ bool valid_index(int index) { return index >= 0 && index < kMaxElements; }
 
 // Largest float array a spectrum may carry: the whole serialised form is capped.
 constexpr uint32_t kMaxSpectrumValues = kMaxSerializedSize / sizeof(float);
-
-std::string counted_text(const char* text, uint32_t count) {
-  if (text == nullptr) return std::string();
-  return std::string(text, ::strnlen(text, count));
-}
 
 }  // namespace
 
@@ -157,13 +155,20 @@ int EqData::get_length() const { return c_->length; }
 bool EqData::set(int i1, float f1, float f2, long tm, const std::string& str, int index) {
   if (!valid_index(index)) return true;
   EqDataContent& c = *c_;
-  if (c.ustr.size() <= static_cast<size_t>(index)) c.ustr.resize(index + 1);
-  UstrElement& e = c.ustr[index];
+  const size_t old_count = c.ustr.size();
+  const size_t i = static_cast<size_t>(index);
+  try {
+    if (old_count <= i) c.ustr.resize(i + 1);
+    c.ustr[i].str = str;  // into the element's own buffer when it is large enough
+  } catch (const std::bad_alloc&) {
+    c.ustr.resize(old_count);
+    return true;
+  }
+  UstrElement& e = c.ustr[i];
   e.i1 = i1;
   e.f1 = f1;
   e.f2 = f2;
   e.tm = tm;
-  e.str = str;
   c.type = DATA_A_USTR;
   if (c.length <= index) c.length = index + 1;
   return false;
@@ -175,38 +180,99 @@ const UstrElement* EqData::get_ustr(int index) const {
 }
 int EqData::ustr_count() const { return static_cast<int>(c_->ustr.size()); }
 
+void clear_element(UstrElement& e) {
+  e.i1 = 0;
+  e.f1 = 0;
+  e.f2 = 0;
+  e.tm = 0;
+  e.str.clear();
+}
+
 namespace {
 
-// Copies the float array of a spectrum record; false on success.
-bool copy_values(const float* values, uint32_t count, std::vector<float>* out) {
-  if (count > 0 && values == nullptr) return true;
-  if (count > kMaxSpectrumValues) return true;
-  out->assign(values, values + count);
-  return false;
+// The fields only a group spectrum fills; a plain spectrum reads them as zero.
+void clear_group_part(SpectrumElement& e) {
+  e.group = false;
+  e.id = 0;
+  e.groups = 0;
+  e.group_size = 0;
+  e.group_inc = 0;
+  e.stat_mask = 0;
+  std::memset(e.statistics, 0, sizeof e.statistics);
+  std::memset(e.timing_param, 0, sizeof e.timing_param);
+}
+
+}  // namespace
+
+void clear_element(SpectrumElement& e) {
+  clear_group_part(e);
+  e.ts_seconds = 0;
+  e.ts_millis = 0;
+  e.ts_status = 0;
+  e.comment.clear();
+  e.comment_len = 0;
+  e.tm = 0;
+  e.s_start = 0;
+  e.s_inc = 0;
+  e.status = 0;
+  e.data.clear();
+}
+
+namespace {
+
+// Copies the array and comment of a spectrum record into element `index`, in
+// the buffers the element already has when they are large enough. Returns the
+// element, or null with the object unchanged when the record is unusable or
+// memory runs out. The caller fills the remaining fields.
+SpectrumElement* store_spectrum(EqDataContent& c, int index, const float* values, uint32_t count,
+                                const char* comment, uint32_t comment_len) {
+  if (!valid_index(index)) return nullptr;
+  if (count > 0 && values == nullptr) return nullptr;
+  if (count > kMaxSpectrumValues) return nullptr;
+  const size_t chars = comment != nullptr ? ::strnlen(comment, comment_len) : 0;
+  const size_t old_count = c.spectra.size();
+  const size_t i = static_cast<size_t>(index);
+  try {
+    if (old_count <= i) c.spectra.resize(i + 1);
+    SpectrumElement& e = c.spectra[i];
+    // All room is taken before anything is overwritten, so a failed allocation
+    // leaves the element as it was.
+    std::vector<float> room;
+    if (e.data.capacity() < count) room.reserve(count);
+    e.comment.reserve(chars);
+    if (room.capacity() != 0) e.data.swap(room);
+    e.data.assign(values, values + count);
+    e.comment.assign(chars != 0 ? comment : "", chars);
+    e.comment_len = comment_len;
+    return &e;
+  } catch (const std::bad_alloc&) {
+    c.spectra.resize(old_count);
+    return nullptr;
+  }
+}
+
+void store_stamp(SpectrumElement& e, unsigned seconds, unsigned short millis, unsigned short status) {
+  e.ts_seconds = seconds;
+  e.ts_millis = millis;
+  e.ts_status = status;
 }
 
 }  // namespace
 
 bool EqData::set_ts_spect(unsigned seconds, unsigned short millis, unsigned short status,
                           SPECTRUM* spectrum, int index) {
-  if (spectrum == nullptr || !valid_index(index)) return true;
-  SpectrumElement e;
-  if (copy_values(spectrum->d_spect_array.d_spect_array_val,
-                  spectrum->d_spect_array.d_spect_array_len, &e.data))
-    return true;
-  e.group = false;
-  e.ts_seconds = seconds;
-  e.ts_millis = millis;
-  e.ts_status = status;
-  e.comment_len = spectrum->comment.comment_len;
-  e.comment = counted_text(spectrum->comment.comment_val, spectrum->comment.comment_len);
-  e.tm = static_cast<int64_t>(spectrum->tm);
-  e.s_start = spectrum->s_start;
-  e.s_inc = spectrum->s_inc;
-  e.status = spectrum->status;
+  if (spectrum == nullptr) return true;
   EqDataContent& c = *c_;
-  if (c.spectra.size() <= static_cast<size_t>(index)) c.spectra.resize(index + 1);
-  c.spectra[index] = std::move(e);
+  SpectrumElement* e = store_spectrum(c, index, spectrum->d_spect_array.d_spect_array_val,
+                                      spectrum->d_spect_array.d_spect_array_len, spectrum->comment.comment_val,
+                                      spectrum->comment.comment_len);
+  if (e == nullptr) return true;
+  store_stamp(*e, seconds, millis, status);
+  clear_group_part(*e);  // the element may have held a group spectrum before
+  e->tm = static_cast<int64_t>(spectrum->tm);
+  e->s_start = spectrum->s_start;
+  e->s_inc = spectrum->s_inc;
+  e->status = spectrum->status;
   c.type = DATA_A_TS_SPECTRUM;
   if (c.length <= index) c.length = index + 1;
   return false;
@@ -214,31 +280,25 @@ bool EqData::set_ts_spect(unsigned seconds, unsigned short millis, unsigned shor
 
 bool EqData::set_ts_gspect(unsigned seconds, unsigned short millis, unsigned short status,
                            GSPECTRUM* spectrum, int index) {
-  if (spectrum == nullptr || !valid_index(index)) return true;
-  SpectrumElement e;
-  if (copy_values(spectrum->d_gspect_array.d_gspect_array_val,
-                  spectrum->d_gspect_array.d_gspect_array_len, &e.data))
-    return true;
-  e.group = true;
-  e.ts_seconds = seconds;
-  e.ts_millis = millis;
-  e.ts_status = status;
-  e.comment_len = spectrum->comment.comment_len;
-  e.comment = counted_text(spectrum->comment.comment_val, spectrum->comment.comment_len);
-  e.id = spectrum->id;
-  e.tm = static_cast<int64_t>(spectrum->tm);
-  e.s_start = spectrum->s_start;
-  e.s_inc = spectrum->s_inc;
-  e.status = spectrum->status;
-  e.groups = spectrum->groups;
-  e.group_size = spectrum->group_size;
-  e.group_inc = spectrum->group_inc;
-  e.stat_mask = spectrum->stat_mask;
-  std::memcpy(e.statistics, spectrum->statistics, sizeof e.statistics);
-  std::memcpy(e.timing_param, spectrum->timing_param, sizeof e.timing_param);
+  if (spectrum == nullptr) return true;
   EqDataContent& c = *c_;
-  if (c.spectra.size() <= static_cast<size_t>(index)) c.spectra.resize(index + 1);
-  c.spectra[index] = std::move(e);
+  SpectrumElement* e = store_spectrum(c, index, spectrum->d_gspect_array.d_gspect_array_val,
+                                      spectrum->d_gspect_array.d_gspect_array_len, spectrum->comment.comment_val,
+                                      spectrum->comment.comment_len);
+  if (e == nullptr) return true;
+  store_stamp(*e, seconds, millis, status);
+  e->group = true;
+  e->id = spectrum->id;
+  e->tm = static_cast<int64_t>(spectrum->tm);
+  e->s_start = spectrum->s_start;
+  e->s_inc = spectrum->s_inc;
+  e->status = spectrum->status;
+  e->groups = spectrum->groups;
+  e->group_size = spectrum->group_size;
+  e->group_inc = spectrum->group_inc;
+  e->stat_mask = spectrum->stat_mask;
+  std::memcpy(e->statistics, spectrum->statistics, sizeof e->statistics);
+  std::memcpy(e->timing_param, spectrum->timing_param, sizeof e->timing_param);
   c.type = DATA_A_TS_GSPECTRUM;
   if (c.length <= index) c.length = index + 1;
   return false;

@@ -3,12 +3,58 @@
 #ifndef VELMOR_EQ_DATA_CONTENT_H
 #define VELMOR_EQ_DATA_CONTENT_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "velmor.h"
 
 namespace velmor {
+
+// Empties an element but keeps the capacity of its text and array.
+void clear_element(UstrElement& e);
+void clear_element(SpectrumElement& e);
+
+// The stored elements of one kind: the first size() items are the object's
+// elements, the rest are spares left by clear() or a shorter copy. Spares keep
+// their buffers, so an object refilled event after event (or after init())
+// stores into arrays it already owns instead of allocating new ones.
+template <class T>
+class ElementList {
+ public:
+  ElementList() = default;
+  // A fresh list copies the elements only, not the spares.
+  ElementList(const ElementList& other) : items_(other.begin(), other.end()), n_(other.n_) {}
+  // Assignment reuses this list's items and their buffers.
+  ElementList& operator=(const ElementList& other) {
+    if (this == &other) return *this;
+    if (items_.size() < other.n_) items_.resize(other.n_);
+    for (std::size_t i = 0; i < other.n_; ++i) items_[i] = other.items_[i];
+    n_ = other.n_;
+    return *this;
+  }
+
+  std::size_t size() const { return n_; }
+  bool empty() const { return n_ == 0; }
+  T& operator[](std::size_t i) { return items_[i]; }
+  const T& operator[](std::size_t i) const { return items_[i]; }
+  const T* begin() const { return items_.data(); }
+  const T* end() const { return items_.data() + n_; }
+
+  void clear() { n_ = 0; }
+  // Sets the count to n. Spares that become elements again are emptied first,
+  // so they read as fresh ones. Throws only when the items must grow.
+  void resize(std::size_t n) {
+    std::size_t reused = n < items_.size() ? n : items_.size();
+    if (n > items_.size()) items_.resize(n);
+    for (std::size_t i = n_; i < reused; ++i) clear_element(items_[i]);
+    n_ = n;
+  }
+
+ private:
+  std::vector<T> items_;
+  std::size_t n_ = 0;
+};
 
 struct EqDataContent {
   int type = DATA_NULL;
@@ -25,8 +71,8 @@ struct EqDataContent {
   std::vector<double> doubles;
   std::vector<std::string> strings;
 
-  std::vector<UstrElement> ustr;
-  std::vector<SpectrumElement> spectra;
+  ElementList<UstrElement> ustr;
+  ElementList<SpectrumElement> spectra;
 
   bool has_image = false;
   IMH image_header{};
