@@ -44,13 +44,30 @@ inline void report_bad_data(const char* comment) {
   daq_print("daq_data_to_cache() Failed to obtain pointer to data for %s !!!skipping\n", comment);
 }
 
+// A comment of at most the first 79 characters of the channel name. The name is
+// used where it lies when it is short enough (the setter copies it); only a
+// longer one is cut into `room`. Returns the text and sets its length.
+inline const char* short_comment(const SubBlock& b, char (&room)[SHORT_COMMENT_CHARS + 1], std::size_t* length) {
+  std::size_t n = ::strnlen(b.name, SHORT_COMMENT_CHARS + 1);
+  if (n <= SHORT_COMMENT_CHARS) {
+    *length = n;
+    return b.name;
+  }
+  copy_text(room, b.name);
+  *length = SHORT_COMMENT_CHARS;
+  return room;
+}
+
 // Stores spectrum index of the channel: header fields from the event, the values
-// where they lie in the event (the setter copies them).
-inline void store_spectrum(velmor::EqData* d, const EventStamp& stamp, char* comment, float start, float inc,
-                           float* values, long long count, int index) {
+// where they lie in the event (the setter copies them). comment_chars is the
+// comment's length without the NUL.
+inline void store_spectrum(velmor::EqData* d, const EventStamp& stamp, const char* comment,
+                           std::size_t comment_chars, float start, float inc, float* values, long long count,
+                           int index) {
   velmor::SPECTRUM s{};
-  s.comment.comment_val = comment;
-  s.comment.comment_len = static_cast<uint32_t>(std::strlen(comment) + 1);
+  // The record's field is not const; the setter only reads it.
+  s.comment.comment_val = const_cast<char*>(comment);
+  s.comment.comment_len = static_cast<uint32_t>(comment_chars + 1);
   s.tm = static_cast<time_t>(stamp.time.timeup);
   s.s_start = start;
   s.s_inc = inc;
@@ -70,8 +87,9 @@ void convert_single_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, cons
     target.take_out();
     return;
   }
-  char comment[SHORT_COMMENT_CHARS + 1];
-  copy_text(comment, b.name);  // the first 79 characters
+  char room[SHORT_COMMENT_CHARS + 1];
+  std::size_t comment_chars = 0;
+  const char* comment = short_comment(b, room, &comment_chars);
   long long count = static_cast<long long>(nsub) * length;
   float* values = spectrum_values(b, 0, count);
   if (values == nullptr) {
@@ -79,7 +97,7 @@ void convert_single_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, cons
     target.take_out();
     return;
   }
-  store_spectrum(target.data(), stamp, comment, start, inc, values, count, 0);
+  store_spectrum(target.data(), stamp, comment, comment_chars, start, inc, values, count, 0);
 }
 
 template <class Gen>
@@ -105,7 +123,7 @@ void convert_multi_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const
         continue;
       }
     }
-    store_spectrum(target.data(), stamp, comment, start, inc, values, length, j);
+    store_spectrum(target.data(), stamp, comment, std::strlen(comment), start, inc, values, length, j);
   }
 }
 
@@ -125,8 +143,9 @@ void convert_group_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const
   d->set_type(velmor::DATA_A_TS_GSPECTRUM);
   int nsub = get_channel_number(b.data_type, b.head);
   d->length(nsub);
-  char comment[SHORT_COMMENT_CHARS + 1];
-  copy_text(comment, b.name);  // the first 79 characters
+  char room[SHORT_COMMENT_CHARS + 1];
+  std::size_t comment_chars = 0;
+  const char* comment = short_comment(b, room, &comment_chars);
   // Statistics are left as the previous sub-channel set them when a block has none.
   velmor::GSPECTRUM g{};
   for (int j = 0; j < nsub && j < MAX_ELEMENTS_PER_CHANNEL; ++j) {
@@ -146,8 +165,8 @@ void convert_group_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const
       target.take_out();
       continue;
     }
-    g.comment.comment_val = comment;
-    g.comment.comment_len = static_cast<uint32_t>(std::strlen(comment) + 1);
+    g.comment.comment_val = const_cast<char*>(comment);
+    g.comment.comment_len = static_cast<uint32_t>(comment_chars + 1);
     g.id = stamp.low32();
     g.tm = static_cast<time_t>(stamp.time.timeup);
     g.s_start = start;

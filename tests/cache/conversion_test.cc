@@ -201,6 +201,55 @@ TYPED_TEST(EventConversion, GroupSpectrumCopiesStatisticsBitForBit) {
   EXPECT_FLOAT_EQ(timing0, 224.0f);
 }
 
+TYPED_TEST(EventConversion, SpectrumCommentsKeepTheFirst79CharactersOfTheName) {
+  std::vector<float> v(4, 3.0f);
+  orxa_spect_input in{0, 1, 4, 1, 0, v.data(), nullptr};
+  orxa_spect_input gin{0, 1, 2, 2, 0, v.data(), nullptr};
+  const std::string exact(79, 'E'), longer = std::string(79, 'L') + "TAIL";
+  this->begin(14);
+  this->builder.add_spectra(exact.c_str(), ORXA_DT_SPECTRUM, &in, 1, false);
+  this->builder.add_spectra(longer.c_str(), ORXA_DT_SPECTRUM, &in, 1, false);
+  this->builder.add_spectra(("G" + longer).c_str(), ORXA_DT_GSPECTRUM, &gin, 1, true);
+  ASSERT_EQ(this->convert_new(), 0);
+  const velmor::SpectrumElement* s = this->object(this->back(), exact.c_str())->get_spectrum(0);
+  EXPECT_EQ(s->comment, exact);
+  EXPECT_EQ(s->comment_len, 80u);
+  s = this->object(this->back(), longer.c_str())->get_spectrum(0);
+  EXPECT_EQ(s->comment, longer.substr(0, 79));
+  EXPECT_EQ(s->comment_len, 80u);
+  s = this->object(this->back(), ("G" + longer).c_str())->get_spectrum(0);
+  EXPECT_EQ(s->comment, ("G" + longer).substr(0, 79));
+  EXPECT_EQ(s->comment_len, 80u);
+  EXPECT_EQ(s->data, v);
+}
+
+TYPED_TEST(EventConversion, ReusedRecordTakesShorterAndLongerSpectraExactly) {
+  ASSERT_FALSE(this->store.SetDepth(1));
+  const int lengths[] = {1000, 3, 0, 2500};
+  for (int n = 0; n < 4; ++n) {
+    std::vector<float> v(lengths[n]);
+    for (int i = 0; i < lengths[n]; ++i) v[i] = static_cast<float>(n * 10000 + i);
+    orxa_spect_input in{0.5f * n, 1, lengths[n], 1, 0, v.empty() ? nullptr : v.data(), nullptr};
+    std::vector<orxa_spect_input> multi(ORXA_MULTI_SPECT_B_CHANNELS, in);
+    this->begin(100 + n, time_stamp{static_cast<uint32_t>(100 + n), 0});
+    this->builder.add_spectra("S", ORXA_DT_SPECTRUM, &in, 1, false);
+    // The same channel switches between one and several sub-channels.
+    if (n % 2 == 0) this->builder.add_spectra("M", ORXA_MULTI_SPECT_B, multi.data(), 4, false);
+    else this->builder.add_spectra("M", ORXA_DT_SPECTRUM, &in, 1, false);
+    ASSERT_EQ(this->convert_new(EQCACHE_FIND_TIME), 0);
+    SCOPED_TRACE(n);
+    const velmor::SpectrumElement* s = this->object(this->back(), "S")->get_spectrum(0);
+    EXPECT_EQ(s->data, v);
+    EXPECT_FLOAT_EQ(s->s_start, 0.5f * n);
+    EXPECT_EQ(s->status, static_cast<uint32_t>(100 + n));
+    velmor::EqData* m = this->object(this->back(), "M");
+    EXPECT_EQ(m->get_spectrum(0)->comment, n % 2 == 0 ? "M_X" : "M");
+    EXPECT_EQ(m->get_spectrum(0)->data, v);
+    // The entry is reused without a reset: the first event's other sub-channels stay.
+    EXPECT_EQ(m->spectrum_count(), 4);
+  }
+}
+
 TYPED_TEST(EventConversion, UpdateBlockMakesOneEntryPerValueAndNoneForItself) {
   orxa_upd_value_2010 u[2] = {};
   std::snprintf(u[0].name, sizeof u[0].name, "%s", "MAGNET.I");

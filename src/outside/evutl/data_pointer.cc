@@ -5,11 +5,12 @@
 void* get_pointer_to_data_2010(orxa_serv_block_subhead_2010* sub, int index) {
   SubBlockView view(sub);
   if (!view.valid() || index < 0) return nullptr;
-  switch (get_data_structure_type(view.data_type())) {
+  const int kind = get_data_structure_type(view.data_type());
+  switch (kind) {
     case ORXA_DATA_SPECTRUM:
     case ORXA_DATA_GSPECTRUM: {
       SpectChannelPlace place;
-      return locate_spect_channel(view, index, &place) ? place.values : nullptr;
+      return locate_spect_channel(view, kind, index, &place) ? place.values : nullptr;
     }
     case ORXA_DATA_IMAGE_EXT: {
       ImagePlace place;

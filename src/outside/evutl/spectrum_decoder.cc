@@ -5,8 +5,7 @@
 // 64 bits, where count x size of 32-bit fields cannot overflow.
 #include "sub_block_locate.h"
 
-bool locate_spect_channel(const SubBlockView& view, int index, SpectChannelPlace* place) {
-  int kind = get_data_structure_type(view.data_type());
+bool locate_spect_channel(const SubBlockView& view, int kind, int index, SpectChannelPlace* place) {
   if (kind != ORXA_DATA_SPECTRUM && kind != ORXA_DATA_GSPECTRUM) return false;
   orxa_spect_block_2010 head;
   if (!view.load(0, &head)) return false;
@@ -39,7 +38,7 @@ bool get_spect_params_for_data_type_2010(orxa_serv_block_subhead_2010* sub, floa
                                          orxa_spect_statistics_2010** stats, int index) {
   SubBlockView view(sub);
   SpectChannelPlace place;
-  if (!locate_spect_channel(view, index, &place)) return true;
+  if (!locate_spect_channel(view, get_data_structure_type(view.data_type()), index, &place)) return true;
   if (start != nullptr) *start = place.descr.start;
   if (inc != nullptr) *inc = place.descr.inc;
   if (length_or_group_size != nullptr) *length_or_group_size = place.descr.length;

@@ -13,7 +13,8 @@ struct SpectChannelPlace {
   orxa_spect_statistics_2010* stats;  // table of all sub-channels, or null
   char* values;
 };
-bool locate_spect_channel(const SubBlockView& view, int index, SpectChannelPlace* place);
+// kind: get_data_structure_type of the view's data type, which callers have at hand.
+bool locate_spect_channel(const SubBlockView& view, int kind, int index, SpectChannelPlace* place);
 
 struct ImagePlace {
   orxa_image_ext_frame_head head;
