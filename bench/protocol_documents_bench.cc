@@ -13,7 +13,6 @@
 #include <map>
 #include <memory>
 #include <string>
-
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
@@ -151,7 +150,8 @@ std::unique_ptr<SAX2XMLReader> new_bare_reader(DefaultHandler& handler) {
 }
 
 void bare_parse(SAX2XMLReader& reader, const std::string& xml) {
-  MemBufInputSource source(reinterpret_cast<const XMLByte*>(xml.data()), xml.size(), "bench", false);
+  MemBufInputSource source(reinterpret_cast<const XMLByte*>(xml.data()), xml.size(), "bench",
+                           false);
   reader.parse(source);
 }
 
@@ -212,11 +212,14 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\nbytes/s of the protocol reader over the bare SAX2 parse (goal >= 0.5 for 1000 channels):\n");
+  std::printf(
+      "\nbytes/s of the protocol reader over the bare SAX2 parse (goal >= 0.5 for 1000 "
+      "channels):\n");
   for (const char* n : {"1", "100", "1000"}) {
     std::string label = std::string("parse_daq_request ") + n + " ch / bare, new reader";
     reporter.print_ratio(label.c_str(), std::string("BM_ParseRequest/") + n,
-                         std::string("BM_BareSaxNewReader/") + n, std::strcmp(n, "1000") == 0 ? 0.5 : 0);
+                         std::string("BM_BareSaxNewReader/") + n,
+                         std::strcmp(n, "1000") == 0 ? 0.5 : 0);
     label = std::string("parse_daq_request ") + n + " ch / bare, reused reader";
     reporter.print_ratio(label.c_str(), std::string("BM_ParseRequest/") + n,
                          std::string("BM_BareSaxReusedReader/") + n, 0);

@@ -38,10 +38,7 @@ enum {
 
 // Communication modes: the server pushes freely, or waits for an acknowledgement
 // of every event (handshake).
-enum {
-  ORXA_DAQ_COMM_PUSH = 1,
-  ORXA_DAQ_COMM_HNDS = 2
-};
+enum { ORXA_DAQ_COMM_PUSH = 1, ORXA_DAQ_COMM_HNDS = 2 };
 
 // Sampling parameters of one requested channel; -1 / -1.0 means "not given".
 struct orxa_chan_prms {
@@ -70,9 +67,9 @@ enum {
 };
 
 struct daq_server_request {
-  uint32_t id;                     // 0: unset
+  uint32_t id;                       // 0: unset
   char t_start[DAQ_TIME_TEXT_SIZE];  // year-month-dayThour:minute:second
-  int t_start_sec;                 // seconds since 1970-01-01 UTC; 0: unset
+  int t_start_sec;                   // seconds since 1970-01-01 UTC; 0: unset
   char t_stop[DAQ_TIME_TEXT_SIZE];
   int t_stop_sec;
   int run_first;  // -1: request by time; 0: all runs
@@ -94,7 +91,7 @@ struct daq_server_stat {
   int files;
   int fids;
   int events;
-  int data_loc;  // shown in hexadecimal
+  int data_loc;                     // shown in hexadecimal
   std::vector<char*> nf_chan_list;  // owned: channels not found
   std::vector<char*> nf_file_list;  // owned: files not found
   std::vector<char*> file_list;     // owned: files found

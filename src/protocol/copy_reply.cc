@@ -85,8 +85,10 @@ bool copy_reply(daq_server_reply* reply, daq_server_reply* rep) {
   stat.data_loc = from.data_loc;
   stat.avail = from.avail;
 
-  if (!copy_texts(stat.nf_chan_list, from.nf_chan_list, "copy_reply() failed to malloc nf_chan_list") ||
-      !copy_texts(stat.nf_file_list, from.nf_file_list, "copy_reply() failed to malloc nf_file_list") ||
+  if (!copy_texts(stat.nf_chan_list, from.nf_chan_list,
+                  "copy_reply() failed to malloc nf_chan_list") ||
+      !copy_texts(stat.nf_file_list, from.nf_file_list,
+                  "copy_reply() failed to malloc nf_file_list") ||
       !copy_texts(stat.file_list, from.file_list, "copy_reply() failed to malloc file_list")) {
     return true;
   }

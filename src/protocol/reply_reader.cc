@@ -25,8 +25,7 @@ const std::size_t kReasonChars = 1022;
 // Removes the description block from work and reads it into vc. A block whose
 // start or end tag is missing, or whose end tag stands before its start tag, is
 // left in place and not read.
-void read_description_block(const char* xml, std::string& work,
-                            std::vector<chan_descr_2010*>* vc) {
+void read_description_block(const char* xml, std::string& work, std::vector<chan_descr_2010*>* vc) {
   const char* root = get_chan_descr_root_tag(0, 0);
   if (root == nullptr || root[0] == '\0' || std::strstr(xml, root) == nullptr) return;
   std::string start_tag;
@@ -97,7 +96,8 @@ ElementResult read_statistics_element(const char* tag, const AttrSource& attrs,
     const char* message;
   };
   static const Name kNames[] = {
-      {"File", &daq_server_stat::file_list, "parse_daq_reply() failed to allocate memory for File %s\n"},
+      {"File", &daq_server_stat::file_list,
+       "parse_daq_reply() failed to allocate memory for File %s\n"},
       {"NFChan", &daq_server_stat::nf_chan_list,
        "parse_daq_reply() failed to allocate memory for NF channel name %s\n"},
       {"NFFile", &daq_server_stat::nf_file_list,

@@ -97,76 +97,69 @@ ElementResult read_in_range(const char* text, int* field, const RangeCheck& rang
   return ElementResult::failed;
 }
 
-// An element with one attribute carrying its value.
-const char* single_value(const AttrSource& attrs, const char* name, bool* present) {
-  const char* text = attrs.find(name);
-  *present = text != nullptr;
-  return text;
-}
 }  // namespace
 
 ElementResult read_request_element(const char* tag, const AttrSource& attrs,
                                    daq_server_request* request, RequestReader reader) {
-  bool present = false;
   const char* text = nullptr;
   // Ordered by how often the elements occur in a document.
   if (std::strcmp(tag, "Chan") == 0) return read_channel(attrs, request);
   if (std::strcmp(tag, "File") == 0) return read_file(attrs, request, reader);
 
   if (std::strcmp(tag, "ReqId") == 0) {
-    text = single_value(attrs, "id", &present);
-    return present ? read_id(text, request) : ElementResult::ignored;
+    text = attrs.find("id");
+    return text != nullptr ? read_id(text, request) : ElementResult::ignored;
   }
   if (std::strcmp(tag, "TStart") == 0 || std::strcmp(tag, "TStop") == 0) {
-    text = single_value(attrs, "time", &present);
-    if (!present) return ElementResult::ignored;
+    text = attrs.find("time");
+    if (text == nullptr) return ElementResult::ignored;
     copy_text(tag[3] == 'a' ? request->t_start : request->t_stop, text, kShortTextChars);
     return ElementResult::handled;
   }
   if (std::strcmp(tag, "RunFirst") == 0) {
-    text = single_value(attrs, "number", &present);
-    if (!present) return ElementResult::ignored;
+    text = attrs.find("number");
+    if (text == nullptr) return ElementResult::ignored;
     request->run_first = read_decimal(text);
-    bool copy_to_last = reader == RequestReader::reply ? request->run_last == -1
-                                                       : request->run_last < 1;
+    bool copy_to_last =
+        reader == RequestReader::reply ? request->run_last == -1 : request->run_last < 1;
     if (copy_to_last) request->run_last = request->run_first;
     return ElementResult::handled;
   }
   if (std::strcmp(tag, "RunLast") == 0) {
-    text = single_value(attrs, "number", &present);
-    if (present) request->run_last = read_decimal(text);
-    return present ? ElementResult::handled : ElementResult::ignored;
+    text = attrs.find("number");
+    if (text != nullptr) request->run_last = read_decimal(text);
+    return text != nullptr ? ElementResult::handled : ElementResult::ignored;
   }
   if (std::strcmp(tag, "Exp") == 0) {
-    text = single_value(attrs, "name", &present);
-    if (present) copy_text(request->exp, text, kShortTextChars);
-    return present ? ElementResult::handled : ElementResult::ignored;
+    text = attrs.find("name");
+    if (text != nullptr) copy_text(request->exp, text, kShortTextChars);
+    return text != nullptr ? ElementResult::handled : ElementResult::ignored;
   }
   if (std::strcmp(tag, "DDir") == 0 || std::strcmp(tag, "CDir") == 0) {
-    text = single_value(attrs, "name", &present);
-    if (present) (tag[0] == 'D' ? request->ddir : request->cdir) = text;
-    return present ? ElementResult::handled : ElementResult::ignored;
+    text = attrs.find("name");
+    if (text != nullptr) (tag[0] == 'D' ? request->ddir : request->cdir) = text;
+    return text != nullptr ? ElementResult::handled : ElementResult::ignored;
   }
   if (std::strcmp(tag, "ConfFile") == 0) {
     if (reader == RequestReader::file) return ElementResult::ignored;
-    text = single_value(attrs, "file", &present);
-    if (present) copy_text(request->conf_file, text, kConfFileChars);
-    return present ? ElementResult::handled : ElementResult::ignored;
+    text = attrs.find("file");
+    if (text != nullptr) copy_text(request->conf_file, text, kConfFileChars);
+    return text != nullptr ? ElementResult::handled : ElementResult::ignored;
   }
   if (std::strcmp(tag, "ScanMode") == 0) {
-    text = single_value(attrs, "mode", &present);
-    if (present) request->scan_mode = read_code(text);
-    return present ? ElementResult::handled : ElementResult::ignored;
+    text = attrs.find("mode");
+    if (text != nullptr) request->scan_mode = read_code(text);
+    return text != nullptr ? ElementResult::handled : ElementResult::ignored;
   }
   if (std::strcmp(tag, "ReqType") == 0) {
-    text = single_value(attrs, "type", &present);
-    return present ? read_in_range(text, &request->req_type, kReqTypeRange, reader)
-                   : ElementResult::ignored;
+    text = attrs.find("type");
+    return text != nullptr ? read_in_range(text, &request->req_type, kReqTypeRange, reader)
+                           : ElementResult::ignored;
   }
   if (std::strcmp(tag, "CommMode") == 0) {
-    text = single_value(attrs, "mode", &present);
-    return present ? read_in_range(text, &request->comm_mode, kCommModeRange, reader)
-                   : ElementResult::ignored;
+    text = attrs.find("mode");
+    return text != nullptr ? read_in_range(text, &request->comm_mode, kCommModeRange, reader)
+                           : ElementResult::ignored;
   }
   return ElementResult::ignored;
 }

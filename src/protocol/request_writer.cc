@@ -14,8 +14,8 @@ namespace {
 const int kCatalogNameSize = 1024;
 
 // Empty text: the seconds as UTC calendar time, numbers without leading zeros.
-void write_time(std::string& out, const char* element,
-                const char (&text)[DAQ_TIME_TEXT_SIZE], int seconds) {
+void write_time(std::string& out, const char* element, const char (&text)[DAQ_TIME_TEXT_SIZE],
+                int seconds) {
   if (text[0] != '\0') {
     char bounded[DAQ_TIME_TEXT_SIZE + 1];
     copy_text(bounded, text, field_length(text));
@@ -27,8 +27,8 @@ void write_time(std::string& out, const char* element,
   struct tm tm;
   char formatted[96];
   if (gmtime_r(&t, &tm) == nullptr) return;
-  std::snprintf(formatted, sizeof formatted, "%d-%d-%dT%d:%d:%d", tm.tm_year + 1900,
-                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  std::snprintf(formatted, sizeof formatted, "%d-%d-%dT%d:%d:%d", tm.tm_year + 1900, tm.tm_mon + 1,
+                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
   EMPTY_TAG_ATTRN(out, element, "time", formatted);
 }
 

@@ -29,8 +29,8 @@ bool same_entry(const daq_channel_entry* a, const daq_channel_entry* b) {
   const orxa_chan_prms& p = a->prms;
   const orxa_chan_prms& q = b->prms;
   return std::strcmp(a->name, b->name) == 0 && p.start == q.start && p.inc == q.inc &&
-         p.length == q.length && p.func == q.func && p.tstart == q.tstart &&
-         p.tinc == q.tinc && p.tlength == q.tlength;
+         p.length == q.length && p.func == q.func && p.tstart == q.tstart && p.tinc == q.tinc &&
+         p.tlength == q.tlength;
 }
 
 bool has_entry(const std::vector<daq_channel_entry*>& list, const daq_channel_entry* wanted) {

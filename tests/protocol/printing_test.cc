@@ -110,21 +110,22 @@ TEST_F(Printing, Reply) {
   std::strcpy(rep.reason, "ok");
   std::string out = printed_by([&] { print_daq_reply(&rep); });
   std::string request = printed_by([&] { print_daq_request(&rep.request); });
-  EXPECT_EQ(out, "+++++++++++DAQ_REPLY+++++++++++++\n" + request +
-                     "------STATISTICS--------\n"
-                     "Tstart(sec):-1Tstop(sec):-1Files:2\tFids:3\tEvents:3000\tData Loc:0x1A\tAvail.:1\n"
-                     "____Found_File_list___\n"
-                     "[1] 'f1.raw'\n"
-                     "____Not_Found_Channel_list___\n"
-                     "[1] 'C/H/N'\n"
-                     "____Not_Found_File_list___\n"
-                     "[1] 'nf.raw'\n"
-                     "------------------------\n"
-                     ">>>>>> Port 5000 <<<<<\n"
-                     ">>>>>> Host 'daqhost' <<<<<\n"
-                     ">>>>>> EvID 64bit '1' <<<<<\n"
-                     ">>>>>> Comment 'ok' <<<<<\n"
-                     "++++++++DAQ_REPLY_END+++++++++++++++\n");
+  EXPECT_EQ(out,
+            "+++++++++++DAQ_REPLY+++++++++++++\n" + request +
+                "------STATISTICS--------\n"
+                "Tstart(sec):-1Tstop(sec):-1Files:2\tFids:3\tEvents:3000\tData Loc:0x1A\tAvail.:1\n"
+                "____Found_File_list___\n"
+                "[1] 'f1.raw'\n"
+                "____Not_Found_Channel_list___\n"
+                "[1] 'C/H/N'\n"
+                "____Not_Found_File_list___\n"
+                "[1] 'nf.raw'\n"
+                "------------------------\n"
+                ">>>>>> Port 5000 <<<<<\n"
+                ">>>>>> Host 'daqhost' <<<<<\n"
+                ">>>>>> EvID 64bit '1' <<<<<\n"
+                ">>>>>> Comment 'ok' <<<<<\n"
+                "++++++++DAQ_REPLY_END+++++++++++++++\n");
   EXPECT_EQ(printed_by([] { print_daq_reply(nullptr); }), "");
 }
 

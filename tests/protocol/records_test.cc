@@ -318,9 +318,8 @@ TEST(CopyReply, OutOfMemoryNamesTheListAndKeepsWhatWasCopied) {
   };
   for (const Case& c : cases) {
     Reply copy;
-    std::string out = printed_by([&] {
-      with_failing_allocation(c.nth, [&] { EXPECT_TRUE(copy_reply(&copy, &source)); });
-    });
+    std::string out = printed_by(
+        [&] { with_failing_allocation(c.nth, [&] { EXPECT_TRUE(copy_reply(&copy, &source)); }); });
     EXPECT_EQ(out, c.message) << c.nth;
     EXPECT_EQ(copy.port, 5000);
   }

@@ -16,8 +16,7 @@ std::string reply_document(const std::vector<std::string>& lines) {
   return out;
 }
 
-int parse(std::string xml, daq_server_reply& rep,
-          std::vector<chan_descr_2010*>* vc = nullptr) {
+int parse(std::string xml, daq_server_reply& rep, std::vector<chan_descr_2010*>* vc = nullptr) {
   return parse_daq_reply(xml.data(), &rep, vc);
 }
 
@@ -69,10 +68,10 @@ TEST(ReplyWriter, WritesTheExampleDocument) {
   char* text = create_xml_daq_reply(&rep, out, nullptr);
   EXPECT_EQ(text, out.data());
   stats.pop_back();  // reply_document adds the line end
-  EXPECT_EQ(out, reply_document({request +
-                                     "<Reply rep=\"5000\" host=\"daqhost\" EvId64bitmode=\"Yes\"/>\n"
-                                     "<Reason com=\"ok\"/>",
-                                 stats}));
+  EXPECT_EQ(out, reply_document(
+                     {request + "<Reply rep=\"5000\" host=\"daqhost\" EvId64bitmode=\"Yes\"/>\n"
+                                "<Reason com=\"ok\"/>",
+                      stats}));
 }
 
 TEST(ReplyWriter, ListsAndPortVariants) {
@@ -220,9 +219,9 @@ TEST(ReplyReader, InvalidValuesFailWithTheirMessages) {
 }
 
 TEST(ReplyReader, OutOfMemoryNamesTheList) {
-  const std::string xml = reply_document(
-      {"<DAQREQ/><Chan name=\"c\"/><File name=\"rf\"/>", "<Statistics/><File name=\"ff\"/>",
-       "<NFChan name=\"nc\"/><NFFile name=\"nf\"/>"});
+  const std::string xml = reply_document({"<DAQREQ/><Chan name=\"c\"/><File name=\"rf\"/>",
+                                          "<Statistics/><File name=\"ff\"/>",
+                                          "<NFChan name=\"nc\"/><NFFile name=\"nf\"/>"});
   const char* messages[] = {
       "parse_daq_request() failed to allocate memory for channel entry c\n",
       "parse_daq_request() failed to allocate memory for channel name c\n",
@@ -286,7 +285,8 @@ TEST(ReplyDescriptions, MisplacedTagsLeaveTheBlockUnread) {
         with_attribute + end_tag + "<Avail num=\"1\"/>" + start_tag + end_tag}) {
     Descriptions got;
     Reply rep;
-    std::string xml = reply_document({"<Statistics>", "<Files num=\"2\"/>", block, "<Events num=\"8\"/>"});
+    std::string xml =
+        reply_document({"<Statistics>", "<Files num=\"2\"/>", block, "<Events num=\"8\"/>"});
     std::string printed = printed_by([&] { parse(xml, rep, &got.list); });
     EXPECT_EQ(printed.find("parse_descr_list_read"), std::string::npos);
     EXPECT_TRUE(got.list.empty());
@@ -306,12 +306,13 @@ TEST(ReplyDescriptions, FailingBlockIsReportedAndTheReplyStillRead) {
   Reply rep;
   std::string printed;
   int rc = 99;
-  printed = printed_by(
-      [&] { rc = parse(reply_document({"<Statistics>", block, "<Files num=\"2\"/>", "</Statistics>"}), rep,
-                   &got.list);
-      });
+  printed = printed_by([&] {
+    rc = parse(reply_document({"<Statistics>", block, "<Files num=\"2\"/>", "</Statistics>"}), rep,
+               &got.list);
+  });
   EXPECT_EQ(rc, 0) << printed;
-  EXPECT_NE(printed.find("parse_daq_reply() Failed to  parse_descr_list_read() ret: -"), std::string::npos)
+  EXPECT_NE(printed.find("parse_daq_reply() Failed to  parse_descr_list_read() ret: -"),
+            std::string::npos)
       << printed;
   EXPECT_EQ(rep.stat.files, 2);
 }

@@ -71,7 +71,7 @@ TEST(RequestWriter, WritesTheExampleDocument) {
 
 TEST(RequestWriter, WritesOptionalElementsOnlyUnderTheirConditions) {
   Request r;
-  r.id = 0x80000001u;  // printed as a signed value
+  r.id = 0x80000001u;          // printed as a signed value
   r.t_start_sec = 1715940000;  // 2024-05-17 10:00:00 UTC
   r.run_first = 0;
   r.exp[0] = '\0';
@@ -136,15 +136,15 @@ TEST(TagHelpers, WriteEmptyElements) {
 
 TEST(RequestReader, ReadsEveryElement) {
   Request r;
-  int rc = parse(document({"<ReqId id=\"12\"/>", "<TStart time=\"2024-1-2T3:4:5\"/>",
-                           "<TStop time=\"2024-1-2T3:5:5\"/>", "<RunFirst number=\"4\"/>",
-                           "<RunLast number=\"6\"/>", "<Exp name=\"ring\"/>",
-                           "<DDir name=\"/dd\"/>", "<CDir name=\"/cd\"/>",
-                           "<ScanMode mode=\"0xF\"/>", "<ReqType type=\"2\"/>",
-                           "<CommMode mode=\"2\"/>", "<Chan name=\"A\" start=\"1\" tinc=\"0.5\"/>",
-                           "<Chan name=\"B\"/>", "<Chan start=\"1\"/>", "<File name=\"f\"/>",
-                           "<ConfFile file=\"c.xml\"/>", "<Unknown x=\"1\"/>"}),
-                 r);
+  int rc =
+      parse(document({"<ReqId id=\"12\"/>", "<TStart time=\"2024-1-2T3:4:5\"/>",
+                      "<TStop time=\"2024-1-2T3:5:5\"/>", "<RunFirst number=\"4\"/>",
+                      "<RunLast number=\"6\"/>", "<Exp name=\"ring\"/>", "<DDir name=\"/dd\"/>",
+                      "<CDir name=\"/cd\"/>", "<ScanMode mode=\"0xF\"/>", "<ReqType type=\"2\"/>",
+                      "<CommMode mode=\"2\"/>", "<Chan name=\"A\" start=\"1\" tinc=\"0.5\"/>",
+                      "<Chan name=\"B\"/>", "<Chan start=\"1\"/>", "<File name=\"f\"/>",
+                      "<ConfFile file=\"c.xml\"/>", "<Unknown x=\"1\"/>"}),
+            r);
   ASSERT_EQ(rc, 0);
   EXPECT_EQ(r.id, 12u);
   EXPECT_STREQ(r.t_start, "2024-1-2T3:4:5");
@@ -173,7 +173,8 @@ TEST(RequestReader, NumbersAndTextLimits) {
     const char* scan;
     int expected;
   };
-  for (Case c : {Case{"0xF", 15}, Case{"15", 15}, Case{"x", 0}, Case{" 7junk", 7}, Case{"0X1a", 26}, Case{"1a", 1}}) {
+  for (Case c : {Case{"0xF", 15}, Case{"15", 15}, Case{"x", 0}, Case{" 7junk", 7}, Case{"0X1a", 26},
+                 Case{"1a", 1}}) {
     Request r;
     ASSERT_EQ(parse(document({std::string("<ScanMode mode=\"") + c.scan + "\"/>"}), r), 0);
     EXPECT_EQ(r.scan_mode, c.expected) << c.scan;
@@ -239,8 +240,8 @@ TEST(RequestReader, OutOfMemoryNamesWhatWasLost) {
                  Case{2, "parse_daq_request() failed to allocate memory for channel name A/B\n"},
                  Case{3, "parse_daq_request() failed to allocate memory for file name f.raw\n"}}) {
     Request r;
-    std::string out = printed_by(
-        [&] { with_failing_allocation(c.nth, [&] { EXPECT_EQ(parse(xml, r), -1); }); });
+    std::string out =
+        printed_by([&] { with_failing_allocation(c.nth, [&] { EXPECT_EQ(parse(xml, r), -1); }); });
     EXPECT_EQ(out, c.message);
   }
 }
@@ -308,10 +309,14 @@ std::string random_text(std::mt19937& rng, std::size_t max_length, bool allow_ut
 float random_param(std::mt19937& rng) {
   std::uniform_int_distribution<int> kind(0, 3);
   switch (kind(rng)) {
-    case 0: return -1.0f;
-    case 1: return 0.0f;
-    case 2: return static_cast<float>(rng() % 100000) / 1000.0f;
-    default: return 0.0000001f;
+    case 0:
+      return -1.0f;
+    case 1:
+      return 0.0f;
+    case 2:
+      return static_cast<float>(rng() % 100000) / 1000.0f;
+    default:
+      return 0.0000001f;
   }
 }
 
@@ -358,9 +363,9 @@ TEST(RequestDocument, RandomRequestsRoundTrip) {
     Request sent;
     sent.id = rng() | 1u;
     if (rng() % 2) {
-      unsigned f[6] = {static_cast<unsigned>(rng() % 40), static_cast<unsigned>(rng() % 12 + 1),
+      unsigned f[6] = {static_cast<unsigned>(rng() % 40),     static_cast<unsigned>(rng() % 12 + 1),
                        static_cast<unsigned>(rng() % 28 + 1), static_cast<unsigned>(rng() % 24),
-                       static_cast<unsigned>(rng() % 60), static_cast<unsigned>(rng() % 60)};
+                       static_cast<unsigned>(rng() % 60),     static_cast<unsigned>(rng() % 60)};
       std::snprintf(sent.t_start, sizeof sent.t_start, "20%02u-%u-%uT%u:%u:%u", f[0], f[1], f[2],
                     f[3], f[4], f[5]);
       std::snprintf(sent.t_stop, sizeof sent.t_stop, "%s", sent.t_start);
@@ -378,12 +383,17 @@ TEST(RequestDocument, RandomRequestsRoundTrip) {
     sent.req_type = static_cast<int>(rng() % 3) + 1;
     sent.comm_mode = static_cast<int>(rng() % 2) + 1;
     for (unsigned i = rng() % 5; i > 0; --i) {
-      orxa_chan_prms p = {static_cast<int>(rng() % 5) - 1, static_cast<int>(rng() % 5) - 1,
-                          static_cast<int>(rng() % 500) - 1, static_cast<int>(rng() % 3) - 1,
-                          random_param(rng), random_param(rng), random_param(rng)};
+      orxa_chan_prms p = {static_cast<int>(rng() % 5) - 1,
+                          static_cast<int>(rng() % 5) - 1,
+                          static_cast<int>(rng() % 500) - 1,
+                          static_cast<int>(rng() % 3) - 1,
+                          random_param(rng),
+                          random_param(rng),
+                          random_param(rng)};
       add_channel(sent, random_text(rng, 40, true).c_str(), p);
     }
-    for (unsigned i = rng() % 4; i > 0; --i) add_text(sent.file_list, random_text(rng, 60, true).c_str());
+    for (unsigned i = rng() % 4; i > 0; --i)
+      add_text(sent.file_list, random_text(rng, 60, true).c_str());
 
     Request back;
     std::string xml = written(sent);
@@ -432,8 +442,12 @@ TEST(RequestReader, DoctypeNeverReadsOtherFiles) {
   Request r;
   std::string xml =
       "<?xml version=\"1.0\"?>\n<!DOCTYPE DAQREQ [\n"
-      "<!ENTITY ext SYSTEM \"file://" + secret.path + "\">\n"
-      "<!ENTITY % pe SYSTEM \"file://" + secret.path + "\">\n%pe;\n"
+      "<!ENTITY ext SYSTEM \"file://" +
+      secret.path +
+      "\">\n"
+      "<!ENTITY % pe SYSTEM \"file://" +
+      secret.path +
+      "\">\n%pe;\n"
       "<!ENTITY lol \"lol\"><!ENTITY lol2 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">"
       "<!ENTITY lol3 \"&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;\">"
       "<!ENTITY lol4 \"&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;\">"
