@@ -3,6 +3,7 @@
 // and images become NumPy arrays that point into the data object the query
 // handed out: a capsule owning that object is the arrays' base, so the object
 // lives exactly as long as the last array over it and no byte is copied.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -412,8 +413,10 @@ void register_values(py::module_& m) {
         return n;
       })
       .def("__repr__", [](const Record& r) {
-        return "<Record event " + std::to_string(r.event_number) + " at " + std::to_string(r.seconds) + "." +
-               std::to_string(r.microseconds) + ", " + std::to_string(py::len(r.channels)) + " channels>";
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "%u.%06u", r.seconds, r.microseconds);
+        return "<Record event " + std::to_string(r.event_number) + " at " + stamp + ", " +
+               std::to_string(py::len(r.channels)) + " channels>";
       });
 
   m.def("slow_entries", &slow_entries, py::arg("block"),
