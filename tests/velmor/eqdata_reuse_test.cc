@@ -3,6 +3,8 @@
 // what a fresh object storing the same values reads back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -171,4 +173,26 @@ TEST(EqDataReuse, CopiesAndParsesIntoALargerObjectShowOnlyTheSource) {
 
   EqData constructed(copy);  // a copy of a reused object carries no spares
   EXPECT_EQ(wire(constructed), bytes);
+}
+
+TEST(EqDataReuse, ParsingGivesTheSameValuesAtEveryAlignmentOfTheInput) {
+  EqData source;
+  std::vector<float> values = ramp(1000, 0.5f);
+  ASSERT_FALSE(store(source, values, "odd", 0));
+  EqData doubles;
+  std::vector<double> d(777);
+  for (std::size_t i = 0; i < d.size(); ++i) d[i] = 1.0 / static_cast<double>(i + 1);
+  doubles.set_double_array(d.data(), static_cast<int>(d.size()));
+  for (const EqData* original : {&source, &doubles}) {
+    std::string bytes = wire(*original);
+    EqData parsed;
+    for (std::size_t shift = 0; shift < 8; ++shift) {
+      SCOPED_TRACE(shift);
+      std::vector<char> room(bytes.size() + 8);
+      std::copy(bytes.begin(), bytes.end(), room.begin() + static_cast<std::ptrdiff_t>(shift));
+      ASSERT_FALSE(parsed.deserialize(room.data() + shift, bytes.size()));
+      EXPECT_EQ(wire(parsed), bytes);
+    }
+    EXPECT_EQ(parsed.get_double(776), original->get_double(776));
+  }
 }

@@ -129,10 +129,18 @@ class WireReader {
     static_assert(sizeof(T) == 4 || sizeof(T) == 8, "4- or 8-byte numbers only");
     const char* bytes = raw(static_cast<size_t>(n) * sizeof(T));
     if (bytes == nullptr) return false;
-    out->resize(n);
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Numbers aligned in the frame (the usual case) are copied in one pass;
+    // resize() would first zero-fill an array that may be megabytes long.
+    if (reinterpret_cast<uintptr_t>(bytes) % alignof(T) == 0) {
+      const T* first = reinterpret_cast<const T*>(bytes);
+      out->assign(first, first + n);
+      return true;
+    }
+    out->resize(n);
     if (n != 0) std::memcpy(out->data(), bytes, static_cast<size_t>(n) * sizeof(T));
 #else
+    out->resize(n);
     WireReader part(bytes, static_cast<size_t>(n) * sizeof(T));
     for (uint32_t i = 0; i < n; ++i) {
       auto bits = sizeof(T) == 4 ? static_cast<uint64_t>(part.u32()) : part.u64();
