@@ -167,7 +167,13 @@ int run(const DaqgetOptions& o, OutputTarget& output) {
   if (rc != EQ_DAQ_CONNECT_OK) {
     std::string reason = connection.get_reply_error();
     std::string line = std::string("daqget: ") + connection.get_error(rc);
-    if (!reason.empty() && line.find(reason) == std::string::npos) line += ": " + reason;
+    if (connect_exit_code(rc) == DAQGET_BAD_REQUEST) {
+      // get_error knows only connect's own codes; the reason names the validation.
+      line = "daqget: " + (reason.empty() ? std::string("invalid request") : reason) + ": " +
+             validation_meaning(rc) + " (code " + std::to_string(rc) + ")";
+    } else if (!reason.empty() && line.find(reason) == std::string::npos) {
+      line += ": " + reason;
+    }
     fail_line(line);
     return connect_exit_code(rc);
   }

@@ -126,19 +126,19 @@ class JsonLinesWriter : public RecordWriter {
   explicit JsonLinesWriter(FILE* out) : RecordWriter(out) {}
 
   void channel(const RowHead& h, const velmor::EqData* data) override {
-    nlohmann::json j = head(h, data_type_name(h.dtype, false));
-    j["value"] = data != nullptr ? value_json(*data) : nlohmann::json(nullptr);
+    nlohmann::ordered_json j = head(h, data_type_name(h.dtype, false));
+    j["value"] = data != nullptr ? value_json(*data) : nlohmann::ordered_json(nullptr);
     emit(j);
   }
   void slow(const RowHead& h, float value, int status) override {
-    nlohmann::json j = head(h, "slow");
+    nlohmann::ordered_json j = head(h, "slow");
     j["value"] = {{"value", std::strtod(float_text(value).c_str(), nullptr)}, {"status", status}};
     emit(j);
   }
   void descriptions(const std::vector<chan_descr_2010*>& list) override {
     for (const chan_descr_2010* d : list) {
       if (d == nullptr) continue;
-      nlohmann::json j = {{"channel", d->prop_name},
+      nlohmann::ordered_json j = {{"channel", d->prop_name},
                           {"daq_name", d->daq_name},
                           {"type", data_type_name(static_cast<int>(d->dtype), d->dtype == 0)},
                           {"dtype", d->dtype},
@@ -153,15 +153,15 @@ class JsonLinesWriter : public RecordWriter {
   }
 
  private:
-  static nlohmann::json head(const RowHead& h, const std::string& type) {
+  static nlohmann::ordered_json head(const RowHead& h, const std::string& type) {
     return {{"event", h.event},         {"time", iso_time(h.seconds, h.micros)},
             {"time_sec", h.seconds},    {"time_usec", h.micros},
             {"channel", h.channel},     {"type", type},
             {"dtype", h.dtype},         {"devtype", h.devtype}};
   }
   // Replacement of invalid UTF-8 keeps one bad channel name from failing the run.
-  void emit(const nlohmann::json& j) {
-    put(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  void emit(const nlohmann::ordered_json& j) {
+    put(j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
   }
 };
 

@@ -94,6 +94,21 @@ bool set_time(EqDAQconnect* c, bool start, const std::string& text, long seconds
 
 }  // namespace
 
+const char* validation_meaning(int code) {
+  switch (code) {
+    case -1: return "no request";
+    case -2: return "nothing selected: give a start time, a first run or a file";
+    case -3: return "neither an experiment nor a file";
+    case -5: return "the request type is not 1, 2 or 3";
+    case -6: return "the communication mode is not push or handshake";
+    case -7: return "the start time cannot be read";
+    case -8: return "the stop time cannot be read";
+    case -9: return "the run range is empty";
+    case -10: return "the start is not before the stop";
+    default: return "the configuration file cannot be read or merged";
+  }
+}
+
 bool build_request(const DaqgetOptions& o, EqDAQconnect* c, std::string* error) {
   long start_sec = o.start_sec;
   long stop_sec = o.stop_sec;
@@ -102,13 +117,16 @@ bool build_request(const DaqgetOptions& o, EqDAQconnect* c, std::string* error) 
   if (!has_range && o.local) {
     start_sec = kLocalDefaultStartSec;
     if (stop_sec <= 0 && o.stop_text.empty()) stop_sec = start_sec + kLocalDefaultSeconds;
+  } else if (!has_range && o.list_channels) {
+    // A request must select something; the channels of the last hour are the
+    // ones a user most likely means.
+    stop_sec = static_cast<long>(time(nullptr));
+    start_sec = stop_sec - 3600;
   }
   if (set_time(c, true, o.start_text, start_sec, error)) return true;
   if (set_time(c, false, o.stop_text, stop_sec, error)) return true;
 
   int run_first = o.run_first;
-  // A channel list needs some selection to be valid; all runs is the widest.
-  if (!has_range && !o.local && o.list_channels) run_first = 0;
   if (run_first >= 0 && c->set_run_first(run_first) != 0)
     return refuse(error, "--first-run", std::to_string(run_first));
   if (o.run_last >= 0 && c->set_run_last(o.run_last) != 0)

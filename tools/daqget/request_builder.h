@@ -17,6 +17,9 @@ constexpr long kLocalDefaultSeconds = 10;
 // in *error (the option and the value that was refused).
 bool build_request(const DaqgetOptions& options, EqDAQconnect* connection, std::string* error);
 
+// What a non-zero result of validate_daq_request means.
+const char* validation_meaning(int code);
+
 // Seconds since the epoch as a request time text in the experiment's zone
 // (ORXA_EXP_TIMEZONE, default CET), so the server reads the same instant back.
 // Changes TZ while it runs: call it before other threads start.

@@ -45,7 +45,7 @@ namespace {
 
 // The shortest double that prints as the float's 9 digits, so JSON does not
 // show the float's binary tail.
-nlohmann::json json_float(double value) {
+nlohmann::ordered_json json_float(double value) {
   if (value != value) return nullptr;
   return std::strtod(float_text(value).c_str(), nullptr);
 }
@@ -185,8 +185,8 @@ std::string value_numbers(const velmor::EqData& d, size_t* count) {
 
 namespace {
 
-nlohmann::json spectrum_json(const velmor::SpectrumElement& e) {
-  nlohmann::json j;
+nlohmann::ordered_json spectrum_json(const velmor::SpectrumElement& e) {
+  nlohmann::ordered_json j;
   j["name"] = e.comment;
   j["start"] = json_float(e.s_start);
   j["inc"] = json_float(e.s_inc);
@@ -197,11 +197,11 @@ nlohmann::json spectrum_json(const velmor::SpectrumElement& e) {
     j["group_size"] = e.group_size;
     j["group_inc"] = json_float(e.group_inc);
     j["stat_mask"] = e.stat_mask;
-    nlohmann::json stats = nlohmann::json::array();
+    nlohmann::ordered_json stats = nlohmann::ordered_json::array();
     for (float v : e.statistics) stats.push_back(json_float(v));
     j["statistics"] = std::move(stats);
   }
-  nlohmann::json values = nlohmann::json::array();
+  nlohmann::ordered_json values = nlohmann::ordered_json::array();
   for (float v : e.data) values.push_back(json_float(v));
   j["values"] = std::move(values);
   return j;
@@ -209,11 +209,11 @@ nlohmann::json spectrum_json(const velmor::SpectrumElement& e) {
 
 }  // namespace
 
-nlohmann::json value_json(const velmor::EqData& d) {
+nlohmann::ordered_json value_json(const velmor::EqData& d) {
   int type = d.type();
-  nlohmann::json j = nlohmann::json::object();
+  nlohmann::ordered_json j = nlohmann::ordered_json::object();
   if (is_spectrum(type)) {
-    nlohmann::json spectra = nlohmann::json::array();
+    nlohmann::ordered_json spectra = nlohmann::ordered_json::array();
     for (int i = 0; i < d.spectrum_count(); ++i) {
       const velmor::SpectrumElement* e = d.get_spectrum(i);
       if (e != nullptr) spectra.push_back(spectrum_json(*e));
@@ -233,7 +233,7 @@ nlohmann::json value_json(const velmor::EqData& d) {
     int n = d.get_image_length();
     j["data_base64"] = bytes != nullptr && n > 0 ? base64(bytes, static_cast<size_t>(n)) : "";
   } else if (type == velmor::DATA_A_USTR) {
-    nlohmann::json items = nlohmann::json::array();
+    nlohmann::ordered_json items = nlohmann::ordered_json::array();
     for (int i = 0; i < d.ustr_count(); ++i) {
       const velmor::UstrElement* e = d.get_ustr(i);
       if (e == nullptr) continue;
@@ -246,7 +246,7 @@ nlohmann::json value_json(const velmor::EqData& d) {
     j["items"] = std::move(items);
   } else if (is_number_type(type)) {
     bool ints = type == velmor::DATA_INT || type == velmor::DATA_A_INT;
-    nlohmann::json values = nlohmann::json::array();
+    nlohmann::ordered_json values = nlohmann::ordered_json::array();
     for (int i = 0; i < d.value_count(); ++i) {
       if (ints) {
         values.push_back(d.get_int(i));
@@ -256,7 +256,7 @@ nlohmann::json value_json(const velmor::EqData& d) {
     }
     j["values"] = std::move(values);
   } else if (is_text_type(type)) {
-    nlohmann::json texts = nlohmann::json::array();
+    nlohmann::ordered_json texts = nlohmann::ordered_json::array();
     for (int i = 0; i < d.value_count(); ++i) texts.push_back(d.get_text(i));
     j["texts"] = std::move(texts);
   } else {

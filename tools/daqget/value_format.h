@@ -33,7 +33,7 @@ std::string value_summary(const velmor::EqData& data, int max_values);
 std::string value_numbers(const velmor::EqData& data, size_t* count);
 
 // The full value as JSON (null for a channel that carries only a time stamp).
-nlohmann::json value_json(const velmor::EqData& data);
+nlohmann::ordered_json value_json(const velmor::EqData& data);
 
 // Standard base64 of n bytes.
 std::string base64(const unsigned char* bytes, size_t n);

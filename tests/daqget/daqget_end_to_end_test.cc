@@ -1,0 +1,344 @@
+// daqget end to end over loopback: a DAQ data server embedded in the test (its
+// name given to the daqget process through VELMOR_NAMES), the daq-server
+// daemon as a separate process, and daqget's own --local server. Every output
+// format is read back and compared with what the server says it sent.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "daq_data_server.h"
+#include "daqget_runner.h"
+#include "exit_codes.h"
+
+using daqgettest::lines_of;
+using daqgettest::parse_csv;
+using daqgettest::run_daqget;
+using daqgettest::RunResult;
+
+namespace {
+
+const char kSpectrum[] = "DIAG/TOROID/T1.SPECT";
+const char kImage[] = "CAMERA/SCREEN/IMAGE";
+const char kSlow[] = "SLOW/TEMP/T1";
+
+// A server embedded in the test; daqget reaches it through the name table.
+struct Embedded {
+  DaqDataServer server;
+  explicit Embedded(DaqServerOptions o) : server(o) {}
+  static DaqServerOptions options(const std::string& device) {
+    DaqServerOptions o;
+    o.device = device;
+    o.register_name = false;
+    return o;
+  }
+  std::vector<std::string> env() const {
+    return {"VELMOR_NAMES=LUMAR.DAQ/" + device() + "=127.0.0.1:" +
+            std::to_string(server.control_port())};
+  }
+  std::string device() const {
+    std::string e = server.entry();  // FAC/DEV/LOC/
+    size_t a = e.find('/');
+    return e.substr(a + 1, e.find('/', a + 1) - a - 1);
+  }
+};
+
+// Five seconds at 10 Hz: 50 events and 5 slow-data blocks.
+std::vector<std::string> five_seconds(const std::string& entry, const std::string& format) {
+  return {"--servers", entry, "--start", "2025-03-01T10:00:00", "--stop", "2025-03-01T10:00:05",
+          "-c", kSpectrum, "-c", kImage, "-c", kSlow, "-f", format};
+}
+
+std::vector<nlohmann::json> json_lines(const std::string& out) {
+  std::vector<nlohmann::json> rows;
+  for (const std::string& line : lines_of(out)) rows.push_back(nlohmann::json::parse(line));
+  return rows;
+}
+
+// Event numbers by channel.
+using Seen = std::map<std::string, std::vector<uint64_t>>;
+
+void expect_every_event(const Seen& seen, const DaqRequestSummary& sent) {
+  for (const char* channel : {kSpectrum, kImage}) {
+    auto it = seen.find(channel);
+    ASSERT_NE(it, seen.end()) << channel;
+    ASSERT_EQ(it->second.size(), static_cast<size_t>(sent.events_sent)) << channel;
+    for (size_t i = 0; i < it->second.size(); ++i)
+      EXPECT_EQ(it->second[i], sent.first_event + i) << channel;
+  }
+  auto slow = seen.find(kSlow);
+  ASSERT_NE(slow, seen.end());
+  EXPECT_EQ(slow->second.size(), 5u);
+}
+
+bool has_progress(const std::string& err) {
+  return err.find('\r') != std::string::npos || err.find("ev/s") != std::string::npos;
+}
+
+}  // namespace
+
+TEST(DaqgetEmbedded, EveryFormatReadsBackWithEveryRecordTheServerSent) {
+  int n = 0;
+  for (std::string format : {"jsonl", "csv", "table"}) {
+    Embedded e(Embedded::options("DG.FORMAT" + std::to_string(n++)));
+    ASSERT_FALSE(e.server.start());
+    RunResult r = run_daqget(five_seconds(e.server.entry(), format), e.env());
+    ASSERT_EQ(r.exit_code, DAQGET_OK) << format << ": " << r.err;
+    EXPECT_FALSE(has_progress(r.err)) << "stderr is a pipe, no progress wanted";
+    DaqRequestSummary sent;
+    ASSERT_TRUE(e.server.summary(1, &sent));
+    ASSERT_EQ(sent.events_sent, 50);
+
+    Seen seen;
+    if (format == "jsonl") {
+      for (const nlohmann::json& j : json_lines(r.out)) {
+        std::string channel = j["channel"];
+        seen[channel].push_back(j["event"].get<uint64_t>());
+        if (channel == kSpectrum) {
+          EXPECT_EQ(j["value"]["spectra"][0]["values"].size(), 1024u);
+        } else if (channel == kImage) {
+          EXPECT_EQ(j["value"]["data_base64"].get<std::string>().size(), 38400u / 3 * 4);
+        } else {
+          EXPECT_EQ(j["type"], "slow");
+        }
+        EXPECT_EQ(j["time"].get<std::string>().size(), 27u);
+      }
+    } else if (format == "csv") {
+      auto rows = parse_csv(r.out);
+      ASSERT_FALSE(rows.empty());
+      EXPECT_EQ(rows[0][0], "event");
+      for (size_t i = 1; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), 8u) << i;
+        seen[rows[i][2]].push_back(std::stoull(rows[i][0]));
+        if (rows[i][2] == kSpectrum) {
+          EXPECT_EQ(rows[i][5], "1024");
+          EXPECT_EQ(std::count(rows[i][7].begin(), rows[i][7].end(), ' '), 1023);
+        }
+      }
+    } else {
+      auto lines = lines_of(r.out);
+      ASSERT_FALSE(lines.empty());
+      EXPECT_EQ(lines[0].rfind("EVENT", 0), 0u);
+      for (size_t i = 1; i < lines.size(); ++i) {
+        char channel[256] = "";
+        unsigned long long ev = 0;
+        ASSERT_EQ(std::sscanf(lines[i].c_str(), "%llu %*s %255s", &ev, channel), 2) << lines[i];
+        seen[channel].push_back(ev);
+      }
+    }
+    expect_every_event(seen, sent);
+    EXPECT_TRUE(e.server.wait_released(1, 15000));
+  }
+}
+
+TEST(DaqgetEmbedded, HandshakeModeKeepsStandardOutputToRecordsOnly) {
+  Embedded e(Embedded::options("DG.HANDSHAKE"));
+  ASSERT_FALSE(e.server.start());
+  std::vector<std::string> args = five_seconds(e.server.entry(), "jsonl");
+  args.push_back("--handshake");
+  RunResult r = run_daqget(args, e.env());
+  ASSERT_EQ(r.exit_code, DAQGET_OK) << r.err;
+  size_t rows = 0;
+  for (const std::string& line : lines_of(r.out)) {
+    EXPECT_TRUE(nlohmann::json::accept(line)) << line;
+    ++rows;
+  }
+  EXPECT_EQ(rows, 50u * 2 + 5);
+  EXPECT_NE(r.err.find("We have to send 'READY' flag"), std::string::npos);
+}
+
+TEST(DaqgetEmbedded, UnknownChannelsComeFromTheNotFoundList) {
+  Embedded e(Embedded::options("DG.NOTFOUND"));
+  ASSERT_FALSE(e.server.start());
+  RunResult r = run_daqget({"--servers", e.server.entry(), "--start", "2025-03-01T10:00:00",
+                            "--stop", "2025-03-01T10:00:01", "-c", "NO/SUCH/CHANNEL", "-c",
+                            kSpectrum, "-f", "csv"},
+                           e.env());
+  ASSERT_EQ(r.exit_code, DAQGET_OK) << r.err;
+  EXPECT_NE(r.err.find("daqget: channel not found: NO/SUCH/CHANNEL\n"), std::string::npos);
+  auto rows = parse_csv(r.out);
+  EXPECT_EQ(rows.size(), 1u + 10u);
+  for (size_t i = 1; i < rows.size(); ++i) EXPECT_EQ(rows[i][2], kSpectrum);
+
+  // None known: the server refuses, daqget says why.
+  RunResult none = run_daqget({"--servers", e.server.entry(), "--start", "2025-03-01T10:00:00",
+                               "--stop", "2025-03-01T10:00:01", "-c", "NO/SUCH/CHANNEL"},
+                              e.env());
+  EXPECT_EQ(none.exit_code, DAQGET_REFUSED) << none.err;
+  EXPECT_NE(none.err.find("none of the requested channels is known"), std::string::npos)
+      << none.err;
+  EXPECT_TRUE(none.out.empty());
+}
+
+TEST(DaqgetEmbedded, StreamCutByTheServerEndsWithItsReasonAndExitCode) {
+  DaqServerOptions o = Embedded::options("DG.DROP");
+  o.drop_after = 20;
+  Embedded e(o);
+  ASSERT_FALSE(e.server.start());
+  RunResult r = run_daqget(five_seconds(e.server.entry(), "jsonl"), e.env());
+  EXPECT_EQ(r.exit_code, DAQGET_STREAM_BROKEN) << r.err;
+  EXPECT_NE(r.err.find("daqget: the stream ended early after 20 events: "), std::string::npos)
+      << r.err;
+  size_t spectra = 0;
+  for (const nlohmann::json& j : json_lines(r.out)) spectra += j["channel"] == kSpectrum;
+  EXPECT_EQ(spectra, 20u);  // what arrived before the cut is all written
+}
+
+TEST(DaqgetEmbedded, ProgressOnlyOnATerminalUnlessForced) {
+  Embedded e(Embedded::options("DG.PROGRESS"));
+  ASSERT_FALSE(e.server.start());
+  std::vector<std::string> args = five_seconds(e.server.entry(), "csv");
+  RunResult quiet = run_daqget(args, e.env());
+  ASSERT_EQ(quiet.exit_code, DAQGET_OK) << quiet.err;
+  EXPECT_FALSE(has_progress(quiet.err)) << quiet.err;
+  args.insert(args.end(), {"--progress", "always"});
+  RunResult forced = run_daqget(args, e.env());
+  ASSERT_EQ(forced.exit_code, DAQGET_OK) << forced.err;
+  EXPECT_NE(forced.err.find("50/50 events"), std::string::npos) << forced.err;
+  EXPECT_FALSE(has_progress(forced.out));
+}
+
+TEST(DaqgetEmbedded, Generation2024StreamCarriesItsEventNumbers) {
+  DaqServerOptions o = Embedded::options("DG.GEN2024");
+  o.generation = DAQ_GENERATION_2024;
+  Embedded e(o);
+  ASSERT_FALSE(e.server.start());
+  RunResult r = run_daqget(five_seconds(e.server.entry(), "jsonl"), e.env());
+  ASSERT_EQ(r.exit_code, DAQGET_OK) << r.err;
+  DaqRequestSummary sent;
+  ASSERT_TRUE(e.server.summary(1, &sent));
+  EXPECT_TRUE(sent.gen_2024);
+  Seen seen;
+  for (const nlohmann::json& j : json_lines(r.out))
+    seen[j["channel"].get<std::string>()].push_back(j["event"].get<uint64_t>());
+  expect_every_event(seen, sent);
+}
+
+TEST(DaqgetEmbedded, ChannelListPrintsTheDescriptions) {
+  Embedded e(Embedded::options("DG.LIST"));
+  ASSERT_FALSE(e.server.start());
+  RunResult r = run_daqget({"--servers", e.server.entry(), "--list-channels", "-f", "jsonl"},
+                           e.env());
+  ASSERT_EQ(r.exit_code, DAQGET_OK) << r.err;
+  std::set<std::string> names;
+  for (const nlohmann::json& j : json_lines(r.out)) names.insert(j["channel"].get<std::string>());
+  EXPECT_EQ(names.size(), 11u);
+  EXPECT_EQ(names.count(kImage), 1u);
+}
+
+TEST(DaqgetRequest, InvalidTimeIsRefusedBeforeAnythingIsSent) {
+  RunResult r = run_daqget({"--servers", "NOBODY.DAQ/NONE/DAQ.DATA.SVR/", "--start", "yesterday",
+                            "-c", kSpectrum});
+  EXPECT_EQ(r.exit_code, DAQGET_BAD_REQUEST) << r.err;
+  auto lines = lines_of(r.err);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.back().find("the start time cannot be read (code -7)"), std::string::npos)
+      << r.err;
+  EXPECT_LT(r.seconds, 10.0);
+}
+
+TEST(DaqgetRequest, HelpDocumentsOptionsAndExitCodes) {
+  RunResult r = run_daqget({"--help"});
+  EXPECT_EQ(r.exit_code, 0);
+  for (const char* option : {"--start", "--stop-sec", "--first-run", "--experiment", "--data-dir",
+                             "--catalog-dir", "--config", "--channel", "--file", "--scan-mode",
+                             "--handshake", "--list-channels", "--servers", "--facility",
+                             "--local", "--depth", "--increment", "--generation", "--format",
+                             "--output", "--progress", "Exit codes", "130"}) {
+    EXPECT_NE(r.out.find(option), std::string::npos) << option;
+  }
+}
+
+TEST(DaqgetLocal, EmbeddedDefaultServesEveryKindToAFile) {
+  std::string path = testing::TempDir() + "daqget_local.jsonl";
+  RunResult r = run_daqget({"--local", "-f", "jsonl", "-o", path, "-v"});
+  ASSERT_EQ(r.exit_code, DAQGET_OK) << r.err;
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  ASSERT_NE(f, nullptr);
+  std::string text;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  std::fclose(f);
+  std::map<std::string, int> kinds;
+  for (const nlohmann::json& j : json_lines(text)) ++kinds[j["type"].get<std::string>()];
+  for (const char* kind : {"spectrum", "multi-a", "multi-b", "gspectrum", "image", "namval",
+                           "update", "eqdata", "stamp", "slow"})
+    EXPECT_GT(kinds[kind], 0) << kind;
+  EXPECT_EQ(kinds["spectrum"], 100);
+  EXPECT_NE(r.err.find("daqget: reason: OK: 100 events"), std::string::npos) << r.err;
+  std::remove(path.c_str());
+}
+
+namespace {
+
+// The daq-server daemon as a child process; its start-up line names the
+// name-table entry that reaches it.
+struct Daemon {
+  pid_t pid = -1;
+  int out = -1;
+  std::string names;  // VELMOR_NAMES value from the start-up line
+
+  explicit Daemon(const std::vector<std::string>& args) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid = fork();
+    if (pid == 0) {
+      dup2(fds[1], 1);
+      close(fds[0]);
+      std::vector<char*> argv{const_cast<char*>(daqgettest::kDaemon)};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(daqgettest::kDaemon, argv.data());
+      _exit(127);
+    }
+    close(fds[1]);
+    out = fds[0];
+    std::string line;
+    char c;
+    pollfd p{out, POLLIN, 0};
+    while (poll(&p, 1, 10000) == 1 && read(out, &c, 1) == 1 && c != '\n') line += c;
+    size_t at = line.find("(VELMOR_NAMES=");
+    if (at != std::string::npos) names = line.substr(at + 14, line.size() - at - 15);
+  }
+  ~Daemon() {
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      int status = 0;
+      for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i) usleep(10000);
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    if (out >= 0) close(out);
+  }
+};
+
+}  // namespace
+
+TEST(DaqgetDaemon, ServesEveryRecordAndReportsACutStream) {
+  Daemon d({"--entry", "LUMAR.DAQ/DG.DAEMON/DAQ.DATA.SVR"});
+  ASSERT_FALSE(d.names.empty()) << "no start-up line";
+  std::vector<std::string> env = {"VELMOR_NAMES=" + d.names};
+  RunResult r = run_daqget(five_seconds("LUMAR.DAQ/DG.DAEMON/DAQ.DATA.SVR/", "csv"), env);
+  ASSERT_EQ(r.exit_code, DAQGET_OK) << r.err;
+  auto rows = parse_csv(r.out);
+  ASSERT_EQ(rows.size(), 1u + 50 * 2 + 5);
+  std::vector<uint64_t> spectra;
+  for (size_t i = 1; i < rows.size(); ++i)
+    if (rows[i][2] == kSpectrum) spectra.push_back(std::stoull(rows[i][0]));
+  ASSERT_EQ(spectra.size(), 50u);
+  for (size_t i = 1; i < spectra.size(); ++i) EXPECT_EQ(spectra[i], spectra[0] + i);
+
+  Daemon cut({"--entry", "LUMAR.DAQ/DG.DAEMONCUT/DAQ.DATA.SVR", "--drop-after", "7"});
+  ASSERT_FALSE(cut.names.empty());
+  RunResult broken = run_daqget(five_seconds("LUMAR.DAQ/DG.DAEMONCUT/DAQ.DATA.SVR/", "table"),
+                                {"VELMOR_NAMES=" + cut.names});
+  EXPECT_EQ(broken.exit_code, DAQGET_STREAM_BROKEN) << broken.err;
+  EXPECT_NE(broken.err.find("the stream ended early after 7 events"), std::string::npos)
+      << broken.err;
+}
