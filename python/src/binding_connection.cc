@@ -5,7 +5,10 @@
 //
 // Reply: an independent deep copy (copy_reply) of a server's final answer, which
 // a Receiver copies again with set_reply.
+#include <chrono>
+#include <future>
 #include <memory>
+#include <thread>
 #include <string>
 
 #include "daqclient.h"
@@ -127,6 +130,35 @@ class Connection {
     check(rc, "add_channel");
   }
 
+  // connect() runs on a thread of its own while this one waits without the GIL,
+  // looking at Python's signals every 100 ms: Ctrl-C cancels the handshake
+  // (the flag is cleared again afterwards, as it was before the call).
+  int connect_interruptibly(const std::string& whom) {
+    std::promise<int> result;
+    std::future<int> done = result.get_future();
+    std::thread worker([this, &whom, &result] { result.set_value(connection_.connect(whom.c_str())); });
+    for (;;) {
+      bool ready;
+      {
+        py::gil_scoped_release nogil;
+        ready = done.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready;
+      }
+      if (ready) break;
+      if (PyErr_CheckSignals() != 0) {
+        bool was_cancelled = connection_.get_connect_cancel();
+        connection_.set_connect_cancel(true);
+        {
+          py::gil_scoped_release nogil;
+          worker.join();
+        }
+        connection_.set_connect_cancel(was_cancelled);
+        throw py::error_already_set();
+      }
+    }
+    worker.join();
+    return done.get();
+  }
+
   std::unique_ptr<Reply> connect(py::object servers) {
     std::string whom;
     if (py::isinstance<py::str>(servers)) {
@@ -137,11 +169,7 @@ class Connection {
         whom += s.cast<std::string>();
       }
     }
-    int rc;
-    {
-      py::gil_scoped_release nogil;
-      rc = connection_.connect(whom.c_str());
-    }
+    int rc = connect_interruptibly(whom);
     if (rc != EQ_DAQ_CONNECT_OK) {
       std::string text = connection_.get_error(rc);
       std::string reason = connection_.get_reply_error();

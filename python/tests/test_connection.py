@@ -94,3 +94,27 @@ def test_dead_server_raises_send_failure():
         c.connect(entry)
     assert failure.value.code == 1
     assert failure.value.text.startswith("Failed to send request")
+
+
+def test_keyboard_interrupt_cancels_connect_and_clears_the_flag():
+    import _thread
+
+    with daqclient.LocalServer(prepare_ms=60000) as slow:
+        c = daqclient.Connection()
+        start, stop = window(1)
+        c.set_start_time(start).set_stop_time(stop).add_channel(SPECTRUM)
+        threading.Timer(0.3, _thread.interrupt_main).start()
+        with pytest.raises(KeyboardInterrupt):
+            c.connect(slow.entry)
+        assert not c.cancelled
+
+
+def test_times_are_written_in_the_request_zone(monkeypatch):
+    from daqclient import _times
+
+    moment = window(0)[0]
+    monkeypatch.setenv("ORXA_EXP_TIMEZONE", "UTC")
+    assert _times.request_time_text(moment) == "2025-03-01T09:00:00"
+    assert _times.request_time_text(moment.timestamp()) == "2025-03-01T09:00:00"
+    monkeypatch.setenv("ORXA_EXP_TIMEZONE", "CET")
+    assert _times.request_time_text(moment.replace(tzinfo=None)) == "2025-03-01T10:00:00"
