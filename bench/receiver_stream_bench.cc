@@ -121,12 +121,13 @@ class ReceiverRun {
     next_ += static_cast<uint64_t>(count);
     auto t0 = Clock::now();
     std::thread serve([&] {
-      serve_stream(server_.link(), true, static_cast<uint64_t>(count),
+      StreamStats st = serve_stream(server_.link(), true, static_cast<uint64_t>(count),
                    [&p](uint64_t n) -> const Bytes& {
                      std::memcpy(p.event.data() + p.number_offset, &n, sizeof n);
                      return p.event;
                    },
                    Bytes(), handshake_, 60000, first);
+      pauses += st.pauses;
     });
     int taken = 0;
     auto deadline = Clock::now() + std::chrono::seconds(60);
@@ -136,7 +137,7 @@ class ReceiverRun {
         ++taken;
         release(out);
       } else {
-        std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
       }
     }
     serve.join();
@@ -149,6 +150,9 @@ class ReceiverRun {
   bool handshake_;
   bool ok_ = false;
   uint64_t next_ = 1;
+
+ public:
+  uint64_t pauses = 0;  // pause requests and holds the server saw
 };
 
 void run_against_limit(benchmark::State& state, bool handshake) {
@@ -182,6 +186,7 @@ void run_against_limit(benchmark::State& state, bool handshake) {
   state.counters["MB_per_s"] = events * static_cast<double>(payload.event.size()) / ours / 1e6;
   state.counters["raw_events_per_s"] = events / raw;
   state.counters["ratio"] = raw / ours;
+  state.counters["pauses_per_event"] = static_cast<double>(run.pauses) / events;
 }
 
 void BM_ReceiverStream(benchmark::State& state) { run_against_limit(state, false); }
