@@ -28,6 +28,20 @@ cmake -S . -B build/python -DDAQ_SANITIZE=none -DDAQ_BUILD_TESTS=OFF -DDAQ_WERRO
 cmake --build build/python --target daqclient_ext -j"$jobs"
 PYTHONPATH=build/python/python /usr/bin/python3 -m pytest -q python/tests || fail=1
 
+echo "== packaging: install and build the examples against the package"
+pkg_prefix=$(mktemp -d)
+if cmake -S . -B build/release-pkg -DCMAKE_BUILD_TYPE=Release -DDAQ_BUILD_TESTS=OFF >/dev/null &&
+   cmake --build build/release-pkg -j"$jobs" >/dev/null &&
+   cmake --install build/release-pkg --prefix "$pkg_prefix" >/dev/null &&
+   cmake -S examples/consumer -B build/consumer -DCMAKE_PREFIX_PATH="$pkg_prefix" \
+     -DCMAKE_BUILD_TYPE=Release >/dev/null &&
+   cmake --build build/consumer -j"$jobs" >/dev/null; then
+  echo "packaging: ok"
+else
+  echo "packaging: FAILED"; fail=1
+fi
+rm -rf "$pkg_prefix" build/consumer
+
 if [ -f fuzz/CMakeLists.txt ]; then
   echo "== fuzz smoke"
   CC=clang CXX=clang++ cmake -S . -B build/fuzz -DDAQ_BUILD_FUZZ=ON -DDAQ_BUILD_TESTS=OFF \
