@@ -393,7 +393,7 @@ inline StreamStats serve_stream(Tidewire& link, bool is_2024, uint64_t count,
       st.timed_out = true;
       return st;
     }
-    bool got = true;
+    bool got = !handshake;  // in handshake mode the wait for the ack reads them
     while (got) {  // everything already there, without waiting
       if (!take(0, &got)) return st;
     }
