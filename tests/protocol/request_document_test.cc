@@ -437,6 +437,15 @@ TEST(RequestReader, HostileDocumentsFailCleanly) {
   }
 }
 
+TEST(RequestFileReader, DoctypeNeverReadsOtherFiles) {
+  TempFile secret("<Chan name=\"SECRET\"/>");
+  TempFile file("<?xml version=\"1.0\"?>\n<!DOCTYPE DAQREQ [<!ENTITY ext SYSTEM \"file://" +
+                secret.path + "\">]>\n<DAQREQ><ReqId id=\"3\"/>&ext;</DAQREQ>\n");
+  Request r;
+  EXPECT_NE(parse_daq_request_from_file(file.path.data(), &r), 0);
+  EXPECT_TRUE(r.chan_list.empty());
+}
+
 TEST(RequestReader, DoctypeNeverReadsOtherFiles) {
   TempFile secret("SECRET-CONTENT");
   Request r;
