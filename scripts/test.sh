@@ -50,10 +50,13 @@ if [ -f fuzz/CMakeLists.txt ]; then
   for f in build/fuzz/fuzz/fuzz_*; do
     [ -x "$f" ] || continue
     name=$(basename "$f")
-    corpus="fuzz/corpus/${name#fuzz_}"
+    seeds="fuzz/corpus/${name#fuzz_}"
+    # New inputs go to a scratch corpus in the build tree; the seeds stay untouched.
+    scratch="build/fuzz/corpus/$name"
+    mkdir -p "$scratch"
     args=(-runs=20000 -max_len=65536)
-    [ -d "$corpus" ] || corpus=""
-    if "$f" "${args[@]}" $corpus >"build/fuzz/$name.log" 2>&1; then
+    [ -d "$seeds" ] || seeds=""
+    if "$f" "${args[@]}" "$scratch" $seeds >"build/fuzz/$name.log" 2>&1; then
       echo "$name: ok"
     else
       echo "$name: FAILED"; tail -n 30 "build/fuzz/$name.log"; fail=1
