@@ -239,7 +239,7 @@ SpectrumElement* store_spectrum(EqDataContent& c, int index, const float* values
     // leaves the element as it was.
     std::vector<float> room;
     if (e.data.capacity() < count) room.reserve(count);
-    e.comment.reserve(chars);
+    if (e.comment.capacity() < chars) e.comment.reserve(chars);
     if (room.capacity() != 0) e.data.swap(room);
     e.data.assign(values, values + count);
     e.comment.assign(chars != 0 ? comment : "", chars);
