@@ -30,6 +30,7 @@ int convert_update_block(EqEvstore& store, typename Gen::Record* rec, const SubB
     if (own != nullptr) own->take_out();
     return CONV_OK;
   }
+  std::string text;  // one buffer for every value's name, not one allocation per value
   for (int i = 0; i < n; ++i) {
     char* name = nullptr;
     int status = 0;
@@ -52,8 +53,9 @@ int convert_update_block(EqEvstore& store, typename Gen::Record* rec, const SubB
     d->init();
     e->data->dtype = b.data_type;
     e->data->devtype = b.device_type;
+    text.assign(name);
     d->set(static_cast<int>(stamp.low32()), value, static_cast<float>(status),
-           static_cast<long>(time.timeup), name, 0);
+           static_cast<long>(time.timeup), text, 0);
   }
   return CONV_OK;
 }
@@ -73,13 +75,14 @@ void convert_name_value_block(ChannelTarget<Gen>& target, const SubBlock& b, con
   int ndata = read_i32(reinterpret_cast<const char*>(block) + offsetof(orxa_name_value_block, ndata));
   if (usable < ndata && usable < MAX_ELEMENTS_PER_CHANNEL)
     daq_print("daq_data_to_cache() name/value block of %s holds %d of its %d values\n", b.name, usable, ndata);
+  std::string label;  // reused by every value of the block
   for (int j = 0; j < usable && j < MAX_ELEMENTS_PER_CHANNEL; ++j) {
     const char* rec = records + static_cast<std::size_t>(j) * sizeof(orxa_name_value_channel);
     char name[sizeof(orxa_name_value_channel::name)];
     copy_text(name, rec);  // an unterminated name is read as its first 79 characters
     float value;
     std::memcpy(&value, rec + offsetof(orxa_name_value_channel, value), sizeof value);
-    std::string label = b.name;
+    label.assign(b.name);
     label += name[0] != '\0' ? ":" : ":UNKNOWN";
     label += name;
     if (label.size() > MAX_LABEL_CHARS) label.resize(MAX_LABEL_CHARS);
