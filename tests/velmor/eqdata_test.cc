@@ -71,7 +71,7 @@ std::vector<EqData> all_forms() {
     EqData d = stamped();
     d.set_type(velmor::DATA_A_TS_SPECTRUM);
     float values[4] = {1, 2, 3, 4};
-    char comment[] = "SPEC.CHAN";
+    char comment[] = "SPECTRUM.CHAN";
     velmor::SPECTRUM s{};
     s.comment.comment_len = sizeof comment;
     s.comment.comment_val = comment;
@@ -189,7 +189,7 @@ TEST(EqData, ReadSideGivesBackWhatWasStored) {
   ASSERT_EQ(spect.spectrum_count(), 3);
   EXPECT_EQ(spect.get_length(), 3);
   const velmor::SpectrumElement* s = spect.get_spectrum(0);
-  EXPECT_EQ(s->comment, "SPEC.CHAN");
+  EXPECT_EQ(s->comment, "SPECTRUM.CHAN");
   EXPECT_EQ(s->ts_millis, 123);
   EXPECT_EQ(s->ts_status, 0xBEEF);
   ASSERT_EQ(s->data.size(), 4u);
