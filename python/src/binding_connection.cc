@@ -12,7 +12,9 @@
 #include <string>
 
 #include "daqclient.h"
+#include "daq_text.h"
 #include "eq_daq_connect.h"
+#include "orxa_chan_descr.h"
 
 namespace daqclient {
 
@@ -51,6 +53,31 @@ py::dict request_dict(const daq_server_request& r) {
   d["comm_mode"] = r.comm_mode;
   d["request_type"] = r.req_type;
   return d;
+}
+
+// The channel descriptions of a channel-list answer (request type 2); texts are
+// read within their fields, as a peer may leave them unterminated.
+py::list descriptions(std::vector<chan_descr_2010*>* list) {
+  py::list out;
+  if (list == nullptr) return out;
+  auto text = [](const auto& field) { return std::string(field, field_length(field)); };
+  for (const chan_descr_2010* d : *list) {
+    if (d == nullptr) continue;
+    py::dict e;
+    e["prop_name"] = text(d->prop_name);
+    e["daq_name"] = text(d->daq_name);
+    e["prop_desc"] = text(d->prop_desc);
+    e["units"] = text(d->units);
+    e["subsystem"] = text(d->subsystem);
+    e["dtype"] = d->dtype;
+    e["ev_type"] = d->ev_type;
+    e["stream"] = d->stream;
+    e["count"] = d->count;
+    e["max_size"] = d->max_size;
+    e["ndims"] = d->ndims;
+    out.append(e);
+  }
+  return out;
 }
 
 class Reply {
@@ -278,6 +305,11 @@ void register_connection(py::module_& m) {
       .def_property_readonly("reply", [](Connection& c) { return std::make_unique<Reply>(c.c().get_server_reply()); },
                              "a copy of the last answer")
       .def_property_readonly("reason", [](Connection& c) { return std::string(c.c().get_reply_error()); })
+      .def_property_readonly("channel_descriptions", [](Connection& c) {
+        std::vector<chan_descr_2010*>* list = nullptr;
+        c.c().get_chan_list(&list);
+        return descriptions(list);
+      }, "the descriptions of a channel-list answer (request type 2)")
       .def_property_readonly("scan_mode", [](Connection& c) { return c.c().get_scan_mode(); })
       .def_property_readonly("start_time", [](Connection& c) { return static_cast<long>(c.c().get_start_time()); })
       .def_property_readonly("stop_time", [](Connection& c) { return static_cast<long>(c.c().get_stop_time()); })

@@ -118,3 +118,12 @@ def test_times_are_written_in_the_request_zone(monkeypatch):
     assert _times.request_time_text(moment.timestamp()) == "2025-03-01T09:00:00"
     monkeypatch.setenv("ORXA_EXP_TIMEZONE", "CET")
     assert _times.request_time_text(moment.replace(tzinfo=None)) == "2025-03-01T10:00:00"
+
+
+def test_channel_list_request_gives_descriptions_and_no_stream(server):
+    c, reply = connect(server, [SPECTRUM, "CAMERA/SCREEN/IMAGE"], set_request_type=2)
+    assert reply.port == 0
+    described = {d["daq_name"]: d for d in c.channel_descriptions}
+    assert set(described) == {SPECTRUM, "CAMERA/SCREEN/IMAGE"}
+    assert described[SPECTRUM]["units"] == "mA" and described[SPECTRUM]["dtype"] == 4
+    assert described[SPECTRUM]["prop_desc"] == "toroid current"
