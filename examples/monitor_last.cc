@@ -3,8 +3,8 @@
 //
 //   monitor_last SERVER-ENTRY START STOP CHANNEL
 //
-// The cache keeps the records; the panel reads the last one without removing
-// it and then clears the cache so the server keeps sending.
+// The panel reads the channel's newest record, then takes every record out of
+// the cache so the server keeps sending.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -48,10 +48,15 @@ int monitor(Receiver& receiver, const char* channel) {
                                        : d->value_count());
       }
       release(values);
-      receiver.clear_monitor();  // the panel needs only the newest record
-    } else if (rc & (DAQ_MON_NO_MORE | DAQ_MON_NO_THREAD)) {
-      break;
     }
+    // The panel needs only the newest record: take out everything that has
+    // arrived (earliest first), which also lets a paused server go on.
+    for (;;) {
+      std::vector<EqData_dtype*>* old = nullptr;
+      if (!(receiver.get_monitor(&old, nullptr, nullptr) & DAQ_MON_DATA)) break;
+      release(old);
+    }
+    if (!(rc & DAQ_MON_DATA) && (rc & (DAQ_MON_NO_MORE | DAQ_MON_NO_THREAD))) break;
     if (receiver.if_thread_is_over() && (receiver.get_monitor(nullptr) & DAQ_MON_EMPTY)) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
   }
