@@ -78,6 +78,7 @@ TYPED_TEST(EventConversion, NameValueBlockStoresAtMost128LabelledValues) {
   EXPECT_FLOAT_EQ(d->get_ustr(127)->f1, 63.5f);
   EXPECT_EQ(d->get_ustr(3)->str, "NV:UNKNOWN");
   EXPECT_EQ(d->get_ustr(4)->str, "NV:" + std::string(79, 'x'));
+  EXPECT_EQ(d->get_ustr(5)->str, "NV:v5");  // a short label after a long one
   EXPECT_EQ(d->get_ustr(128), nullptr);
 }
 
