@@ -196,3 +196,24 @@ TEST(EqDataReuse, ParsingGivesTheSameValuesAtEveryAlignmentOfTheInput) {
     EXPECT_EQ(parsed.get_double(776), original->get_double(776));
   }
 }
+
+TEST(EqDataReuse, StoringItsOwnElementAtANewIndexCopiesIt) {
+  // Growing the element list moves the elements; a text or comment taken from
+  // the object itself must be read before that.
+  EqData d;
+  std::vector<float> values = ramp(6, 3);
+  ASSERT_FALSE(store(d, values, "CH", 0));
+  const velmor::SpectrumElement* first = d.get_spectrum(0);
+  velmor::SPECTRUM s{};
+  s.comment.comment_val = const_cast<char*>(first->comment.c_str());
+  s.comment.comment_len = 3;
+  s.d_spect_array.d_spect_array_len = static_cast<uint32_t>(first->data.size());
+  s.d_spect_array.d_spect_array_val = const_cast<float*>(first->data.data());
+  ASSERT_FALSE(d.set_ts_spect(1, 2, 3, &s, 40));
+  EXPECT_EQ(d.get_spectrum(40)->comment, "CH");
+  EXPECT_EQ(d.get_spectrum(40)->data, values);
+
+  ASSERT_FALSE(d.set(1, 0, 0, 0, "own", 0));
+  ASSERT_FALSE(d.set(2, 0, 0, 0, d.get_ustr(0)->str, 40));
+  EXPECT_EQ(d.get_ustr(40)->str, "own");
+}

@@ -158,8 +158,11 @@ bool EqData::set(int i1, float f1, float f2, long tm, const std::string& str, in
   const size_t old_count = c.ustr.size();
   const size_t i = static_cast<size_t>(index);
   try {
+    // str may be a text of this very object, which growing the list would move.
+    std::string held;
+    const std::string& text = c.ustr.stays_in_place(i + 1) ? str : (held = str);
     if (old_count <= i) c.ustr.resize(i + 1);
-    c.ustr[i].str = str;  // into the element's own buffer when it is large enough
+    c.ustr[i].str = text;  // into the element's own buffer when it is large enough
   } catch (const std::bad_alloc&) {
     c.ustr.resize(old_count);
     return true;
@@ -233,6 +236,10 @@ SpectrumElement* store_spectrum(EqDataContent& c, int index, const float* values
   const size_t old_count = c.spectra.size();
   const size_t i = static_cast<size_t>(index);
   try {
+    // The comment may lie in this object's own elements (a short one inside the
+    // string itself), which growing the list would move; arrays do not move.
+    std::string held;
+    if (chars != 0 && !c.spectra.stays_in_place(i + 1)) comment = held.assign(comment, chars).c_str();
     if (old_count <= i) c.spectra.resize(i + 1);
     SpectrumElement& e = c.spectra[i];
     // All room is taken before anything is overwritten, so a failed allocation

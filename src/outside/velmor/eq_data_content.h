@@ -42,6 +42,9 @@ class ElementList {
   const T* end() const { return items_.data() + n_; }
 
   void clear() { n_ = 0; }
+  // True when resize(n) leaves every item where it is, so references into the
+  // items (a text or array of the object stored into itself) stay valid.
+  bool stays_in_place(std::size_t n) const { return n <= items_.capacity(); }
   // Sets the count to n. Spares that become elements again are emptied first,
   // so they read as fresh ones. Throws only when the items must grow.
   void resize(std::size_t n) {
