@@ -63,7 +63,7 @@ TYPED_TEST(MonitorThreads, TakerAndReaderRunBesideTheReceiver) {
     if (!r.get_monitor(&lo, 0) && !r.get_monitor(&hi, 1) && lo > hi) ++bad_status;
     std::vector<EqData_dtype*>* out = nullptr;
     typename TypeParam::Record* rc = nullptr;
-    int got = r.get_monitor(0, nullptr, &out, const_cast<char*>("SPEC"),
+    int got = r.get_monitor(0, nullptr, &out, const_cast<char*>("SPECTRUM.CH"),
                             DAQ_GET_FIRST + EQCACHE_FIND_TIME + EQCACHE_FIND_NOTSEEN, 0, &rc);
     if (got & DAQ_MON_DATA) {
       ++reads;

@@ -101,8 +101,8 @@ class EventMaker {
  public:
   explicit EventMaker(int format) : builder_(format) {}
 
-  // One spectrum channel "SPEC" of nvalues floats (value i = n + i).
-  Bytes spectrum(uint64_t n, time_stamp t, int nvalues = 16, const char* name = "SPEC") {
+  // One spectrum channel "SPECTRUM.CH" of nvalues floats (value i = n + i).
+  Bytes spectrum(uint64_t n, time_stamp t, int nvalues = 16, const char* name = "SPECTRUM.CH") {
     values_.resize(static_cast<size_t>(nvalues));
     for (int i = 0; i < nvalues; ++i) values_[static_cast<size_t>(i)] = static_cast<float>(n % 100000) + i;
     orxa_spect_input in{0.0f, 1.0f, nvalues, 1, 0.0f, values_.data(), nullptr};
