@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: every test under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the threaded tests again under ThreadSanitizer, and
-# a short smoke run of every libFuzzer target.
+# UndefinedBehaviorSanitizer, the threaded tests again under ThreadSanitizer, the
+# Python package's tests, the install-and-consume check, and a short smoke run of
+# every libFuzzer target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -22,17 +23,19 @@ cmake --build build/tsan -j"$jobs"
 echo "== tests: thread (label threaded)"
 (cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L threaded -j"$jobs") || fail=1
 
-echo "== python package (plain build)"
-cmake -S . -B build/python -DDAQ_SANITIZE=none -DDAQ_BUILD_TESTS=OFF -DDAQ_WERROR=ON \
-  -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
-cmake --build build/python --target daqclient_ext -j"$jobs"
-PYTHONPATH=build/python/python /usr/bin/python3 -m pytest -q python/tests || fail=1
+# One plain Release build serves the Python package's tests and the packaging
+# check (install into a temporary prefix, build the examples against it).
+echo "== build: release (Python package, install)"
+cmake -S . -B build/release-pkg -DCMAKE_BUILD_TYPE=Release -DDAQ_SANITIZE=none -DDAQ_BUILD_TESTS=OFF \
+  -DDAQ_WERROR=ON -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
+cmake --build build/release-pkg -j"$jobs" >/dev/null
+
+echo "== python package"
+PYTHONPATH=build/release-pkg/python /usr/bin/python3 -m pytest -q python/tests || fail=1
 
 echo "== packaging: install and build the examples against the package"
 pkg_prefix=$(mktemp -d)
-if cmake -S . -B build/release-pkg -DCMAKE_BUILD_TYPE=Release -DDAQ_BUILD_TESTS=OFF >/dev/null &&
-   cmake --build build/release-pkg -j"$jobs" >/dev/null &&
-   cmake --install build/release-pkg --prefix "$pkg_prefix" >/dev/null &&
+if cmake --install build/release-pkg --prefix "$pkg_prefix" >/dev/null &&
    cmake -S examples/consumer -B build/consumer -DCMAKE_PREFIX_PATH="$pkg_prefix" \
      -DCMAKE_BUILD_TYPE=Release >/dev/null &&
    cmake --build build/consumer -j"$jobs" >/dev/null; then
