@@ -384,26 +384,28 @@ void EqData::set_string(const std::string& text) {
   c_->type = DATA_STRING;
   c_->text = text;
 }
-void EqData::set_int_array(const long* values, int count) {
-  clear_values(c_);
+namespace {
+// One body for the number-array setters: the previous value goes, the new one
+// is copied in, bounded like every element count.
+template <class T>
+void store_numbers(EqDataContent* c, std::vector<T> EqDataContent::*array, const T* values,
+                   int count, int type) {
+  clear_values(c);
   count = values != nullptr ? clamp_count(count) : 0;
-  c_->ints.assign(values, values + count);
-  c_->type = DATA_A_INT;
-  c_->length = count;
+  (c->*array).assign(values, values + count);
+  c->type = type;
+  c->length = count;
+}
+}  // namespace
+
+void EqData::set_int_array(const long* values, int count) {
+  store_numbers(c_, &EqDataContent::ints, values, count, DATA_A_INT);
 }
 void EqData::set_float_array(const float* values, int count) {
-  clear_values(c_);
-  count = values != nullptr ? clamp_count(count) : 0;
-  c_->floats.assign(values, values + count);
-  c_->type = DATA_A_FLOAT;
-  c_->length = count;
+  store_numbers(c_, &EqDataContent::floats, values, count, DATA_A_FLOAT);
 }
 void EqData::set_double_array(const double* values, int count) {
-  clear_values(c_);
-  count = values != nullptr ? clamp_count(count) : 0;
-  c_->doubles.assign(values, values + count);
-  c_->type = DATA_A_DOUBLE;
-  c_->length = count;
+  store_numbers(c_, &EqDataContent::doubles, values, count, DATA_A_DOUBLE);
 }
 void EqData::set_string_array(const std::vector<std::string>& texts) {
   clear_values(c_);
