@@ -1,5 +1,5 @@
-// Allocation failures become copy failures: nothing here lets an exception out,
-// and an element that is not appended is released at once.
+// Allocation failures become delivery failures: nothing here lets an exception
+// out, and an element that is not appended is released at once.
 #include "monitor_copy.h"
 
 #include <cstdlib>
@@ -11,6 +11,30 @@
 #include "velmor.h"
 
 namespace {
+
+enum class Deliverable { kNothing, kData, kSlowBlock, kFailed };
+
+// What an entry delivers; prints the line of an entry that delivers nothing or
+// whose slow block has no usable length.
+Deliverable check_entry(const eq_evstore_entry* ent, int* slow_length) {
+  if (ent == nullptr) {
+    daq_line("Entry pointer NULL");
+    return Deliverable::kNothing;
+  }
+  const EqData_dtype* from = ent->data;
+  if (from == nullptr) {
+    daq_print("NULL pointer for channel: %s\n", ent->name);
+    return Deliverable::kNothing;
+  }
+  if (from->data != nullptr) return Deliverable::kData;
+  if (from->slblock == nullptr) return Deliverable::kNothing;
+  *slow_length = orxa_slow_block_get_length(from->slblock);
+  if (*slow_length < 1) {
+    daq_print("Invalig length for slow data block: %d\n", *slow_length);
+    return Deliverable::kFailed;
+  }
+  return Deliverable::kSlowBlock;
+}
 
 void release_element(EqData_dtype* element) {
   if (element == nullptr) return;
@@ -27,12 +51,7 @@ bool copy_data(const EqData_dtype& from, EqData_dtype* element) {
   return element->data->copy_from(from.data);
 }
 
-bool copy_slow_block(const EqData_dtype& from, EqData_dtype* element) {
-  int length = orxa_slow_block_get_length(from.slblock);
-  if (length < 1) {
-    daq_print("Invalig length for slow data block: %d\n", length);
-    return true;
-  }
+bool copy_slow_block(const EqData_dtype& from, int length, EqData_dtype* element) {
   void* copy = std::malloc(static_cast<size_t>(length));
   if (copy == nullptr) {
     daq_print("Failed to malloc %d length for slow data block\n", length);
@@ -43,33 +62,72 @@ bool copy_slow_block(const EqData_dtype& from, EqData_dtype* element) {
   return false;
 }
 
+bool push(EqData_dtype* element, std::vector<EqData_dtype*>* out) {
+  try {
+    out->push_back(element);
+    return false;
+  } catch (const std::bad_alloc&) {
+    return true;
+  }
+}
+
 }  // namespace
 
 bool append_entry_copy(eq_evstore_entry* ent, std::vector<EqData_dtype*>* out) {
-  if (ent == nullptr) {
-    daq_line("Entry pointer NULL");
-    return false;
-  }
-  EqData_dtype* from = ent->data;
-  if (from == nullptr) {
-    daq_print("NULL pointer for channel: %s\n", ent->name);
-    return false;
-  }
-  if (from->data == nullptr && from->slblock == nullptr) return false;
+  int slow_length = 0;
+  Deliverable what = check_entry(ent, &slow_length);
+  if (what == Deliverable::kNothing) return false;
+  if (what == Deliverable::kFailed) return true;
   EqData_dtype* element = new (std::nothrow) EqData_dtype();
   if (element == nullptr) return true;
-  bool failed = from->data != nullptr ? copy_data(*from, element) : copy_slow_block(*from, element);
+  const EqData_dtype& from = *ent->data;
+  bool failed = what == Deliverable::kData ? copy_data(from, element)
+                                           : copy_slow_block(from, slow_length, element);
   if (!failed) {
-    element->dtype = from->dtype;
-    element->devtype = from->devtype;
-    try {
-      out->push_back(element);
-    } catch (const std::bad_alloc&) {
-      failed = true;
-    }
+    element->dtype = from.dtype;
+    element->devtype = from.devtype;
+    failed = push(element, out);
   }
   if (failed) release_element(element);
   return failed;
+}
+
+bool take_entries(eq_evstore_entry* const* entries, size_t n, std::vector<EqData_dtype*>* out) {
+  // First everything that can fail: the checks, the elements and the room for
+  // them. Only then do the objects move, which cannot fail.
+  std::vector<EqData_dtype*> sources;
+  size_t first = out->size();
+  bool failed = false;
+  try {
+    sources.reserve(n);
+    out->reserve(first + n);
+  } catch (const std::bad_alloc&) {
+    return true;
+  }
+  for (size_t i = 0; i < n && !failed; ++i) {
+    int slow_length = 0;
+    Deliverable what = check_entry(entries[i], &slow_length);
+    if (what == Deliverable::kNothing) continue;
+    EqData_dtype* element = what == Deliverable::kFailed ? nullptr : new (std::nothrow) EqData_dtype();
+    failed = element == nullptr;
+    if (!failed) {
+      sources.push_back(entries[i]->data);
+      out->push_back(element);
+    }
+  }
+  if (failed) {
+    for (size_t i = first; i < out->size(); ++i) delete (*out)[i];
+    out->resize(first);
+    return true;
+  }
+  for (size_t i = 0; i < sources.size(); ++i) {
+    EqData_dtype* from = sources[i];
+    EqData_dtype* element = (*out)[first + i];
+    *element = *from;
+    from->data = nullptr;
+    from->slblock = nullptr;
+  }
+  return false;
 }
 
 void release_result(std::vector<EqData_dtype*>* out) {

@@ -2,7 +2,8 @@
 //
 // A record query holds the cache lock from its first test to the end of delivery
 // (copies, seen mark or removal included), so the receiver thread can neither
-// reuse nor evict the record while it is read. Queries that find nothing or whose
+// reuse nor evict the record while it is read. A query that removes the record
+// hands out the record's own objects rather than copies (monitor_copy.h). Queries that find nothing or whose
 // copy fails change nothing in the cache. thr_id and done are read once per query,
 // so the bits of one result agree with each other.
 #ifndef DAQ_MONITOR_QUERY_H
@@ -87,7 +88,12 @@ int DaqReceiverBody<Gen>::record_query(Receiver& r, QueryNumber evnum, time_stam
   }
   Result* result = new (std::nothrow) Result();
   bool failed = result == nullptr;
-  if (!failed && by_channel) {
+  // A removed record gives its objects away instead of copies of them.
+  bool removing = (rem & DAQ_GET_REMOVE) != 0;
+  if (!failed && removing) {
+    failed = by_channel ? take_entries(&wanted, 1, result)
+                        : take_entries(record->entry.data(), record->entry.size(), result);
+  } else if (!failed && by_channel) {
     failed = append_entry_copy(wanted, result);
   } else if (!failed) {
     for (eq_evstore_entry* entry : record->entry) {
@@ -107,7 +113,7 @@ int DaqReceiverBody<Gen>::record_query(Receiver& r, QueryNumber evnum, time_stam
     release_result(result);
   }
   if (rc != nullptr) *rc = record;
-  if (rem & DAQ_GET_REMOVE) {
+  if (removing) {
     Gen::remove(r.cache, record);
   } else {
     Gen::set_seen(r.cache, record);

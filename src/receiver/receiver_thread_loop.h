@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cstdio>
 #include <cstdint>
 
 #include "control_message.h"
@@ -84,7 +85,7 @@ class ReceiverPass {
       cache_->unlock();
       msg_.take_event(*ev);
       if (handshake_) {
-        daq_line("We have to send 'READY' flag");
+        daq_event_line("We have to send 'READY' flag");
         if (link_->IsLinkActive() && msg_.send(link_) == SendOutcome::kFatal)
           return PassEnd::kFarewell;
       }
@@ -171,6 +172,7 @@ void* DaqReceiverBody<Gen>::thread_main(void* prm) {
     if (end != PassEnd::kContinue) break;
   }
   if (end == PassEnd::kFarewell) pass.say_farewell();
+  std::fflush(stdout);  // the stream's buffered lines are out once its thread has ended
   task->dlink->Disconnect();
   task->it->set_done(true);
   task->it->reset_thr_id();

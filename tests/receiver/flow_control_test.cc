@@ -3,7 +3,10 @@
 // control message the receiver thread sends back.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 
 #include "receiver_test_support.h"
 
@@ -119,6 +122,35 @@ TYPED_TEST(ReceiverFlow, HandshakeAcknowledgesEveryEventWithItsOwnHeader) {
   for (size_t p = 0; (p = printed.find("We have to send 'READY' flag\n", p)) != std::string::npos; ++p) ++lines;
   EXPECT_EQ(lines, 4u);
   this->receiver->stop_receiver();
+}
+
+// The acknowledgment line is left to stdio's buffering; the thread's end writes
+// out whatever of its stream is still buffered, without anybody flushing.
+TYPED_TEST(ReceiverFlow, HandshakeLinesAreWrittenOutWhenTheThreadEnds) {
+  std::fflush(stdout);
+  char path[] = "/tmp/handshake-lines-XXXXXX";
+  int file = mkstemp(path);
+  ASSERT_GE(file, 0);
+  unlink(path);
+  int saved = dup(STDOUT_FILENO);
+  dup2(file, STDOUT_FILENO);
+  bool started = this->Start(10, 0, ORXA_DAQ_COMM_HNDS);
+  for (uint64_t n = 1; started && n <= 3; ++n) {
+    this->server.Send(this->maker.spectrum(n));
+    this->server.Read(5000, [n](const std::vector<Control>& c) { return c.size() == n; });
+  }
+  this->server.Send(this->maker.bare(TypeParam::kEndOfStream));
+  bool ended = started && this->Ended();
+  std::string written(4096, '\0');
+  ssize_t n = pread(file, written.data(), written.size(), 0);
+  std::fflush(stdout);
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+  close(file);
+  ASSERT_TRUE(ended);
+  written.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  const std::string line = "We have to send 'READY' flag\n";
+  EXPECT_EQ(written, line + line + line);
 }
 
 TYPED_TEST(ReceiverFlow, EndOfStreamEndsTheThreadWithoutFarewell) {

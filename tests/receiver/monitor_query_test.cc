@@ -285,6 +285,80 @@ TYPED_TEST(MonitorQuery, BadSlowBlockLengthIsACopyFailureThatChangesNothing) {
   testing::internal::GetCapturedStdout();
 }
 
+// A removed record is destroyed right after the query, so it gives its own
+// objects away instead of copies; the cache must then release none of them.
+TYPED_TEST(MonitorQuery, RemovalHandsOutTheRecordsOwnObjects) {
+  this->AddAt(1, 10);
+  this->AddSlowBlock(2);  // stamped at 50 s
+  this->AddAt(3, 60);
+  auto& list = this->List();
+  velmor::EqData* channel_a = list[0]->entry[0]->data->data;
+  orxa_daq_slow_data_header* block = list[1]->entry[0]->data->slblock;
+  velmor::EqData* channel_b = list[2]->entry[1]->data->data;
+  std::vector<EqData_dtype*>* out = nullptr;
+  ASSERT_EQ(this->Query(1, nullptr, nullptr, DAQ_GET_THIS, DAQ_GET_REMOVE, &out), DAQ_MON_DATA);
+  ASSERT_EQ(out->size(), 2u);
+  EXPECT_EQ((*out)[0]->data, channel_a);
+  EXPECT_EQ(this->Value((*out)[0]), 10.0f);
+  EXPECT_EQ(this->Value((*out)[1]), 11.0f);
+  EXPECT_EQ((*out)[0]->dtype, ORXA_DT_SPECTRUM);
+  release(out);
+  ASSERT_EQ(this->Query(0, nullptr, nullptr, kFirstByTime, DAQ_GET_REMOVE, &out), DAQ_MON_DATA);
+  ASSERT_EQ(out->size(), 1u);
+  EXPECT_EQ((*out)[0]->slblock, block);
+  EXPECT_EQ((*out)[0]->data, nullptr);
+  EXPECT_EQ((*out)[0]->dtype, 33);
+  release(out);
+  // One channel of a removed record: the other is released with the record.
+  ASSERT_EQ(this->Query(3, nullptr, "B", DAQ_GET_THIS, DAQ_GET_REMOVE, &out), DAQ_MON_DATA);
+  ASSERT_EQ(out->size(), 1u);
+  EXPECT_EQ((*out)[0]->data, channel_b);
+  EXPECT_EQ(this->Value((*out)[0]), 31.0f);
+  release(out);
+  EXPECT_TRUE(list.empty());
+  // Without out the objects are released with the result, once.
+  this->AddAt(4, 40);
+  EXPECT_EQ(this->Query(4, nullptr, nullptr, DAQ_GET_THIS, DAQ_GET_REMOVE), DAQ_MON_DATA);
+  EXPECT_TRUE(list.empty());
+}
+
+// All or nothing: a channel that fails after one that could be handed out leaves
+// the record whole, every object still in place.
+TYPED_TEST(MonitorQuery, FailedRemovalTakesNothingFromTheRecord) {
+  this->AddAt(1, 10);
+  this->AddSlowBlock(2);
+  auto& list = this->List();
+  // The slow entry joins the event's record after its two channels, spoilt.
+  eq_evstore_entry* slow = list[1]->entry[0];
+  list[1]->entry.clear();
+  list[0]->entry.push_back(nullptr);  // delivers nothing, fails nothing
+  list[0]->entry.push_back(slow);
+  const uint32_t whole = slow->data->slblock->data_length;
+  slow->data->slblock->data_length = 0;
+  velmor::EqData* channel_a = list[0]->entry[0]->data->data;
+  std::vector<EqData_dtype*>* out = nullptr;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(this->Query(1, nullptr, nullptr, DAQ_GET_THIS, DAQ_GET_REMOVE, &out), DAQ_MON_BAD_RESULT);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, nullptr);
+  ASSERT_EQ(list.size(), 2u);
+  ASSERT_EQ(list[0]->entry.size(), 4u);
+  EXPECT_EQ(list[0]->entry[0]->data->data, channel_a);
+  EXPECT_EQ(this->Value(list[0]->entry[1]->data), 11.0f);
+  EXPECT_NE(slow->data->slblock, nullptr);
+  EXPECT_FALSE(this->Seen(0));
+  // Mended, the record is handed out whole, the null entry skipped.
+  slow->data->slblock->data_length = whole;
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(this->Query(1, nullptr, nullptr, DAQ_GET_THIS, DAQ_GET_REMOVE, &out), DAQ_MON_DATA);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Entry pointer NULL\n");
+  ASSERT_EQ(out->size(), 3u);
+  EXPECT_EQ((*out)[0]->data, channel_a);
+  EXPECT_NE((*out)[2]->slblock, nullptr);
+  release(out);
+  EXPECT_EQ(list.size(), 1u);
+}
+
 TYPED_TEST(MonitorQuery, BoundsOfTimeAndEventNumber) {
   auto& r = this->r;
   time_stamp tm{};
