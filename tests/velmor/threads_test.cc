@@ -2,6 +2,7 @@
 // use their own EqCall or share one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -97,5 +98,38 @@ TEST_F(ThreadsTest, PropertiesChangeWhileClientsCall) {
   for (std::thread& th : threads) th.join();
   done = true;
   churn.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+// As in a data receiver: one thread stores large images, another reads and
+// destroys them, so their arrays cross threads through the block pool.
+TEST(PooledImages, MadeInOneThreadAndDestroyedInAnother) {
+  constexpr int kObjects = 200;
+  std::vector<velmor::EqData*> handed(kObjects, nullptr);
+  std::atomic<int> made{0};
+  std::atomic<int> wrong{0};
+  std::thread maker([&] {
+    velmor::IMH header{};
+    std::vector<unsigned char> bytes(512 * 1024);
+    for (int i = 0; i < kObjects; ++i) {
+      std::fill(bytes.begin(), bytes.end(), static_cast<unsigned char>(i));
+      auto* d = new velmor::EqData();
+      int length = static_cast<int>(bytes.size()) - (i % 3) * 4096;
+      if (d->set_image(bytes.data(), length, &header, velmor::no)) ++wrong;
+      handed[static_cast<size_t>(i)] = d;
+      made.store(i + 1, std::memory_order_release);
+    }
+  });
+  for (int i = 0; i < kObjects; ++i) {
+    while (made.load(std::memory_order_acquire) <= i) std::this_thread::yield();
+    velmor::EqData* d = handed[static_cast<size_t>(i)];
+    const unsigned char* p = d->get_image_data();
+    int n = d->get_image_length();
+    if (p == nullptr || n != 512 * 1024 - (i % 3) * 4096 || p[0] != static_cast<unsigned char>(i) ||
+        p[n - 1] != static_cast<unsigned char>(i))
+      ++wrong;
+    delete d;
+  }
+  maker.join();
   EXPECT_EQ(wrong.load(), 0);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "block_pool.h"
 #include "velmor.h"
 
 namespace velmor {
@@ -79,7 +80,7 @@ struct EqDataContent {
 
   bool has_image = false;
   IMH image_header{};
-  std::vector<unsigned char> image;
+  std::vector<unsigned char, PooledAllocator<unsigned char>> image;  // large: block_pool.h
   std::string image_comment;
 };
 
