@@ -108,14 +108,21 @@ int connect_to(const std::string& host, int port, int timeout_ms, int* fd, std::
   return 0;
 }
 
-int send_all(int fd, const char* data, size_t size, Deadline deadline) {
-  size_t sent = 0;
-  while (sent < size) {
-    ssize_t n = send(fd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      sent += static_cast<size_t>(n);
-      continue;
-    }
+namespace {
+
+// Sends the count entries of iov in one gathered stream, waiting for room up to
+// the deadline. Empty entries are skipped, so nothing that has no bytes is ever
+// sent (a send of nothing would read as a lost peer).
+int send_iov(int fd, struct iovec* iov, size_t count, Deadline deadline) {
+  size_t next = 0;
+  for (;;) {
+    while (next < count && iov[next].iov_len == 0) ++next;
+    if (next == count) return 0;
+    struct msghdr msg;
+    std::memset(&msg, 0, sizeof msg);
+    msg.msg_iov = &iov[next];
+    msg.msg_iovlen = count - next;
+    ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       int ready = wait_for(fd, POLLOUT, deadline);
@@ -123,9 +130,22 @@ int send_all(int fd, const char* data, size_t size, Deadline deadline) {
       if (ready < 0) return EQ_ERR_CONNECTION_LOST;
       continue;
     }
-    return EQ_ERR_CONNECTION_LOST;
+    if (n <= 0) return EQ_ERR_CONNECTION_LOST;
+    // Drop what went out: whole entries first, then the front of a partial one.
+    size_t sent = static_cast<size_t>(n);
+    while (next < count && sent >= iov[next].iov_len) sent -= iov[next++].iov_len;
+    if (next < count) {
+      iov[next].iov_base = static_cast<char*>(iov[next].iov_base) + sent;
+      iov[next].iov_len -= sent;
+    }
   }
-  return 0;
+}
+
+}  // namespace
+
+int send_all(int fd, const char* data, size_t size, Deadline deadline) {
+  struct iovec whole = {const_cast<char*>(data), size};
+  return send_iov(fd, &whole, 1, deadline);
 }
 
 int send_gathered(int fd, const std::string& bytes, const std::vector<WirePiece>& refs, Deadline deadline) {
@@ -138,30 +158,7 @@ int send_gathered(int fd, const std::string& bytes, const std::vector<WirePiece>
     from = r.at;
   }
   if (bytes.size() > from) iov.push_back({const_cast<char*>(bytes.data()) + from, bytes.size() - from});
-  size_t next = 0;
-  while (next < iov.size()) {
-    struct msghdr msg;
-    std::memset(&msg, 0, sizeof msg);
-    msg.msg_iov = &iov[next];
-    msg.msg_iovlen = iov.size() - next;
-    ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      int ready = wait_for(fd, POLLOUT, deadline);
-      if (ready == 0) return EQ_ERR_TIMEOUT;
-      if (ready < 0) return EQ_ERR_CONNECTION_LOST;
-      continue;
-    }
-    if (n <= 0) return EQ_ERR_CONNECTION_LOST;
-    // Drop what went out: whole entries first, then the front of a partial one.
-    size_t sent = static_cast<size_t>(n);
-    while (next < iov.size() && sent >= iov[next].iov_len) sent -= iov[next++].iov_len;
-    if (next < iov.size()) {
-      iov[next].iov_base = static_cast<char*>(iov[next].iov_base) + sent;
-      iov[next].iov_len -= sent;
-    }
-  }
-  return 0;
+  return send_iov(fd, iov.data(), iov.size(), deadline);
 }
 
 // One recv() that waits for readability; >0 bytes, 0 peer closed, -1 error or
