@@ -17,6 +17,7 @@ using velmor::kPoolKeepBytes;
 using velmor::pooled_allocate;
 using velmor::pooled_holding;
 using velmor::pooled_release;
+using velmor::pooled_trim;
 
 constexpr size_t kMB = 1024 * 1024;
 
@@ -32,10 +33,8 @@ size_t held_bytes() {
   return n;
 }
 
-void drain() { velmor::pooled_trim(); }
-
 TEST(BlockPool, AFreedBlockServesTheNextArrayOfAboutItsSize) {
-  drain();
+  pooled_trim();
   ASSERT_EQ(held_blocks(), 0);
   void* block = pooled_allocate(kMB);
   std::memset(block, 1, kMB);
@@ -61,12 +60,12 @@ TEST(BlockPool, AFreedBlockServesTheNextArrayOfAboutItsSize) {
 }
 
 TEST(BlockPool, KeepsAtMostItsBlocksAndBytes) {
-  drain();
+  pooled_trim();
   std::vector<void*> blocks;
   for (int i = 0; i < kPoolKeepBlocks + 3; ++i) blocks.push_back(pooled_allocate(kMB));
   for (void* b : blocks) pooled_release(b, kMB);
   EXPECT_EQ(held_blocks(), kPoolKeepBlocks);
-  drain();
+  pooled_trim();
   const size_t big = kPoolKeepBytes / 2 + kMB;  // two of these do not fit
   void* a = pooled_allocate(big);
   void* b = pooled_allocate(big);
@@ -75,14 +74,14 @@ TEST(BlockPool, KeepsAtMostItsBlocksAndBytes) {
   EXPECT_EQ(held_blocks(), 1);
   EXPECT_LE(held_bytes(), kPoolKeepBytes);
   // A block larger than everything the pool may keep is never kept.
-  drain();
+  pooled_trim();
   void* huge = pooled_allocate(kPoolKeepBytes + kMB);
   pooled_release(huge, kPoolKeepBytes + kMB);
   EXPECT_EQ(held_blocks(), 0);
 }
 
 TEST(BlockPool, SmallArraysAndNullAreNotPooled) {
-  drain();
+  pooled_trim();
   void* p = pooled_allocate(kPooledBlockMin - 1);
   pooled_release(p, kPooledBlockMin - 1);
   pooled_release(nullptr, kMB);
