@@ -19,6 +19,8 @@
 #define EQ_DAQ_CONNECT_H
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -37,10 +39,19 @@ enum {
   EQ_DAQ_CONNECT_GET_FAILED = 2,      // reading DAQ.REP<n> failed
   EQ_DAQ_CONNECT_PARSE_FAILED = 3,    // an answer was not a readable reply document
   EQ_DAQ_CONNECT_BAD_REPLY = 4,       // "ERROR", or a negative reply number
+  EQ_DAQ_CONNECT_TIMEOUT = 9,         // the connect budget (set_connect_timeout) ran out
   EQ_DAQ_CONNECT_DIFFERENT = 12,      // the echoed request differs from the one sent
   EQ_DAQ_CONNECT_BUSY = 13,           // the server answered "BUSY"
   EQ_DAQ_CONNECT_CANCELED = 14        // set_connect_cancel(true) was seen
 };
+
+// Budget of one connect() call in seconds, unless set_connect_timeout says otherwise.
+enum { EQ_DAQ_CONNECT_DEFAULT_TIMEOUT_S = 180 };
+
+// Told after every pass over the server list that is followed by another one:
+// the 1-based pass, the code noted last in it and a short text of what failed
+// (valid during the call only). Runs in the thread of connect().
+typedef void (*EqDAQconnectPassObserver)(void* context, int pass, int code, const char* what);
 
 // Size of sndreqerror, NUL included.
 enum { EQ_DAQ_SNDREQERROR_SIZE = 80 };
@@ -126,6 +137,19 @@ class DAQ_EXPORT EqDAQconnect {
   // The reason text of the last answer, or of a validation failure.
   char* get_reply_error();
 
+  // Bound of one whole connect() call: every call, retry, pause and poll inside
+  // it fits in what is left, and past it connect() returns
+  // EQ_DAQ_CONNECT_TIMEOUT. 0, or -1 when seconds < 1 (nothing stored then).
+  // The call object's own timeouts are shortened to the time left during a
+  // call and restored before connect() returns.
+  int set_connect_timeout(int seconds);
+  int get_connect_timeout();
+  // A null observer tells nobody. Kept across init().
+  void set_pass_observer(EqDAQconnectPassObserver observer, void* context);
+  // True for a facility name with a server list of its own (exact, as init()
+  // compares it); any other name falls back to the LUMAR list.
+  static bool known_facility(const char* linac);
+
  private:
   int add_channel_entry(const char* name, size_t name_length, const orxa_chan_prms& prms);
   int send_to_entry(const std::string& entry, int* noted);
@@ -143,6 +167,11 @@ class DAQ_EXPORT EqDAQconnect {
   std::vector<chan_descr_2010*> chanlist;
   char sndreqerror[EQ_DAQ_SNDREQERROR_SIZE];
   std::atomic<bool> connect_cancel;
+  int connect_timeout_s;
+  EqDAQconnectPassObserver pass_observer;
+  void* pass_context;
+  int64_t connect_deadline_ms;  // monotonic end of the running connect(); -1 outside it
+  size_t chanlist_from;         // first description this connect() added to chanlist
 };
 
 #endif

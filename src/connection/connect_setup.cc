@@ -46,7 +46,14 @@ time_t time_of(int seconds, const char* text, int fallback, bool any_nonzero) {
 }  // namespace
 
 EqDAQconnect::EqDAQconnect(velmor::EqCall* call, const char* linac)
-    : id(0), eq_call(call), connect_cancel(false) {
+    : id(0),
+      eq_call(call),
+      connect_cancel(false),
+      connect_timeout_s(EQ_DAQ_CONNECT_DEFAULT_TIMEOUT_S),
+      pass_observer(nullptr),
+      pass_context(nullptr),
+      connect_deadline_ms(-1),
+      chanlist_from(0) {
   // Reseeded each time: two objects made in the same second share their id.
   std::srand(static_cast<unsigned>(getpid()));
   id = static_cast<int>(std::time(nullptr)) + (std::rand() & 0x3EF);

@@ -34,6 +34,11 @@ const char* facility_server_list(const char* linac) {
   return kLumarServers;
 }
 
+bool facility_has_list(const char* linac) {
+  return linac != nullptr &&
+         (std::strcmp(linac, "LUMAR") == 0 || facility_server_list(linac) != kLumarServers);
+}
+
 std::vector<std::string> server_list_entries(const std::string& list) {
   std::vector<std::string> entries;
   size_t begin = 0;

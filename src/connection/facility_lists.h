@@ -10,6 +10,8 @@
 // The list of a facility name: exact, case-sensitive match of "NOVIK", "VENDA"
 // or "TARSEN"; anything else (null included) gives the LUMAR list.
 const char* facility_server_list(const char* linac);
+// True for LUMAR and for every name facility_server_list knows by itself.
+bool facility_has_list(const char* linac);
 
 // The entries of a ':'-separated list up to (not including) the first empty one:
 // an empty entry ends the list, as the handshake never looks past it.
