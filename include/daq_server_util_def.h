@@ -180,10 +180,12 @@ DAQ_EXPORT int parse_daq_reply(char* xml, daq_server_reply* reply,
 // -8 t_stop, -9 id or run range, -10 start not before stop), or the unchanged
 // non-zero result of reading or merging the configuration file.
 //
-// Sets the process-wide TZ for the conversion and removes it afterwards (a TZ the
-// process had before is not restored). Calls are serialised by a process-wide
-// lock, which validate_daq_reply also takes; other local-time conversions in the
-// process (localtime, mktime, getenv("TZ") ...) must not run concurrently.
+// Sets the process-wide TZ for the conversion and afterwards restores the value
+// (or absence) the process had, reloading the zone state, on every return path.
+// A configuration file replaces the experiment only when it names one itself.
+// Calls are serialised by a process-wide lock, which validate_daq_reply also
+// takes; other local-time conversions in the process (localtime, mktime,
+// getenv("TZ") ...) must not run concurrently.
 DAQ_EXPORT int validate_daq_request(daq_server_request* request, bool cfg_file);
 
 // Converts the echoed request's time texts in the process's current zone and

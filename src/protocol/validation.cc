@@ -1,9 +1,12 @@
 // Validation of requests before sending and of replies after receiving. The
 // request's times are local times of the experiment's zone, so the conversion
-// sets TZ for its duration; the process-wide local_time_lock keeps two
-// validations (and the reply's conversion) from seeing each other's zone.
+// sets TZ for its duration and then gives the process back the TZ it had (or its
+// absence): the application's own local-time conversions must not change zone
+// behind its back. The process-wide local_time_lock keeps two validations (and
+// the reply's conversion) from seeing each other's zone.
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "daq_mutex.h"
 #include "daq_server_util_def.h"
@@ -16,29 +19,42 @@ const char kDefaultZone[] = "CET";
 
 int current_seconds() { return static_cast<int>(time(nullptr)); }
 
-// Sets TZ to the experiment's zone on construction, removes it on destruction
-// (a TZ the process had before is not restored). The caller holds the lock.
+// Sets TZ to the experiment's zone on construction and restores the value (or
+// absence) the process had on destruction, so every return path restores it.
+// The caller holds the lock.
 class ExperimentZone {
  public:
   ExperimentZone() {
+    const char* had = std::getenv("TZ");
+    had_zone_ = had != nullptr;
+    if (had_zone_) saved_ = had;
     const char* zone = std::getenv(kZoneVariable);
     setenv("TZ", zone != nullptr ? zone : kDefaultZone, 1);
     tzset();
   }
-  ~ExperimentZone() { remove_zone(); }
+  ~ExperimentZone() {
+    if (had_zone_) {
+      setenv("TZ", saved_.c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
   ExperimentZone(const ExperimentZone&) = delete;
   ExperimentZone& operator=(const ExperimentZone&) = delete;
 
-  static void remove_zone() {
-    unsetenv("TZ");
-    tzset();
-  }
+ private:
+  bool had_zone_ = false;
+  std::string saved_;
 };
 
 // Reads the configuration file into a fresh request and merges it into request.
+// The fresh request starts without an experiment: only an Exp the file names
+// itself may replace the caller's.
 int merge_configuration(daq_server_request* request) {
   daq_server_request from;
   clean_request(&from);
+  from.exp[0] = '\0';
   char path[DAQ_CONF_FILE_SIZE + 1];
   copy_text(path, request->conf_file, field_length(request->conf_file));
   int rc = parse_daq_request_from_file(path, &from);
@@ -91,12 +107,8 @@ int validate_daq_request(daq_server_request* request, bool cfg_file) {
   if (request->req_type < 1 || request->req_type > 3) return -5;
   if (request->comm_mode < 1 || request->comm_mode > 2) return -6;
   if (request->run_first > request->run_last && request->file_list.empty()) return -9;
-  if (request->t_start[0] == '\0') {
-    // A request by runs or files still leaves the process without TZ.
-    DaqLockGuard guard(local_time_lock());
-    ExperimentZone::remove_zone();
-    return 0;
-  }
+  // A request by runs or files converts nothing and leaves TZ as it is.
+  if (request->t_start[0] == '\0') return 0;
   return convert_times(request);
 }
 

@@ -70,7 +70,42 @@ TEST_F(Validation, UnreadableTimes) {
   EXPECT_STREQ(getenv("TZ"), "UTC") << "exits before the zone is set leave TZ alone";
   time_request(r, "2024-3-1T10:0:0", "2024-3-1T10");
   EXPECT_EQ(validate_daq_request(&r, false), -8);
-  EXPECT_EQ(getenv("TZ"), nullptr);
+}
+
+// The application's zone survives validation, whatever the path out of it.
+TEST_F(Validation, CallersZoneIsRestoredOnEveryPath) {
+  setenv("ORXA_EXP_TIMEZONE", "UTC0", 1);
+  struct Case {
+    const char* start;
+    const char* stop;
+    int code;
+  } cases[] = {
+      {"2024-3-1T10:0:0", "2024-3-1T11:0:0", 0}, {"2024-3-1T10:0:0", "", 0},
+      {"2024-3-1T10:0:0", "x", -8},              {"2024-3-1T10:0:0", "2024-3-1T9:0:0", -10},
+      {"x", "", -7},                             {"", "", 0},  // by runs: nothing converted
+  };
+  const long system_offset = timezone;  // the fixture left TZ unset
+  for (const char* zone : {"JST-9", "", static_cast<const char*>(nullptr)}) {
+    for (const Case& c : cases) {
+      if (zone != nullptr) setenv("TZ", zone, 1);
+      else unsetenv("TZ");
+      tzset();
+      Request r;
+      time_request(r, c.start, c.stop);
+      r.run_first = 1;
+      r.run_last = 2;
+      EXPECT_EQ(validate_daq_request(&r, false), c.code) << c.start << " " << c.stop;
+      const char* after = getenv("TZ");
+      if (zone == nullptr) {
+        EXPECT_EQ(after, nullptr) << c.start << " " << c.stop;
+      } else {
+        EXPECT_STREQ(after, zone) << c.start << " " << c.stop;
+      }
+      // The zone state is reloaded too, not only the variable.
+      long offset = zone == nullptr ? system_offset : *zone != '\0' ? -9 * 3600L : 0L;
+      EXPECT_EQ(timezone, offset) << c.start << " " << c.stop;
+    }
+  }
 }
 
 TEST_F(Validation, StartInTheDefaultZone) {
@@ -141,6 +176,23 @@ TEST_F(Validation, ConfigurationFileIsMergedOnlyWhenAsked) {
   Request missing;
   std::strcpy(missing.conf_file, "/nonexistent/conf.xml");
   EXPECT_EQ(validate_daq_request(&missing, true), -1);
+}
+
+TEST_F(Validation, ConfigurationFileWithoutExpKeepsTheCallersExperiment) {
+  char path[] = "/tmp/protocol_conf_XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const char conf[] = "<DAQREQ><RunFirst number=\"7\"/><Chan name=\"from/conf\"/></DAQREQ>";
+  ASSERT_EQ(write(fd, conf, sizeof conf - 1), static_cast<ssize_t>(sizeof conf - 1));
+  close(fd);
+  Request r;
+  r.id = 3;
+  std::strcpy(r.exp, "ring");
+  std::strcpy(r.conf_file, path);
+  EXPECT_EQ(validate_daq_request(&r, true), 0);
+  unlink(path);
+  EXPECT_STREQ(r.exp, "ring");
+  EXPECT_EQ(r.run_first, 7);
 }
 
 TEST_F(Validation, ReplyChecksAndOutputs) {
