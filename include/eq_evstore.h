@@ -27,6 +27,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -207,6 +208,20 @@ class DAQ_EXPORT DAQEqEvstore : public EqEvstore {
   int daq_data_to_cache(orxa_daq_slow_data_header* slhd, int how);
   // Adds one empty record for a channel list (the elements are not read).
   int daq_data_to_cache(std::vector<orxa_channel_entry_long*>* res, int how);
+
+  // What the event and slow-data conversions had to drop since the store was made
+  // or the counts were reset. An event or slow-data block counts once when the
+  // conversion stores no record for it (any failure result except a null header);
+  // a sub-block counts once when its channel was lost in whole or in part from an
+  // otherwise stored event. The channel-list overload counts nothing. Safe to read
+  // from any thread, without the cache lock, while a conversion runs.
+  uint64_t get_dropped_events();
+  uint64_t get_dropped_sub_blocks();
+  void reset_dropped_counts();
+
+  // Counted by the conversions (with the cache lock held), read without it.
+  std::atomic<uint64_t> dropped_events{0};
+  std::atomic<uint64_t> dropped_sub_blocks{0};
 };
 
 #endif
