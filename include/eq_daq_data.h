@@ -66,6 +66,10 @@ enum {
 // Size of the channel-name field of the options block, NUL included.
 enum { DAQ_GET_CHAN_SIZE = 256 };
 
+// Default of set_idle_timeout: a receiving thread that gets no complete message
+// for a minute ends.
+enum { DAQ_RECEIVER_DEFAULT_IDLE_TIMEOUT_MS = 60000 };
+
 // Argument block of the options form of get_monitor.
 struct DAQ_get_options {
   int evnum;                    // 0: search by time
@@ -141,6 +145,24 @@ class DAQ_EXPORT EqDAQdata {
   int get_monitor(std::vector<EqData_dtype*>** out, DAQ_get_options* op,
                   eq_evstore_record** rc);
 
+  // Bound on the time the thread spends receiving without a complete message
+  // (a silent peer, a message cut off with the link open, a trickle). Past it the
+  // thread ends as on a receive failure: end-data status 45 (the data link's
+  // idle code), a farewell, every record already in the cache kept. Time the
+  // thread spends paused by its own flow control does not count. 0: no bound.
+  // True on failure (negative; nothing stored). Read by a running thread too.
+  bool set_idle_timeout(int milliseconds);
+  int get_idle_timeout();
+  // Events, and sub-blocks of otherwise kept events, that the receiver or the
+  // conversion had to drop since set_reply (messages of an unknown kind, events
+  // the cache refused, malformed sub-blocks). Messages still on the link when
+  // the application stops the thread are not counted. Any thread may ask.
+  uint64_t get_dropped_events();
+  uint64_t get_dropped_sub_blocks();
+  // For a positive end-data status (a failure of the data link): the link's own
+  // text of that code; otherwise the same as get_end_data_status_string().
+  const char* get_link_failure_string();
+
  private:
   template <class Gen>
   friend struct DaqReceiverBody;
@@ -155,6 +177,8 @@ class DAQ_EXPORT EqDAQdata {
   DAQdata_task* dtask;
   std::atomic<bool> done;
   std::atomic<int> end_data_status;
+  std::atomic<int> idle_timeout_ms;
+  std::atomic<uint64_t> dropped_events;  // the receiver's own drops
 };
 
 // The receiver thread (prm: the DAQdata_task) and its empty SIGABRT handler.

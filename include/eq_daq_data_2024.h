@@ -64,6 +64,13 @@ class DAQ_EXPORT EqDAQdata2024 {
   int get_monitor(std::vector<EqData_dtype*>** out, DAQ_get_options_2024* op,
                   eq_evstore_record_2024** rc);
 
+  // As on EqDAQdata.
+  bool set_idle_timeout(int milliseconds);
+  int get_idle_timeout();
+  uint64_t get_dropped_events();
+  uint64_t get_dropped_sub_blocks();
+  const char* get_link_failure_string();
+
  private:
   template <class Gen>
   friend struct DaqReceiverBody;
@@ -78,6 +85,8 @@ class DAQ_EXPORT EqDAQdata2024 {
   DAQdata_task_2024* dtask;
   std::atomic<bool> done;
   std::atomic<int> end_data_status;
+  std::atomic<int> idle_timeout_ms;
+  std::atomic<uint64_t> dropped_events;
 };
 
 DAQ_EXPORT void* receiver_thread_2024(void* prm);

@@ -11,7 +11,8 @@ using Body = DaqReceiverBody<ReceiverGen2024>;
 
 EqDAQdata2024::EqDAQdata2024(int dep, int inc)
     : depth(-1), must_swap(false), cache(50), reply(), dlink(nullptr), thr_id(0), mlock(),
-      dtask(nullptr), done(false), end_data_status(-1) {
+      dtask(nullptr), done(false), end_data_status(-1),
+      idle_timeout_ms(DAQ_RECEIVER_DEFAULT_IDLE_TIMEOUT_MS), dropped_events(0) {
   Body::construct(*this, dep, inc);
 }
 
@@ -48,6 +49,12 @@ int EqDAQdata2024::get_monitor(std::vector<EqData_dtype*>** out, DAQ_get_options
                            eq_evstore_record_2024** rc) {
   return Body::options_query(*this, out, op, rc);
 }
+
+bool EqDAQdata2024::set_idle_timeout(int milliseconds) { return Body::set_idle_timeout(*this, milliseconds); }
+int EqDAQdata2024::get_idle_timeout() { return idle_timeout_ms; }
+uint64_t EqDAQdata2024::get_dropped_events() { return Body::dropped_events(*this); }
+uint64_t EqDAQdata2024::get_dropped_sub_blocks() { return Body::dropped_sub_blocks(*this); }
+const char* EqDAQdata2024::get_link_failure_string() { return Body::link_failure_text(*this); }
 
 void* receiver_thread_2024(void* prm) { return Body::thread_main(prm); }
 void all_handler_2024(int) {}

@@ -42,6 +42,13 @@ struct DaqReceiverBody {
   static bool start_receiver(Receiver& r, bool block);
   static void stop_receiver(Receiver& r);
   static void reset_thr_id(Receiver& r);
+  static bool set_idle_timeout(Receiver& r, int milliseconds);
+  static uint64_t dropped_events(Receiver& r);
+  static uint64_t dropped_sub_blocks(Receiver& r);
+  static const char* link_failure_text(Receiver& r);
+  // For the receiver thread: the idle bound now, and one event it had to drop.
+  static int idle_timeout(Receiver& r) { return r.idle_timeout_ms; }
+  static void count_dropped_event(Receiver& r) { ++r.dropped_events; }
 
   // The receiver thread (receiver_thread_loop.h).
   static void* thread_main(void* prm);

@@ -21,6 +21,7 @@
 
 #include "daq_diag.h"
 #include "daq_text.h"
+#include "end_data_status.h"
 #include "receiver_body.h"
 #include "receiver_signals.h"
 #include "tidewire.h"
@@ -66,6 +67,8 @@ bool DaqReceiverBody<Gen>::set_cache_depth(Receiver& r, int dep) {
 
 template <class Gen>
 bool DaqReceiverBody<Gen>::set_reply(Receiver& r, daq_server_reply* rep) {
+  // The drop counts describe one acquisition, which starts here.
+  r.dropped_events = 0;
   bool failed = copy_reply(&r.reply, rep);
   if (r.depth > 0) return failed;
   // 5.05 records per second of the served period, the float step kept as the
@@ -79,6 +82,29 @@ bool DaqReceiverBody<Gen>::set_reply(Receiver& r, daq_server_reply* rep) {
                                                   : static_cast<int>(records);
   if (tt > 0 && set_cache_depth(r, tt)) failed = true;
   return failed;
+}
+
+template <class Gen>
+bool DaqReceiverBody<Gen>::set_idle_timeout(Receiver& r, int milliseconds) {
+  if (milliseconds < 0) return true;
+  r.idle_timeout_ms = milliseconds;
+  return false;
+}
+
+template <class Gen>
+uint64_t DaqReceiverBody<Gen>::dropped_events(Receiver& r) {
+  return r.dropped_events.load();
+}
+
+template <class Gen>
+uint64_t DaqReceiverBody<Gen>::dropped_sub_blocks(Receiver&) {
+  return 0;
+}
+
+template <class Gen>
+const char* DaqReceiverBody<Gen>::link_failure_text(Receiver& r) {
+  int status = r.end_data_status;
+  return status > 0 ? Tidewire::ResultText(status) : end_data_status_text(status);
 }
 
 template <class Gen>

@@ -10,7 +10,7 @@
 
 #include <new>
 
-#include "daq_diag.h"
+#include "tidewire_diag.h"
 #include "tidewire_frame.h"
 #include "tidewire_reader.h"
 #include "tidewire_socket.h"
@@ -32,6 +32,7 @@ Tidewire::Tidewire(bool verbose)
       active_(false),
       swap_(false),
       reported_(0),
+      close_expected_(false),
       reader_(new (std::nothrow) TidewireReader(TIDEWIRE_MAX_MESSAGE)),
       writer_(new (std::nothrow) TidewireWriter()),
       received_messages_(0),
@@ -63,23 +64,23 @@ int Tidewire::Connect(char* host, int port) { return Connect(static_cast<const c
 int Tidewire::Connect(const char* host, int port) {
   Disconnect();
   if (host == nullptr || host[0] == '\0' || port <= 0 || port > 65535) {
-    daq_print("Tidewire::Connect() bad address %s:%d\n", host ? host : "(null)", port);
+    tidewire::diag("Tidewire::Connect() bad address %s:%d\n", host ? host : "(null)", port);
     return TIDEWIRE_ERR_ARGUMENT;
   }
   int fd = -1;
   int rc = tidewire::connect_with_timeout(host, port, connect_timeout_ms_, &fd);
   if (rc != 0) {
-    daq_print("Tidewire::Connect() %s:%d: %s\n", host, port, tidewire::result_text(rc));
+    tidewire::diag("Tidewire::Connect() %s:%d: %s\n", host, port, tidewire::result_text(rc));
     return rc;
   }
   if (no_delay) tidewire::set_no_delay(fd);
   fd_ = fd;
   rc = Handshake(connect_timeout_ms_);
   if (rc != 0) {
-    daq_print("Tidewire::Connect() %s:%d: %s\n", host, port, tidewire::result_text(rc));
+    tidewire::diag("Tidewire::Connect() %s:%d: %s\n", host, port, tidewire::result_text(rc));
     return rc;
   }
-  if (verbose_) daq_print("Tidewire::Connect() connected to %s:%d\n", host, port);
+  if (verbose_) tidewire::diag("Tidewire::Connect() connected to %s:%d\n", host, port);
   return 0;
 }
 
@@ -93,7 +94,7 @@ int Tidewire::Attach(int fd, int timeout_ms) {
   }
   if (no_delay) tidewire::set_no_delay(fd);
   int rc = Handshake(timeout_ms);
-  if (rc != 0) daq_print("Tidewire::Attach() %s\n", tidewire::result_text(rc));
+  if (rc != 0) tidewire::diag("Tidewire::Attach() %s\n", tidewire::result_text(rc));
   return rc;
 }
 
@@ -134,9 +135,12 @@ int Tidewire::ReceiveEvent(RNG_RingBuffer* rb, int timeout_ms, int, int) {
   }
   if (rc == TIDEWIRE_AGAIN_TIMEOUT || rc == TIDEWIRE_AGAIN_INTERRUPTED) return rc;
   if (rc == TIDEWIRE_ERR_LOST || rc == TIDEWIRE_ERR_TRUNCATED) active_ = false;
+  // A close that ends a finished stream is its normal end, not a loss to report.
+  bool quiet = rc == TIDEWIRE_ERR_LOST && close_expected_;
   if (rc != reported_) {
     reported_ = rc;
-    daq_print("Tidewire::ReceiveEvent() %s (code %d)\n", tidewire::result_text(rc), rc);
+    if (!quiet)
+      tidewire::diag("Tidewire::ReceiveEvent() %s (code %d)\n", tidewire::result_text(rc), rc);
   }
   return rc;
 }
@@ -170,7 +174,7 @@ int Tidewire::SendEvent(iovec* iov, int n, int mode) {
   int rc = writer_->Send(iov, n, mode, &bytes);
   if (rc == TIDEWIRE_ERR_LOST) active_ = false;
   if (rc == TIDEWIRE_ERR_ARGUMENT || rc == TIDEWIRE_ERR_BAD_MESSAGE)
-    daq_print("Tidewire::SendEvent() %s\n", tidewire::result_text(rc));
+    tidewire::diag("Tidewire::SendEvent() %s\n", tidewire::result_text(rc));
   if ((rc == 0 || rc == TIDEWIRE_ERR_TIMEOUT) && bytes > 0 && owncntr) {
     sent_messages_.fetch_add(1, std::memory_order_relaxed);
     sent_bytes_.fetch_add(bytes, std::memory_order_relaxed);
@@ -192,8 +196,13 @@ void Tidewire::Disconnect() {
   fd_ = -1;
   if (reader_ != nullptr) reader_->Reset(-1);
   if (writer_ != nullptr) writer_->Reset(-1);
-  if (was_connected && verbose_) daq_line("Tidewire::Disconnect() link closed");
+  close_expected_ = false;
+  if (was_connected && verbose_) tidewire::diag("Tidewire::Disconnect() link closed\n");
 }
+
+void Tidewire::ExpectClose() { close_expected_ = true; }
+
+const char* Tidewire::ResultText(int code) { return tidewire::result_text(code); }
 
 uint64_t Tidewire::GetReceivedMessages() const { return received_messages_.load(); }
 uint64_t Tidewire::GetReceivedBytes() const { return received_bytes_.load(); }

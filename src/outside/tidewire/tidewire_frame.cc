@@ -123,6 +123,7 @@ const char* result_text(int code) {
     case TIDEWIRE_ERR_UNKNOWN_KIND: return "message of unknown kind";
     case TIDEWIRE_ERR_LENGTH: return "header length disagrees with the frame length";
     case TIDEWIRE_ERR_NO_MEMORY: return "out of memory";
+    case TIDEWIRE_ERR_IDLE: return "no complete message within the idle bound";
     case TIDEWIRE_ERR_RESOLVE: return "host name not resolved";
     case TIDEWIRE_ERR_CONNECT: return "connection failed";
     case TIDEWIRE_ERR_CONNECT_TIMEOUT: return "connect time-out";

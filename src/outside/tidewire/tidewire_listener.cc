@@ -7,7 +7,7 @@
 
 #include <new>
 
-#include "daq_diag.h"
+#include "tidewire_diag.h"
 #include "tidewire_frame.h"
 #include "tidewire_socket.h"
 
@@ -27,7 +27,7 @@ int TidewireListener::Listen(const char* address, int port) {
   int bound = 0;
   int rc = tidewire::listen_on(address, port, &fd, &bound);
   if (rc != 0) {
-    daq_print("TidewireListener::Listen() %s:%d: %s\n", address ? address : "*", port,
+    tidewire::diag("TidewireListener::Listen() %s:%d: %s\n", address ? address : "*", port,
               tidewire::result_text(rc));
     return rc;
   }

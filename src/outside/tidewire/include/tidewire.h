@@ -37,6 +37,7 @@ enum {
   TIDEWIRE_ERR_UNKNOWN_KIND = 42,      // no known pattern at the start of the message
   TIDEWIRE_ERR_LENGTH = 43,            // header length disagrees with the frame length
   TIDEWIRE_ERR_NO_MEMORY = 44,         // receive buffer could not grow
+  TIDEWIRE_ERR_IDLE = 45,              // no complete message within the receiver's idle bound
   TIDEWIRE_ERR_RESOLVE = 46,           // host name not resolved
   TIDEWIRE_ERR_CONNECT = 47,           // refused, unreachable, no socket
   TIDEWIRE_ERR_CONNECT_TIMEOUT = 48,   // no connection or no peer hello in time
@@ -119,6 +120,14 @@ class DAQ_EXPORT Tidewire {
   // here on, also on failure. 0 on success, else 8/44/48/49/6.
   int Attach(int fd, int timeout_ms);
 
+  // The link's text of a result code ("connection lost", ...); never null.
+  static const char* ResultText(int code);
+
+  // The peer is expected to close now (the stream's end was sent or received): a
+  // close between messages still gives 6, but without a diagnostic line. Cleared
+  // by Connect, Attach and Disconnect.
+  void ExpectClose();
+
   bool no_delay;  // set TCP_NODELAY on connect
   bool owncntr;   // keep the message and byte counters
 
@@ -132,6 +141,7 @@ class DAQ_EXPORT Tidewire {
   std::atomic<bool> active_;
   bool swap_;
   int reported_;  // last receive error printed, so a sticky error prints once
+  std::atomic<bool> close_expected_;
   TidewireReader* reader_;
   TidewireWriter* writer_;
   std::atomic<uint64_t> received_messages_;
