@@ -2,11 +2,17 @@
 // name given to the daqget process through VELMOR_NAMES), the daq-server
 // daemon as a separate process, and daqget's own --local server. Every output
 // format is read back and compared with what the server says it sent.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstring>
+#include <ctime>
 #include <map>
 #include <set>
 #include <string>
@@ -232,14 +238,22 @@ TEST(DaqgetEmbedded, ChannelListPrintsTheDescriptions) {
 }
 
 TEST(DaqgetRequest, InvalidTimeIsRefusedBeforeAnythingIsSent) {
-  RunResult r = run_daqget({"--servers", "NOBODY.DAQ/NONE/DAQ.DATA.SVR/", "--start", "yesterday",
-                            "-c", kSpectrum});
-  EXPECT_EQ(r.exit_code, DAQGET_BAD_REQUEST) << r.err;
-  auto lines = lines_of(r.err);
-  ASSERT_FALSE(lines.empty());
-  EXPECT_NE(lines.back().find("the start time cannot be read (code -7)"), std::string::npos)
-      << r.err;
-  EXPECT_LT(r.seconds, 10.0);
+  // Texts the protocol would read as another time, or not at all.
+  for (const char* start : {"yesterday", "2025-13-01T00:00:00", "2025-02-31T10:00:00",
+                            "2025-03-01T25:61:61", "2025-03-01T10:00:00+01:00",
+                            "2038-01-19T03:14:08Z"}) {
+    RunResult r = run_daqget({"--servers", "NOBODY.DAQ/NONE/DAQ.DATA.SVR/", "--start", start,
+                              "-c", kSpectrum});
+    EXPECT_EQ(r.exit_code, DAQGET_BAD_REQUEST) << start << ": " << r.err;
+    auto lines = lines_of(r.err);
+    ASSERT_EQ(lines.size(), 1u) << r.err;
+    EXPECT_EQ(lines[0].rfind(std::string("daqget: --start ") + start + ": ", 0), 0u) << r.err;
+    EXPECT_LT(r.seconds, 10.0);
+  }
+  RunResult late = run_daqget({"--servers", "NOBODY.DAQ/NONE/DAQ.DATA.SVR/", "--start",
+                               "2025-03-01T10:00:00", "--stop", "2040-01-01T00:00:00"});
+  EXPECT_EQ(late.exit_code, DAQGET_BAD_REQUEST) << late.err;
+  EXPECT_NE(late.err.find("beyond the protocol's 32-bit seconds"), std::string::npos) << late.err;
 }
 
 TEST(DaqgetRequest, HelpDocumentsOptionsAndExitCodes) {
@@ -341,4 +355,236 @@ TEST(DaqgetDaemon, ServesEveryRecordAndReportsACutStream) {
   EXPECT_EQ(broken.exit_code, DAQGET_STREAM_BROKEN) << broken.err;
   EXPECT_NE(broken.err.find("the stream ended early after 7 events"), std::string::npos)
       << broken.err;
+}
+
+namespace {
+
+std::string read_file(const std::string& path) {
+  std::string text;
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (f == nullptr) return text;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  std::fclose(f);
+  return text;
+}
+
+void write_file(const std::string& path, const std::string& text) {
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  ASSERT_NE(f, nullptr) << path;
+  std::fputs(text.c_str(), f);
+  std::fclose(f);
+}
+
+// A fresh directory, so a test can see every file daqget leaves in it.
+struct ScratchDir {
+  std::string path;
+  ScratchDir() {
+    std::string name = testing::TempDir() + "daqget_XXXXXX";
+    path = mkdtemp(&name[0]) != nullptr ? name : std::string();
+  }
+  ~ScratchDir() {
+    for (const std::string& f : files()) std::remove((path + "/" + f).c_str());
+    rmdir(path.c_str());
+  }
+  std::vector<std::string> files() const {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(path.c_str())) {
+      while (dirent* e = readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+          names.push_back(e->d_name);
+      closedir(d);
+    }
+    return names;
+  }
+};
+
+// A loopback port with a listener on it, held while the object lives.
+struct TakenPort {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  int port = 0;
+  TakenPort() {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t len = sizeof a;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(fd, 1) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+      port = ntohs(a.sin_port);
+  }
+  ~TakenPort() { close(fd); }
+};
+
+}  // namespace
+
+TEST(DaqgetOutputFile, OldFileStaysUntilRecordsArriveAndIsReplacedWhole) {
+  ScratchDir dir;
+  ASSERT_FALSE(dir.path.empty());
+  std::string path = dir.path + "/records.jsonl";
+  write_file(path, "old\n");
+  Embedded e(Embedded::options("DG.OUTFILE"));
+  ASSERT_FALSE(e.server.start());
+  std::vector<std::string> refused = {"--servers", e.server.entry(), "--start",
+                                      "2025-03-01T10:00:00", "--stop", "2025-03-01T10:00:01",
+                                      "-c", "NO/SUCH/CHANNEL", "-o", path};
+  EXPECT_EQ(run_daqget(refused, e.env()).exit_code, DAQGET_REFUSED);
+  refused[3] = "2025-02-31T10:00:00";
+  EXPECT_EQ(run_daqget(refused, e.env()).exit_code, DAQGET_BAD_REQUEST);
+  EXPECT_EQ(read_file(path), "old\n");
+  EXPECT_EQ(dir.files(), std::vector<std::string>{"records.jsonl"});
+
+  std::vector<std::string> args = five_seconds(e.server.entry(), "jsonl");
+  args.insert(args.end(), {"-o", path});
+  RunResult r = run_daqget(args, e.env());
+  ASSERT_EQ(r.exit_code, DAQGET_OK) << r.err;
+  EXPECT_EQ(lines_of(read_file(path)).size(), 50u * 2 + 5);
+  EXPECT_EQ(dir.files(), std::vector<std::string>{"records.jsonl"});
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);  // as a new file gets, not mkstemp's 0600
+
+  // A stream cut midway keeps what arrived, as written to standard output.
+  DaqServerOptions o = Embedded::options("DG.OUTCUT");
+  o.drop_after = 20;
+  Embedded cut(o);
+  ASSERT_FALSE(cut.server.start());
+  args = five_seconds(cut.server.entry(), "jsonl");
+  args.insert(args.end(), {"-o", path});
+  EXPECT_EQ(run_daqget(args, cut.env()).exit_code, DAQGET_STREAM_BROKEN);
+  size_t spectra = 0;
+  for (const nlohmann::json& j : json_lines(read_file(path))) spectra += j["channel"] == kSpectrum;
+  EXPECT_EQ(spectra, 20u);
+  EXPECT_EQ(dir.files(), std::vector<std::string>{"records.jsonl"});
+}
+
+TEST(DaqgetExitCodes, DataLinkThatCannotBeOpenedIsSix) {
+  DaqServerOptions o = Embedded::options("DG.NOLINK");
+  o.prepare_ms = 800;        // the final answer comes after ...
+  o.accept_timeout_ms = 50;  // ... the stream has given up waiting for a receiver
+  Embedded e(o);
+  ASSERT_FALSE(e.server.start());
+  RunResult r = run_daqget(five_seconds(e.server.entry(), "csv"), e.env());
+  EXPECT_EQ(r.exit_code, DAQGET_LINK_FAILED) << r.err;
+  EXPECT_NE(r.err.find("daqget: cannot open the data link to 127.0.0.1:"), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(r.out.empty());
+}
+
+TEST(DaqgetExitCodes, OutputThatCannotBeWrittenIsEightAndADeviceIsNotReplaced) {
+  Embedded e(Embedded::options("DG.FULL"));
+  ASSERT_FALSE(e.server.start());
+  std::vector<std::string> args = five_seconds(e.server.entry(), "jsonl");
+  args.insert(args.end(), {"-o", "/dev/full"});
+  RunResult r = run_daqget(args, e.env());
+  EXPECT_EQ(r.exit_code, DAQGET_OUTPUT_FAILED) << r.err;
+  EXPECT_NE(r.err.find("daqget: writing the records failed"), std::string::npos) << r.err;
+  struct stat st {};
+  ASSERT_EQ(stat("/dev/full", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+TEST(DaqgetExitCodes, LocalServerThatCannotStartIsNine) {
+  TakenPort taken;
+  ASSERT_GT(taken.port, 0);
+  RunResult r = run_daqget({"--local", "--local-port", std::to_string(taken.port)});
+  EXPECT_EQ(r.exit_code, DAQGET_LOCAL_FAILED) << r.err;
+  EXPECT_NE(r.err.find("daqget: the embedded DAQ data server did not start"), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(r.out.empty());
+}
+
+TEST(DaqgetExitCodes, InterruptMidStreamIs130AndKeepsTheRecordsWritten) {
+  DaqServerOptions o = Embedded::options("DG.SIGINT");
+  o.real_time = true;
+  Embedded e(o);
+  ASSERT_FALSE(e.server.start());
+  ScratchDir dir;
+  std::string path = dir.path + "/partial.jsonl";
+  std::vector<std::string> args = {"--servers", e.server.entry(), "--start", "2025-03-01T10:00:00",
+                                   "--stop", "2025-03-01T10:10:00", "-c", kSpectrum,
+                                   "-f", "jsonl", "-o", path};
+  bool sent = false;
+  RunResult r = run_daqget(args, e.env(), 60000, [&](pid_t pid, const RunResult&) {
+    if (sent) return;
+    for (const std::string& f : dir.files()) {
+      struct stat st {};
+      if (stat((dir.path + "/" + f).c_str(), &st) == 0 && st.st_size > 0) {
+        kill(pid, SIGINT);
+        sent = true;
+      }
+    }
+  });
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(r.exit_code, DAQGET_INTERRUPTED) << r.err;
+  EXPECT_NE(r.err.find("daqget: interrupted after "), std::string::npos) << r.err;
+  auto rows = json_lines(read_file(path));  // whole lines only: each one parses
+  EXPECT_GE(rows.size(), 1u);
+  EXPECT_LT(rows.size(), 6000u);
+  EXPECT_EQ(dir.files(), std::vector<std::string>{"partial.jsonl"});
+}
+
+TEST(DaqgetRequest, ConfigFileCompletesTheRequestOrIsRefusedWithTheParsersReason) {
+  Embedded e(Embedded::options("DG.CONFIG"));
+  ASSERT_FALSE(e.server.start());
+  ScratchDir dir;
+  std::string good = dir.path + "/good.xml";
+  std::string document =
+      "<?xml version=\"1.0\"?>\n<DAQREQ>\n<Exp name=\"linac\"/>\n"
+      "<TStart time=\"2025-03-01T10:00:00\"/>\n<TStop time=\"2025-03-01T10:00:01\"/>\n"
+      "<Chan name=\"DIAG/TOROID/T1.SPECT\"/>\n</DAQREQ>\n";
+  write_file(good, document);
+  RunResult ok = run_daqget({"--servers", e.server.entry(), "--config", good, "-f", "csv"}, e.env());
+  ASSERT_EQ(ok.exit_code, DAQGET_OK) << ok.err;
+  EXPECT_EQ(parse_csv(ok.out).size(), 1u + 10u);
+
+  std::string truncated = dir.path + "/truncated.xml";
+  write_file(truncated, document.substr(0, document.size() / 2));
+  for (const std::string& config : {truncated, dir.path + "/missing.xml"}) {
+    RunResult r = run_daqget({"--servers", e.server.entry(), "--config", config}, e.env());
+    EXPECT_EQ(r.exit_code, DAQGET_BAD_REQUEST) << r.err;
+    auto lines = lines_of(r.err);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("daqget: --config " + config + ": ", 0), 0u) << r.err;
+  }
+  EXPECT_EQ(e.server.requests_answered(), 1);
+}
+
+TEST(DaqgetRequest, RunRangesAllRunsAndFileListsReachTheServer) {
+  // Hour-long runs from an origin 2 h 500 s ago, one event every 10 s:
+  // runs 1 and 2 hold 360 events each, run 3 the rest.
+  DaqServerOptions o = Embedded::options("DG.RUNS");
+  o.origin_sec = static_cast<int64_t>(std::time(nullptr)) - 2 * 3600 - 500;
+  o.rate_hz = 0.1;
+  Embedded e(o);
+  ASSERT_FALSE(e.server.start());
+  struct Case {
+    std::vector<std::string> args;
+    uint64_t first_event, events;
+  } cases[] = {
+      {{"--first-run", "2"}, 360, 360},
+      {{"--first-run", "1", "--last-run", "2"}, 0, 720},
+      {{"--run", "0"}, 0, 770},
+      {{"--file", "run000002.raw", "--file", "run000009.raw"}, 360, 360},
+  };
+  int number = 0;
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--servers", e.server.entry(), "-c", "TIMING/TRIGGER/STAMP",
+                                     "-f", "csv"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = run_daqget(args, e.env());
+    ASSERT_EQ(r.exit_code, DAQGET_OK) << c.args[0] << ": " << r.err;
+    DaqRequestSummary sent;
+    ASSERT_TRUE(e.server.summary(++number, &sent)) << c.args[0];
+    EXPECT_EQ(sent.first_event, c.first_event) << c.args[0];
+    EXPECT_NEAR(static_cast<double>(sent.event_count), static_cast<double>(c.events), 1.0)
+        << c.args[0];
+    EXPECT_EQ(parse_csv(r.out).size(), 1u + sent.event_count) << c.args[0];
+    if (c.args[0] == "--file") {
+      EXPECT_NE(r.err.find("daqget: file not found: run000009.raw\n"), std::string::npos)
+          << r.err;
+    }
+  }
 }

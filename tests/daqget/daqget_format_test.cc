@@ -13,6 +13,7 @@
 #include "exit_codes.h"
 #include "record_writer.h"
 #include "request_builder.h"
+#include "request_time.h"
 #include "value_format.h"
 #include "velmor.h"
 
@@ -119,19 +120,39 @@ TEST(ValueFormat, SummariesNumbersAndJsonOfEveryKind) {
 TEST(RequestTimes, UtcTextsAndSecondsBecomeTheExperimentZonesText) {
   if (!have_zone("CET")) GTEST_SKIP() << "no zone database";
   unsetenv("ORXA_EXP_TIMEZONE");
-  std::string out;
-  ASSERT_FALSE(normalise_time_text("2025-01-01T00:00:00Z", &out));
+  // The caller's own zone must not leak into the request's texts, and comes back.
+  setenv("TZ", "America/New_York", 1);
+  std::string out, why;
+  ASSERT_FALSE(read_request_time("2025-01-01T00:00:00Z", &out, &why)) << why;
   EXPECT_EQ(out, "2025-01-01T01:00:00");
   EXPECT_EQ(seconds_to_request_text(1735689600), "2025-01-01T01:00:00");
-  ASSERT_FALSE(normalise_time_text("2025-07-01T00:00:00Z", &out));
+  ASSERT_FALSE(read_request_time("2025-07-01T00:00:00Z", &out, &why)) << why;
   EXPECT_EQ(out, "2025-07-01T02:00:00");  // summer time
-  ASSERT_FALSE(normalise_time_text("2025-3-1T10:0:0", &out));
+  ASSERT_FALSE(read_request_time("2025-3-1T10:0:0", &out, &why)) << why;
   EXPECT_EQ(out, "2025-3-1T10:0:0");  // local texts are the library's to read
-  EXPECT_TRUE(normalise_time_text("yesterdayZ", &out));
+  EXPECT_STREQ(std::getenv("TZ"), "America/New_York");
   setenv("ORXA_EXP_TIMEZONE", "UTC", 1);
   EXPECT_EQ(seconds_to_request_text(1735689600), "2025-01-01T00:00:00");
   unsetenv("ORXA_EXP_TIMEZONE");
+  unsetenv("TZ");
+  EXPECT_EQ(seconds_to_request_text(1735689600), "2025-01-01T01:00:00");
   EXPECT_EQ(std::getenv("TZ"), nullptr);
+}
+
+TEST(RequestTimes, TextsTheProtocolWouldMisreadAreRefused) {
+  if (!have_zone("CET")) GTEST_SKIP() << "no zone database";
+  unsetenv("ORXA_EXP_TIMEZONE");
+  std::string out, why;
+  for (const char* bad : {"2025-13-01T00:00:00", "2025-02-29T00:00:00", "2024-02-31T00:00:00",
+                          "2025-01-01T25:61:61", "2025-01-01T10:00:00junk", "2025-01-01 10:00:00",
+                          "yesterdayZ", "2025-01-01T10:00", "1970-01-01T00:30:00",
+                          "2038-01-19T03:14:08Z", "2038-01-19T04:14:08", "9999-01-01T00:00:00"}) {
+    EXPECT_TRUE(read_request_time(bad, &out, &why)) << bad;
+    EXPECT_FALSE(why.empty()) << bad;
+  }
+  EXPECT_FALSE(read_request_time("2024-02-29T23:59:59", &out, &why)) << why;
+  EXPECT_FALSE(read_request_time("2038-01-19T03:14:07Z", &out, &why)) << why;
+  EXPECT_EQ(out, "2038-01-19T04:14:07");
 }
 
 TEST(CommandLine, RangesModesAndRefusals) {
@@ -142,6 +163,10 @@ TEST(CommandLine, RangesModesAndRefusals) {
   EXPECT_EQ(o.channels, std::vector<std::string>{"A@1@2"});
   EXPECT_EQ(o.format, OutputFormat::kJsonLines);
   EXPECT_EQ(o.generation, Generation::k2024);
+
+  DaqgetOptions all;
+  EXPECT_EQ(parse({"--run", "0"}, &all), -1);
+  EXPECT_EQ(all.run_first, 0);
 
   DaqgetOptions l;
   EXPECT_EQ(parse({"--list-channels"}, &l), -1);
@@ -158,7 +183,11 @@ TEST(CommandLine, RangesModesAndRefusals) {
            {"--run", "3", "--first-run", "2"},
            {"--last-run", "4", "--start", "2025-1-1T0:0:0"},
            {"-c", "CHANNEL/ONLY"},
-           {"--handshake", "--push", "--local"}}) {
+           {"--handshake", "--push", "--local"},
+           {"--first-run", "0", "--last-run", "3"},
+           {"--start-sec", "2147483648"},
+           {"--start-sec", "1735689600", "--stop-sec", "4294967297"},
+           {"--local-port", "7300"}}) {
     DaqgetOptions b;
     testing::internal::CaptureStderr();
     EXPECT_EQ(parse(bad, &b), DAQGET_USAGE) << bad[0] << " " << bad[1];

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,9 +27,14 @@ struct RunResult {
   double seconds = 0;
 };
 
+// Called at least every 50 ms while the program runs, with what it wrote so
+// far: a test acts on the running program (a signal once output is there).
+using Watch = std::function<void(pid_t pid, const RunResult& so_far)>;
+
 // env: extra "NAME=value" entries on top of the test's own environment.
 inline RunResult run_program(const char* program, const std::vector<std::string>& args,
-                             const std::vector<std::string>& env, int timeout_ms) {
+                             const std::vector<std::string>& env, int timeout_ms,
+                             const Watch& watch = nullptr) {
   RunResult r;
   int out_pipe[2], err_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return r;
@@ -60,7 +66,12 @@ inline RunResult run_program(const char* program, const std::vector<std::string>
       overran = true;
       break;
     }
-    if (poll(fds, 2, static_cast<int>(left.count())) <= 0) continue;
+    int wait_ms = static_cast<int>(left.count());
+    if (watch) {
+      watch(pid, r);
+      if (wait_ms > 50) wait_ms = 50;
+    }
+    if (poll(fds, 2, wait_ms) <= 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP)) == 0) continue;
       char buf[65536];
@@ -85,8 +96,9 @@ inline RunResult run_program(const char* program, const std::vector<std::string>
 }
 
 inline RunResult run_daqget(const std::vector<std::string>& args,
-                            const std::vector<std::string>& env = {}, int timeout_ms = 60000) {
-  return run_program(kDaqget, args, env, timeout_ms);
+                            const std::vector<std::string>& env = {}, int timeout_ms = 60000,
+                            const Watch& watch = nullptr) {
+  return run_program(kDaqget, args, env, timeout_ms, watch);
 }
 
 inline std::vector<std::string> lines_of(const std::string& text) {

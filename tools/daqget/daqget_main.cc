@@ -98,7 +98,7 @@ bool progress_wanted(const DaqgetOptions& o) {
 
 // Receives the stream of the reply with the receiver of generation G.
 template <class G>
-int receive(const DaqgetOptions& o, daq_server_reply* reply, RecordWriter& writer) {
+int receive(const DaqgetOptions& o, daq_server_reply* reply, RecordWriter& writer, long* rows) {
   typename G::Receiver receiver(o.depth, o.increment);
   if (receiver.set_reply(reply)) {
     fail_line("daqget: the reply cannot be kept (out of memory)");
@@ -115,6 +115,7 @@ int receive(const DaqgetOptions& o, daq_server_reply* reply, RecordWriter& write
   ProgressBar progress(progress_wanted(o), reply->stat.events);
   ReceiveTally tally = receive_records<G>(receiver, writer, progress, g_stop);
   receiver.stop_receiver();
+  *rows = tally.rows;
   if (tally.output_failed) {
     fail_line("daqget: writing the records failed");
     return DAQGET_OUTPUT_FAILED;
@@ -137,12 +138,15 @@ int receive(const DaqgetOptions& o, daq_server_reply* reply, RecordWriter& write
   return DAQGET_OK;
 }
 
-int run(const DaqgetOptions& o, OutputTarget& output) {
+// *rows: the lines of records written, so the caller knows whether a failed
+// run still leaves output worth keeping.
+int run(const DaqgetOptions& o, OutputTarget& output, long* rows) {
   std::unique_ptr<DaqDataServer> local;
   std::string whom = o.servers;
   if (o.local) {
     DaqServerOptions so;
     so.device = "DAQ.LOCAL";  // an entry of its own, not one of a facility's real servers
+    so.control_port = o.local_port;
     local = std::make_unique<DaqDataServer>(so);
     if (local->start()) {
       fail_line("daqget: the embedded DAQ data server did not start");
@@ -159,6 +163,10 @@ int run(const DaqgetOptions& o, OutputTarget& output) {
     return DAQGET_BAD_REQUEST;
   }
   if (o.show_request) connection.print_request();
+  if (check_request(&connection, &error)) {
+    fail_line(error);
+    return DAQGET_BAD_REQUEST;
+  }
 
   g_connection.store(&connection);
   int rc = g_stop.load() ? static_cast<int>(EQ_DAQ_CONNECT_CANCELED)
@@ -187,15 +195,18 @@ int run(const DaqgetOptions& o, OutputTarget& output) {
   if (connection.if_just_get_chan_list()) {
     std::vector<chan_descr_2010*>* list = nullptr;
     connection.get_chan_list(&list);
-    if (list != nullptr) writer->descriptions(*list);
+    if (list != nullptr) {
+      writer->descriptions(*list);
+      *rows = static_cast<long>(list->size());
+    }
   } else if (reply->port <= 0) {
     std::fprintf(stderr, "daqget: the server announced no data stream: %s\n", reply->reason);
     return DAQGET_REFUSED;
   } else {
     bool gen2024 = o.generation == Generation::kAuto ? reply->evid64bitmode
                                                      : o.generation == Generation::k2024;
-    code = gen2024 ? receive<Receiving2024>(o, reply, *writer)
-                   : receive<LegacyReceiving>(o, reply, *writer);
+    code = gen2024 ? receive<Receiving2024>(o, reply, *writer, rows)
+                   : receive<LegacyReceiving>(o, reply, *writer, rows);
   }
   if (writer->finish() && code == DAQGET_OK) {
     fail_line("daqget: writing the records failed");
@@ -227,10 +238,18 @@ int main(int argc, char** argv) {
       fail_line(error);
       code = DAQGET_OUTPUT_FAILED;
     } else {
-      code = run(options, output);
+      long rows = 0;
+      code = run(options, output, &rows);
       if (output.close() && code == DAQGET_OK) {
         fail_line("daqget: writing the records failed");
         code = DAQGET_OUTPUT_FAILED;
+      }
+      // A run that failed before any record keeps the old file; records that
+      // arrived before a broken stream or an interruption are kept as written.
+      bool keep = code == DAQGET_OK || (rows > 0 && code != DAQGET_OUTPUT_FAILED);
+      if (output.commit(keep, &error)) {
+        fail_line(error);
+        if (code == DAQGET_OK) code = DAQGET_OUTPUT_FAILED;
       }
     }
   }

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "exit_codes.h"
+#include "request_time.h"
 
 const char* daqget_exit_code_help() {
   return "Exit codes:\n"
@@ -69,15 +70,16 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
       ->group(req);
   app.add_option("-e,--stop", o->stop_text, "stop time, same form (default: now)")->group(req);
   app.add_option("--start-sec", o->start_sec, "start time in seconds since 1970-01-01 UTC")
-      ->check(CLI::PositiveNumber)
+      ->check(CLI::Range(1L, kLastRequestSecond))
       ->excludes("--start")
       ->group(req);
   app.add_option("--stop-sec", o->stop_sec, "stop time in seconds since 1970-01-01 UTC")
-      ->check(CLI::PositiveNumber)
+      ->check(CLI::Range(1L, kLastRequestSecond))
       ->excludes("--stop")
       ->group(req);
   app.add_option("--run", run, "one run (0: all runs)")->check(CLI::NonNegativeNumber)->group(req);
-  app.add_option("--first-run", o->run_first, "first run of a run range")
+  app.add_option("--first-run", o->run_first,
+                 "first run of a run range (alone: that one run; 0: all runs)")
       ->check(CLI::NonNegativeNumber)
       ->excludes("--run")
       ->group(req);
@@ -122,6 +124,11 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
                "and use it (default range: the first ten seconds of its data)")
       ->excludes("--servers")
       ->excludes("--facility")
+      ->group(srv);
+  app.add_option("--local-port", o->local_port,
+                 "control port of the embedded server (default: a free one)")
+      ->check(CLI::Range(1, 65535))
+      ->needs("--local")
       ->group(srv);
 
   auto* rcv = "Receiver";
@@ -186,6 +193,10 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
   if (o->list_channels) o->request_type = 2;
   if (o->run_last >= 0 && o->run_first < 0) {
     std::fprintf(stderr, "daqget: --last-run needs --first-run\n");
+    return DAQGET_USAGE;
+  }
+  if (o->run_first == 0 && o->run_last > 0) {
+    std::fprintf(stderr, "daqget: --first-run 0 means all runs; drop --last-run\n");
     return DAQGET_USAGE;
   }
   bool has_range = !o->start_text.empty() || o->start_sec > 0 || o->run_first >= 0 ||

@@ -27,6 +27,7 @@ struct DaqgetOptions {
   std::string servers;   // a server list, replaces ORXA_DAQ_SERVERS and the facility list
   std::string facility;  // the facility whose list is used
   bool local = false;
+  int local_port = 0;  // control port of the embedded server; 0: a free one
 
   // Receiver.
   int depth = 0;  // 0: derived from the reply

@@ -2,6 +2,11 @@
 // standard output; when the records go to standard output too, they get a
 // descriptor of their own (a duplicate of fd 1) and fd 1 is pointed at
 // standard error, so the records stay machine-readable.
+//
+// A file named with -o is written as a temporary file beside it and renamed
+// into place by commit(), so a request that fails before any record leaves an
+// old file as it was. Paths that are not regular files (a device, a pipe) and
+// directories where no file can be created are written in place.
 #ifndef DAQGET_OUTPUT_TARGET_H
 #define DAQGET_OUTPUT_TARGET_H
 
@@ -11,6 +16,7 @@
 class OutputTarget {
  public:
   OutputTarget() = default;
+  // Removes a temporary file that was never committed.
   ~OutputTarget();
   OutputTarget(const OutputTarget&) = delete;
   OutputTarget& operator=(const OutputTarget&) = delete;
@@ -21,9 +27,16 @@ class OutputTarget {
   FILE* file() const { return out_; }
   // Closes the records' stream; true when the last writes failed.
   bool close();
+  // After close(): keep true renames the temporary file over the path, false
+  // removes it. False on success; true with a one-line reason in *error.
+  bool commit(bool keep, std::string* error);
 
  private:
+  bool open_temporary(const std::string& path);
+
   FILE* out_ = nullptr;
+  std::string path_;
+  std::string temporary_;  // empty when writing in place
 };
 
 #endif

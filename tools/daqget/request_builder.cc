@@ -4,64 +4,13 @@
 // UTC text ending in Z) into that zone's text so both ends agree on the instant.
 #include "request_builder.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "eq_daq_connect.h"
-
-namespace {
-
-// Runs f with TZ set to the zone the library validates in; restores TZ after.
-template <class F>
-void in_experiment_zone(F f) {
-  const char* had = std::getenv("TZ");
-  std::string saved = had != nullptr ? had : "";
-  const char* zone = std::getenv("ORXA_EXP_TIMEZONE");
-  setenv("TZ", zone != nullptr ? zone : "CET", 1);
-  tzset();
-  f();
-  if (had != nullptr) {
-    setenv("TZ", saved.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
-  tzset();
-}
-
-}  // namespace
-
-std::string seconds_to_request_text(long seconds) {
-  char text[DAQ_TIME_TEXT_SIZE] = "";
-  in_experiment_zone([&] {
-    time_t t = static_cast<time_t>(seconds);
-    struct tm local {};
-    if (localtime_r(&t, &local) != nullptr) strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-  });
-  return text;
-}
-
-bool normalise_time_text(const std::string& text, std::string* out) {
-  if (text.empty() || (text.back() != 'Z' && text.back() != 'z')) {
-    *out = text;
-    return false;
-  }
-  unsigned y, mo, d, h, mi, s;
-  char tail = 0;
-  if (std::sscanf(text.c_str(), "%u-%u-%uT%u:%u:%u%c", &y, &mo, &d, &h, &mi, &s, &tail) != 7)
-    return true;
-  struct tm utc {};
-  utc.tm_year = static_cast<int>(y) - 1900;
-  utc.tm_mon = static_cast<int>(mo) - 1;
-  utc.tm_mday = static_cast<int>(d);
-  utc.tm_hour = static_cast<int>(h);
-  utc.tm_min = static_cast<int>(mi);
-  utc.tm_sec = static_cast<int>(s);
-  time_t t = timegm(&utc);
-  if (t <= 0) return true;
-  *out = seconds_to_request_text(static_cast<long>(t));
-  return out->empty();
-}
+#include "request_time.h"
 
 namespace {
 
@@ -75,12 +24,14 @@ bool set_time(EqDAQconnect* c, bool start, const std::string& text, long seconds
   const char* option = start ? "--start" : "--stop";
   std::string request_text;
   if (!text.empty()) {
-    if (normalise_time_text(text, &request_text)) {
-      *error = std::string("daqget: ") + option + " " + text +
-               ": not YEAR-MONTH-DAYTHOUR:MINUTE:SECOND";
+    std::string why;
+    if (read_request_time(text, &request_text, &why)) {
+      *error = std::string("daqget: ") + option + " " + text + ": " + why;
       return true;
     }
   } else if (seconds > 0) {
+    if (seconds > kLastRequestSecond)
+      return refuse(error, start ? "--start-sec" : "--stop-sec", std::to_string(seconds));
     request_text = seconds_to_request_text(seconds);
     if ((start ? c->set_start_time(static_cast<int>(seconds))
                : c->set_stop_time(static_cast<int>(seconds))) != 0)
@@ -90,6 +41,34 @@ bool set_time(EqDAQconnect* c, bool start, const std::string& text, long seconds
   }
   int rc = start ? c->set_start_time(request_text.c_str()) : c->set_stop_time(request_text.c_str());
   return rc != 0 ? refuse(error, option, text.empty() ? request_text : text) : false;
+}
+
+// Runs are set through the setters except "all runs": the protocol writes it as
+// first run 0, which set_run_first refuses, so it goes into the request itself.
+// A first run alone is the single run (the validation refuses a first run above
+// an unset last run).
+bool set_runs(const DaqgetOptions& o, EqDAQconnect* c, std::string* error) {
+  if (o.run_first < 0) return false;
+  if (o.run_first == 0) {
+    daq_server_request* request = c->get_server_request();
+    request->run_first = 0;
+    request->run_last = 0;
+    return false;
+  }
+  int last = o.run_last > 0 ? o.run_last : o.run_first;
+  if (c->set_run_first(o.run_first) != 0)
+    return refuse(error, "--first-run", std::to_string(o.run_first));
+  if (c->set_run_last(last) != 0) return refuse(error, "--last-run", std::to_string(last));
+  return false;
+}
+
+// What parse_daq_request_from_file's result says about a configuration file.
+std::string config_reason(const std::string& path, int rc) {
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (f == nullptr) return std::strerror(errno);
+  std::fclose(f);
+  if (rc < 0) return "not a request document (no DAQREQ element, or an invalid ReqId, ReqType or CommMode)";
+  return "not a well-formed request document (parser result " + std::to_string(rc) + ")";
 }
 
 }  // namespace
@@ -126,11 +105,7 @@ bool build_request(const DaqgetOptions& o, EqDAQconnect* c, std::string* error) 
   if (set_time(c, true, o.start_text, start_sec, error)) return true;
   if (set_time(c, false, o.stop_text, stop_sec, error)) return true;
 
-  int run_first = o.run_first;
-  if (run_first >= 0 && c->set_run_first(run_first) != 0)
-    return refuse(error, "--first-run", std::to_string(run_first));
-  if (o.run_last >= 0 && c->set_run_last(o.run_last) != 0)
-    return refuse(error, "--last-run", std::to_string(o.run_last));
+  if (set_runs(o, c, error)) return true;
   if (!o.experiment.empty() && c->set_experiment(o.experiment.c_str()) != 0)
     return refuse(error, "--experiment", o.experiment);
   if (!o.data_dir.empty() && c->set_data_dir(o.data_dir.c_str()) != 0)
@@ -150,6 +125,45 @@ bool build_request(const DaqgetOptions& o, EqDAQconnect* c, std::string* error) 
   }
   for (const std::string& file : o.files) {
     if (c->add_file(file.c_str()) != 0) return refuse(error, "--file", file);
+  }
+  return false;
+}
+
+bool check_request(EqDAQconnect* c, std::string* error) {
+  daq_server_request* request = c->get_server_request();
+  if (request->conf_file[0] != '\0') {
+    std::string path(request->conf_file, strnlen(request->conf_file, sizeof request->conf_file));
+    daq_server_request scratch;
+    clean_request(&scratch);
+    int rc = parse_daq_request_from_file(&path[0], &scratch);
+    clean_request(&scratch);
+    if (rc != 0) {
+      *error = "daqget: --config " + path + ": " + config_reason(path, rc);
+      return true;
+    }
+  }
+  // A deep copy through copy_reply: the holder lends the connection's texts
+  // for the copy and gives them back before it is cleaned.
+  daq_server_reply holder;
+  daq_server_reply copy;
+  clean_reply(&holder);
+  clean_reply(&copy);
+  holder.request = *request;
+  bool no_copy = copy_reply(&copy, &holder);
+  holder.request.chan_list.clear();
+  holder.request.file_list.clear();
+  clean_reply(&holder);
+  if (no_copy) {
+    clean_reply(&copy);
+    *error = "daqget: the request cannot be checked (out of memory)";
+    return true;
+  }
+  int rc = validate_daq_request(&copy.request, true);
+  clean_reply(&copy);
+  if (rc != 0) {
+    *error = std::string("daqget: invalid request: ") + validation_meaning(rc) + " (code " +
+             std::to_string(rc) + ")";
+    return true;
   }
   return false;
 }

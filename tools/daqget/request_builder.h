@@ -20,13 +20,11 @@ bool build_request(const DaqgetOptions& options, EqDAQconnect* connection, std::
 // What a non-zero result of validate_daq_request means.
 const char* validation_meaning(int code);
 
-// Seconds since the epoch as a request time text in the experiment's zone
-// (ORXA_EXP_TIMEZONE, default CET), so the server reads the same instant back.
-// Changes TZ while it runs: call it before other threads start.
-std::string seconds_to_request_text(long seconds);
-
-// A request time text: "...Z" is read as UTC and rewritten in the experiment's
-// zone; any other text is kept as it is. False on success.
-bool normalise_time_text(const std::string& text, std::string* out);
+// Checks the request as connect() will, before anything is sent: the
+// configuration file is read on its own first, so its failure is told apart
+// from the validation's codes (both share connect's result with connect's own
+// codes), then a copy of the request is validated. False when it passes; true
+// with a one-line reason in *error.
+bool check_request(EqDAQconnect* connection, std::string* error);
 
 #endif
