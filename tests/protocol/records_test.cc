@@ -148,6 +148,26 @@ TEST_F(SameRequests, OrderDoesNotMatterAndNanEqualsNothing) {
   EXPECT_EQ(compare(), -13);
 }
 
+// Each entry of req1 needs an equal entry in req2; counts, not multiplicities,
+// are compared. -0.0 equals 0.0 as floats do.
+TEST_F(SameRequests, EntriesAreLookedUpOneByOne) {
+  add_channel(a, "dup");
+  add_channel(a, "dup");
+  add_channel(b, "dup");
+  add_channel(b, "single");
+  EXPECT_EQ(compare(), 1) << "a's two dup entries both find b's one";
+  EXPECT_EQ(same_requests(&b, &a), -13) << "b's single has no equal in a";
+  a.chan_list[0]->prms.tstart = -0.0f;
+  b.chan_list[0]->prms.tstart = 0.0f;
+  EXPECT_EQ(compare(), 1);
+
+  std::strcpy(b.chan_list.back()->name, "dup");  // "single" has room
+  add_text(a.file_list, "f1");
+  add_text(b.file_list, "f9");
+  EXPECT_EQ(compare(), 1) << "a's second f1 finds b's f1";
+  EXPECT_EQ(same_requests(&b, &a), -15);
+}
+
 TEST_F(SameRequests, ExperimentOnOneSideOnlyIsNoDifferenceButConfFileIs) {
   a.exp[0] = '\0';
   EXPECT_EQ(compare(), 1);
@@ -211,6 +231,24 @@ TEST(MergeRequest, KeepsOrigChannelsAndAppendsNewOnes) {
   EXPECT_NE(orig.chan_list[1]->name, from.chan_list[1]->name);
   ASSERT_EQ(orig.file_list.size(), 2u);
   EXPECT_STREQ(orig.file_list[1], "f2");
+}
+
+TEST(MergeRequest, NameRepeatedInFromIsAddedOnceWithItsFirstParameters) {
+  Request orig;
+  Request from;
+  orxa_chan_prms first = unset_prms();
+  first.length = 10;
+  orxa_chan_prms second = unset_prms();
+  second.length = 20;
+  add_channel(from, "B", first);
+  from.chan_list.push_back(nullptr);
+  add_channel(from, "B", second);
+  add_text(from.file_list, "f");
+  add_text(from.file_list, "f");
+  ASSERT_EQ(merge_daq_request(&orig, &from), 0);
+  ASSERT_EQ(orig.chan_list.size(), 1u);
+  EXPECT_EQ(orig.chan_list[0]->prms.length, 10);
+  EXPECT_EQ(orig.file_list.size(), 1u);
 }
 
 TEST(MergeRequest, OutOfMemoryStopsWithItsMessageAndKeepsWhatWasMerged) {
