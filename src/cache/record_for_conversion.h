@@ -41,11 +41,14 @@ struct RecordForConversion {
 
   // Adds a new record after a successful conversion; a new record abandoned on a
   // failure, or refused by the store, is released rather than lost. The caller
-  // holds the cache lock, so an eviction here must not lock again.
-  void finish(EqEvstore& s, int conversion_result) {
-    if (!is_new) return;
-    if (conversion_result != CONV_OK || RecordStore<Gen>::add(s, rec, false)) release_record(rec);
+  // holds the cache lock, so an eviction here must not lock again. Returns true
+  // when the record is in the list (a reused one always is).
+  bool finish(EqEvstore& s, int conversion_result) {
+    if (!is_new) return true;
+    bool kept = conversion_result == CONV_OK && !RecordStore<Gen>::add(s, rec, false);
+    if (!kept) release_record(rec);
     rec = nullptr;
+    return kept;
   }
 };
 

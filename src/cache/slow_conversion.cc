@@ -3,7 +3,8 @@
 // A slow-data record holds one nameless entry with a private copy of the whole
 // block; the values inside are decoded only when a monitor query asks. The
 // block's pattern picks the list. Reusing a full list's record empties it first,
-// so it ends with exactly the new block.
+// so it ends with exactly the new block. A block that gets no record counts as a
+// dropped event on the store.
 #include <cstdlib>
 #include <cstring>
 
@@ -44,22 +45,31 @@ int convert_slow_block(EqEvstore& s, orxa_daq_slow_data_header* slhd, int how) {
   d->devtype = SLOW_DATA_TYPE;
   e->data = d;
   rec->entry.push_back(e);
-  slot.finish(s, CONV_OK);
+  if (!slot.finish(s, CONV_OK)) {
+    daq_line("daq_data_to_cache(slow) the cache refused the block's record");
+    return CONV_FULL;
+  }
   return CONV_OK;
 }
 
-}  // namespace
-
-int DAQEqEvstore::daq_data_to_cache(orxa_daq_slow_data_header* slhd, int how) {
-  if (slhd == nullptr) return CONV_BAD_INPUT;
+int slow_block_to_cache(EqEvstore& s, orxa_daq_slow_data_header* slhd, int how) {
   if (slhd->pattern != LegacyGen::kSlowPattern && slhd->pattern != Gen2024::kSlowPattern) return CONV_FULL;
   // A copy shorter than its own header could not be read back.
   if (slhd->data_length < sizeof(orxa_daq_slow_data_header)) {
     daq_print("daq_data_to_cache(slow) block length %u is shorter than its header, refused\n", slhd->data_length);
     return CONV_BAD_INPUT;
   }
-  if (slhd->pattern == LegacyGen::kSlowPattern) return convert_slow_block<LegacyGen>(*this, slhd, how);
-  return convert_slow_block<Gen2024>(*this, slhd, how);
+  if (slhd->pattern == LegacyGen::kSlowPattern) return convert_slow_block<LegacyGen>(s, slhd, how);
+  return convert_slow_block<Gen2024>(s, slhd, how);
+}
+
+}  // namespace
+
+int DAQEqEvstore::daq_data_to_cache(orxa_daq_slow_data_header* slhd, int how) {
+  if (slhd == nullptr) return CONV_BAD_INPUT;
+  int result = slow_block_to_cache(*this, slhd, how);
+  if (result != CONV_OK) dropped_events.fetch_add(1, std::memory_order_relaxed);
+  return result;
 }
 
 int DAQEqEvstore::daq_data_to_cache(std::vector<orxa_channel_entry_long*>* res, int how) {

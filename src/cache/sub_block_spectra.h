@@ -120,6 +120,7 @@ void convert_multi_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const
       values = spectrum_values(b, j, length);
       if (values == nullptr) {
         report_bad_data(comment);
+        target.mark_lost();
         continue;
       }
     }

@@ -21,13 +21,20 @@ enum { MAX_ELEMENTS_PER_CHANNEL = 128, MAX_LABEL_CHARS = 256 };
 // of the three allocations fails (nothing is left allocated then).
 eq_evstore_entry* make_channel_entry(const char* name, int data_type, int device_type);
 
+// *lost: some of the block's values did not reach the record.
 template <class Gen>
 int convert_update_block(EqEvstore& store, typename Gen::Record* rec, const SubBlock& b,
-                         const EventStamp& stamp, ChannelTarget<Gen>* own) {
+                         const EventStamp& stamp, ChannelTarget<Gen>* own, bool* lost) {
   int n = get_number_of_upd_channels_2010(b.head);
   if (n == 0) {
     daq_line("daq_data_to_cache() Failed to get number of UPD channels");
     if (own != nullptr) own->take_out();
+    *lost = true;
+    return CONV_OK;
+  }
+  if (n < 0) {
+    daq_print("daq_data_to_cache() update block of %s has a negative value count %d, skipping\n", b.name, n);
+    *lost = true;
     return CONV_OK;
   }
   std::string text;  // one buffer for every value's name, not one allocation per value
@@ -38,6 +45,7 @@ int convert_update_block(EqEvstore& store, typename Gen::Record* rec, const SubB
     float value = 0;
     if (get_update_params(b.head, i, &name, &status, &time, &value) || name == nullptr) {
       daq_print("daq_data_to_cache() Failed to get parameters for UPD index:%d\n", i);
+      *lost = true;
       continue;
     }
     eq_evstore_entry* e = Gen::find_channel(store, rec, name);

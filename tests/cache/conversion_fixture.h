@@ -77,6 +77,25 @@ class ConversionTest : public testing::Test {
     for (int k = 0; k < i; ++k) off += e.get<int32_t>(off + offsetof(orxa_serv_block_subhead_2010, ldata));
     return off;
   }
+  void set_event_length(EventBytes& e, int64_t length) {
+    if (sizeof(typename A::Header) == sizeof(orxa_eventheader))
+      e.put<uint32_t>(offsetof(orxa_eventheader, event_length), static_cast<uint32_t>(length));
+    else
+      e.put<int64_t>(offsetof(orxa_eventheader_2024, event_length), length);
+  }
+  // Takes `cut` bytes off the end of sub-block i and moves the rest of the event
+  // up, as a producer that does not pad would have written it.
+  void unpad(EventBytes& e, int i, int cut) {
+    const std::size_t ldata_at = sub_offset(e, i) + offsetof(orxa_serv_block_subhead_2010, ldata);
+    const int32_t ldata = e.get<int32_t>(ldata_at);
+    const std::size_t end = sub_offset(e, i + 1);
+    std::memmove(e.data() + end - cut, e.data() + end, e.length - end);
+    e.length -= cut;
+    e.put<int32_t>(ldata_at, ldata - cut);
+    set_event_length(e, static_cast<int64_t>(e.length));
+  }
+  uint64_t dropped_events() { return store.get_dropped_events(); }
+  uint64_t dropped_sub_blocks() { return store.get_dropped_sub_blocks(); }
 };
 
 #endif

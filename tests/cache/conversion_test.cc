@@ -434,6 +434,55 @@ TYPED_TEST(EventConversion, DataMayLieApartFromTheHeader) {
   EXPECT_EQ(this->store.daq_data_to_cache(static_cast<typename Api<TypeParam>::Header*>(nullptr), nullptr, 0), -2);
 }
 
+// A producer need not pad: an odd ldata puts every later sub-head and value at an
+// odd address, which the walk follows and reads with unaligned-safe copies (the
+// sanitizer build turns any misaligned typed read into a failure).
+TYPED_TEST(EventConversion, UnpaddedSubBlockKeepsTheRestOfTheEventAtAnyAlignment) {
+  const std::vector<float> v{1.5f, -2.5f, 3.25f};
+  orxa_spect_statistics_2010 st{};
+  st.mask = 0x5;
+  st.val[31] = 7.0f;
+  orxa_spect_input spect{0.5f, 0.25f, 3, 1, 0, v.data(), nullptr};
+  orxa_spect_input group{1.0f, 2.0f, 1, 3, 0.5f, v.data(), &st};
+  orxa_name_value_channel nv{"n", 4.5f};
+  orxa_upd_value_2010 u{};
+  std::snprintf(u.name, sizeof u.name, "%s", "UPD.V");
+  u.time = time_stamp{1600000000, 5};
+  u.value = 6.5f;
+  velmor::EqData obj;
+  obj.set_float_array(v.data(), 3);
+  const char odd[5] = {1, 2, 3, 4, 5};
+  this->begin(30);
+  this->builder.add_raw("ODD", ORXA_DT_STAMP, odd, sizeof odd);  // 273 bytes, padded to 280
+  this->builder.add_spectra("S", ORXA_DT_SPECTRUM, &spect, 1, false);
+  this->builder.add_spectra("G", ORXA_DT_GSPECTRUM, &group, 1, true);
+  this->builder.add_name_value("NV", ORXA_DT_NAMVAL, 0, "", &nv, 1);
+  this->builder.add_update("U", ORXA_UPD_BLOCK_2010, &u, 1);
+  this->builder.add_data_object("OBJ", ORXA_DT_EQDATA, obj);
+  EventBytes e = this->finish();
+  this->unpad(e, 0, 7);
+  ASSERT_EQ(e.get<int32_t>(this->kFirstSub + offsetof(orxa_serv_block_subhead_2010, ldata)), 273);
+
+  CaptureStdout();
+  ASSERT_EQ(this->convert(e), 0);
+  EXPECT_EQ(GetCapturedStdout(), "");
+  TypeParam* r = this->back();
+  EXPECT_EQ(this->names(r), (std::vector<std::string>{"ODD", "S", "G", "NV", "UPD.V", "OBJ"}));
+  EXPECT_EQ(this->object(r, "ODD")->get_mpnum(), 30);
+  EXPECT_EQ(this->object(r, "S")->get_spectrum(0)->data, v);
+  const velmor::SpectrumElement* g = this->object(r, "G")->get_spectrum(0);
+  ASSERT_NE(g, nullptr);
+  EXPECT_EQ(g->data, v);
+  EXPECT_EQ(g->stat_mask, 0x5u);
+  float last_stat = 0;
+  std::memcpy(&last_stat, &g->timing_param[7], sizeof last_stat);
+  EXPECT_FLOAT_EQ(last_stat, 7.0f);
+  EXPECT_FLOAT_EQ(this->object(r, "NV")->get_ustr(0)->f1, 4.5f);
+  EXPECT_FLOAT_EQ(this->object(r, "UPD.V")->get_ustr(0)->f1, 6.5f);
+  EXPECT_FLOAT_EQ(this->object(r, "OBJ")->get_float(2), 3.25f);
+  EXPECT_EQ(this->dropped_sub_blocks(), 0u);
+}
+
 TEST(EventConversion2024, FullEventNumberReachesRecordAndDataObject) {
   DAQEqEvstore store;
   {

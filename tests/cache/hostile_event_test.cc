@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cache_alloc.h"
 #include "conversion_fixture.h"
 
 using testing::internal::CaptureStdout;
@@ -23,12 +24,6 @@ class HostileEvent : public ConversionTest<R> {
     this->builder.add_stamp("C", ORXA_DT_STAMP);
     return this->finish();
   }
-  void set_event_length(EventBytes& e, int64_t length) {
-    if (sizeof(typename Api<R>::Header) == sizeof(orxa_eventheader))
-      e.put<uint32_t>(offsetof(orxa_eventheader, event_length), static_cast<uint32_t>(length));
-    else
-      e.put<int64_t>(offsetof(orxa_eventheader_2024, event_length), length);
-  }
   void set_nchan(EventBytes& e, int32_t n) { e.put<int32_t>(sizeof(typename Api<R>::Header) + Api<R>::kNchan, n); }
   std::string convert_quietly(EventBytes& e, int expected_result = 0) {
     CaptureStdout();
@@ -39,7 +34,7 @@ class HostileEvent : public ConversionTest<R> {
 TYPED_TEST_SUITE(HostileEvent, RecordTypes, GenerationName);
 
 TYPED_TEST(HostileEvent, BadLdataStopsTheWalkAndKeepsEarlierChannels) {
-  for (int32_t ldata : {0, -268, 100, 270, 0x7FFFFFF8}) {
+  for (int32_t ldata : {0, -268, 100, 0x7FFFFFF8}) {
     EventBytes e = this->three_channels();
     e.put<int32_t>(this->sub_offset(e, 1) + this->kLdata, ldata);
     EXPECT_EQ(this->convert_quietly(e),
@@ -58,8 +53,10 @@ TYPED_TEST(HostileEvent, NchanBeyondTheEventStopsAtItsEnd) {
 
   EventBytes neg = this->three_channels();
   this->set_nchan(neg, -3);
-  EXPECT_EQ(this->convert_quietly(neg), "");
-  EXPECT_TRUE(this->back()->entry.empty());
+  neg.put(offsetof(typename Api<TypeParam>::Header, event_number), static_cast<typename Api<TypeParam>::EvNum>(8));
+  EXPECT_EQ(this->convert_quietly(neg, -2), "daq_data_to_cache() event 8: channel count -3 is negative, refused\n");
+  EXPECT_EQ(this->back()->event_number, 7u);
+  EXPECT_EQ(Api<TypeParam>::list(this->store).size(), 1u);
 }
 
 TYPED_TEST(HostileEvent, EventLengthBoundsTheWalk) {
@@ -146,4 +143,70 @@ TYPED_TEST(HostileEvent, SpectrumValuesPastTheSubBlockAreNotRead) {
               out == "daq_data_to_cache() Failed to obtain pointer to data for S !!!skipping\n")
       << out;
   EXPECT_TRUE(this->back()->entry.empty());
+}
+
+// Every event that gets no record counts once, whatever refused it; a good event
+// and a null header count nothing.
+TYPED_TEST(HostileEvent, EveryRefusedEventCountsOnce) {
+  const char garbage[12] = {4, 0, 0, 0, 'j', 'u', 'n', 'k'};
+  this->begin(7);
+  this->builder.add_raw("OBJ", ORXA_DT_EQDATA, garbage, sizeof garbage);
+  EventBytes bad_object = this->finish();
+  EventBytes short_event = this->three_channels();
+  this->set_event_length(short_event, 40);
+  EventBytes negative = this->three_channels();
+  this->set_nchan(negative, -1);
+
+  this->convert_quietly(bad_object, -2);
+  this->convert_quietly(short_event, -2);
+  this->convert_quietly(negative, -2);
+  EventBytes good = this->three_channels();
+  cache_fail_allocation(1);
+  this->convert_quietly(good, -3);
+  cache_fail_allocation(0);
+  EXPECT_EQ(this->dropped_events(), 4u);
+
+  ASSERT_FALSE(this->store.SetDepth(1));
+  this->convert_quietly(good, 0);
+  this->convert_quietly(good, -4);  // full, and how = 0 selects nothing to reuse
+  EXPECT_EQ(this->store.daq_data_to_cache(static_cast<typename Api<TypeParam>::Header*>(nullptr), nullptr, 0), -2);
+  EXPECT_EQ(this->dropped_events(), 5u);
+  EXPECT_EQ(this->dropped_sub_blocks(), 0u);
+  this->store.reset_dropped_counts();
+  EXPECT_EQ(this->dropped_events(), 0u);
+}
+
+// A sub-block counts once when its channel is lost in whole or in part; the rest
+// of a broken walk counts as many sub-blocks as the event could still hold.
+TYPED_TEST(HostileEvent, EverySkippedSubBlockCountsOnce) {
+  const char garbage[16] = {};
+  orxa_upd_value_2010 u[2] = {{"U.OK", 0, {0, 0}, 1.0f}, {"U.LOST", 0, {0, 0}, 2.0f}};
+  std::vector<float> v(4, 1.0f);
+  std::vector<orxa_spect_input> in(ORXA_MULTI_SPECT_B_CHANNELS, orxa_spect_input{0, 1, 4, 1, 0, v.data(), nullptr});
+  this->begin(9);
+  this->builder.add_stamp("UNKNOWN", 99);
+  this->builder.add_raw("BADSPEC", ORXA_DT_SPECTRUM, garbage, sizeof garbage);
+  this->builder.add_raw("BADNV", ORXA_DT_NAMVAL, garbage, 8);
+  this->builder.add_raw("BADIMG", ORXA_DT_IMAGE_EXT, garbage, sizeof garbage);
+  this->builder.add_update("UPD", ORXA_UPD_BLOCK_2010, u, 2);
+  this->builder.add_spectra("MS", ORXA_MULTI_SPECT_B, in.data(), 4, false);
+  this->builder.add_stamp("KEPT", ORXA_DT_STAMP);
+  EventBytes e = this->finish();
+  std::size_t lost_name = this->sub_offset(e, 4) + 268 + sizeof(orxa_upd_block_2010) + sizeof(orxa_upd_value_2010);
+  std::memset(e.data() + lost_name, 'x', sizeof u[1].name);  // unterminated: this value is lost
+  // One bad sub-channel takes the multi-spectrum out; it counts once, not per sub-channel.
+  std::size_t desc1 = this->sub_offset(e, 5) + 268 + sizeof(orxa_spect_block_2010) + sizeof(orxa_spect_channel_2010);
+  e.put<int32_t>(desc1 + offsetof(orxa_spect_channel_2010, length), -5);
+  this->convert_quietly(e);
+  EXPECT_EQ(this->names(this->back()), (std::vector<std::string>{"U.OK", "KEPT"}));
+  EXPECT_EQ(this->dropped_sub_blocks(), 6u);
+
+  EventBytes broken = this->three_channels();
+  broken.put<int32_t>(this->sub_offset(broken, 1) + this->kLdata, 100);
+  this->convert_quietly(broken);  // B and C unread
+  EventBytes lying = this->three_channels();
+  this->set_nchan(lying, 1000000);
+  this->convert_quietly(lying);  // only the tail is left after C: one more
+  EXPECT_EQ(this->dropped_sub_blocks(), 9u);
+  EXPECT_EQ(this->dropped_events(), 0u);
 }

@@ -106,6 +106,31 @@ TYPED_TEST(SlowConversion, BadBlocksAreRefused) {
   EXPECT_EQ(A::list(this->store)[0]->entry[0]->data->slblock->data_length, 12u);
 }
 
+// Every block that gets no record counts once as a dropped event; a null header
+// and the channel-list overload count nothing.
+TYPED_TEST(SlowConversion, EveryRefusedBlockCountsOnce) {
+  auto b = this->block(1, time_stamp{1, 0});
+  auto unknown = this->block(1, time_stamp{1, 0});
+  this->head(unknown)->pattern = 0x12345678u;
+  auto shortened = this->block(1, time_stamp{1, 0});
+  this->head(shortened)->data_length = 11;
+  CaptureStdout();
+  this->store.daq_data_to_cache(static_cast<orxa_daq_slow_data_header*>(nullptr), 0);
+  EXPECT_EQ(this->store.daq_data_to_cache(this->head(unknown), 0), -4);
+  EXPECT_EQ(this->store.daq_data_to_cache(this->head(shortened), 0), -2);
+  cache_fail_allocation(1);
+  EXPECT_EQ(this->store.daq_data_to_cache(this->head(b), 0), -3);
+  cache_fail_allocation(0);
+  ASSERT_EQ(this->store.daq_data_to_cache(this->head(b), 0), 0);
+  ASSERT_EQ(this->store.daq_data_to_cache(this->head(b), 0), 0);
+  EXPECT_EQ(this->store.daq_data_to_cache(this->head(b), 0), -4);  // full
+  std::vector<orxa_channel_entry_long*> none;
+  this->store.daq_data_to_cache(&none, 0);
+  GetCapturedStdout();
+  EXPECT_EQ(this->store.get_dropped_events(), 4u);
+  EXPECT_EQ(this->store.get_dropped_sub_blocks(), 0u);
+}
+
 TYPED_TEST(SlowConversion, AllocationFailureLeavesReusedRecordEmptyAndDropsNewOne) {
   using A = Api<TypeParam>;
   auto b = this->block(9, time_stamp{5, 0});
