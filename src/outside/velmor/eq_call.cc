@@ -3,6 +3,11 @@
 // closed at once, so a late or stray answer can never be taken for the next call.
 // All state sits behind one lock, which also serialises calls through a shared
 // object; the lock is held over the network exchange on purpose.
+//
+// Only gets and name queries are ever sent twice: a server that closes after
+// reading a set may already have acted on it. Failure texts put the cause and
+// host:port first, because callers keep them in 80-byte buffers and the
+// address, which the caller knows anyway, is what may be cut.
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -73,6 +78,14 @@ int fail(EqData* out, int code, const std::string& detail) {
   return code;
 }
 
+// The part of an address the name table looks up: FACILITY/DEVICE[/LOCATION].
+std::string server_name(const EqAdr& address) {
+  std::string name = address.facility();
+  if (!address.device().empty()) name += "/" + address.device();
+  if (!address.location().empty()) name += "/" + address.location();
+  return name;
+}
+
 }  // namespace
 
 void EqCall::State::drop_locked(const std::string& key) {
@@ -95,7 +108,11 @@ int EqCall::State::exchange_locked(const std::string& key, const std::string& ho
     }
     if (it == connections.end()) {
       int fd = -1;
-      int rc = connect_to(host, port, connect_ms, &fd, why);
+      // The call's deadline bounds its connect too, so a call never outlasts call_ms.
+      int wait_ms = connect_ms;
+      int left_ms = deadline.remaining_ms();
+      if (left_ms < wait_ms) wait_ms = left_ms > 0 ? left_ms : 1;
+      int rc = connect_to(host, port, wait_ms, &fd, why);
       if (rc != 0) return rc;
       ++connects;
       auto conn = std::make_unique<Connection>();
@@ -116,7 +133,7 @@ int EqCall::State::exchange_locked(const std::string& key, const std::string& ho
     }
     if (rc != 0) {
       drop_locked(key);
-      *why = rc == EQ_ERR_TIMEOUT ? "no answer in time" : "server closed the connection";
+      *why = rc == EQ_ERR_TIMEOUT ? "timeout, no answer from" : "connection lost, closed by";
       return rc;
     }
     FrameHead head;
@@ -128,7 +145,7 @@ int EqCall::State::exchange_locked(const std::string& key, const std::string& ho
       rc = c.reader.read(&payload[0], head.size, deadline, &got);
       if (rc != 0) {
         drop_locked(key);
-        *why = rc == EQ_ERR_TIMEOUT ? "answer not complete in time" : "server closed the connection mid-answer";
+        *why = rc == EQ_ERR_TIMEOUT ? "timeout, answer incomplete from" : "connection lost mid-answer from";
         return rc;
       }
       bad = decode_answer(payload.data(), payload.size(), out);
@@ -136,7 +153,7 @@ int EqCall::State::exchange_locked(const std::string& key, const std::string& ho
     if (bad == nullptr && head.id == 0 && head.status == 0) bad = "answer without a call id";
     if (bad != nullptr) {
       drop_locked(key);
-      *why = bad;
+      *why = std::string("protocol error (") + bad + ") from";
       return EQ_ERR_PROTOCOL;
     }
     if (head.id == 0) drop_locked(key);  // the server's answer to a frame it could not read
@@ -153,7 +170,7 @@ int EqCall::State::exchange_locked(const std::string& key, const std::string& ho
 
 int EqCall::State::call_locked(uint8_t kind, EqAdr* address, const EqData* in, EqData* out) {
   ++calls;
-  bool retry = retry_armed;
+  bool retry = retry_armed && kind != kFrameSet;
   retry_armed = false;
   if (fail_countdown > 0 && --fail_countdown == 0) {
     return fail(out, fail_code, "test hook on this call");
@@ -172,7 +189,8 @@ int EqCall::State::call_locked(uint8_t kind, EqAdr* address, const EqData* in, E
   }
   std::string host;
   int port = 0;
-  if (resolve_server(*address, &host, &port)) return fail(out, EQ_ERR_UNKNOWN_SERVER, address->text());
+  if (resolve_server(*address, &host, &port))
+    return fail(out, EQ_ERR_UNKNOWN_SERVER, "no name-table entry for " + server_name(*address));
 
   uint32_t id = next_id++;
   if (next_id == 0) next_id = 1;  // id 0 marks the server's answer to an unreadable frame
@@ -185,7 +203,10 @@ int EqCall::State::call_locked(uint8_t kind, EqAdr* address, const EqData* in, E
   std::string why;
   int rc = exchange_locked(endpoint, host, port, id, retry, out, &why);
   // A transport failure comes with a reason; a server's own failure is already in out.
-  if (rc != 0 && !why.empty()) return fail(out, rc, address->text() + " at " + endpoint + " (" + why + ")");
+  if (rc != 0 && !why.empty()) {
+    out->init();
+    out->set_error(rc, why + " " + endpoint + ": " + address->text());
+  }
   return rc;
 }
 

@@ -73,12 +73,12 @@ int connect_to(const std::string& host, int port, int timeout_ms, int* fd, std::
   snprintf(service, sizeof service, "%d", port);
   int gai = getaddrinfo(host.c_str(), service, &hints, &found);
   if (gai != 0 || found == nullptr) {
-    *why = std::string("cannot resolve host: ") + gai_strerror(gai);
+    *why = std::string("connect failed (") + gai_strerror(gai) + ") for";
     return EQ_ERR_CONNECT_FAILED;
   }
   int s = socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
   if (s < 0) {
-    *why = std::string("socket: ") + std::strerror(errno);
+    *why = std::string("connect failed (socket: ") + std::strerror(errno) + ") for";
     freeaddrinfo(found);
     return EQ_ERR_CONNECT_FAILED;
   }
@@ -92,7 +92,7 @@ int connect_to(const std::string& host, int port, int timeout_ms, int* fd, std::
     int ready = wait_for(s, POLLOUT, deadline);
     if (ready == 0) {
       close(s);
-      *why = "connect timed out";
+      *why = "timeout connecting to";
       return EQ_ERR_TIMEOUT;
     }
     socklen_t len = sizeof err;
@@ -100,9 +100,12 @@ int connect_to(const std::string& host, int port, int timeout_ms, int* fd, std::
   }
   if (err != 0) {
     close(s);
-    *why = std::strerror(err);
-    return err == ECONNREFUSED ? EQ_ERR_CONNECTION_REFUSED
-                               : (err == ETIMEDOUT ? EQ_ERR_TIMEOUT : EQ_ERR_CONNECT_FAILED);
+    int code = err == ECONNREFUSED ? EQ_ERR_CONNECTION_REFUSED
+                                   : (err == ETIMEDOUT ? EQ_ERR_TIMEOUT : EQ_ERR_CONNECT_FAILED);
+    if (code == EQ_ERR_CONNECTION_REFUSED) *why = "connection refused at";
+    else if (code == EQ_ERR_TIMEOUT) *why = "timeout connecting to";
+    else *why = std::string("connect failed (") + std::strerror(err) + ") for";
+    return code;
   }
   *fd = s;
   return 0;

@@ -23,7 +23,8 @@ struct Deadline {
 int64_t monotonic_ms();
 
 // Connects a non-blocking TCP socket with TCP_NODELAY. Returns 0 and the fd, or
-// EQ_ERR_CONNECTION_REFUSED / EQ_ERR_TIMEOUT / EQ_ERR_CONNECT_FAILED with a reason.
+// EQ_ERR_CONNECTION_REFUSED / EQ_ERR_TIMEOUT / EQ_ERR_CONNECT_FAILED with a reason
+// worded to be followed by "host:port" ("connection refused at").
 int connect_to(const std::string& host, int port, int timeout_ms, int* fd, std::string* why);
 
 // Sends all bytes (MSG_NOSIGNAL). 0, EQ_ERR_TIMEOUT or EQ_ERR_CONNECTION_LOST.
