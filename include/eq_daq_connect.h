@@ -123,11 +123,19 @@ class DAQ_EXPORT EqDAQconnect {
 
   // The request handshake: 0 when a server accepted the request (reply holds its
   // final answer), else a result code above or a validation code. A non-empty
-  // `whom` replaces the server list until init().
+  // `whom` replaces the server list until init(). The whole call ends within
+  // the budget (set_connect_timeout); a pass in which a server said "BUSY"
+  // lasts at least a second before the next one starts. When no entry of the
+  // list can name a server (not in the name table, or too long), it ends after
+  // the first pass with code 1. Channel descriptions of channel-list answers
+  // are appended to chanlist, one per channel name within one connect().
   int connect(const char* whom);
 
   // One property call with up to n retries 300 ms apart. op: 1 set, 2 get,
   // 3 names; another op gives -1. -111 when cancelled, else dst->error().
+  // Failures a retry cannot mend (unknown server, bad address, invalid
+  // argument) are not retried, nor is a set whose request may have reached the
+  // server (timeout, connection lost, protocol error): it must not run twice.
   int reconnect_and_try(velmor::EqCall* call, velmor::EqAdr* addr, velmor::EqData* src,
                         velmor::EqData* dst, int op, int n);
 
@@ -141,7 +149,8 @@ class DAQ_EXPORT EqDAQconnect {
   // it fits in what is left, and past it connect() returns
   // EQ_DAQ_CONNECT_TIMEOUT. 0, or -1 when seconds < 1 (nothing stored then).
   // The call object's own timeouts are shortened to the time left during a
-  // call and restored before connect() returns.
+  // call and restored before connect() returns (a call object shared with
+  // other threads sees the shortened ones meanwhile).
   int set_connect_timeout(int seconds);
   int get_connect_timeout();
   // A null observer tells nobody. Kept across init().
@@ -155,6 +164,11 @@ class DAQ_EXPORT EqDAQconnect {
   int send_to_entry(const std::string& entry, int* noted);
   int read_reply_property(const char* address, int* noted);
   int read_answer(int* noted);
+  void keep_descriptions(std::vector<chan_descr_2010*>* answer);
+  bool budget_spent() const;
+  bool pause_ms(int ms);
+  void fit_call_timeouts(velmor::EqCall* call);
+  std::string what_failed(int noted);
 
   int id;
   std::string daq_server_names;
@@ -172,6 +186,8 @@ class DAQ_EXPORT EqDAQconnect {
   void* pass_context;
   int64_t connect_deadline_ms;  // monotonic end of the running connect(); -1 outside it
   size_t chanlist_from;         // first description this connect() added to chanlist
+  int caller_connect_ms;        // eq_call's own timeouts, restored when connect() ends
+  int caller_call_ms;
 };
 
 #endif

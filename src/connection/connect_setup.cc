@@ -53,7 +53,9 @@ EqDAQconnect::EqDAQconnect(velmor::EqCall* call, const char* linac)
       pass_observer(nullptr),
       pass_context(nullptr),
       connect_deadline_ms(-1),
-      chanlist_from(0) {
+      chanlist_from(0),
+      caller_connect_ms(0),
+      caller_call_ms(0) {
   // Reseeded each time: two objects made in the same second share their id.
   std::srand(static_cast<unsigned>(getpid()));
   id = static_cast<int>(std::time(nullptr)) + (std::rand() & 0x3EF);

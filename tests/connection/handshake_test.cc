@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "closing_peer.h"
 #include "daq_data_server.h"
 #include "eq_daq_connect.h"
 #include "orxa_chan_descr.h"
@@ -18,6 +21,15 @@ using servertest::fill_request;
 using servertest::options_for;
 
 namespace {
+
+// What a pass observer was told, one "pass code what" text per pass.
+struct PassLog {
+  std::vector<std::string> passes;
+  static void note(void* self, int pass, int code, const char* what) {
+    static_cast<PassLog*>(self)->passes.push_back(std::to_string(pass) + " " +
+                                                  std::to_string(code) + " " + what);
+  }
+};
 
 int count_of(const std::string& text, const std::string& what) {
   int n = 0;
@@ -78,9 +90,31 @@ TEST(Handshake, BusyServerThenAGoodOne) {
   EXPECT_EQ(c.connect((first.entry() + ":" + second.entry()).c_str()), 0);
   EXPECT_EQ(first.requests_answered(), 1);
   EXPECT_EQ(second.requests_accepted(), 1);
-  // Alone, the busy server gives 13 after every pass.
-  EXPECT_EQ(c.connect(first.entry().c_str()), EQ_DAQ_CONNECT_BUSY);
-  EXPECT_EQ(first.requests_answered(), 31);
+}
+
+TEST(Handshake, BusyPassesArePacedAndTheBudgetEndsThem) {
+  DaqServerOptions busy = options_for("HS.BUSY3");
+  busy.busy_times = 1000;
+  DaqDataServer s(busy);
+  ASSERT_FALSE(s.start());
+  velmor::EqCall call;
+  call.set_timeouts(700, 2500);
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c);
+  PassLog log;
+  c.set_pass_observer(&PassLog::note, &log);
+  ASSERT_EQ(c.set_connect_timeout(2), 0);
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(c.connect(s.entry().c_str()), EQ_DAQ_CONNECT_TIMEOUT);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_STREQ(c.get_error(EQ_DAQ_CONNECT_TIMEOUT), "Too long waiting for repply");
+  // About one pass a second, each told to the observer, not 30 in a blink.
+  EXPECT_GE(s.requests_answered(), 2);
+  EXPECT_LE(s.requests_answered(), 3);
+  ASSERT_GE(log.passes.size(), 1u);
+  EXPECT_EQ(log.passes[0], "1 13 server busy");
+  EXPECT_EQ(call.connect_timeout_ms(), 700);  // the caller's timeouts are back
+  EXPECT_EQ(call.call_timeout_ms(), 2500);
 }
 
 TEST(Handshake, ServerServingItsLimitAnswersBusy) {
@@ -94,8 +128,13 @@ TEST(Handshake, ServerServingItsLimitAnswersBusy) {
   fill_request(first);
   fill_request(second);
   ASSERT_EQ(first.connect(s.entry().c_str()), 0);  // its stream now waits for a receiver
-  EXPECT_EQ(second.connect(s.entry().c_str()), EQ_DAQ_CONNECT_BUSY);
+  PassLog log;
+  second.set_pass_observer(&PassLog::note, &log);
+  second.set_connect_timeout(1);  // busy for as long as the first stream waits
+  EXPECT_EQ(second.connect(s.entry().c_str()), EQ_DAQ_CONNECT_TIMEOUT);
   EXPECT_STREQ(second.get_reply_error(), "BUSY");
+  ASSERT_EQ(log.passes.size(), 1u);
+  EXPECT_EQ(log.passes[0], "1 13 server busy");
 }
 
 TEST(Handshake, ErrorInTheFirstAnswerRepeatsAllPasses) {
@@ -221,9 +260,34 @@ TEST(Handshake, ChannelListKeepsTheDescriptions) {
   ASSERT_EQ(c.get_not_found_chan_list()->size(), 1u);
   EXPECT_STREQ((*c.get_not_found_chan_list())[0], "NOT/IN/CATALOG");
   EXPECT_EQ(c.get_server_reply()->port, 0);
-  // A second connect keeps the descriptions of its own answer only.
+  // Answers of later connects are appended; only init empties the list.
   ASSERT_EQ(c.connect(nullptr), 0);
-  EXPECT_EQ(c.get_chan_list(nullptr), 2u);
+  EXPECT_EQ(c.get_chan_list(nullptr), 4u);
+  c.init(nullptr);
+  EXPECT_EQ(c.get_chan_list(nullptr), 0u);
+}
+
+TEST(Handshake, ChannelListKeepsOneDescriptionPerChannelWithinAConnect) {
+  DaqServerOptions o = options_for("HS.LIST2");
+  o.echo_changed = true;  // its final answer carries the descriptions, then is rejected
+  DaqDataServer changed(o);
+  DaqDataServer good(options_for("HS.LIST3"));
+  ASSERT_FALSE(changed.start());
+  ASSERT_FALSE(good.start());
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c);
+  c.set_request_type(2);
+  c.add_channel("CAMERA/SCREEN/IMAGE");
+  c.add_channel("SLOW/TEMP/T1");
+  testing::internal::CaptureStdout();  // the mismatch prints both requests
+  int rc = c.connect((changed.entry() + ":" + good.entry()).c_str());
+  testing::internal::GetCapturedStdout();
+  ASSERT_EQ(rc, 0);
+  std::vector<chan_descr_2010*>* list = nullptr;
+  ASSERT_EQ(c.get_chan_list(&list), 2u);
+  EXPECT_STREQ((*list)[0]->prop_name, "CAMERA/SCREEN/IMAGE");
+  EXPECT_STREQ((*list)[1]->prop_name, "SLOW/TEMP/T1");
 }
 
 TEST(Handshake, CancelledBeforeTheCallAsksNobody) {
@@ -289,4 +353,64 @@ TEST(Handshake, OverlongEntryIsAFailedWriteAndSkipped) {
   EXPECT_STREQ(c.get_error(1),
                "Failed to send request server entry too long for an 80-character address");
   EXPECT_EQ(s.requests_accepted(), 1);
+}
+
+TEST(Handshake, BudgetEndsAHandshakeStuckInProcessing) {
+  DaqServerOptions o = options_for("HS.STUCK1");
+  o.processing_times = 1000000;
+  DaqDataServer s(o);
+  ASSERT_FALSE(s.start());
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  EXPECT_EQ(c.get_connect_timeout(), EQ_DAQ_CONNECT_DEFAULT_TIMEOUT_S);
+  EXPECT_EQ(c.set_connect_timeout(0), -1);
+  EXPECT_EQ(c.get_connect_timeout(), EQ_DAQ_CONNECT_DEFAULT_TIMEOUT_S);
+  ASSERT_EQ(c.set_connect_timeout(1), 0);
+  fill_request(c);
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(c.connect(s.entry().c_str()), EQ_DAQ_CONNECT_TIMEOUT);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(4));
+  EXPECT_STREQ(c.get_reply_error(), "Processing");
+  DaqRequestSummary summary;
+  ASSERT_TRUE(s.summary(1, &summary));
+  EXPECT_GE(summary.reply_reads, 2);
+}
+
+TEST(Handshake, UnknownNamesEndTheHandshakeAfterOnePass) {
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c);
+  PassLog log;
+  c.set_pass_observer(&PassLog::note, &log);
+  EXPECT_EQ(c.connect("NOSUCH.DAQ/ONE/DAQ.DATA.SVR/:NOSUCH.DAQ/TWO/DAQ.DATA.SVR/"),
+            EQ_DAQ_CONNECT_SEND_FAILED);
+  EXPECT_EQ(call.call_count(), 2);  // one call per name, no retries, no second pass
+  EXPECT_TRUE(log.passes.empty());
+  EXPECT_STREQ(c.get_error(1),
+               "Failed to send request unknown server: no name-table entry for "
+               "NOSUCH.DAQ/TWO/DAQ.DATA.SVR");
+}
+
+TEST(Handshake, KnownFacilitiesAreThoseWithAListOfTheirOwn) {
+  for (const char* f : {"LUMAR", "NOVIK", "VENDA", "TARSEN"}) EXPECT_TRUE(EqDAQconnect::known_facility(f)) << f;
+  for (const char* f : {"novik", "LUMAR.DAQ", ""}) EXPECT_FALSE(EqDAQconnect::known_facility(f)) << f;
+  EXPECT_FALSE(EqDAQconnect::known_facility(nullptr));
+}
+
+TEST(Handshake, RequestTakenByAServerThatThenClosesIsNotSentAgain) {
+  ClosingPeer peer;
+  ASSERT_GT(peer.port(), 0);
+  ASSERT_FALSE(velmor::register_server("CLOSE.DAQ/HS.CLOSE1", "127.0.0.1", peer.port()));
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c);
+  // Stop after the first pass: later passes may ask again, the calls of one may not.
+  c.set_pass_observer(
+      [](void* self, int, int, const char*) { static_cast<EqDAQconnect*>(self)->set_connect_cancel(true); },
+      &c);
+  EXPECT_EQ(c.connect("CLOSE.DAQ/HS.CLOSE1/DAQ.DATA.SVR/"), EQ_DAQ_CONNECT_CANCELED);
+  EXPECT_EQ(peer.taken(), 1);
+  EXPECT_EQ(std::string(c.get_error(1)).rfind("Failed to send request connection lost", 0), 0u)
+      << c.get_error(1);
+  velmor::unregister_server("CLOSE.DAQ/HS.CLOSE1");
 }
