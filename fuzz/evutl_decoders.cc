@@ -1,7 +1,9 @@
 // Input: type word (4 bytes), a cut byte, then the data region. The sub-block is
-// placed in a heap block of exactly its size; the cut byte shortens ldata below it
-// (never above: the event walk guarantees ldata bytes are there). Every decoder
-// runs over every index it could be asked for.
+// placed at the end of a heap block, so nothing lies after it; the cut byte either
+// shortens ldata below its size (never above: the event walk guarantees ldata
+// bytes are there) or, when it does not, puts the sub-head 0 to 3 bytes past an
+// aligned address, as an unpadded sub-block before it would. Every decoder runs
+// over every index it could be asked for.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -31,15 +33,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t region = size - 5;
   const size_t total = ORXA_SUBHEAD_SIZE + region;
   if (total > 0x7FFFFFFF) return 0;
-  std::unique_ptr<char[]> block(new char[total]);
+  const size_t shift = cut < 128 ? cut % 4 : 0;
+  std::unique_ptr<char[]> room(new char[shift + total]);
+  char* block = room.get() + shift;
   orxa_serv_block_subhead_2010 h;
   std::memset(h.chname, 'F', sizeof h.chname);  // unterminated: decoders must not read it
   h.dtype = word;
   h.error = 0;
   h.ldata = static_cast<int32_t>(total) - (cut < 128 ? 0 : cut - 128);
-  std::memcpy(block.get(), &h, sizeof h);
-  if (region > 0) std::memcpy(block.get() + sizeof h, data + 5, region);
-  auto* sub = reinterpret_cast<orxa_serv_block_subhead_2010*>(block.get());
+  std::memcpy(block, &h, sizeof h);
+  if (region > 0) std::memcpy(block + sizeof h, data + 5, region);
+  auto* sub = reinterpret_cast<orxa_serv_block_subhead_2010*>(block);
 
   get_data_structure_type(word);
   const char* name = get_chan_name(word, cut);
