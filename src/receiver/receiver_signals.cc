@@ -30,3 +30,9 @@ void sleep_ms(int ms) {
   timespec t{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
   nanosleep(&t, nullptr);
 }
+
+long long monotonic_ms() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <thread>
 
 #include "receiver_test_support.h"
 
@@ -229,6 +231,7 @@ TYPED_TEST(ReceiverFlow, SlowDataBlocksAreStoredAndForeignMessagesIgnored) {
   ASSERT_TRUE(wait_for([&] { return this->receiver->get_number_of_entries() == 2; }));
   std::string printed = testing::internal::GetCapturedStdout();
   EXPECT_NE(printed.find("Unknown message from Tidewire ... ignoring\n"), std::string::npos);
+  EXPECT_EQ(this->receiver->get_dropped_events(), 1u);
   auto& list = TypeParam::list(*this->receiver->get_cache());
   ASSERT_EQ(list.size(), 2u);
   ASSERT_EQ(list[0]->entry.size(), 1u);
@@ -236,6 +239,146 @@ TYPED_TEST(ReceiverFlow, SlowDataBlocksAreStoredAndForeignMessagesIgnored) {
   EXPECT_EQ(list[1]->event_number, 9u);
   this->receiver->stop_receiver();
   EXPECT_TRUE(this->receiver->if_thread_is_over());
+}
+
+// The number a raw peer finds in a control frame.
+template <class G>
+uint64_t control_number(const Bytes& frame) {
+  typename G::Header h{};
+  std::memcpy(&h, frame.data(), frame.size() < sizeof h ? frame.size() : sizeof h);
+  return static_cast<uint64_t>(h.event_number);
+}
+
+// Silence after the hello, an event cut off with the link open, and an event
+// trickled a byte at a time: none holds the receiver past its idle bound, and
+// the event that came whole stays in the cache.
+TYPED_TEST(ReceiverFlow, IdleBoundEndsSilentCutOffAndTricklingPeers) {
+  for (int peer = 0; peer < 3; ++peer) {
+    SCOPED_TRACE(peer);
+    RawServer raw;
+    typename TypeParam::Receiver r(10, 0);
+    Reply reply(raw.port());
+    ASSERT_FALSE(r.set_reply(&reply.r));
+    ASSERT_FALSE(r.set_idle_timeout(300));
+    ASSERT_TRUE(raw.Attach([&] { return r.connect(); }));
+    ASSERT_FALSE(r.start_receiver(false));
+    Bytes whole = this->maker.spectrum(1);
+    ASSERT_TRUE(raw.WriteFrame(whole.data(), static_cast<uint32_t>(whole.size())));
+    Bytes next = this->maker.spectrum(2);
+    uint32_t length = static_cast<uint32_t>(next.size());
+    if (peer > 0) {
+      ASSERT_TRUE(raw.WriteRaw(&length, sizeof length));
+    }
+    if (peer == 1) {
+      ASSERT_TRUE(raw.WriteRaw(next.data(), next.size() / 2));
+    }
+    auto t0 = Clock::now();
+    for (size_t i = 0; peer == 2 && i < next.size() && !r.if_thread_is_over(); ++i) {
+      raw.WriteRaw(&next[i], 1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(wait_for([&] { return r.if_thread_is_over(); }, 3000));
+    EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(250));
+    EXPECT_EQ(r.get_end_data_status(), TIDEWIRE_ERR_IDLE);
+    EXPECT_STREQ(r.get_link_failure_string(), Tidewire::ResultText(TIDEWIRE_ERR_IDLE));
+    EXPECT_EQ(r.get_number_of_entries(), 1);
+    Bytes farewell;
+    ASSERT_TRUE(raw.ReadFrame(2000, &farewell));
+    EXPECT_EQ(control_number<TypeParam>(farewell), TypeParam::kFarewell);
+  }
+}
+
+TYPED_TEST(ReceiverFlow, TimePausedIsNotIdle) {
+  ASSERT_TRUE(this->Start(1, 0));
+  ASSERT_FALSE(this->receiver->set_idle_timeout(600));
+  this->SendEvents(1, 1);
+  auto& s = this->server;
+  ASSERT_TRUE(s.Read(5000, [](const std::vector<Control>& c) { return !c.empty(); }));
+  s.Read(1200);  // paused twice the bound, holding
+  EXPECT_FALSE(this->receiver->if_thread_is_over());
+  std::vector<EqData_dtype*>* out = nullptr;
+  EXPECT_EQ(this->receiver->get_monitor(&out, nullptr, nullptr), DAQ_MON_DATA);
+  release(out);
+  ASSERT_TRUE(s.Read(5000, [](const std::vector<Control>& c) {
+    return c.back().number != TypeParam::kPause;
+  }));
+  s.Read(400);  // receiving again, well inside the bound counted from the resume
+  this->SendEvents(2, 2);
+  ASSERT_TRUE(wait_for([&] { return this->receiver->get_number_of_entries() == 1; }));
+  EXPECT_FALSE(this->receiver->if_thread_is_over());
+  this->receiver->stop_receiver();
+}
+
+// A server may send slow-data blocks before its first event; a pause then must
+// still be followed by something the server reads as a resume, never a hold.
+TYPED_TEST(ReceiverFlow, ResumeBeforeTheFirstEventReadsAsAResume) {
+  ASSERT_TRUE(this->Start(2, 0));
+  OrxaSlowBlockBuilder slow(TypeParam::kFormat);
+  for (uint32_t i = 0; i < 3; ++i) {
+    slow.add("T1", 0, time_stamp{1000 + i, 0}, 1.5f);
+    size_t len = 0;
+    const char* block = slow.finish(&len);
+    ASSERT_NE(block, nullptr);
+    ASSERT_EQ(this->server.Send(Bytes(block, block + len)), 0);
+  }
+  auto& s = this->server;
+  auto resumed = [](const std::vector<Control>& c) {
+    return std::any_of(c.begin(), c.end(), [](const Control& x) { return x.number != TypeParam::kPause; });
+  };
+  ASSERT_TRUE(s.Read(5000, [](const std::vector<Control>& c) { return !c.empty(); }));
+  std::vector<EqData_dtype*>* out = nullptr;
+  EXPECT_EQ(this->receiver->get_monitor(&out, nullptr, nullptr), DAQ_MON_DATA);
+  release(out);
+  ASSERT_TRUE(s.Read(5000, resumed));
+  for (const Control& c : s.controls) {
+    if (c.number != TypeParam::kPause) {
+      EXPECT_EQ(c.number, 0u);
+    }
+  }
+  // Receiving again: the third block arrives.
+  ASSERT_TRUE(wait_for([&] { return this->receiver->get_number_of_entries() == 2; }));
+  this->receiver->stop_receiver();
+}
+
+// A pause request that could not be sent leaves the server sending into a full
+// cache: the next event waits, paused, for room; it is stored and acknowledged
+// only then, and nothing is lost.
+TYPED_TEST(ReceiverFlow, EventAfterAFailedPauseWaitsForRoomBeforeItIsAcknowledged) {
+  RawServer raw;
+  typename TypeParam::Receiver r(2, 0);
+  Reply reply(raw.port(), ORXA_DAQ_COMM_HNDS);
+  ASSERT_FALSE(r.set_reply(&reply.r));
+  ASSERT_TRUE(raw.Attach([&] { return r.connect(); }));
+  Tidewire::InjectSendFailure(3, TIDEWIRE_ERR_BUSY);  // ready 1, ready 2, then the pause
+  ASSERT_FALSE(r.start_receiver(false));
+  for (uint64_t n = 1; n <= 3; ++n) {
+    Bytes ev = this->maker.spectrum(n);
+    ASSERT_TRUE(raw.WriteFrame(ev.data(), static_cast<uint32_t>(ev.size())));
+  }
+  std::vector<uint64_t> seen;
+  Bytes frame;
+  while (seen.size() < 4 && raw.ReadFrame(2000, &frame)) seen.push_back(control_number<TypeParam>(frame));
+  Tidewire::InjectSendFailure(0, 0);
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen, (std::vector<uint64_t>{1, 2, TypeParam::kPause, TypeParam::kPause}));
+  EXPECT_EQ(r.get_number_of_entries(), 2);
+
+  std::vector<uint64_t> taken;
+  auto take = [&] {
+    std::vector<EqData_dtype*>* out = nullptr;
+    if (r.get_monitor(&out, nullptr, nullptr) != DAQ_MON_DATA) return false;
+    taken.push_back(out->at(0)->data->get_mpnum());
+    release(out);
+    return true;
+  };
+  ASSERT_TRUE(take());
+  while (raw.ReadFrame(2000, &frame) && control_number<TypeParam>(frame) != 3) {
+  }
+  EXPECT_EQ(control_number<TypeParam>(frame), 3u);
+  while (taken.size() < 3 && wait_for([&] { return r.get_number_of_entries() > 0; }, 2000)) take();
+  EXPECT_EQ(taken, (std::vector<uint64_t>{1, 2, 3}));
+  EXPECT_EQ(r.get_dropped_events(), 0u);
+  r.stop_receiver();
 }
 
 TEST(ReceiverEndOfStream, LegacyEndsOnAnyNegativeNumber) {

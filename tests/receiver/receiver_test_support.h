@@ -300,6 +300,9 @@ class RawServer {
     return Write(&length, sizeof length) && Write(message, length);
   }
 
+  // Bytes as they are, for frames cut short or sent a piece at a time.
+  bool WriteRaw(const void* bytes, size_t n) { return Write(bytes, n); }
+
   // One whole frame within ms; false on time-out or when the peer closed.
   bool ReadFrame(int ms, Bytes* out) {
     uint32_t length = 0;

@@ -20,7 +20,17 @@ using tidewire::MessageKind;
 
 namespace {
 constexpr int kDefaultConnectTimeoutMs = 5000;
+std::atomic<int> injected_countdown{0};
+std::atomic<int> injected_code{0};
+
+// True when this send is the one the test hook chose to fail.
+bool send_fails_by_injection() {
+  int left = injected_countdown.load();
+  while (left > 0 && !injected_countdown.compare_exchange_weak(left, left - 1)) {
+  }
+  return left == 1;
 }
+}  // namespace
 
 Tidewire::Tidewire(bool verbose)
     : no_delay(false),
@@ -170,6 +180,7 @@ bool Tidewire::IsLinkActive() { return connected_ && active_; }
 
 int Tidewire::SendEvent(iovec* iov, int n, int mode) {
   if (!connected_ || writer_ == nullptr) return TIDEWIRE_ERR_NOT_CONNECTED;
+  if (send_fails_by_injection()) return injected_code.load();
   uint64_t bytes = 0;
   int rc = writer_->Send(iov, n, mode, &bytes);
   if (rc == TIDEWIRE_ERR_LOST) active_ = false;
@@ -201,6 +212,11 @@ void Tidewire::Disconnect() {
 }
 
 void Tidewire::ExpectClose() { close_expected_ = true; }
+
+void Tidewire::InjectSendFailure(int nth, int code) {
+  injected_code = code;
+  injected_countdown = nth > 0 ? nth : 0;
+}
 
 const char* Tidewire::ResultText(int code) { return tidewire::result_text(code); }
 

@@ -128,6 +128,10 @@ class DAQ_EXPORT Tidewire {
   // by Connect, Attach and Disconnect.
   void ExpectClose();
 
+  // Test hook: the nth SendEvent from now, on any link of the process, returns
+  // code and sends nothing (n 0: disarmed). For fault tests of the callers.
+  static void InjectSendFailure(int nth, int code);
+
   bool no_delay;  // set TCP_NODELAY on connect
   bool owncntr;   // keep the message and byte counters
 
