@@ -2,6 +2,10 @@
 // outcome of connect, failover across entries, and cancellation.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -374,6 +378,32 @@ TEST(Handshake, BudgetEndsAHandshakeStuckInProcessing) {
   DaqRequestSummary summary;
   ASSERT_TRUE(s.summary(1, &summary));
   EXPECT_GE(summary.reply_reads, 2);
+}
+
+TEST(Handshake, ServerThatNeverAnswersIsCutAtTheBudget) {
+  // Listens but never accepts: connects succeed, answers never come.
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(fd, 8), 0);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  velmor::register_server("MUTE.DAQ/HS.MUTE1", "127.0.0.1", ntohs(a.sin_port));
+  velmor::EqCall call;
+  call.set_timeouts(1000, 3000);  // the call's own bound is longer than the budget
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c);
+  c.set_connect_timeout(1);
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(c.connect("MUTE.DAQ/HS.MUTE1/DAQ.DATA.SVR"), EQ_DAQ_CONNECT_TIMEOUT);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2500));
+  EXPECT_EQ(std::string(c.get_error(1)).rfind("Failed to send request timeout, no answer from 127.0.0.1:", 0), 0u)
+      << c.get_error(1);
+  EXPECT_EQ(call.call_timeout_ms(), 3000);
+  velmor::unregister_server("MUTE.DAQ/HS.MUTE1");
+  close(fd);
 }
 
 TEST(Handshake, UnknownNamesEndTheHandshakeAfterOnePass) {
