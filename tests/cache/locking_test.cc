@@ -55,6 +55,7 @@ TEST(CacheLocking, ReceiverAndMonitorThreadsShareTheCache) {
   constexpr int kEvents = 2000;
   std::atomic<bool> done{false};
   std::atomic<int> taken{0};
+  uint64_t refused = 0;
 
   std::thread receiver([&] {
     for (int i = 1; i <= kEvents; ++i) {
@@ -64,6 +65,7 @@ TEST(CacheLocking, ReceiverAndMonitorThreadsShareTheCache) {
         int r = store.daq_data_to_cache(reinterpret_cast<orxa_eventheader*>(e.data()), nullptr, 0);
         store.unlock();
         if (r != -4) break;
+        ++refused;
         std::this_thread::yield();  // full: wait for the monitor to take records
       }
     }
@@ -71,7 +73,11 @@ TEST(CacheLocking, ReceiverAndMonitorThreadsShareTheCache) {
   });
   std::thread monitor([&] {
     char name[] = "TRIG";
+    uint64_t dropped_seen = 0;
     while (!done || store.GetNRecords(true) > 0) {
+      uint64_t d = store.get_dropped_events();  // read without the lock, as a receiver's owner does
+      EXPECT_GE(d, dropped_seen);
+      dropped_seen = d;
       store.lock();
       eq_evstore_record* r = store.FindFirstRecord(EQCACHE_FIND_EVNUM);
       if (r != nullptr) {
@@ -86,4 +92,5 @@ TEST(CacheLocking, ReceiverAndMonitorThreadsShareTheCache) {
   monitor.join();
   EXPECT_EQ(taken.load(), kEvents);
   EXPECT_TRUE(store.IsEmpty());
+  EXPECT_EQ(store.get_dropped_events(), refused);
 }
