@@ -193,8 +193,9 @@ struct Session {
     gen_2024 = r->evid64bitmode;
     link = std::make_unique<Tidewire>(false);
     link->SetNoDelay();
-    connected = link->Connect(r->host, r->port) == 0;
-    server.summary(1, &plan);
+    // The plan's numbers are what the checks compare with: no summary, no session.
+    connected = link->Connect(r->host, r->port) == 0 && server.summary(1, &plan) &&
+                plan.event_count > 0;
   }
   std::vector<DaqControlKind> kinds() {
     std::vector<DaqControlKind> k;
@@ -229,8 +230,11 @@ TEST_P(StreamGenerations, EveryEventOnceWithEveryKindAndTheEnd) {
   EXPECT_EQ(got.slow_blocks, 3);  // one per second of data
   ASSERT_FALSE(got.sub_blocks.empty());
   EXPECT_EQ(got.sub_blocks[0], 9);  // every event channel of the built-in catalog
+  // Closing after the end of the stream is its normal end: nothing is reported.
+  testing::internal::CaptureStderr();
   s.link->Disconnect();
   EXPECT_TRUE(s.server.wait_released(1, 5000));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   DaqRequestSummary done;
   ASSERT_TRUE(s.server.summary(1, &done));
   EXPECT_EQ(done.events_sent, 30);
@@ -310,8 +314,31 @@ TEST(Stream, FarewellEndsTheStreamAndFreesTheRequest) {
   ASSERT_EQ(kinds.size(), 1u);
   EXPECT_EQ(kinds[0], DAQ_CONTROL_FAREWELL);
   DaqRequestSummary done;
-  s.server.summary(1, &done);
+  ASSERT_TRUE(s.server.summary(1, &done));
+  EXPECT_TRUE(done.receiver_came);
+  EXPECT_GE(done.events_sent, 2);
   EXPECT_LT(done.events_sent, 1000);
+}
+
+// A receiver that pauses before it has seen an event resumes with 0 (it has no
+// event number yet): the server reads it as a resume and skips nothing.
+TEST(Stream, ResumeBeforeAnyEventContinuesTheStream) {
+  Session s(options_for("ST.EARLY1"), 3);
+  ASSERT_TRUE(s.connected);
+  ASSERT_EQ(send_control(*s.link, s.gen_2024, -1), 0);
+  ASSERT_EQ(send_control(*s.link, s.gen_2024, -1), 0);
+  ASSERT_TRUE(servertest::wait_until([&] { return s.kinds().size() == 2; }, 5000));
+  ASSERT_EQ(send_control(*s.link, s.gen_2024, 0), 0);
+  Received got;
+  take_to_end(*s.link, s.gen_2024, &got);
+  EXPECT_TRUE(got.end_seen);
+  EXPECT_TRUE(consecutive(got.events, s.plan.first_event, 30));
+  auto log = s.server.control_log(1);
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[0].kind, DAQ_CONTROL_PAUSE);
+  EXPECT_EQ(log[1].kind, DAQ_CONTROL_HOLD);
+  EXPECT_EQ(log[2].kind, DAQ_CONTROL_RESUME);
+  EXPECT_EQ(log[2].event_number, 0);
 }
 
 TEST(Stream, ClosedLinkEndsTheStream) {
@@ -365,8 +392,11 @@ TEST(StreamFaults, ReceiverThatNeverComesIsGivenUp) {
   ASSERT_EQ(c.connect(server.entry().c_str()), 0);
   EXPECT_TRUE(server.wait_released(1, 5000));
   DaqRequestSummary done;
-  server.summary(1, &done);
+  ASSERT_TRUE(server.summary(1, &done));
+  EXPECT_GT(done.event_count, 0u);
+  EXPECT_TRUE(done.released);
   EXPECT_FALSE(done.receiver_came);
+  EXPECT_EQ(done.events_sent, 0);
   // Its reply property is gone with it.
   velmor::EqAdr adr;
   adr.adr(server.entry() + "DAQ.REP1");

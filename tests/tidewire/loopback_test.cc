@@ -72,6 +72,29 @@ TEST(TidewireLoopback, PeerCloseIsReportedAndSendingIntoItIsNoSignal) {
   EXPECT_EQ(send_bytes(q.receiver, control), TIDEWIRE_ERR_LOST);
 }
 
+// The link's own lines go to standard error, which leaves standard output to the
+// application; a close the caller expected (the stream's end) is no loss to report.
+TEST(TidewireLoopback, LossIsReportedOnStandardErrorUnlessTheCloseWasExpected) {
+  LinkPair p;
+  ASSERT_TRUE(p.Open());
+  p.server.reset();
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(receive(p.receiver), TIDEWIRE_ERR_LOST);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(err, "Tidewire::ReceiveEvent() connection lost (code 6)\n");
+  EXPECT_STREQ(Tidewire::ResultText(TIDEWIRE_ERR_LOST), "connection lost");
+
+  LinkPair q;
+  ASSERT_TRUE(q.Open());
+  q.receiver.ExpectClose();
+  q.server.reset();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(receive(q.receiver), TIDEWIRE_ERR_LOST);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
 TEST(TidewireLoopback, StalledSendKeepsTheStreamInStep) {
   LinkPair p;
   ASSERT_TRUE(p.Open());

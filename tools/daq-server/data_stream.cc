@@ -3,9 +3,10 @@
 // period, so stop() is seen quickly) and sending the next event when neither a
 // pause nor an outstanding acknowledgment holds it back.
 //
-// Exactly-once rule: a resume never rewinds. Events already sent are in the
-// socket on their way to the receiver, which reads them when it resumes, so
-// sending them again would duplicate them.
+// Exactly-once rule: a resume neither rewinds nor skips. Events already sent are
+// in the socket on their way to the receiver, which reads them when it resumes,
+// so sending them again would duplicate them; its number only says what the
+// receiver has.
 #include "data_stream.h"
 
 #include <chrono>
@@ -85,11 +86,11 @@ void DataStream::handle_control(int64_t number, time_stamp time) {
     kind = paused_ ? DAQ_CONTROL_HOLD : DAQ_CONTROL_PAUSE;
     paused_ = true;
   } else if (number >= 0 && paused_) {
+    // The number is the last event the receiver has (0 before its first): it
+    // tells nothing about where to go on, since nothing sent is sent again and
+    // nothing unsent is skipped.
     kind = DAQ_CONTROL_RESUME;
     paused_ = false;
-    uint64_t first = plan_.first_event;
-    uint64_t n = static_cast<uint64_t>(number);
-    if (n >= first && n - first < plan_.event_count && n - first + 1 > next_) next_ = n - first + 1;
     if (number >= last_sent_) awaiting_ack_ = false;
   } else if (number >= 0) {
     kind = DAQ_CONTROL_READY;
@@ -208,7 +209,10 @@ void DataStream::serve(Tidewire* link) {
     if (!take_control(link, 10)) return;
     rc = send(link, end, length);
   }
-  if (rc == 0) linger(link);
+  if (rc != 0) return;
+  // The receiver closes the link once it has read the end: no loss to report.
+  link->ExpectClose();
+  linger(link);
 }
 
 // After the end of the stream: keep taking control messages until the receiver
