@@ -24,6 +24,10 @@ PlanSettings settings() {
   return s;
 }
 
+// Request times are read in ORXA_EXP_TIMEZONE's zone (default CET); every
+// planning test states the zone it expects instead of inheriting the shell's.
+void use_default_experiment_zone() { unsetenv("ORXA_EXP_TIMEZONE"); }
+
 struct Request {
   Request() { clean_request(&r); r.id = 77; }
   ~Request() { clean_request(&r); }
@@ -104,7 +108,7 @@ TEST(RequestPlan, TimeRangeEventsFilesAndChannels) {
   q.channel("CAMERA/SCREEN/IMAGE");
   q.channel("NO/SUCH/ONE");
   q.channel("CAMERA/SCREEN/IMAGE");
-  unsetenv("ORXA_EXP_TIMEZONE");
+  use_default_experiment_zone();
   RequestPlan p = plan_request(&q.r, c, settings());
   ASSERT_EQ(p.error, "");
   EXPECT_EQ(p.event_count, 300u);
@@ -122,6 +126,7 @@ TEST(RequestPlan, TimeRangeEventsFilesAndChannels) {
 }
 
 TEST(RequestPlan, ReadableErrorsForWhatCannotBeServed) {
+  use_default_experiment_zone();
   ChannelCatalog c = ChannelCatalog::builtin();
   struct Case {
     const char* start;
@@ -147,6 +152,7 @@ TEST(RequestPlan, ReadableErrorsForWhatCannotBeServed) {
 }
 
 TEST(RequestPlan, RunsFilesAndGenerations) {
+  use_default_experiment_zone();
   ChannelCatalog c = ChannelCatalog::builtin();
   Request runs;
   runs.r.run_first = 3;
