@@ -26,7 +26,7 @@ struct Passes {
 
 }  // namespace
 
-TEST(HandshakeSlow, FailingRequestPropertyIsRetriedWithinTheBudget) {
+TEST(HandshakeRetry, FailingRequestPropertyIsRetriedWithinTheBudget) {
   // A long device name: the cause and host:port must still come first.
   std::string entry = servertest::dead_entry("DEAD.DAQ", "SLOW.DEAD1.WITH.A.RATHER.LONG.NAME");
   velmor::EqCall call;
