@@ -69,6 +69,7 @@ template <class Gen>
 bool DaqReceiverBody<Gen>::set_reply(Receiver& r, daq_server_reply* rep) {
   // The drop counts describe one acquisition, which starts here.
   r.dropped_events = 0;
+  r.cache.reset_dropped_counts();
   bool failed = copy_reply(&r.reply, rep);
   if (r.depth > 0) return failed;
   // 5.05 records per second of the served period, the float step kept as the
@@ -91,14 +92,16 @@ bool DaqReceiverBody<Gen>::set_idle_timeout(Receiver& r, int milliseconds) {
   return false;
 }
 
+// The conversion counts what it refuses in the cache; the receiver adds what it
+// drops before converting (messages of an unknown kind).
 template <class Gen>
 uint64_t DaqReceiverBody<Gen>::dropped_events(Receiver& r) {
-  return r.dropped_events.load();
+  return r.dropped_events.load() + r.cache.get_dropped_events();
 }
 
 template <class Gen>
-uint64_t DaqReceiverBody<Gen>::dropped_sub_blocks(Receiver&) {
-  return 0;
+uint64_t DaqReceiverBody<Gen>::dropped_sub_blocks(Receiver& r) {
+  return r.cache.get_dropped_sub_blocks();
 }
 
 template <class Gen>

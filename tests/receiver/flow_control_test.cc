@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -239,6 +240,26 @@ TYPED_TEST(ReceiverFlow, SlowDataBlocksAreStoredAndForeignMessagesIgnored) {
   EXPECT_EQ(list[1]->event_number, 9u);
   this->receiver->stop_receiver();
   EXPECT_TRUE(this->receiver->if_thread_is_over());
+}
+
+// What the conversion refuses counts with what the receiver drops itself, for
+// one acquisition: a new reply starts the counts again.
+TYPED_TEST(ReceiverFlow, DropsOfTheConversionAreCountedUntilTheNextReply) {
+  ASSERT_TRUE(this->Start(10, 0));
+  Bytes bad = this->maker.spectrum(1);
+  size_t at = sizeof(typename TypeParam::Header) +
+              (TypeParam::k2024 ? offsetof(orxa_serv_block_head_2024, nchan)
+                                : offsetof(orxa_serv_block_head_2010, nchan));
+  int32_t negative = -1;
+  std::memcpy(bad.data() + at, &negative, sizeof negative);
+  ASSERT_EQ(this->server.Send(bad), 0);
+  this->SendEvents(2, 2);
+  ASSERT_TRUE(wait_for([&] { return this->receiver->get_number_of_entries() == 1; }));
+  EXPECT_EQ(this->receiver->get_dropped_events(), 1u);
+  this->receiver->stop_receiver();
+  Reply next(this->server.port());
+  ASSERT_FALSE(this->receiver->set_reply(&next.r));
+  EXPECT_EQ(this->receiver->get_dropped_events(), 0u);
 }
 
 // The number a raw peer finds in a control frame.
