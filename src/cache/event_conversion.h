@@ -35,7 +35,7 @@ struct EventConversion {
 
   static int convert(DAQEqEvstore& s, Header* evhd, char* buf, int how) {
     if (evhd == nullptr) return CONV_BAD_INPUT;
-    int result = convert_event(s, evhd, buf, how);
+    int result = no_memory_on_throw([&] { return convert_event(s, evhd, buf, how); });
     if (result != CONV_OK) s.dropped_events.fetch_add(1, std::memory_order_relaxed);
     return result;
   }
@@ -54,9 +54,10 @@ struct EventConversion {
                 static_cast<long long>(headers));
       return CONV_BAD_INPUT;
     }
+    // Only a convertible event is known to hold a server block head.
     char* data = buf != nullptr ? buf : reinterpret_cast<char*>(evhd) + sizeof(Header);
-    int32_t nchan = read_i32(data + Gen::kNchanOffset);
-    if (convertible && nchan < 0) {
+    int32_t nchan = convertible ? read_i32(data + Gen::kNchanOffset) : 0;
+    if (nchan < 0) {
       daq_print("daq_data_to_cache() event %llu: channel count %d is negative, refused\n",
                 static_cast<unsigned long long>(stamp.number), nchan);
       return CONV_BAD_INPUT;
@@ -138,11 +139,10 @@ struct EventConversion {
       e->data->devtype = b.device_type;
     } else {
       e = make_channel_entry(b.name, b.data_type, b.device_type);
-      if (e == nullptr) {
+      if (e == nullptr || !cache_append_entry(rec->entry, e)) {
         daq_line("daq_data_to_cache() Failed to allocate EqData_dtype");
         return CONV_NO_MEMORY;
       }
-      rec->entry.push_back(e);
     }
     ChannelTarget<Gen> target(s, rec, e);
     target.data()->time(static_cast<long>(stamp.time.timeup), static_cast<int>(stamp.time.timelow));

@@ -2,6 +2,7 @@
 // what it converted before a bad sub-block, and leaks nothing (run under ASan).
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,17 @@ TYPED_TEST(HostileEvent, EventLengthBoundsTheWalk) {
   this->set_event_length(at_head, static_cast<int64_t>(this->sub_offset(at_head, 1) + 268));
   this->set_nchan(at_head, 2);
   EXPECT_NE(this->convert_quietly(at_head).find("sub-block 1 has a bad length"), std::string::npos);
+}
+
+TYPED_TEST(HostileEvent, OtherEventTypeIsReadNoFurtherThanItsHeader) {
+  using Header = typename Api<TypeParam>::Header;
+  std::unique_ptr<Header> alone(new Header());  // nothing after it: ASan reports any read past
+  alone->event_type = ORXA_EV_BOR;
+  alone->event_number = 5;
+  CaptureStdout();
+  EXPECT_EQ(this->store.daq_data_to_cache(alone.get(), nullptr, 0), 0);
+  EXPECT_EQ(GetCapturedStdout(), "Uknonwn Event Type\n");
+  EXPECT_EQ(this->back()->event_number, 5u);
 }
 
 TYPED_TEST(HostileEvent, EventShorterThanItsHeadersIsRefusedAndTouchesNoRecord) {
