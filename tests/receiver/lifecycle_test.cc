@@ -207,7 +207,21 @@ TYPED_TEST(ReceiverLifecycle, StatusTextsFollowTheTable) {
   for (const auto& row : table) {
     r.set_end_data_status(row.first);
     EXPECT_STREQ(r.get_end_data_status_string(), row.second) << row.first;
+    // A failure of the link has the link's own text; the rest are the table's.
+    EXPECT_STREQ(r.get_link_failure_string(),
+                 row.first > 0 ? Tidewire::ResultText(row.first) : row.second);
   }
+  r.set_end_data_status(TIDEWIRE_ERR_LOST);
+  EXPECT_STREQ(r.get_link_failure_string(), "connection lost");
+}
+
+TYPED_TEST(ReceiverLifecycle, IdleBoundHasANamedDefaultAndRefusesNegativeValues) {
+  typename TypeParam::Receiver r(10, 0);
+  EXPECT_EQ(r.get_idle_timeout(), DAQ_RECEIVER_DEFAULT_IDLE_TIMEOUT_MS);
+  EXPECT_TRUE(r.set_idle_timeout(-1));
+  EXPECT_EQ(r.get_idle_timeout(), DAQ_RECEIVER_DEFAULT_IDLE_TIMEOUT_MS);
+  EXPECT_FALSE(r.set_idle_timeout(0));
+  EXPECT_EQ(r.get_idle_timeout(), 0);
 }
 
 TEST(ReceiverLifecycle2024, StatusKeepsTheLow32BitsOfA64BitValue) {
