@@ -2,8 +2,6 @@
 // outcome of connect, failover across entries, and cancellation.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -382,15 +380,10 @@ TEST(Handshake, BudgetEndsAHandshakeStuckInProcessing) {
 
 TEST(Handshake, ServerThatNeverAnswersIsCutAtTheBudget) {
   // Listens but never accepts: connects succeed, answers never come.
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(fd, 8), 0);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  velmor::register_server("MUTE.DAQ/HS.MUTE1", "127.0.0.1", ntohs(a.sin_port));
+  int port = 0;
+  int fd = loopback_listener(&port);
+  ASSERT_GT(port, 0);
+  velmor::register_server("MUTE.DAQ/HS.MUTE1", "127.0.0.1", port);
   velmor::EqCall call;
   call.set_timeouts(1000, 3000);  // the call's own bound is longer than the budget
   EqDAQconnect c(&call, nullptr);

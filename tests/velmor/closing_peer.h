@@ -14,18 +14,26 @@
 #include <string>
 #include <thread>
 
+// A socket listening on 127.0.0.1 at a free port; *port stays 0 on failure.
+// Connections to it succeed (the kernel queues them) even if nobody accepts.
+inline int loopback_listener(int* port) {
+  *port = 0;
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 8) != 0) return fd;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
 class ClosingPeer {
  public:
   ClosingPeer() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd_, 8) != 0) return;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { run(); });
+    fd_ = loopback_listener(&port_);
+    if (port_ != 0) thread_ = std::thread([this] { run(); });
   }
   ~ClosingPeer() {
     stop_ = true;
