@@ -360,7 +360,8 @@ class DAQ_EXPORT EqCall {
 
   // EQ_RETRY arms one reconnect for the next call: when the cached connection
   // turns out broken before any answer arrived (send failed, or the server
-  // closed it without answering), the call reconnects once and sends again.
+  // closed it without answering), a get or names call reconnects once and
+  // sends again. A set is never sent twice (the server may have acted on it).
   // Without it such a call fails with EQ_ERR_CONNECTION_LOST. Returns 0; an
   // unknown option returns EQ_ERR_INVALID_ARGUMENT.
   int set_option(EqAdr* address, EqData* in, EqData* out, EqOption option);
