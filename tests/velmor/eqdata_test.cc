@@ -2,6 +2,8 @@
 // hostile serialised input is refused without reading outside its buffer.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -216,6 +218,20 @@ TEST(EqData, ReadSideGivesBackWhatWasStored) {
   EXPECT_EQ(forms[5].get_int(2), 9000000000L);
   EXPECT_STREQ(forms[11].get_string(buf, sizeof buf), "timeout: /A/B/C");
   EXPECT_EQ(forms[11].error(), velmor::EQ_ERR_TIMEOUT);
+}
+
+TEST(EqData, IntegerReadOfRealsOutsideLongIsBounded) {
+  const double values[4] = {std::nan(""), 1e300, -1e300, -2.75};
+  EqData d;
+  d.set_double_array(values, 4);
+  EXPECT_EQ(d.get_int(0), 0);
+  EXPECT_EQ(d.get_int(1), LONG_MAX);
+  EXPECT_EQ(d.get_int(2), LONG_MIN);
+  EXPECT_EQ(d.get_int(3), -2);
+  const float huge = -1e30f;
+  EqData f;
+  f.set_float_array(&huge, 1);
+  EXPECT_EQ(f.get_int(0), LONG_MIN);
 }
 
 TEST(EqData, StoringCopiesTheCallersBuffers) {

@@ -6,6 +6,8 @@
 // and init() keeps them: a cache entry refilled every event stops allocating once
 // it has seen its largest value.
 #include <cinttypes>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +24,15 @@ bool valid_index(int index) { return index >= 0 && index < kMaxElements; }
 
 // Largest float array a spectrum may carry: the whole serialised form is capped.
 constexpr uint32_t kMaxSpectrumValues = kMaxSerializedSize / sizeof(float);
+
+// A stored real read as an integer: truncated, NaN as 0, values beyond long's
+// range saturated, since the plain conversion of those is undefined.
+long real_to_long(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 9223372036854775808.0) return LONG_MAX;
+  if (v <= -9223372036854775808.0) return LONG_MIN;
+  return static_cast<long>(v);
+}
 
 }  // namespace
 
@@ -429,8 +440,8 @@ long EqData::get_int(int index) const {
   if (index < 0) return 0;
   size_t i = static_cast<size_t>(index);
   if (i < c.ints.size()) return c.ints[i];
-  if (i < c.doubles.size()) return static_cast<long>(c.doubles[i]);
-  if (i < c.floats.size()) return static_cast<long>(c.floats[i]);
+  if (i < c.doubles.size()) return real_to_long(c.doubles[i]);
+  if (i < c.floats.size()) return real_to_long(c.floats[i]);
   return std::strtol(get_text(index), nullptr, 0);
 }
 
