@@ -195,6 +195,53 @@ TEST(DaqgetEmbedded, StreamCutByTheServerEndsWithItsReasonAndExitCode) {
   EXPECT_EQ(spectra, 20u);  // what arrived before the cut is all written
 }
 
+TEST(DaqgetEmbedded, SilentLinkEndsAfterTheIdleBoundKeepingWhatArrived) {
+  DaqServerOptions o = Embedded::options("DG.STALL");
+  o.stall_after = 10;
+  o.stall_ms = 30000;
+  Embedded e(o);
+  ASSERT_FALSE(e.server.start());
+  std::vector<std::string> args = five_seconds(e.server.entry(), "jsonl");
+  args.insert(args.end(), {"--idle-timeout", "1"});
+  RunResult r = run_daqget(args, e.env());
+  EXPECT_EQ(r.exit_code, DAQGET_STREAM_BROKEN) << r.err;
+  EXPECT_LT(r.seconds, 20.0);
+  EXPECT_NE(r.err.find("daqget: the stream ended early after 10 events: "), std::string::npos)
+      << r.err;
+  size_t spectra = 0;
+  for (const nlohmann::json& j : json_lines(r.out)) spectra += j["channel"] == kSpectrum;
+  EXPECT_EQ(spectra, 10u);
+}
+
+TEST(DaqgetEmbedded, DroppedDataFailTheRunEvenAfterTheEndMark) {
+  DaqServerOptions o = Embedded::options("DG.MALFORMED");
+  o.malformed_after = 5;
+  Embedded e(o);
+  ASSERT_FALSE(e.server.start());
+  RunResult r = run_daqget(five_seconds(e.server.entry(), "csv"), e.env());
+  EXPECT_EQ(r.exit_code, DAQGET_STREAM_BROKEN) << r.err;
+  auto lines = lines_of(r.err);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().rfind("daqget: data were dropped: ", 0), 0u) << r.err;
+  EXPECT_GE(parse_csv(r.out).size(), 1u + 49u * 2);  // the rest is written
+}
+
+TEST(DaqgetEmbedded, ConnectBudgetEndsAServerStuckInProcessing) {
+  DaqServerOptions o = Embedded::options("DG.PROCESSING");
+  o.processing_times = 100000;
+  Embedded e(o);
+  ASSERT_FALSE(e.server.start());
+  std::vector<std::string> args = five_seconds(e.server.entry(), "csv");
+  args.insert(args.end(), {"--connect-timeout", "2"});
+  RunResult r = run_daqget(args, e.env());
+  EXPECT_EQ(r.exit_code, DAQGET_NO_SERVER) << r.err;
+  EXPECT_LT(r.seconds, 15.0);
+  auto lines = lines_of(r.err);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().rfind("daqget: Too long waiting for repply", 0), 0u) << r.err;
+  EXPECT_TRUE(r.out.empty());
+}
+
 TEST(DaqgetEmbedded, ProgressOnlyOnATerminalUnlessForced) {
   Embedded e(Embedded::options("DG.PROGRESS"));
   ASSERT_FALSE(e.server.start());
@@ -262,8 +309,9 @@ TEST(DaqgetRequest, HelpDocumentsOptionsAndExitCodes) {
   for (const char* option : {"--start", "--stop-sec", "--first-run", "--experiment", "--data-dir",
                              "--catalog-dir", "--config", "--channel", "--file", "--scan-mode",
                              "--handshake", "--list-channels", "--servers", "--facility",
-                             "--local", "--depth", "--increment", "--generation", "--format",
-                             "--output", "--progress", "Exit codes", "130"}) {
+                             "--local", "--local-port", "--connect-timeout", "--idle-timeout",
+                             "--depth", "--increment", "--generation", "--format", "--output",
+                             "--progress", "Exit codes", "130"}) {
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   }
 }

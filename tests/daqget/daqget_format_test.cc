@@ -187,7 +187,9 @@ TEST(CommandLine, RangesModesAndRefusals) {
            {"--first-run", "0", "--last-run", "3"},
            {"--start-sec", "2147483648"},
            {"--start-sec", "1735689600", "--stop-sec", "4294967297"},
-           {"--local-port", "7300"}}) {
+           {"--local-port", "7300"},
+           {"--facility", "lumar", "--start", "2025-1-1T0:0:0"},
+           {"--connect-timeout", "0", "--local"}}) {
     DaqgetOptions b;
     testing::internal::CaptureStderr();
     EXPECT_EQ(parse(bad, &b), DAQGET_USAGE) << bad[0] << " " << bad[1];

@@ -54,6 +54,7 @@ int connect_exit_code(int rc) {
     case EQ_DAQ_CONNECT_SEND_FAILED:
     case EQ_DAQ_CONNECT_GET_FAILED:
     case EQ_DAQ_CONNECT_BUSY:
+    case EQ_DAQ_CONNECT_TIMEOUT:
       return DAQGET_NO_SERVER;
     case EQ_DAQ_CONNECT_PARSE_FAILED:
     case EQ_DAQ_CONNECT_BAD_REPLY:
@@ -91,6 +92,14 @@ void show_reply(daq_server_reply* reply) {
                reply->evid64bitmode ? "64-bit (2024)" : "32-bit (legacy)");
 }
 
+// Passes over the server list that connect() makes at most.
+constexpr int kConnectPasses = 30;
+
+void report_pass(void*, int pass, int, const char* what) {
+  std::fprintf(stderr, "daqget: pass %d of %d: %s; retrying\n", pass, kConnectPasses,
+               what != nullptr ? what : "no server took the request");
+}
+
 bool progress_wanted(const DaqgetOptions& o) {
   if (o.progress >= 0) return o.progress == 1;
   return isatty(STDERR_FILENO) == 1;
@@ -100,6 +109,7 @@ bool progress_wanted(const DaqgetOptions& o) {
 template <class G>
 int receive(const DaqgetOptions& o, daq_server_reply* reply, RecordWriter& writer, long* rows) {
   typename G::Receiver receiver(o.depth, o.increment);
+  if (o.idle_timeout >= 0) receiver.set_idle_timeout(static_cast<int>(o.idle_timeout * 1000.0 + 0.5));
   if (receiver.set_reply(reply)) {
     fail_line("daqget: the reply cannot be kept (out of memory)");
     return DAQGET_LINK_FAILED;
@@ -129,13 +139,24 @@ int receive(const DaqgetOptions& o, daq_server_reply* reply, RecordWriter& write
     std::fprintf(stderr, "daqget: %ld events, %ld slow-data blocks, %ld lines written\n",
                  tally.events, tally.slow_blocks, tally.rows);
   }
+  int code = DAQGET_OK;
   // -3 is the server's end-of-data mark; anything else means the stream broke.
   if (status != -3) {
     std::fprintf(stderr, "daqget: the stream ended early after %ld events: %s (status %d)\n",
-                 tally.events, receiver.get_end_data_status_string(), status);
-    return DAQGET_STREAM_BROKEN;
+                 tally.events, receiver.get_link_failure_string(), status);
+    code = DAQGET_STREAM_BROKEN;
   }
-  return DAQGET_OK;
+  // Data the receiver had to throw away is a failure even after the end mark.
+  unsigned long long events = receiver.get_dropped_events();
+  unsigned long long blocks = receiver.get_dropped_sub_blocks();
+  if (events + blocks > 0) {
+    std::fprintf(stderr,
+                 "daqget: data were dropped: %llu events and %llu channel sub-blocks "
+                 "(malformed, or refused by the cache)\n",
+                 events, blocks);
+    code = DAQGET_STREAM_BROKEN;
+  }
+  return code;
 }
 
 // *rows: the lines of records written, so the caller knows whether a failed
@@ -167,6 +188,8 @@ int run(const DaqgetOptions& o, OutputTarget& output, long* rows) {
     fail_line(error);
     return DAQGET_BAD_REQUEST;
   }
+  if (o.connect_timeout > 0) connection.set_connect_timeout(o.connect_timeout);
+  if (o.show_reply || isatty(STDERR_FILENO) == 1) connection.set_pass_observer(report_pass, nullptr);
 
   g_connection.store(&connection);
   int rc = g_stop.load() ? static_cast<int>(EQ_DAQ_CONNECT_CANCELED)

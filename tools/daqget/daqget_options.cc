@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <map>
 
+#include "eq_daq_connect.h"
+#include "eq_daq_data.h"
 #include "exit_codes.h"
 #include "request_time.h"
 
@@ -16,10 +18,11 @@ const char* daqget_exit_code_help() {
          "  0    every record written, the stream ended normally\n"
          "  2    bad command line or option value\n"
          "  3    request refused before sending (invalid value, validation failed)\n"
-         "  4    no server took the request (unreachable, busy, no answer)\n"
+         "  4    no server took the request (unreachable, busy, no answer,\n"
+         "       --connect-timeout passed)\n"
          "  5    the server answered with an error or an unusable reply\n"
          "  6    the data link could not be opened\n"
-         "  7    the stream ended without its end-of-data mark\n"
+         "  7    the stream ended without its end-of-data mark, or data were dropped\n"
          "  8    the output could not be opened or written\n"
          "  9    --local: the embedded server did not start\n"
          "  130  interrupted (SIGINT, SIGTERM)\n"
@@ -117,7 +120,13 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
   app.add_option("--servers", o->servers,
                  "server list FACILITY/DEVICE/LOCATION/[:...] (replaces ORXA_DAQ_SERVERS)")
       ->group(srv);
-  app.add_option("--facility", o->facility, "facility whose server list is used (default LUMAR)")
+  app.add_option("--facility", o->facility,
+                 "facility whose server list is used: LUMAR (default), NOVIK, VENDA or TARSEN")
+      ->group(srv);
+  app.add_option("--connect-timeout", o->connect_timeout,
+                 "seconds the whole request handshake may take, every server and retry "
+                 "included (default " + std::to_string(EQ_DAQ_CONNECT_DEFAULT_TIMEOUT_S) + ")")
+      ->check(CLI::Range(1, 86400))
       ->group(srv);
   app.add_flag("--local", o->local,
                "start the embedded DAQ data server on loopback with its built-in catalog "
@@ -138,6 +147,12 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
   app.add_option("--increment", o->increment,
                  "records the depth grows by while the cache stays full (default 0)")
       ->check(CLI::NonNegativeNumber)
+      ->group(rcv);
+  app.add_option("--idle-timeout", o->idle_timeout,
+                 "seconds the data link may stay silent before the stream counts as broken "
+                 "(default " + std::to_string(DAQ_RECEIVER_DEFAULT_IDLE_TIMEOUT_MS / 1000) +
+                     "; 0: no bound)")
+      ->check(CLI::Range(0.0, 2000000.0))
       ->group(rcv);
   app.add_option("--generation", generation_text,
                  "event-number generation: auto (from the reply), legacy or 2024")
@@ -191,6 +206,13 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
   if (progress_text == "always") o->progress = 1;
   if (progress_text == "never") o->progress = 0;
   if (o->list_channels) o->request_type = 2;
+  // Any other name would silently fall back to the LUMAR servers.
+  if (!o->facility.empty() && !EqDAQconnect::known_facility(o->facility.c_str())) {
+    std::fprintf(stderr,
+                 "daqget: --facility %s: unknown facility (known: LUMAR, NOVIK, VENDA, TARSEN)\n",
+                 o->facility.c_str());
+    return DAQGET_USAGE;
+  }
   if (o->run_last >= 0 && o->run_first < 0) {
     std::fprintf(stderr, "daqget: --last-run needs --first-run\n");
     return DAQGET_USAGE;

@@ -28,11 +28,13 @@ struct DaqgetOptions {
   std::string facility;  // the facility whose list is used
   bool local = false;
   int local_port = 0;  // control port of the embedded server; 0: a free one
+  int connect_timeout = 0;  // seconds for the whole handshake; 0: the library's default
 
   // Receiver.
   int depth = 0;  // 0: derived from the reply
   int increment = 0;
   Generation generation = Generation::kAuto;
+  double idle_timeout = -1;  // seconds the link may stay silent; -1: the receiver's default, 0: none
 
   // Output.
   OutputFormat format = OutputFormat::kTable;
