@@ -34,6 +34,7 @@ TYPED_TEST(MonitorThreads, TakerAndReaderRunBesideTheReceiver) {
   });
 
   std::atomic<bool> taker_done{false};
+  bool filled = false;
   std::vector<uint64_t> taken;
   std::thread taker([&] {
     auto deadline = Clock::now() + std::chrono::seconds(100);
@@ -43,6 +44,11 @@ TYPED_TEST(MonitorThreads, TakerAndReaderRunBesideTheReceiver) {
       if (rc & DAQ_MON_DATA) {
         taken.push_back(static_cast<uint64_t>((*out)[0]->data->get_mpnum()));
         release(out);
+        if (taken.size() == kEvents / 2) {
+          // Idle once with a full cache, so the server is surely paused and resumed.
+          filled = wait_for([&] { return r.get_number_of_entries() == kDepth; }, 10000);
+          std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
       } else if (rc & DAQ_MON_NO_THREAD) {
         break;
       } else {
@@ -75,6 +81,13 @@ TYPED_TEST(MonitorThreads, TakerAndReaderRunBesideTheReceiver) {
   taker.join();
   serve.join();
   EXPECT_FALSE(stats.timed_out);
+  EXPECT_FALSE(stats.lost);
+  EXPECT_FALSE(stats.farewell);
+  EXPECT_TRUE(filled);
+  // The idle made a pause; the server sent every event, so it ended unpaused:
+  // every pause was followed by a resume.
+  EXPECT_GE(stats.resumes, 1u);
+  EXPECT_GE(stats.pauses, stats.resumes);
   EXPECT_EQ(bad_status, 0u);
   EXPECT_EQ(bad_copies, 0u);
   EXPECT_GT(reads, 0u);
