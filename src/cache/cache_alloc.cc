@@ -1,9 +1,11 @@
-// Failure injection for the cache's own allocations. The counter is atomic so a
-// test may arm it while a receiver thread converts.
+// The cache's own allocations and their failure injection. The counter is
+// atomic so a test may arm it while a receiver thread converts.
 #include "cache_alloc.h"
 
 #include <atomic>
 #include <cstdlib>
+
+#include "record_release.h"
 
 namespace {
 std::atomic<int> allocations_until_failure{0};
@@ -23,3 +25,14 @@ void* cache_malloc(std::size_t n) {
 }
 
 void cache_fail_allocation(int nth) { allocations_until_failure.store(nth < 0 ? 0 : nth); }
+bool cache_allocation_failure_pending() { return allocations_until_failure.load() > 0; }
+
+bool cache_append_entry(std::vector<eq_evstore_entry*>& entries, eq_evstore_entry* e) {
+  try {
+    entries.push_back(e);
+    return true;
+  } catch (const std::bad_alloc&) {
+    release_entry(e);
+    return false;
+  }
+}

@@ -4,6 +4,8 @@
 #ifndef DAQ_CACHE_RECORD_FOR_CONVERSION_H
 #define DAQ_CACHE_RECORD_FOR_CONVERSION_H
 
+#include <new>
+
 #include "cache_alloc.h"
 #include "conversion_result.h"
 #include "daq_diag.h"
@@ -22,7 +24,8 @@ struct RecordForConversion {
   // report_full prints the generation's message for a full list without a record.
   RecordForConversion(EqEvstore& s, int how, void (*report_full)()) : is_new(!Gen::is_full(s)) {
     if (is_new) {
-      rec = cache_new<Record>();
+      // Room in the list is taken first, so adding the record cannot fail later.
+      rec = reserve_place(s) ? cache_new<Record>() : nullptr;
       if (rec == nullptr) {
         daq_line("daq_data_to_cache() Failed to allocate a record");
         result = CONV_NO_MEMORY;
@@ -49,6 +52,24 @@ struct RecordForConversion {
     if (!kept) release_record(rec);
     rec = nullptr;
     return kept;
+  }
+
+  // A conversion left without finish() (memory ran out mid-event) releases its new record.
+  ~RecordForConversion() {
+    if (is_new) release_record(rec);
+  }
+  RecordForConversion(const RecordForConversion&) = delete;
+  RecordForConversion& operator=(const RecordForConversion&) = delete;
+
+ private:
+  static bool reserve_place(EqEvstore& s) {
+    auto& list = Gen::list(s);
+    try {
+      list.reserve(list.size() + 1);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
   }
 };
 

@@ -9,6 +9,7 @@
 #define DAQ_CACHE_RECORD_STORE_H
 
 #include <algorithm>
+#include <new>
 #include <vector>
 
 #include "cache_lock.h"
@@ -51,6 +52,14 @@ struct RecordStore {
     if (static_cast<long>(list.size()) >= static_cast<long>(s.depth)) {
       int earliest = Navigation<Gen>::extreme_index(list, EQCACHE_FIND_TIME, Extreme::first);
       if (remove_at(s, earliest, lock_for_eviction)) return true;
+    } else {
+      // Room first: a list that cannot grow refuses the record, which stays the
+      // caller's, instead of throwing. After an eviction the room is there.
+      try {
+        list.reserve(list.size() + 1);
+      } catch (const std::bad_alloc&) {
+        return true;
+      }
     }
     list.push_back(rec);
     return false;

@@ -44,7 +44,7 @@ int convert_slow_block(EqEvstore& s, orxa_daq_slow_data_header* slhd, int how) {
   d->dtype = SLOW_DATA_TYPE;
   d->devtype = SLOW_DATA_TYPE;
   e->data = d;
-  rec->entry.push_back(e);
+  if (!cache_append_entry(rec->entry, e)) return CONV_NO_MEMORY;
   if (!slot.finish(s, CONV_OK)) {
     daq_line("daq_data_to_cache(slow) the cache refused the block's record");
     return CONV_FULL;
@@ -67,7 +67,7 @@ int slow_block_to_cache(EqEvstore& s, orxa_daq_slow_data_header* slhd, int how) 
 
 int DAQEqEvstore::daq_data_to_cache(orxa_daq_slow_data_header* slhd, int how) {
   if (slhd == nullptr) return CONV_BAD_INPUT;
-  int result = slow_block_to_cache(*this, slhd, how);
+  int result = no_memory_on_throw([&] { return slow_block_to_cache(*this, slhd, how); });
   if (result != CONV_OK) dropped_events.fetch_add(1, std::memory_order_relaxed);
   return result;
 }

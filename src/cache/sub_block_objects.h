@@ -28,7 +28,7 @@ void convert_image(ChannelTarget<Gen>& target, const SubBlock& b) {
   }
   velmor::IMH header;
   std::memcpy(&header, &frame, sizeof header);
-  d->set_image(bytes, frame.length, &header, velmor::no);
+  if (d->set_image(bytes, frame.length, &header, velmor::no)) target.mark_lost();
   d->set_image_comm(b.name);
 }
 
@@ -41,7 +41,7 @@ int convert_data_object(ChannelTarget<Gen>& target, const SubBlock& b, char* ser
     Gen::report_decode_failure(r);
     return CONV_BAD_INPUT;
   }
-  target.data()->copy_from(decoded);
+  if (target.data()->copy_from(decoded)) target.mark_lost();  // memory ran out
   delete decoded;
   return CONV_OK;
 }

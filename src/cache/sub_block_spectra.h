@@ -60,8 +60,9 @@ inline const char* short_comment(const SubBlock& b, char (&room)[SHORT_COMMENT_C
 
 // Stores spectrum index of the channel: header fields from the event, the values
 // where they lie in the event (the setter copies them). comment_chars is the
-// comment's length without the NUL.
-inline void store_spectrum(velmor::EqData* d, const EventStamp& stamp, const char* comment,
+// comment's length without the NUL. True when the setter could not store it
+// (memory ran out).
+inline bool store_spectrum(velmor::EqData* d, const EventStamp& stamp, const char* comment,
                            std::size_t comment_chars, float start, float inc, float* values, long long count,
                            int index) {
   velmor::SPECTRUM s{};
@@ -74,7 +75,7 @@ inline void store_spectrum(velmor::EqData* d, const EventStamp& stamp, const cha
   s.status = stamp.low32();
   s.d_spect_array.d_spect_array_len = static_cast<uint32_t>(count);
   s.d_spect_array.d_spect_array_val = values;
-  d->set_ts_spect(stamp.time.timeup, stamp.millis(), stamp.low16(), &s, index);
+  return d->set_ts_spect(stamp.time.timeup, stamp.millis(), stamp.low16(), &s, index);
 }
 
 template <class Gen>
@@ -97,7 +98,8 @@ void convert_single_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, cons
     target.take_out();
     return;
   }
-  store_spectrum(target.data(), stamp, comment, comment_chars, start, inc, values, count, 0);
+  if (store_spectrum(target.data(), stamp, comment, comment_chars, start, inc, values, count, 0))
+    target.mark_lost();
 }
 
 template <class Gen>
@@ -124,7 +126,8 @@ void convert_multi_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const
         continue;
       }
     }
-    store_spectrum(target.data(), stamp, comment, std::strlen(comment), start, inc, values, length, j);
+    if (store_spectrum(target.data(), stamp, comment, std::strlen(comment), start, inc, values, length, j))
+      target.mark_lost();
   }
 }
 
@@ -186,7 +189,7 @@ void convert_group_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const
       std::memcpy(g.statistics, vals, sizeof g.statistics);
       std::memcpy(g.timing_param, vals + sizeof g.statistics, sizeof g.timing_param);
     }
-    d->set_ts_gspect(stamp.time.timeup, stamp.millis(), stamp.low16(), &g, j);
+    if (d->set_ts_gspect(stamp.time.timeup, stamp.millis(), stamp.low16(), &g, j)) target.mark_lost();
   }
 }
 

@@ -51,19 +51,20 @@ int convert_update_block(EqEvstore& store, typename Gen::Record* rec, const SubB
     eq_evstore_entry* e = Gen::find_channel(store, rec, name);
     if (e == nullptr) {
       e = make_channel_entry(name, b.data_type, b.device_type);
-      if (e == nullptr) {
+      if (e == nullptr || !cache_append_entry(rec->entry, e)) {
         daq_line("daq_data_to_cache() Failed to allocate EqData_dtype for UPD");
         return CONV_NO_MEMORY;
       }
-      rec->entry.push_back(e);
     }
     velmor::EqData* d = e->data->data;
     d->init();
     e->data->dtype = b.data_type;
     e->data->devtype = b.device_type;
     text.assign(name);
-    d->set(static_cast<int>(stamp.low32()), value, static_cast<float>(status),
-           static_cast<long>(time.timeup), text, 0);
+    // The setter fails only when memory runs out: the value is lost, not the event.
+    if (d->set(static_cast<int>(stamp.low32()), value, static_cast<float>(status),
+               static_cast<long>(time.timeup), text, 0))
+      *lost = true;
   }
   return CONV_OK;
 }
@@ -94,8 +95,9 @@ void convert_name_value_block(ChannelTarget<Gen>& target, const SubBlock& b, con
     label += name[0] != '\0' ? ":" : ":UNKNOWN";
     label += name;
     if (label.size() > MAX_LABEL_CHARS) label.resize(MAX_LABEL_CHARS);
-    d->set(static_cast<int>(stamp.low32()), value, static_cast<float>(b.error),
-           static_cast<long>(stamp.time.timeup), label, j);
+    if (d->set(static_cast<int>(stamp.low32()), value, static_cast<float>(b.error),
+               static_cast<long>(stamp.time.timeup), label, j))
+      target.mark_lost();
   }
 }
 

@@ -13,11 +13,10 @@ bool copy_texts(std::vector<char*>& dst, const std::vector<char*>& src, const ch
   for (const char* text : src) {
     if (text == nullptr) continue;
     char* copy = protocol_strdup(text);
-    if (copy == nullptr) {
+    if (copy == nullptr || !protocol_append(dst, copy)) {
       daq_line(message);
       return false;
     }
-    dst.push_back(copy);
   }
   return true;
 }
@@ -38,17 +37,16 @@ bool copy_channels(std::vector<daq_channel_entry*>& dst,
         break;
     }
     entry->prms = source->prms;
-    dst.push_back(entry);
+    if (!protocol_append(dst, entry)) {
+      daq_line("copy_reply() failed to malloc daq_channel_entry");
+      return false;
+    }
   }
   return true;
 }
-}  // namespace
 
-bool copy_reply(daq_server_reply* reply, daq_server_reply* rep) {
-  if (reply == nullptr || rep == nullptr) return true;
-  if (reply == rep) return false;  // cleaning the destination would empty the source
-  clean_reply(reply);
-
+// The copy into a cleaned destination; true on failure.
+bool copy_into(daq_server_reply* reply, daq_server_reply* rep) {
   daq_server_request& dst = reply->request;
   const daq_server_request& src = rep->request;
   dst.id = src.id;
@@ -93,4 +91,19 @@ bool copy_reply(daq_server_reply* reply, daq_server_reply* rep) {
     return true;
   }
   return false;
+}
+}  // namespace
+
+bool copy_reply(daq_server_reply* reply, daq_server_reply* rep) {
+  if (reply == nullptr || rep == nullptr) return true;
+  if (reply == rep) return false;  // cleaning the destination would empty the source
+  clean_reply(reply);
+  // The directory strings allocate with a throwing new; running out there is a
+  // failed copy like any other.
+  try {
+    return copy_into(reply, rep);
+  } catch (const std::bad_alloc&) {
+    daq_line("copy_reply() out of memory");
+    return true;
+  }
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "daq_server_util_def.h"
 
@@ -18,6 +19,7 @@ bool injected_failure() {
 }  // namespace
 
 void protocol_fail_allocation(int nth) { g_fail_countdown.store(nth > 0 ? nth : 0); }
+bool protocol_allocation_failure_pending() { return g_fail_countdown.load() > 0; }
 
 void* protocol_calloc(std::size_t count, std::size_t size) {
   if (injected_failure()) return nullptr;
@@ -44,4 +46,25 @@ EntryAlloc protocol_new_entry(const char* name, daq_channel_entry** out) {
   }
   *out = entry;
   return EntryAlloc::ok;
+}
+
+bool protocol_append(std::vector<char*>& list, char* text) {
+  try {
+    list.push_back(text);
+    return true;
+  } catch (const std::bad_alloc&) {
+    std::free(text);
+    return false;
+  }
+}
+
+bool protocol_append(std::vector<daq_channel_entry*>& list, daq_channel_entry* entry) {
+  try {
+    list.push_back(entry);
+    return true;
+  } catch (const std::bad_alloc&) {
+    std::free(entry->name);
+    std::free(entry);
+    return false;
+  }
 }

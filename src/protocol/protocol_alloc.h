@@ -6,6 +6,7 @@
 #define DAQ_PROTOCOL_ALLOC_H
 
 #include <cstddef>
+#include <vector>
 
 struct daq_channel_entry;
 
@@ -17,8 +18,15 @@ char* protocol_strdup(const char* text);
 enum class EntryAlloc { ok, no_entry, no_name };
 EntryAlloc protocol_new_entry(const char* name, daq_channel_entry** out);
 
+// Append a block to a record's list. When the list cannot grow the block is
+// released and the result is false, so no block is ever left owned by nobody.
+bool protocol_append(std::vector<char*>& list, char* text);
+bool protocol_append(std::vector<daq_channel_entry*>& list, daq_channel_entry* entry);
+
 // Test hook: the nth allocation from now on (1 = the next) fails, and only that
 // one; 0 disarms. Not thread-safe by design: tests call it around one operation.
 void protocol_fail_allocation(int nth);
+// True while an armed failure has not happened yet.
+bool protocol_allocation_failure_pending();
 
 #endif

@@ -44,11 +44,10 @@ void read_description_block(const char* xml, std::string& work, std::vector<chan
 
 bool append_copy(std::vector<char*>& list, const char* text, const char* format) {
   char* copy = protocol_strdup(text);
-  if (copy == nullptr) {
+  if (copy == nullptr || !protocol_append(list, copy)) {
     daq_print(format, text);
     return false;
   }
-  list.push_back(copy);
   return true;
 }
 
@@ -160,10 +159,17 @@ int read_reply_document(SAX_Memory_Parser& parser, daq_server_reply* reply) {
 
 int parse_daq_reply(char* xml, daq_server_reply* reply, std::vector<chan_descr_2010*>* vc) {
   if (xml == nullptr) return 1;
-  std::string work(xml);
-  read_description_block(xml, work, vc);
-  std::unique_ptr<SAX_Memory_Parser> parser(new (std::nothrow) SAX_Memory_Parser(work.data()));
-  if (!parser || !parser->init_ok() || reply == nullptr) return 1;
-  if (parser->start()) return -1;
-  return read_reply_document(*parser, reply);
+  // Memory can also run out in the working copy or a growing list: the reply
+  // keeps what was read, as after any other failure.
+  try {
+    std::string work(xml);
+    read_description_block(xml, work, vc);
+    std::unique_ptr<SAX_Memory_Parser> parser(new (std::nothrow) SAX_Memory_Parser(work.data()));
+    if (!parser || !parser->init_ok() || reply == nullptr) return 1;
+    if (parser->start()) return -1;
+    return read_reply_document(*parser, reply);
+  } catch (const std::bad_alloc&) {
+    daq_line("parse_daq_reply() out of memory");
+    return -1;
+  }
 }

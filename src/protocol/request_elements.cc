@@ -48,7 +48,10 @@ ElementResult read_channel(const AttrSource& attrs, daq_server_request* request)
   p.tstart = float_or_unset(attrs, "tstart");
   p.tlength = float_or_unset(attrs, "tlength");
   p.tinc = float_or_unset(attrs, "tinc");
-  request->chan_list.push_back(entry);
+  if (!protocol_append(request->chan_list, entry)) {
+    daq_print("parse_daq_request() failed to allocate memory for channel entry %s\n", name);
+    return ElementResult::failed;
+  }
   return ElementResult::handled;
 }
 
@@ -57,7 +60,7 @@ ElementResult read_file(const AttrSource& attrs, daq_server_request* request,
   const char* name = attrs.find("name");
   if (name == nullptr) return ElementResult::ignored;
   char* copy = protocol_strdup(name);
-  if (copy == nullptr) {
+  if (copy == nullptr || !protocol_append(request->file_list, copy)) {
     if (reader == RequestReader::reply) {
       daq_print("parse_daq_reply() failed to allocate memory for file name %s\n", name);
     } else {
@@ -65,7 +68,6 @@ ElementResult read_file(const AttrSource& attrs, daq_server_request* request,
     }
     return ElementResult::failed;
   }
-  request->file_list.push_back(copy);
   return ElementResult::handled;
 }
 

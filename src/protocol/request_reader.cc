@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "daq_diag.h"
 #include "daq_server_util_def.h"
 #include "orxa_xml.h"
 #include "request_elements.h"
@@ -30,6 +31,18 @@ int read_request_document(Parser& parser, daq_server_request* request, RequestRe
   }
   return seen ? parser.get_error_counter() : -1;
 }
+
+// A text field that grows (DDir, CDir) can throw; that is a failure like any
+// other and the record keeps what was read.
+template <class Parser>
+int read_or_no_memory(Parser& parser, daq_server_request* request, RequestReader reader) {
+  try {
+    return read_request_document(parser, request, reader);
+  } catch (const std::bad_alloc&) {
+    daq_line("parse_daq_request() out of memory");
+    return -1;
+  }
+}
 }  // namespace
 
 int parse_daq_request(char* xml, daq_server_request* request) {
@@ -37,12 +50,12 @@ int parse_daq_request(char* xml, daq_server_request* request) {
   std::unique_ptr<SAX_Memory_Parser> parser(new (std::nothrow) SAX_Memory_Parser(xml));
   if (!parser || !parser->init_ok() || request == nullptr) return 1;
   if (parser->start()) return -1;
-  return read_request_document(*parser, request, RequestReader::memory);
+  return read_or_no_memory(*parser, request, RequestReader::memory);
 }
 
 int parse_daq_request_from_file(char* file, daq_server_request* request) {
   std::unique_ptr<SAX_File_Parser> parser(new (std::nothrow) SAX_File_Parser());
   if (!parser || !parser->init_ok() || request == nullptr) return 1;
   if (file == nullptr || parser->start(file)) return -1;
-  return read_request_document(*parser, request, RequestReader::file);
+  return read_or_no_memory(*parser, request, RequestReader::file);
 }

@@ -2,6 +2,7 @@
 // out, and an element that is not appended is released at once.
 #include "monitor_copy.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -13,6 +14,19 @@
 namespace {
 
 enum class Deliverable { kNothing, kData, kSlowBlock, kFailed };
+
+std::atomic<int> copies_until_failure{0};
+
+void* slow_block_malloc(size_t n) {
+  int left = copies_until_failure.load(std::memory_order_relaxed);
+  while (left > 0) {
+    if (copies_until_failure.compare_exchange_weak(left, left - 1)) {
+      if (left == 1) return nullptr;
+      break;
+    }
+  }
+  return std::malloc(n);
+}
 
 // What an entry delivers; prints the line of an entry that delivers nothing or
 // whose slow block has no usable length.
@@ -43,16 +57,20 @@ void release_element(EqData_dtype* element) {
   delete element;
 }
 
-// The data object of the element, or true on failure.
+// The data object of the element, or true on failure. A nothrow new would not
+// cover the constructor, which allocates the object's content with a throwing new.
 bool copy_data(const EqData_dtype& from, EqData_dtype* element) {
-  element->data = new (std::nothrow) velmor::EqData();
-  if (element->data == nullptr) return true;
+  try {
+    element->data = new velmor::EqData();
+  } catch (const std::bad_alloc&) {
+    return true;
+  }
   element->data->init();
   return element->data->copy_from(from.data);
 }
 
 bool copy_slow_block(const EqData_dtype& from, int length, EqData_dtype* element) {
-  void* copy = std::malloc(static_cast<size_t>(length));
+  void* copy = slow_block_malloc(static_cast<size_t>(length));
   if (copy == nullptr) {
     daq_print("Failed to malloc %d length for slow data block\n", length);
     return true;
@@ -135,3 +153,6 @@ void release_result(std::vector<EqData_dtype*>* out) {
   for (EqData_dtype* element : *out) release_element(element);
   delete out;
 }
+
+void monitor_fail_allocation(int nth) { copies_until_failure.store(nth < 0 ? 0 : nth); }
+bool monitor_allocation_failure_pending() { return copies_until_failure.load() > 0; }

@@ -28,4 +28,9 @@ bool take_entries(eq_evstore_entry* const* entries, size_t n, std::vector<EqData
 // Releases every element (data object, slow-block copy, the element) and the vector.
 void release_result(std::vector<EqData_dtype*>* out);
 
+// Test hook: the nth slow-block copy from now on (1 = the next) cannot be
+// allocated; 0 disarms. The other allocations here come from operator new.
+void monitor_fail_allocation(int nth);
+bool monitor_allocation_failure_pending();
+
 #endif

@@ -16,6 +16,24 @@
 #include "monitor_copy.h"
 #include "receiver_body.h"
 
+// Holds the cache lock for one query: released where the query is done with the
+// cache, and on every other way out of it.
+class CacheHold {
+ public:
+  explicit CacheHold(EqEvstore& cache) : cache_(&cache) { cache.lock(); }
+  ~CacheHold() { release(); }
+  CacheHold(const CacheHold&) = delete;
+  CacheHold& operator=(const CacheHold&) = delete;
+  void release() {
+    if (cache_ == nullptr) return;
+    cache_->unlock();
+    cache_ = nullptr;
+  }
+
+ private:
+  EqEvstore* cache_;
+};
+
 template <class Gen>
 int DaqReceiverBody<Gen>::thread_bits(Receiver& r) {
   return (r.thr_id.load() == 0 ? DAQ_MON_NO_THREAD : 0) + (r.done.load() ? DAQ_MON_DONE : 0);
@@ -23,11 +41,11 @@ int DaqReceiverBody<Gen>::thread_bits(Receiver& r) {
 
 template <class Gen>
 int DaqReceiverBody<Gen>::status_query(Receiver& r, int* ent) {
-  r.cache.lock();
+  CacheHold hold(r.cache);
   int records = Gen::count(r.cache, false);
   bool empty = Gen::is_empty(r.cache);
   bool full = Gen::is_full(r.cache);
-  r.cache.unlock();
+  hold.release();
   int result = empty ? DAQ_MON_EMPTY : full ? DAQ_MON_DATA + DAQ_MON_FULL : DAQ_MON_DATA;
   if (ent != nullptr) *ent = empty ? 0 : records;
   return result + thread_bits(r);
@@ -36,19 +54,15 @@ int DaqReceiverBody<Gen>::status_query(Receiver& r, int* ent) {
 template <class Gen>
 bool DaqReceiverBody<Gen>::time_bound(Receiver& r, time_stamp* tm, int how) {
   if (tm == nullptr) return true;
-  r.cache.lock();
-  bool none = how == 0 ? r.cache.get_first_time(tm) : r.cache.get_last_time(tm);
-  r.cache.unlock();
-  return none;
+  CacheHold hold(r.cache);
+  return how == 0 ? r.cache.get_first_time(tm) : r.cache.get_last_time(tm);
 }
 
 template <class Gen>
 bool DaqReceiverBody<Gen>::number_bound(Receiver& r, BoundNumber* ev_num, int how) {
   if (ev_num == nullptr) return true;
-  r.cache.lock();
-  bool none = how == 0 ? Gen::first_number(r.cache, ev_num) : Gen::last_number(r.cache, ev_num);
-  r.cache.unlock();
-  return none;
+  CacheHold hold(r.cache);
+  return how == 0 ? Gen::first_number(r.cache, ev_num) : Gen::last_number(r.cache, ev_num);
 }
 
 // Modes that need a time when no event number is given find nothing without one.
@@ -73,16 +87,16 @@ int DaqReceiverBody<Gen>::record_query(Receiver& r, QueryNumber evnum, time_stam
   bool by_channel = chan != nullptr && chan[0] != '\0';
   int bits = thread_bits(r);
   bool no_thread = (bits & DAQ_MON_NO_THREAD) != 0;
-  r.cache.lock();
+  CacheHold hold(r.cache);
   if (Gen::is_empty(r.cache)) {
-    r.cache.unlock();
+    hold.release();
     return no_thread ? DAQ_MON_NO_MORE + bits : DAQ_MON_EMPTY + bits;
   }
   Record* record = locate(r, evnum, tm, how);
   eq_evstore_entry* wanted = nullptr;
   if (record != nullptr && by_channel) wanted = Gen::channel(r.cache, record, chan);
   if (record == nullptr || (by_channel && wanted == nullptr)) {
-    r.cache.unlock();
+    hold.release();
     if (no_thread && (how & EQCACHE_FIND_NOTSEEN)) return DAQ_MON_NO_MORE + bits;
     return DAQ_MON_NOT_FOUND + bits;
   }
@@ -101,7 +115,7 @@ int DaqReceiverBody<Gen>::record_query(Receiver& r, QueryNumber evnum, time_stam
     }
   }
   if (failed) {
-    r.cache.unlock();
+    hold.release();
     daq_line("+++++++++++++++++++++++++++++++++++++++++++++++++++++++++++++++ bad res");
     release_result(result);
     daq_line("+++++++++++++++++++++++++++++++++++++++++++++++++++++++++++++++ delete res");
@@ -118,7 +132,7 @@ int DaqReceiverBody<Gen>::record_query(Receiver& r, QueryNumber evnum, time_stam
   } else {
     Gen::set_seen(r.cache, record);
   }
-  r.cache.unlock();
+  hold.release();
   return DAQ_MON_DATA + bits;
 }
 

@@ -89,9 +89,10 @@ SaxReader::SaxReader(const char* who) : who_(who) {
   if (!xerces_acquire()) return;
   xerces_held_ = true;
   try {
+    memory_.reset(new ParserMemory);
     recorder_.reset(new ElementRecorder);
     recorder_->who = who_;
-    SAX2XMLReader* p = XMLReaderFactory::createXMLReader();
+    SAX2XMLReader* p = XMLReaderFactory::createXMLReader(memory_.get());
     parser_ = p;
     p->setFeature(XMLUni::fgSAX2CoreValidation, false);
     p->setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
@@ -124,6 +125,8 @@ SaxReader::~SaxReader() {
   parser_ = nullptr;
   source_.reset();
   recorder_.reset();
+  // What the library did not release after running out of memory.
+  memory_.reset();
   if (xerces_held_) xerces_release();
 }
 
@@ -155,7 +158,7 @@ bool SaxReader::start_memory(const char* text) {
   if (parser_ == nullptr || text == nullptr || started_) return true;
   try {
     return begin(new MemBufInputSource(reinterpret_cast<const XMLByte*>(text), std::strlen(text),
-                                       "memory", false),
+                                       "memory", false, memory_.get()),
                  "the document");
   } catch (...) {
     return true;
@@ -168,7 +171,7 @@ bool SaxReader::start_file(const char* path) {
   InputSource* source = nullptr;
   try {
     wide = XMLString::transcode(path);
-    source = new LocalFileInputSource(wide);
+    source = new LocalFileInputSource(wide, memory_.get());
   } catch (...) {
     daq_print("%s: cannot read file %s\n", who_, path);
   }
@@ -188,6 +191,14 @@ int SaxReader::next(char** tag) {
       running_ = parser_->parseNext(token_);
     } catch (...) {
       running_ = false;
+      // Not the end of the document (memory ran out in the library or in the
+      // handler): counted as an error, so that a document cut short is never
+      // taken for a whole one, and the half-recorded element is dropped.
+      recorder_->recorded = 0;
+      if (!recorder_->doctype_seen) {
+        ++recorder_->error_count;
+        daq_print("%s: reading stopped before the end of the document\n", who_);
+      }
     }
     if (recorder_->doctype_seen) stop();
     // The last token may have been an element start (an empty root element):

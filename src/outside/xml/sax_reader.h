@@ -14,6 +14,8 @@
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
 
+#include "parser_memory.h"
+
 // One element start as the caller sees it. Slots are reused from element to
 // element, so their strings keep their capacity and reading allocates little.
 struct ElementStart {
@@ -48,6 +50,8 @@ class SaxReader {
 
   const char* who_;
   bool xerces_held_ = false;
+  // Declared before the parser: it must outlive everything the parser allocated.
+  std::unique_ptr<ParserMemory> memory_;
   xercesc::SAX2XMLReader* parser_ = nullptr;
   std::unique_ptr<ElementRecorder> recorder_;
   std::unique_ptr<xercesc::InputSource> source_;
