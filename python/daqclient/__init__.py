@@ -6,7 +6,7 @@ LocalServer (the embeddable DAQ data server). fetch() runs the whole road in
 one call.
 """
 
-import threading
+import math
 
 from ._errors import ConnectError, DaqError, ReceiverError, RequestError
 from ._daqclient import (
@@ -55,29 +55,33 @@ def _request(channels, start, stop, facility, experiment, comm_mode, request_typ
 
 
 def _connect(connection, servers, connect_timeout):
-    if connect_timeout is None:
-        return connection.connect(servers)
-    timer = threading.Timer(connect_timeout, connection.cancel)
-    timer.start()
-    try:
-        return connection.connect(servers)
-    finally:
-        timer.cancel()
+    if connect_timeout is not None:
+        # The connection bounds itself in whole seconds, every server and retry included.
+        connection.set_connect_timeout(math.ceil(connect_timeout))
+    return connection.connect(servers)
 
 
 def _records(connection, servers, depth, increment, connect_timeout, record_timeout, server):
     try:
         reply = _connect(connection, servers, connect_timeout)
         receiver = Receiver(reply, depth, increment)
+        if record_timeout is not None:
+            receiver.set_idle_timeout(record_timeout)
         with receiver:
             while True:
-                record = receiver.take(record_timeout)
+                record = receiver.take()
                 if record is None:
                     break
                 yield record
             status = receiver.end_data_status
             if status not in _NORMAL_END:
-                raise ReceiverError(status, receiver.end_data_status_text)
+                raise ReceiverError(status, receiver.link_failure_text)
+            events, blocks = receiver.dropped_events, receiver.dropped_sub_blocks
+            if events or blocks:
+                error = ReceiverError(
+                    status, f"data were dropped: {events} events and {blocks} channel sub-blocks")
+                error.dropped_events, error.dropped_sub_blocks = events, blocks
+                raise error
     finally:
         if server is not None:
             server.stop()
@@ -98,10 +102,17 @@ def fetch(channels, start, stop, servers=None, local=False, *, stream=False, fac
                 (server_options: its keyword options)
     stream   -- yield the records one by one instead of returning a list
 
+    connect_timeout -- seconds the whole handshake may take (whole seconds, at
+                least 1; default 180); past it ConnectError with code 9
+    record_timeout -- seconds the data link may stay silent (the receiver's idle
+                bound; default 60, 0: no bound); past it the stream ends
+
     Records come earliest first and are taken out of the receiver's cache as they
-    are handed over. ConnectError when no server accepts the request,
-    ReceiverError when the stream ends on an error, TimeoutError when no record
-    arrives within record_timeout seconds.
+    are handed over. RequestError for a value the request cannot carry (an
+    unknown facility, a time the protocol would misread), ConnectError when no
+    server accepts the request, ReceiverError when the stream ends on an error
+    (the data link's text of it) or data were dropped on the way; without
+    stream=True the error's `records` holds every record received before it.
     """
     connection = _request(channels, start, stop, facility, experiment, comm_mode, request_type)
     server = None
@@ -114,4 +125,11 @@ def fetch(channels, start, stop, servers=None, local=False, *, stream=False, fac
     records = _records(connection, servers, depth, increment, connect_timeout, record_timeout, server)
     if stream:
         return records
-    return list(records)
+    received = []
+    try:
+        for record in records:
+            received.append(record)
+    except ReceiverError as error:
+        error.records = received
+        raise
+    return received

@@ -100,10 +100,20 @@ class Reply {
   daq_server_reply reply_;
 };
 
+// A facility name without a server list of its own would silently fall back to
+// the LUMAR servers.
+void check_facility(const std::string& facility) {
+  if (!facility.empty() && !EqDAQconnect::known_facility(facility.c_str()))
+    raise_error("RequestError", -1,
+                "unknown facility '" + facility + "' (known: LUMAR, NOVIK, VENDA, TARSEN)");
+}
+
 class Connection {
  public:
   explicit Connection(const std::string& facility)
-      : connection_(&call_, facility.empty() ? nullptr : facility.c_str()) {}
+      : connection_(&call_, facility.empty() ? nullptr : facility.c_str()) {
+    check_facility(facility);
+  }
 
   EqDAQconnect& c() { return connection_; }
 
@@ -113,14 +123,13 @@ class Connection {
   }
 
   // Numbers and datetimes become the request's time text (daqclient._times):
-  // the validation reads only the texts.
+  // the validation reads only the texts. Texts and instants the protocol would
+  // misread are refused there with a RequestError.
   void set_time(py::handle value, bool start) {
-    std::string t;
-    if (py::isinstance<py::str>(value)) {
-      t = value.cast<std::string>();
-    } else {
-      t = py::module_::import("daqclient._times").attr("request_time_text")(value).cast<std::string>();
-    }
+    py::object times = py::module_::import("daqclient._times");
+    const char* what = start ? "start" : "stop";
+    const char* convert = py::isinstance<py::str>(value) ? "checked_time_text" : "request_time_text";
+    std::string t = times.attr(convert)(value, what).cast<std::string>();
     int rc = start ? connection_.set_start_time(t.c_str()) : connection_.set_stop_time(t.c_str());
     check(rc, start ? "set_start_time" : "set_stop_time");
   }
@@ -265,6 +274,7 @@ void register_connection(py::module_& m) {
            py::arg("facility") = py::none())
       .def("init", [](py::object self, py::object facility) {
              std::string f = facility.is_none() ? std::string() : facility.cast<std::string>();
+             check_facility(f);
              self.cast<Connection&>().c().init(f.empty() ? nullptr : f.c_str());
              return self;
            }, py::arg("facility") = py::none())
@@ -297,6 +307,14 @@ void register_connection(py::module_& m) {
            "NAME or NAME@p1@p2@p3@p4; floats select the time form of the parameters")
       .def("connect", &Connection::connect, py::arg("servers") = py::none(),
            "Sends the request with failover; returns the Reply or raises ConnectError")
+      .def("set_connect_timeout", [](py::object self, int seconds) {
+             Connection::check(self.cast<Connection&>().c().set_connect_timeout(seconds), "set_connect_timeout");
+             return self;
+           }, py::arg("seconds"),
+           "Bound of a whole connect() in seconds (at least 1); past it ConnectError with code 9")
+      .def_property_readonly("connect_timeout", [](Connection& c) { return c.c().get_connect_timeout(); })
+      .def_static("known_facility", [](const std::string& name) { return EqDAQconnect::known_facility(name.c_str()); },
+                  "True for a facility name with a server list of its own")
       .def("cancel", [](Connection& c) { c.c().set_connect_cancel(true); },
            "Cancels a running connect (safe from another thread)")
       .def("set_connect_cancel", [](Connection& c, bool v) { return c.c().set_connect_cancel(v); })

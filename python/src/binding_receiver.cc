@@ -215,6 +215,20 @@ void register_receiver(py::module_& m) {
       .def_property_readonly("done", [](Receiver& r) { return r.a().done(); })
       .def_property_readonly("end_data_status", [](Receiver& r) { return r.a().end_data_status(); })
       .def_property_readonly("end_data_status_text", [](Receiver& r) { return std::string(r.a().end_data_status_text()); })
+      .def("set_idle_timeout", [](Receiver& r, double seconds) {
+        if (!(seconds >= 0 && seconds <= 2000000))
+          raise_error("RequestError", -1, "idle timeout must be 0 (no bound) to 2000000 seconds");
+        r.a().set_idle_timeout(static_cast<int>(seconds * 1000 + 0.5));
+      }, py::arg("seconds"),
+           "Seconds the data link may stay silent before the stream ends with a failure status "
+           "(0: no bound); every record already received is kept")
+      .def_property_readonly("idle_timeout", [](Receiver& r) { return r.a().idle_timeout() / 1000.0; })
+      .def_property_readonly("dropped_events", [](Receiver& r) { return r.a().dropped_events(); },
+                             "events the receiver or the conversion had to drop")
+      .def_property_readonly("dropped_sub_blocks", [](Receiver& r) { return r.a().dropped_sub_blocks(); },
+                             "channel sub-blocks dropped from events that were kept")
+      .def_property_readonly("link_failure_text", [](Receiver& r) { return std::string(r.a().link_failure_text()); },
+                             "the data link's own text of a failure status, else the end-data status text")
       .def_property_readonly("depth", [](Receiver& r) { return r.a().depth(); })
       .def_property_readonly("entries", [](Receiver& r) { return r.a().entries(); })
       .def_property_readonly("last_result", &Receiver::last_result, "result bits of the last record query")

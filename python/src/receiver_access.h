@@ -51,6 +51,11 @@ class ReceiverAccess {
   virtual bool set_cache_depth(int depth) = 0;
   virtual int depth() = 0;
   virtual int entries() = 0;
+  virtual bool set_idle_timeout(int milliseconds) = 0;
+  virtual int idle_timeout() = 0;
+  virtual uint64_t dropped_events() = 0;
+  virtual uint64_t dropped_sub_blocks() = 0;
+  virtual const char* link_failure_text() = 0;
   // The record query; chan null or empty: all channels.
   virtual QueryResult query(uint64_t evnum, time_stamp* tm, const char* chan, int how, bool remove) = 0;
 };
@@ -101,6 +106,11 @@ class ReceiverOf final : public ReceiverAccess {
   bool set_cache_depth(int depth) override { return r_.set_cache_depth(depth); }
   int depth() override { return r_.get_cache()->GetDepth(); }
   int entries() override { return r_.get_number_of_entries(); }
+  bool set_idle_timeout(int milliseconds) override { return r_.set_idle_timeout(milliseconds); }
+  int idle_timeout() override { return r_.get_idle_timeout(); }
+  uint64_t dropped_events() override { return r_.get_dropped_events(); }
+  uint64_t dropped_sub_blocks() override { return r_.get_dropped_sub_blocks(); }
+  const char* link_failure_text() override { return r_.get_link_failure_string(); }
 
   QueryResult query(uint64_t evnum, time_stamp* tm, const char* chan, int how, bool remove) override {
     std::lock_guard<std::mutex> g(query_lock_);

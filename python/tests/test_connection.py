@@ -1,6 +1,7 @@
 """The request builder and the handshake: reply fields, failover, refusals with
 the system's codes and texts, and cancellation from another thread."""
 
+import datetime as dt
 import threading
 import time
 
@@ -83,30 +84,62 @@ def test_cancel_from_another_thread_ends_connect():
         assert c.cancelled
 
 
-def test_dead_server_raises_send_failure():
-    # Nobody listens at the registered port: every pass of the list fails to send.
+def test_server_gone_from_the_name_table_fails_at_once():
     with daqclient.LocalServer() as s:
         entry = s.entry
     c = daqclient.Connection()
     start, stop = window(1)
-    c.set_start_time(start).set_stop_time(stop).add_channel(SPECTRUM)
+    c.set_start_time(start).set_stop_time(stop).add_channel(SPECTRUM).set_connect_timeout(20)
+    assert c.connect_timeout == 20
+    with pytest.raises(daqclient.RequestError):
+        c.set_connect_timeout(0)
+    began = time.monotonic()
     with pytest.raises(daqclient.ConnectError) as failure:
         c.connect(entry)
     assert failure.value.code == 1
     assert failure.value.text.startswith("Failed to send request")
+    assert time.monotonic() - began < 5
+
+
+def test_fetch_connect_timeout_bounds_a_server_stuck_in_processing():
+    start, stop = window(1)
+    began = time.monotonic()
+    with pytest.raises(daqclient.ConnectError) as failure:
+        daqclient.fetch([SPECTRUM], start, stop, local=True, connect_timeout=0.5,
+                        server_options={"processing_times": 100000})
+    assert failure.value.code == 9
+    assert time.monotonic() - began < 5
+
+
+def test_unknown_facility_is_refused_before_anything_is_sent():
+    assert daqclient.Connection.known_facility("NOVIK")
+    assert not daqclient.Connection.known_facility("novik")
+    with pytest.raises(daqclient.RequestError) as failure:
+        daqclient.Connection("novik")
+    assert "unknown facility 'novik'" in str(failure.value)
+    start, stop = window(1)
+    with pytest.raises(daqclient.RequestError):
+        daqclient.fetch([SPECTRUM], start, stop, facility="MOON")
 
 
 def test_keyboard_interrupt_cancels_connect_and_clears_the_flag():
     import _thread
+    import signal
 
-    with daqclient.LocalServer(prepare_ms=60000) as slow:
-        c = daqclient.Connection()
-        start, stop = window(1)
-        c.set_start_time(start).set_stop_time(stop).add_channel(SPECTRUM)
-        threading.Timer(0.3, _thread.interrupt_main).start()
-        with pytest.raises(KeyboardInterrupt):
-            c.connect(slow.entry)
-        assert not c.cancelled
+    # A suite run in the background inherits SIGINT ignored, and an ignored
+    # signal raises nothing: the test brings Python's own handler.
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    try:
+        with daqclient.LocalServer(prepare_ms=60000) as slow:
+            c = daqclient.Connection()
+            start, stop = window(1)
+            c.set_start_time(start).set_stop_time(stop).add_channel(SPECTRUM)
+            threading.Timer(0.3, _thread.interrupt_main).start()
+            with pytest.raises(KeyboardInterrupt):
+                c.connect(slow.entry)
+            assert not c.cancelled
+    finally:
+        signal.signal(signal.SIGINT, previous)
 
 
 def test_times_are_written_in_the_request_zone(monkeypatch):
@@ -118,6 +151,20 @@ def test_times_are_written_in_the_request_zone(monkeypatch):
     assert _times.request_time_text(moment.timestamp()) == "2025-03-01T09:00:00"
     monkeypatch.setenv("ORXA_EXP_TIMEZONE", "CET")
     assert _times.request_time_text(moment.replace(tzinfo=None)) == "2025-03-01T10:00:00"
+    c = daqclient.Connection().set_start_time("2025-03-01T09:00:00Z").set_stop_time("2025-3-1T10:0:5")
+    assert (c.request["t_start"], c.request["t_stop"]) == ("2025-03-01T10:00:00", "2025-3-1T10:0:5")
+
+
+@pytest.mark.parametrize("value", [
+    "2025-13-01T00:00:00", "2025-02-29T00:00:00", "2024-02-31T00:00:00", "2025-01-01T25:61:61",
+    "2025-01-01T10:00:00junk", "2025-01-01 10:00:00", "2038-01-19T03:14:08Z", 2**31, -5,
+    dt.datetime(2038, 1, 19, 3, 14, 8, tzinfo=dt.timezone.utc)])
+def test_times_the_protocol_would_misread_are_refused(value):
+    c = daqclient.Connection()
+    with pytest.raises(daqclient.RequestError) as failure:
+        c.set_stop_time(value)
+    assert failure.value.code == -8
+    assert c.request["t_stop"] == ""
 
 
 def test_channel_list_request_gives_descriptions_and_no_stream(server):

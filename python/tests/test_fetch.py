@@ -6,6 +6,7 @@ import datetime as dt
 import gc
 import os
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -131,6 +132,27 @@ def test_stream_dropped_by_the_server_raises_with_the_status():
         daqclient.fetch([SPECTRUM], start, stop, local=True, server_options={"drop_after": 10})
     assert failure.value.code not in (0, -3)
     assert failure.value.text
+
+
+def test_silent_link_ends_after_record_timeout_keeping_what_arrived():
+    start, stop = window(5)
+    began = time.monotonic()
+    with pytest.raises(daqclient.ReceiverError) as failure:
+        daqclient.fetch([SPECTRUM], start, stop, local=True, record_timeout=1,
+                        server_options={"stall_after": 10, "stall_ms": 30000})
+    assert time.monotonic() - began < 15
+    assert failure.value.code > 0 and failure.value.text
+    assert [r.event_number for r in failure.value.records] == [
+        event_number_at(START) + i for i in range(10)]
+
+
+def test_dropped_data_raise_with_the_counts_and_the_rest_of_the_records():
+    start, stop = window(5)
+    with pytest.raises(daqclient.ReceiverError) as failure:
+        daqclient.fetch([SPECTRUM], start, stop, local=True, server_options={"malformed_after": 5})
+    assert failure.value.dropped_events + failure.value.dropped_sub_blocks >= 1
+    assert "data were dropped" in failure.value.text
+    assert len(failure.value.records) >= 49
 
 
 def test_receiver_stopped_from_another_thread_ends_the_iteration():
