@@ -82,6 +82,8 @@ TEST(HostileDataLink, SilenceAfterTheHelloEndsAtTheIdleBound) {
   EXPECT_LT(t, kIdleEnd);
   EXPECT_EQ(legacy->get_end_data_status(), TIDEWIRE_ERR_IDLE);
   EXPECT_STRNE(legacy->get_link_failure_string(), "Unknown");
+  std::printf("silent peer, idle bound %d ms: ended after %.3f s: %s\n", kIdleMs, t,
+              legacy->get_link_failure_string());
 
   RawPeer peer2;
   auto r2024 = attach<EqDAQdata2024>(peer2);
@@ -106,6 +108,8 @@ TEST(HostileDataLink, HalfFrameEndsReceptionAndKeepsEarlierRecords) {
     double t = ended_after(*r, sent);
     EXPECT_LT(t, close_after ? 1.5 : kIdleEnd);
     EXPECT_EQ(r->get_end_data_status(), close_after ? TIDEWIRE_ERR_TRUNCATED : TIDEWIRE_ERR_IDLE);
+    std::printf("half frame, %s: ended after %.3f s, status %d\n",
+                close_after ? "then closed" : "left open", t, r->get_end_data_status());
     Drained d = drain(*r, 5000);
     EXPECT_EQ(d.events, 3u);
     EXPECT_EQ(d.first, 1u);
@@ -143,6 +147,7 @@ TEST(HostileDataLink, LyingLengthsEndReceptionAtOnce) {
     EXPECT_LT(t, 1.5);
     EXPECT_EQ(r->get_end_data_status(), c.status);
     EXPECT_EQ(r->get_number_of_entries(), 1);
+    std::printf("%s: ended after %.3f s, status %d\n", c.what, t, r->get_end_data_status());
   }
 }
 
@@ -185,8 +190,11 @@ TEST(HostileDataLink, RandomBytesEndReceptionWithoutCrash) {
     auto r = attach<EqDAQdata>(peer);
     ASSERT_TRUE(r);
     peer.write(noise);
-    EXPECT_LT(ended_after(*r, Clock::now()), kIdleEnd);
+    double t = ended_after(*r, Clock::now());
+    EXPECT_LT(t, kIdleEnd);
     EXPECT_GT(r->get_end_data_status(), 0);
+    std::printf("random bytes, seed %u: ended after %.3f s, status %d\n", seed, t,
+                r->get_end_data_status());
   }
 }
 
@@ -248,4 +256,5 @@ TEST(HostileDataLink, TrickleEndsAtTheIdleBound) {
   EXPECT_LT(t, kIdleEnd);
   EXPECT_EQ(r->get_end_data_status(), TIDEWIRE_ERR_IDLE);
   EXPECT_EQ(r->get_number_of_entries(), 0);
+  std::printf("trickle of a byte every 10 ms: ended after %.3f s\n", t);
 }

@@ -12,7 +12,7 @@ using namespace faults;
 namespace {
 
 constexpr int kReceivers = 8;
-constexpr int kSeconds = 20;  // at 100 Hz: 2,000 events a stream
+constexpr int kSeconds = 50;  // at 100 Hz: 5,000 events a stream
 constexpr int kDepth = 20;
 
 struct Outcome {
