@@ -83,6 +83,7 @@ inline long heap_bytes() {
 struct Holdings {
   int threads = thread_count();
   int fds = fd_count();
+  long heap = heap_bytes();  // shown, not compared: caches of the libraries stay
   // Waits (bounded) until the process holds no more than at `before`: threads
   // that were joined, and sockets that were closed, leave /proc a moment later.
   bool back_to(const Holdings& before, int timeout_ms = 3000) {
@@ -90,6 +91,7 @@ struct Holdings {
         [&] {
           threads = thread_count();
           fds = fd_count();
+          heap = heap_bytes();
           return threads <= before.threads && fds <= before.fds;
         },
         timeout_ms);
@@ -97,10 +99,11 @@ struct Holdings {
   }
 };
 
-// "threads 3 -> 3, fds 5 -> 5", for messages and figures.
+// "threads 3 -> 3, fds 5 -> 5, heap 1000 -> 1200", for messages and figures.
 inline std::string change(const Holdings& before, const Holdings& after) {
   return "threads " + std::to_string(before.threads) + " -> " + std::to_string(after.threads) +
-         ", fds " + std::to_string(before.fds) + " -> " + std::to_string(after.fds);
+         ", fds " + std::to_string(before.fds) + " -> " + std::to_string(after.fds) + ", heap " +
+         std::to_string(before.heap) + " -> " + std::to_string(after.heap);
 }
 
 inline std::string temp_path(const std::string& stem) {
