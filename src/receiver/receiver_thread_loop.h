@@ -145,9 +145,12 @@ class ReceiverPass {
         *room = false;
         return PassEnd::kContinue;
       }
-      PassEnd end = receiving_ ? request_pause() : hold(depth);
+      // Without a link to ask, the thread holds as if paused, so the depth still
+      // grows by the increment while the cache stays full.
+      bool ask = receiving_ && link_->IsLinkActive();
+      PassEnd end = ask ? request_pause() : hold(depth);
       if (end != PassEnd::kContinue) return end;
-      if (receiving_) wait_for_room(kHoldPeriodMs);  // not sent: try again shortly
+      if (ask && receiving_) wait_for_room(kHoldPeriodMs);  // not sent: try again shortly
     }
   }
 
