@@ -143,8 +143,8 @@ class ConversionSweep : public testing::Test {
     pthread_mutex_unlock(&s.mlock);
   }
 
-  // Converts into a store prefilled with `records` records of depth `depth`;
-  // `how` selects the record a full store gives up. convert() does the call.
+  // Converts the every-kind event into a store of depth `depth` prefilled with
+  // `records` records; `how` selects the record a full store gives up.
   void sweep_event(fa::Source source, int depth, int records, int how) {
     Bytes event = every_kind_event(kFormat, 99, 2000);
     DAQEqEvstore reference(depth + 1);
@@ -175,14 +175,22 @@ class ConversionSweep : public testing::Test {
       if (records < depth) {
         // A new record is added whole or not at all; the others stay as they were.
         ASSERT_EQ(after.size(), before.size() + (rc == 0 ? 1 : 0)) << n;
-        for (size_t i = 0; i < before.size(); ++i) { EXPECT_EQ(after[i], before[i]) << n; }
-        if (rc == 0 && store->get_dropped_sub_blocks() == 0) { EXPECT_EQ(after.back(), converted) << n; }
+        for (size_t i = 0; i < before.size(); ++i) {
+          EXPECT_EQ(after[i], before[i]) << n;
+        }
+        if (rc == 0 && store->get_dropped_sub_blocks() == 0) {
+          EXPECT_EQ(after.back(), converted) << n;
+        }
       } else {
         // The reused record (the earliest) may be left half written on a failure;
         // every other record stays as it was.
         ASSERT_EQ(after.size(), before.size()) << n;
-        for (size_t i = 1; i < before.size(); ++i) { EXPECT_EQ(after[i], before[i]) << n; }
-        if (rc == 0 && store->get_dropped_sub_blocks() == 0) { EXPECT_EQ(after[0], converted) << n; }
+        for (size_t i = 1; i < before.size(); ++i) {
+          EXPECT_EQ(after[i], before[i]) << n;
+        }
+        if (rc == 0 && store->get_dropped_sub_blocks() == 0) {
+          EXPECT_EQ(after[0], converted) << n;
+        }
       }
     };
     s.teardown = [&] { store.reset(); };

@@ -139,7 +139,9 @@ class MonitorSweep : public testing::Test {
       }
       EXPECT_EQ(delivered, expected) << n;
       EXPECT_EQ(list.size(), before.size() - (remove ? 1 : 0)) << n;
-      if (!remove) { EXPECT_NE(list[position]->flags & EQCACHE_FIND_NOTSEEN, 0) << n; }
+      if (!remove) {
+        EXPECT_NE(list[position]->flags & EQCACHE_FIND_NOTSEEN, 0) << n;
+      }
     };
     s.teardown = [&] {
       if (out != nullptr) {

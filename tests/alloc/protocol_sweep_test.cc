@@ -104,7 +104,9 @@ TEST_P(DocumentSweep, RequestReaderFailsCleanlyAtEveryAllocation) {
   s.check = [&](long n) {
     // A document cut short counts as an error of the parser (a positive result).
     EXPECT_GE(rc, -1) << n;
-    if (rc == 0) { EXPECT_EQ(same_requests(got, &sent), 1) << n; }
+    if (rc == 0) {
+      EXPECT_EQ(same_requests(got, &sent), 1) << n;
+    }
   };
   s.teardown = [&] { delete got; };
   sweep(s);

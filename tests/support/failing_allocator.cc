@@ -4,6 +4,7 @@
 // sanitizers still see every allocation and every leak.
 #include "failing_allocator.h"
 
+#include <gtest/gtest.h>
 #include <malloc.h>
 
 #include <cstdio>

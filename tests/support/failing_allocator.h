@@ -7,8 +7,6 @@
 #ifndef DAQ_TESTS_FAILING_ALLOCATOR_H
 #define DAQ_TESTS_FAILING_ALLOCATOR_H
 
-#include <gtest/gtest.h>
-
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -27,7 +25,7 @@ std::size_t heap_in_use();
 // How a sweep makes its failures.
 enum class Source {
   operator_new,  // the global operator new
-  hook           // a library's own failure hook (arm_hook / hook_pending below)
+  hook           // a library's own failure hook, for its malloc'ed blocks
 };
 
 struct Hook {
