@@ -298,6 +298,15 @@ TEST(TidewireSend, MalformedMessagesAndBadArgumentsSendNothing) {
   }
 }
 
+// A host name out of a hostile reply cannot split the link's line in two.
+TEST(TidewireConnect, HostileHostNameStillGivesOneLine) {
+  Tidewire link(false);
+  testing::internal::CaptureStderr();
+  EXPECT_NE(link.Connect("bad\nhost\r.invalid", 1234), 0);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err, "Tidewire::Connect() bad?host?.invalid:1234: host name not resolved\n");
+}
+
 TEST(TidewireConnect, FailuresGiveTheirCodes) {
   Tidewire link(false);
   EXPECT_EQ(link.Connect(static_cast<const char*>(nullptr), 1), TIDEWIRE_ERR_ARGUMENT);

@@ -73,24 +73,27 @@ int Tidewire::Connect(char* host, int port) { return Connect(static_cast<const c
 
 int Tidewire::Connect(const char* host, int port) {
   Disconnect();
+  // The host comes from a server's reply: shown so that a line stays one line.
+  char shown[128];
+  tidewire::printable(host ? host : "(null)", shown, sizeof shown);
   if (host == nullptr || host[0] == '\0' || port <= 0 || port > 65535) {
-    tidewire::diag("Tidewire::Connect() bad address %s:%d\n", host ? host : "(null)", port);
+    tidewire::diag("Tidewire::Connect() bad address %s:%d\n", shown, port);
     return TIDEWIRE_ERR_ARGUMENT;
   }
   int fd = -1;
   int rc = tidewire::connect_with_timeout(host, port, connect_timeout_ms_, &fd);
   if (rc != 0) {
-    tidewire::diag("Tidewire::Connect() %s:%d: %s\n", host, port, tidewire::result_text(rc));
+    tidewire::diag("Tidewire::Connect() %s:%d: %s\n", shown, port, tidewire::result_text(rc));
     return rc;
   }
   if (no_delay) tidewire::set_no_delay(fd);
   fd_ = fd;
   rc = Handshake(connect_timeout_ms_);
   if (rc != 0) {
-    tidewire::diag("Tidewire::Connect() %s:%d: %s\n", host, port, tidewire::result_text(rc));
+    tidewire::diag("Tidewire::Connect() %s:%d: %s\n", shown, port, tidewire::result_text(rc));
     return rc;
   }
-  if (verbose_) tidewire::diag("Tidewire::Connect() connected to %s:%d\n", host, port);
+  if (verbose_) tidewire::diag("Tidewire::Connect() connected to %s:%d\n", shown, port);
   return 0;
 }
 
