@@ -65,7 +65,16 @@ inline int count_dir(const char* path) {
   return n;
 }
 
-inline int thread_count() { return count_dir("/proc/self/task"); }
+inline int thread_count() {
+  // A sanitizer runtime starts a helper thread of its own with the first thread
+  // the process makes; make it exist before anything is counted.
+  static const bool warmed = [] {
+    std::thread([] {}).join();
+    return true;
+  }();
+  (void)warmed;
+  return count_dir("/proc/self/task");
+}
 // The directory stream itself holds one descriptor while it is read.
 inline int fd_count() { return count_dir("/proc/self/fd") - 1; }
 
