@@ -19,7 +19,8 @@ void arm(long n);
 long counted();
 bool fired();
 
-// Bytes the process holds on the heap now (malloc and operator new alike).
+// Bytes the process holds on the heap now (malloc and operator new alike), as
+// the sanitizer counts them; 0 in a build without one.
 std::size_t heap_in_use();
 
 // How a sweep makes its failures.
