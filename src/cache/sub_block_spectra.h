@@ -38,10 +38,10 @@ inline float* spectrum_values(const SubBlock& b, int index, long long count) {
 }
 
 inline void report_bad_parameters(const SubBlock& b) {
-  daq_print("daq_data_to_cache() Failed to get spectrum parameters for %s skipping\n", b.name);
+  daq_print("daq_data_to_cache() Failed to get spectrum parameters for %s skipping\n", shown(b.name).text);
 }
 inline void report_bad_data(const char* comment) {
-  daq_print("daq_data_to_cache() Failed to obtain pointer to data for %s !!!skipping\n", comment);
+  daq_print("daq_data_to_cache() Failed to obtain pointer to data for %s !!!skipping\n", shown(comment).text);
 }
 
 // A comment of at most the first 79 characters of the channel name. The name is

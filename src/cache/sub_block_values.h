@@ -33,7 +33,7 @@ int convert_update_block(EqEvstore& store, typename Gen::Record* rec, const SubB
     return CONV_OK;
   }
   if (n < 0) {
-    daq_print("daq_data_to_cache() update block of %s has a negative value count %d, skipping\n", b.name, n);
+    daq_print("daq_data_to_cache() update block of %s has a negative value count %d, skipping\n", shown(b.name).text, n);
     *lost = true;
     return CONV_OK;
   }
@@ -76,14 +76,14 @@ void convert_name_value_block(ChannelTarget<Gen>& target, const SubBlock& b, con
   int usable = 0;
   orxa_name_value_block* block = get_name_value_block_2010(b.head, &usable);
   if (block == nullptr) {
-    daq_print("daq_data_to_cache() name/value block of %s does not fit its sub-block, skipping\n", b.name);
+    daq_print("daq_data_to_cache() name/value block of %s does not fit its sub-block, skipping\n", shown(b.name).text);
     target.take_out();
     return;
   }
   const char* records = reinterpret_cast<const char*>(block) + ORXA_NAME_VALUE_BLOCK_HEAD;
   int ndata = read_i32(reinterpret_cast<const char*>(block) + offsetof(orxa_name_value_block, ndata));
   if (usable < ndata && usable < MAX_ELEMENTS_PER_CHANNEL)
-    daq_print("daq_data_to_cache() name/value block of %s holds %d of its %d values\n", b.name, usable, ndata);
+    daq_print("daq_data_to_cache() name/value block of %s holds %d of its %d values\n", shown(b.name).text, usable, ndata);
   std::string label;  // reused by every value of the block
   for (int j = 0; j < usable && j < MAX_ELEMENTS_PER_CHANNEL; ++j) {
     const char* rec = records + static_cast<std::size_t>(j) * sizeof(orxa_name_value_channel);

@@ -37,4 +37,20 @@ inline std::size_t field_length(const char (&field)[N]) {
   return ::strnlen(field, N);
 }
 
+// A peer's text made fit for one diagnostic line: control characters become '?',
+// so a hostile channel name can neither split a line nor forge another one.
+struct ShownText {
+  char text[256];
+};
+inline ShownText shown(const char* src) {
+  ShownText out;
+  std::size_t n = 0;
+  for (; src != nullptr && src[n] != '\0' && n + 1 < sizeof out.text; ++n) {
+    unsigned char c = static_cast<unsigned char>(src[n]);
+    out.text[n] = c < 0x20 || c == 0x7f ? '?' : src[n];
+  }
+  out.text[n] = '\0';
+  return out;
+}
+
 #endif

@@ -127,6 +127,19 @@ TYPED_TEST(HostileEvent, NameValueCountBeyondTheBlockIsBounded) {
   EXPECT_EQ(this->object(this->back(), "NV")->ustr_count(), 3);
 }
 
+// A peer's channel name reaches a diagnostic only as one line; the record keeps
+// the name as sent.
+TYPED_TEST(HostileEvent, ControlCharactersOfANameCannotSplitADiagnosticLine) {
+  orxa_name_value_channel v[1] = {{"a", 1}};
+  this->begin(7);
+  this->builder.add_name_value("NV\nforged line\r", ORXA_DT_NAMVAL, 0, "", v, 1);
+  EventBytes e = this->finish();
+  e.put<int32_t>(this->kFirstSub + 268 + offsetof(orxa_name_value_block, ndata), 9);
+  EXPECT_EQ(this->convert_quietly(e),
+            "daq_data_to_cache() name/value block of NV?forged line? holds 1 of its 9 values\n");
+  EXPECT_NE(this->object(this->back(), "NV\nforged line\r"), nullptr);
+}
+
 TYPED_TEST(HostileEvent, BadSubChannelOfMultiSpectrumReleasesTheRemovedChannel) {
   std::vector<float> v(4, 1.0f);
   std::vector<orxa_spect_input> in(ORXA_MULTI_SPECT_B_CHANNELS, orxa_spect_input{0, 1, 4, 1, 0, v.data(), nullptr});
