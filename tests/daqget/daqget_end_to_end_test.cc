@@ -353,11 +353,7 @@ struct Daemon {
     if (pid == 0) {
       dup2(fds[1], 1);
       close(fds[0]);
-      std::vector<char*> argv{const_cast<char*>(daqgettest::kDaemon)};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(daqgettest::kDaemon, argv.data());
-      _exit(127);
+      exec_in_child(daqgettest::kDaemon, args);
     }
     close(fds[1]);
     out = fds[0];

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "child_exec.h"
+
 namespace daqgettest {
 
 const char kDaqget[] = DAQ_BINARY_DIR "/tools/daqget/daqget";
@@ -45,12 +47,7 @@ inline RunResult run_program(const char* program, const std::vector<std::string>
     dup2(err_pipe[1], 2);
     close(out_pipe[0]);
     close(err_pipe[0]);
-    for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-    std::vector<char*> argv{const_cast<char*>(program)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program, argv.data());
-    _exit(127);
+    exec_in_child(program, args, env);
   }
   close(out_pipe[1]);
   close(err_pipe[1]);

@@ -34,9 +34,11 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #define FAULTS_SANITIZER_HEAP 1
 #endif
 
+#include "child_exec.h"
 #include "eq_daq_connect.h"
 #include "eq_daq_data.h"
 #include "eq_daq_data_2024.h"
+#include "socket_send.h"
 #include "velmor.h"
 
 namespace faults {
@@ -150,12 +152,7 @@ class Child {
       dup2(out, 1);
       dup2(err, 2);
       for (int fd = 3; fd < 1024; ++fd) close(fd);
-      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-      std::vector<char*> argv{const_cast<char*>(program)};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(program, argv.data());
-      _exit(127);
+      exec_in_child(program, args, env);
     }
   }
   ~Child() {
@@ -388,14 +385,7 @@ class RawPeer {
   }
 
   bool write(const void* p, size_t n) {
-    const char* c = static_cast<const char*>(p);
-    while (n > 0) {
-      ssize_t w = send(fd_, c, n, MSG_NOSIGNAL);
-      if (w <= 0) return false;
-      c += w;
-      n -= static_cast<size_t>(w);
-    }
-    return true;
+    return send_all_bytes(fd_, p, n);
   }
   bool write(const std::string& s) { return write(s.data(), s.size()); }
 

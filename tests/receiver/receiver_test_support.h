@@ -26,6 +26,7 @@
 #include "daq_text.h"
 #include "eq_daq_data.h"
 #include "eq_daq_data_2024.h"
+#include "socket_send.h"
 #include "orxa_event_builder.h"
 #include "tidewire.h"
 #include "tidewire_listener.h"
@@ -313,14 +314,7 @@ class RawServer {
 
  private:
   bool Write(const void* p, size_t n) {
-    const char* c = static_cast<const char*>(p);
-    while (n > 0) {
-      ssize_t w = send(fd_, c, n, MSG_NOSIGNAL);
-      if (w <= 0) return false;
-      c += w;
-      n -= static_cast<size_t>(w);
-    }
-    return true;
+    return send_all_bytes(fd_, p, n);
   }
   bool Read(void* p, size_t n, int ms) {
     char* c = static_cast<char*>(p);
