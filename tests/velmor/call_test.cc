@@ -405,3 +405,76 @@ TEST(PropertyServer, LargeArraysSentByReferenceArriveByteForByte) {
   EXPECT_TRUE(want == got);
   velmor::unregister_server("MIXED/SRV");
 }
+
+// --- What a client can make the server hold ---
+
+namespace {
+
+// Bounded wait for a condition the server reaches on its own threads.
+template <typename F>
+bool eventually(F done, int ms = 5000) {
+  for (int waited = 0; !done(); waited += 5) {
+    if (waited >= ms) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+}  // namespace
+
+TEST_F(CallTest, IdleConnectionsAreClosedAndACachedOneIsReplacedWithoutAFailure) {
+  server_.set_idle_timeout_ms(200);
+  EqCall call;
+  EqAdr a = adr("VALUE");
+  EqData out;
+  ASSERT_EQ(call.get(&a, nullptr, &out), 0);
+  int silent = raw_connect(server_.port());
+  ASSERT_GE(silent, 0);
+  EXPECT_EQ(read_to_close(silent), "");  // closed by the server, well before the 5 s receive timeout
+  close(silent);
+  ASSERT_TRUE(eventually([&] { return server_.connections_closed_idle() == 2; }));
+  EXPECT_EQ(call.get(&a, nullptr, &out), 0);
+  EXPECT_EQ(call.connects_made(), 2);
+  EXPECT_EQ(server_.bad_frames(), 0);
+}
+
+TEST_F(CallTest, AtThePerPeerCapTheIdlestConnectionMakesRoomAndOnlyBusyOnesRefuse) {
+  server_.set_max_connections_per_peer(2);
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> entered{0};
+  server_.add_property("HOLD", nullptr, [&](const std::string&, const EqData&, EqData&) {
+    entered++;
+    released.wait();
+    return 0;
+  });
+  int oldest = raw_connect(server_.port());
+  int newer = raw_connect(server_.port());
+  ASSERT_TRUE(eventually([&] { return server_.open_connections() == 2; }));
+  EqCall call;
+  EqAdr a = adr("VALUE");
+  EqData out;
+  EXPECT_EQ(call.get(&a, nullptr, &out), 0);
+  EXPECT_EQ(read_to_close(oldest), "");  // the longest idle gave way
+  EXPECT_EQ(server_.connections_closed_idle(), 1);
+  close(oldest);
+  close(newer);
+
+  // Two calls held in their handler: nothing idle to give way, so a third is refused.
+  auto hold = [&] {
+    EqCall c;
+    EqAdr h = adr("HOLD");
+    EqData o;
+    return c.get(&h, nullptr, &o);
+  };
+  auto first = std::async(std::launch::async, hold);
+  auto second = std::async(std::launch::async, hold);
+  ASSERT_TRUE(eventually([&] { return entered.load() == 2; }));
+  call.disconnect_all();
+  EXPECT_EQ(call.get(&a, nullptr, &out), velmor::EQ_ERR_CONNECTION_LOST);
+  EXPECT_EQ(server_.connections_refused(), 1);
+  release.set_value();
+  EXPECT_EQ(first.get(), 0);
+  EXPECT_EQ(second.get(), 0);
+  EXPECT_EQ(call.get(&a, nullptr, &out), 0);
+}

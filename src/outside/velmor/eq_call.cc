@@ -141,14 +141,13 @@ int EqCall::State::exchange_locked(const std::string& key, const std::string& ho
     if (bad == nullptr && head.kind != kFrameAnswer) bad = "answer frame of a request kind";
     if (bad == nullptr && head.id != id && head.id != 0) bad = "answer to another call";
     if (bad == nullptr) {
-      payload.resize(head.size);
-      rc = c.reader.read(&payload[0], head.size, deadline, &got);
+      rc = c.reader.read_into(&payload, head.size, deadline, &got);
       if (rc != 0) {
         drop_locked(key);
         *why = rc == EQ_ERR_TIMEOUT ? "timeout, answer incomplete from" : "connection lost mid-answer from";
         return rc;
       }
-      bad = decode_answer(payload.data(), payload.size(), out);
+      bad = decode_answer(payload.data(), head.size, out);
     }
     if (bad == nullptr && head.id == 0 && head.status == 0) bad = "answer without a call id";
     if (bad != nullptr) {

@@ -5,6 +5,12 @@
 // through a pipe and every connection thread by shutting its socket down; a
 // connection thread closes its own fd only after leaving the table, so no fd
 // number is ever shut down after being reused.
+//
+// What a client can make the server hold is bounded: buffers grow only with
+// bytes that have arrived and are released once a connection rests; a
+// connection silent between frames is closed after the idle bound; and at the
+// total or per-peer cap the longest-idle connection makes room, so idle
+// connections cannot lock out a client that has work to do.
 #include <sys/socket.h>
 #include <unistd.h>
 #include <fcntl.h>
@@ -13,6 +19,7 @@
 #include <atomic>
 #include <cerrno>
 #include <list>
+#include <memory>
 #include <thread>
 
 #include "daq_diag.h"
@@ -26,6 +33,8 @@ namespace velmor {
 namespace {
 
 constexpr int kMaxConnections = 256;
+// Buffers survive this long between frames, so back-to-back calls reuse them.
+constexpr int kReleaseBuffersAfterMs = 1000;
 
 struct Property {
   std::string name;
@@ -37,6 +46,9 @@ struct ConnectionSlot {
   int fd = -1;
   std::thread thread;
   bool done = false;
+  std::string peer;           // numeric address of the client
+  int64_t idle_since_ms = 0;  // when it began waiting between frames; 0 while busy
+  bool evicted = false;       // closed to make room at a cap
 };
 
 }  // namespace
@@ -60,6 +72,10 @@ struct PropertyServer::State {
   std::atomic<int> refuse_code{0};
   std::atomic<int> drop_next{0};
   std::atomic<int> delay_ms{0};
+  std::atomic<int> idle_timeout_ms{kDefaultIdleTimeoutMs};
+  std::atomic<int> max_per_peer{kDefaultMaxConnectionsPerPeer};
+  std::atomic<long> closed_idle{0};
+  std::atomic<long> refused{0};
 
   State() { pthread_cond_init(&stop_cond, nullptr); }
   ~State() { pthread_cond_destroy(&stop_cond); }
@@ -68,6 +84,9 @@ struct PropertyServer::State {
   void serve(ConnectionSlot* slot);
   int dispatch(uint8_t kind, const std::string& property, const EqData& in, EqData& out);
   void reap_finished_locked() REQUIRES(mu);
+  bool make_room_locked(const std::string& peer) REQUIRES(mu);
+  int wait_between_frames(ConnectionSlot* slot, SocketReader* reader, std::string* payload, std::string* answer,
+                          std::vector<WirePiece>* refs, std::unique_ptr<EqData>* in, std::unique_ptr<EqData>* out);
   bool wait_delay();
 };
 
@@ -142,6 +161,36 @@ bool PropertyServer::State::wait_delay() {
   return stopping;
 }
 
+// Waits for the next frame: 1 when it starts arriving, 0 when the connection
+// is to end (idle bound, eviction, peer gone or stop).
+int PropertyServer::State::wait_between_frames(ConnectionSlot* slot, SocketReader* reader, std::string* payload,
+                                               std::string* answer, std::vector<WirePiece>* refs,
+                                               std::unique_ptr<EqData>* in, std::unique_ptr<EqData>* out) {
+  {
+    DaqLockGuard lock(mu);
+    slot->idle_since_ms = monotonic_ms();
+  }
+  int idle_ms = idle_timeout_ms.load();
+  Deadline idle_end = idle_ms > 0 ? Deadline::in(idle_ms) : Deadline::never();
+  Deadline release_at = Deadline::in(kReleaseBuffersAfterMs);
+  bool keep = idle_ms <= 0 || release_at.at_ms < idle_end.at_ms;
+  int ready = reader->wait_readable(keep ? release_at : idle_end);
+  if (ready == 0 && keep) {
+    // A resting connection gives back what its largest frame made it hold.
+    std::string().swap(*payload);
+    std::string().swap(*answer);
+    std::vector<WirePiece>().swap(*refs);
+    in->reset(new EqData);
+    out->reset(new EqData);
+    ready = reader->wait_readable(idle_end);
+  }
+  DaqLockGuard lock(mu);
+  if (slot->evicted) return 0;  // counted where it was chosen
+  if (ready == 0) closed_idle++;
+  slot->idle_since_ms = 0;
+  return ready > 0 ? 1 : 0;
+}
+
 void PropertyServer::State::serve(ConnectionSlot* slot) {
   int fd = slot->fd;
   auto reader = std::make_unique<SocketReader>(fd);
@@ -149,11 +198,11 @@ void PropertyServer::State::serve(ConnectionSlot* slot) {
   std::string payload;
   std::string answer;
   std::vector<WirePiece> refs;
-  EqData in;
-  EqData out;
+  auto in = std::make_unique<EqData>();
+  auto out = std::make_unique<EqData>();
   for (;;) {
-    // Idle between frames without limit; once a frame starts it must finish in time.
-    if (reader->wait_readable(Deadline::never()) <= 0) break;
+    // Idle between frames up to the idle bound; once a frame starts it must finish in time.
+    if (wait_between_frames(slot, reader.get(), &payload, &answer, &refs, &in, &out) == 0) break;
     char head_bytes[kFrameHeadSize];
     size_t got = 0;
     int rc = reader->read(head_bytes, kFrameHeadSize, Deadline::in(kFrameStallMs), &got);
@@ -165,11 +214,10 @@ void PropertyServer::State::serve(ConnectionSlot* slot) {
     const char* bad = decode_frame_head(head_bytes, &head);
     if (bad == nullptr && head.kind == kFrameAnswer) bad = "answer frame sent to a server";
     if (bad == nullptr) {
-      payload.resize(head.size);
-      rc = reader->read(&payload[0], head.size, Deadline::in(kFrameStallMs), &got);
+      rc = reader->read_into(&payload, head.size, Deadline::in(kFrameStallMs), &got);
       if (rc != 0) bad = "frame shorter than its size";
     }
-    if (bad == nullptr) bad = decode_request(payload.data(), payload.size(), &property, &in);
+    if (bad == nullptr) bad = decode_request(payload.data(), head.size, &property, in.get());
     if (bad != nullptr) {
       bad_frames++;
       daq_print("velmor server: closing connection: %s\n", bad);
@@ -182,15 +230,15 @@ void PropertyServer::State::serve(ConnectionSlot* slot) {
     if (drop > 0) break;
     if (wait_delay()) break;
 
-    out.init();
+    out->init();
     int status = refuse_code.load();
     if (status != 0)
-      out.set_error(status, "server refuses calls");
+      out->set_error(status, "server refuses calls");
     else
-      status = dispatch(head.kind, property, in, out);
+      status = dispatch(head.kind, property, *in, *out);
     answer.clear();
     refs.clear();
-    build_answer(answer, head.id, status, out, &refs);
+    build_answer(answer, head.id, status, *out, &refs);
     calls++;
     if (send_gathered(fd, answer, refs, Deadline::in(kFrameStallMs)) != 0) break;
   }
@@ -212,13 +260,40 @@ void PropertyServer::State::reap_finished_locked() {
   }
 }
 
+// Makes room for a newcomer from `peer` at the per-peer and the total cap by
+// closing the longest-idle connection in the way; true when one of the caps is
+// full of busy connections and the newcomer must be refused. Connections
+// already evicted still run until their thread notices, but no longer count.
+bool PropertyServer::State::make_room_locked(const std::string& peer) {
+  int per_peer_cap = max_per_peer.load();
+  for (int pass = 0; pass < 2; ++pass) {
+    bool same_peer_only = pass == 0;
+    if (same_peer_only && per_peer_cap <= 0) continue;
+    int cap = same_peer_only ? per_peer_cap : kMaxConnections;
+    int count = 0;
+    ConnectionSlot* idlest = nullptr;
+    for (ConnectionSlot& c : connections) {
+      if (c.done || c.evicted || (same_peer_only && c.peer != peer)) continue;
+      ++count;
+      if (c.idle_since_ms != 0 && (idlest == nullptr || c.idle_since_ms < idlest->idle_since_ms)) idlest = &c;
+    }
+    if (count < cap) continue;
+    if (idlest == nullptr) return true;
+    idlest->evicted = true;
+    shutdown(idlest->fd, SHUT_RDWR);  // wakes its thread, which closes the fd
+    closed_idle++;
+  }
+  return false;
+}
+
 void PropertyServer::State::accept_loop() {
   for (;;) {
     struct pollfd p[2] = {{listen_fd, POLLIN, 0}, {wake[0], POLLIN, 0}};
     int rc = poll(p, 2, -1);
     if (rc < 0 && errno == EINTR) continue;
     if (rc < 0 || (p[1].revents & POLLIN)) return;
-    int fd = accept_connection(listen_fd);
+    std::string peer;
+    int fd = accept_connection(listen_fd, &peer);
     if (fd < 0) continue;
     DaqLockGuard lock(mu);
     if (stopping) {
@@ -226,7 +301,8 @@ void PropertyServer::State::accept_loop() {
       return;
     }
     reap_finished_locked();
-    if (static_cast<int>(connections.size()) >= kMaxConnections) {
+    if (make_room_locked(peer)) {
+      refused++;
       close_fd(fd);
       continue;
     }
@@ -235,6 +311,7 @@ void PropertyServer::State::accept_loop() {
     connections.emplace_back();
     ConnectionSlot* slot = &connections.back();
     slot->fd = fd;
+    slot->peer = peer;
     slot->thread = std::thread([this, slot] { serve(slot); });
   }
 }
@@ -349,6 +426,11 @@ long PropertyServer::calls_served() const { return s_->calls.load(); }
 long PropertyServer::connections_accepted() const { return s_->accepted.load(); }
 int PropertyServer::open_connections() const { return s_->open.load(); }
 long PropertyServer::bad_frames() const { return s_->bad_frames.load(); }
+
+void PropertyServer::set_idle_timeout_ms(int ms) { s_->idle_timeout_ms.store(ms > 0 ? ms : 0); }
+void PropertyServer::set_max_connections_per_peer(int n) { s_->max_per_peer.store(n > 0 ? n : 0); }
+long PropertyServer::connections_closed_idle() const { return s_->closed_idle.load(); }
+long PropertyServer::connections_refused() const { return s_->refused.load(); }
 
 void PropertyServer::test_refuse_calls(int code) { s_->refuse_code.store(code); }
 void PropertyServer::test_drop_next(int n) { s_->drop_next.store(n > 0 ? n : 0); }

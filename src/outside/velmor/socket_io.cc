@@ -2,6 +2,7 @@
 // so a peer that went away yields an error code, never SIGPIPE.
 #include "socket_io.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -207,6 +208,23 @@ int SocketReader::read(char* data, size_t size, Deadline deadline, size_t* got) 
   return 0;
 }
 
+int SocketReader::read_into(std::string* buf, size_t size, Deadline deadline, size_t* got) {
+  *got = 0;
+  while (*got < size) {
+    size_t step_end = std::min(size, *got + std::max(*got, kChunk));
+    if (buf->size() < step_end) {
+      if (step_end > buf->capacity()) buf->resize(*got);  // a reallocation moves only what was read
+      buf->resize(step_end);
+    }
+    size_t end = std::min(size, buf->size());
+    size_t part = 0;
+    int rc = read(&(*buf)[*got], end - *got, deadline, &part);
+    *got += part;
+    if (rc != 0) return rc;
+  }
+  return 0;
+}
+
 int SocketReader::wait_readable(Deadline deadline) {
   if (begin_ < end_) return 1;
   return wait_for(fd_, POLLIN, deadline);
@@ -254,9 +272,20 @@ bool listen_on(const char* host, int port, int* fd, int* bound_port, std::string
   return false;
 }
 
-int accept_connection(int listen_fd) {
-  int s = accept4(listen_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (s >= 0) set_nodelay(s);
+int accept_connection(int listen_fd, std::string* peer) {
+  struct sockaddr_storage addr;
+  socklen_t len = sizeof addr;
+  int s = accept4(listen_fd, reinterpret_cast<struct sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (s < 0) return s;
+  set_nodelay(s);
+  if (peer != nullptr) {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (addr.ss_family == AF_INET)
+      inet_ntop(AF_INET, &reinterpret_cast<struct sockaddr_in*>(&addr)->sin_addr, text, sizeof text);
+    else if (addr.ss_family == AF_INET6)
+      inet_ntop(AF_INET6, &reinterpret_cast<struct sockaddr_in6*>(&addr)->sin6_addr, text, sizeof text);
+    *peer = text;
+  }
   return s;
 }
 

@@ -46,6 +46,12 @@ class SocketReader {
   // Reads exactly size bytes; *got counts what was delivered. 0, EQ_ERR_TIMEOUT
   // or EQ_ERR_CONNECTION_LOST (peer closed or reset).
   int read(char* data, size_t size, Deadline deadline, size_t* got);
+  // Reads exactly size bytes into the front of *buf, committing memory only as
+  // bytes arrive: *buf grows to at most twice what has been read, or one chunk,
+  // so a peer that announces much and sends little costs little. Room *buf
+  // already has is used as it is (no copy, no shrinking); its size may stay
+  // above `size` afterwards. Results as read().
+  int read_into(std::string* buf, size_t size, Deadline deadline, size_t* got);
   // Waits until a byte is buffered or readable: 1 ready, 0 deadline, -1 error.
   int wait_readable(Deadline deadline);
   size_t buffered() const { return end_ - begin_; }
@@ -67,7 +73,8 @@ bool idle_connection_alive(int fd);
 bool listen_on(const char* host, int port, int* fd, int* bound_port, std::string* why);
 
 // Accepts one pending connection (non-blocking, TCP_NODELAY); -1 when none.
-int accept_connection(int listen_fd);
+// With peer, also gives the client's numeric address.
+int accept_connection(int listen_fd, std::string* peer = nullptr);
 
 void close_fd(int fd);
 

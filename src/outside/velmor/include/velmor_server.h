@@ -22,6 +22,11 @@
 
 namespace velmor {
 
+// Connections silent between frames for this long are closed (milliseconds).
+constexpr int kDefaultIdleTimeoutMs = 60000;
+// Open connections allowed from one peer address.
+constexpr int kDefaultMaxConnectionsPerPeer = 64;
+
 // Handles one set or get of a property. `property` is the called name, `in` the
 // client's input (empty for a get without input), `out` the answer (starts
 // empty). Return 0 for success; any other value is the failure code that the
@@ -74,6 +79,19 @@ class DAQ_EXPORT PropertyServer {
   void test_drop_next(int n);
   // Every answer waits this long first (0 disarms); stop() cuts the wait short.
   void test_answer_delay_ms(int ms);
+
+  // --- Limits on what clients may hold (set before start(); a change applies
+  // to connections from their next wait on) ---
+  // Connections silent between frames for longer than this are closed; 0 = never.
+  // A peer that stops mid-frame is cut off after 10 s whatever this says.
+  void set_idle_timeout_ms(int ms);  // default kDefaultIdleTimeoutMs
+  // At most this many open connections from one peer address; 0 = no per-peer
+  // cap. The total stays capped at 256. At either cap the connection idle
+  // between frames the longest (from that peer, or from anyone at the total
+  // cap) is closed to make room; the newcomer is refused only when none is idle.
+  void set_max_connections_per_peer(int n);  // default kDefaultMaxConnectionsPerPeer
+  long connections_closed_idle() const;  // closed by the idle bound (or evicted as idle)
+  long connections_refused() const;      // refused at a connection cap
 
   struct State;  // internal
 
