@@ -54,6 +54,10 @@ struct DaqServerOptions {
   long stall_after = -1;
   int stall_ms = 0;
   long malformed_after = -1;
+  // Bounds against clients that hold resources (docs/daq-server.md, Limits).
+  int idle_timeout_ms = 60000;  // control connections silent this long are closed; 0 = never
+  int max_per_peer = 64;        // open control connections from one address; 0 = no cap
+  int send_stall_ms = 30000;    // a stream whose receiver makes no progress this long ends
 };
 
 // Reads daemon options (argv[1..]) into *options. False on success; true with a
@@ -72,6 +76,10 @@ enum DaqControlKind {
   DAQ_CONTROL_FAREWELL,  // -2
   DAQ_CONTROL_OTHER
 };
+
+// A summary keeps the first and the last control messages only, so a receiver
+// that floods cannot grow the server; the counts cover every message.
+enum { DAQ_CONTROL_KEPT_FIRST = 32, DAQ_CONTROL_KEPT_LAST = 32 };
 
 struct DaqControlRecord {
   int64_t event_number;
@@ -92,7 +100,11 @@ struct DaqRequestSummary {
   uint64_t event_count = 0;
   bool gen_2024 = false;
   int data_port = 0;
+  // The first DAQ_CONTROL_KEPT_FIRST and the last DAQ_CONTROL_KEPT_LAST control
+  // messages, in the order received (all of them while control_total allows).
   std::vector<DaqControlRecord> control;
+  long control_total = 0;                        // every control message received
+  long control_counts[DAQ_CONTROL_OTHER + 1] = {};  // by DaqControlKind
 };
 
 class DaqDataServer {
@@ -117,6 +129,7 @@ class DaqDataServer {
   long requests_answered() const;  // sets of DAQ.REQ answered (BUSY and ERROR included)
   // Summary of reply number n (false when no such request was accepted).
   bool summary(int number, DaqRequestSummary* out) const;
+  // The kept control messages of request n (see DaqRequestSummary::control).
   std::vector<DaqControlRecord> control_log(int number) const;
   // Waits up to timeout_ms until request n's resources are freed.
   bool wait_released(int number, int timeout_ms) const;
