@@ -16,6 +16,12 @@
 #include <string>
 #include <thread>
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
+
 #include "closing_peer.h"
 #include "velmor.h"
 #include "velmor_server.h"
@@ -477,4 +483,103 @@ TEST_F(CallTest, AtThePerPeerCapTheIdlestConnectionMakesRoomAndOnlyBusyOnesRefus
   EXPECT_EQ(first.get(), 0);
   EXPECT_EQ(second.get(), 0);
   EXPECT_EQ(call.get(&a, nullptr, &out), 0);
+}
+
+namespace {
+
+// Heap bytes in use: the sanitizer's own count where one runs (its quarantine
+// would swamp any process figure), else the allocator's.
+long heap_bytes() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return static_cast<long>(__sanitizer_get_current_allocated_bytes());
+#else
+  return static_cast<long>(mallinfo2().uordblks);
+#endif
+}
+
+}  // namespace
+
+TEST(PropertyServer, AnnouncedSizeCostsNothingUntilBytesArriveAndRestingBuffersAreFreed) {
+  PropertyServer server;
+  EqData stored;
+  std::mutex mu;
+  server.add_property(
+      "BIG",
+      [&](const std::string&, const EqData& in, EqData&) {
+        std::lock_guard<std::mutex> lock(mu);
+        stored.copy_from(&in);
+        return 0;
+      },
+      [&](const std::string&, const EqData&, EqData& out) {
+        std::lock_guard<std::mutex> lock(mu);
+        out.copy_from(&stored);
+        return 0;
+      });
+  ASSERT_FALSE(server.start(nullptr, 0));
+  long before = heap_bytes();
+  // Heads announcing 64 MB each, then nothing: the server may hold little per peer.
+  const std::string head("VM\x01\x02\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x04", 16);
+  std::vector<int> peers;
+  for (int i = 0; i < 4; ++i) {
+    peers.push_back(raw_connect(server.port()));
+    ASSERT_EQ(send(peers.back(), head.data(), head.size(), MSG_NOSIGNAL), 16);
+  }
+  long most = 0;
+  eventually([&] {
+    most = std::max(most, heap_bytes() - before);
+    return most > (64L << 20);
+  }, 300);
+  EXPECT_LT(most, 4 * (1L << 20)) << "bytes held for 4 announced frames";
+  for (int s : peers) close(s);
+
+  // A 4 MB set and get: what the server's connection held is given back once it rests.
+  velmor::register_server("BIG/SRV", "127.0.0.1", server.port());
+  std::vector<float> values(1 << 20, 1.5f);
+  EqData in, out;
+  in.set_float_array(values.data(), static_cast<int>(values.size()));
+  EqCall call;
+  EqAdr a;
+  a.adr("/BIG/SRV/BIG");
+  ASSERT_EQ(call.set(&a, &in, &out), 0);
+  ASSERT_EQ(call.get(&a, nullptr, &out), 0);
+  long busy = heap_bytes();
+  EXPECT_TRUE(eventually([&] { return heap_bytes() < busy - (8L << 20); }, 4000)) << "server still holds its buffers";
+  velmor::unregister_server("BIG/SRV");
+}
+
+TEST(EqCallMemory, AnswerAnnouncingMoreThanItSendsCostsLittleAndNothingAfterTheCall) {
+  // A server that answers every request with a head announcing 64 MB and then stalls.
+  int port = 0;
+  int listener = loopback_listener(&port);
+  ASSERT_GT(port, 0);
+  std::thread peer([&] {
+    pollfd p = {listener, POLLIN, 0};
+    if (poll(&p, 1, 5000) <= 0) return;
+    int s = accept(listener, nullptr, nullptr);
+    timeval tv{5, 0};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char request[64];
+    if (recv(s, request, sizeof request, 0) >= 8) {
+      std::string head("VM\x01\x04", 4);
+      head.append(request + 4, 4);
+      head.append(std::string("\0\0\0\0\0\0\0\x04", 8));
+      send(s, head.data(), head.size(), MSG_NOSIGNAL);
+    }
+    read_to_close(s);  // until the client gives up
+    close(s);
+  });
+  velmor::register_server("HOSTILE/SRV", "127.0.0.1", port);
+  long before = heap_bytes();
+  {
+    EqCall call;
+    call.set_timeouts(1000, 300);
+    EqAdr a;
+    a.adr("/HOSTILE/SRV/X");
+    EqData out;
+    EXPECT_EQ(call.get(&a, nullptr, &out), velmor::EQ_ERR_TIMEOUT);
+    EXPECT_LT(heap_bytes() - before, 1L << 20) << "the call keeps memory for bytes that never came";
+  }
+  peer.join();
+  close(listener);
+  velmor::unregister_server("HOSTILE/SRV");
 }

@@ -66,6 +66,10 @@ struct EqCall::State {
   int exchange_locked(const std::string& key, const std::string& host, int port, uint32_t id, bool retry,
                       EqData* out, std::string* why) REQUIRES(mu);
   void drop_locked(const std::string& key) REQUIRES(mu);
+  void release_buffers_locked() REQUIRES(mu) {
+    std::string().swap(frame);
+    std::string().swap(payload);
+  }
 };
 
 namespace {
@@ -201,6 +205,8 @@ int EqCall::State::call_locked(uint8_t kind, EqAdr* address, const EqData* in, E
   std::snprintf(endpoint, sizeof endpoint, "%s:%d", host.c_str(), port);
   std::string why;
   int rc = exchange_locked(endpoint, host, port, id, retry, out, &why);
+  // Buffers are kept for the next call over a cached connection only.
+  if (connections.find(endpoint) == connections.end()) release_buffers_locked();
   // A transport failure comes with a reason; a server's own failure is already in out.
   if (rc != 0 && !why.empty()) {
     out->init();
@@ -257,6 +263,7 @@ void EqCall::disconnect_all() {
   DaqLockGuard lock(s_->mu);
   for (auto& entry : s_->connections) close_fd(entry.second->fd);
   s_->connections.clear();
+  s_->release_buffers_locked();
 }
 
 void EqCall::test_fail_call(int n, int code) {
