@@ -2,6 +2,8 @@
 // library's calls cross a process boundary by name, through VELMOR_NAMES.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -57,4 +59,16 @@ TEST(VelmorCallTool, SetsGetsAndListsPropertiesOfAnotherProcess) {
   std::string missing = run_tool(server.port(), "get /TOOL/SRV/MISSING", &status);
   EXPECT_NE(status, 0);
   EXPECT_EQ(missing, "velmor-call: error 105: property unknown: MISSING\n");
+}
+
+TEST(VelmorCallTool, ValueFileIsReadOnlyUpToTheFrameLimit) {
+  velmor::PropertyServer server;
+  server.add_property("VALUE", [](const std::string&, const velmor::EqData&, velmor::EqData&) { return 0; },
+                      nullptr);
+  ASSERT_FALSE(server.start("127.0.0.1", 0));
+  int status = 0;
+  EXPECT_EQ(run_tool(server.port(), "set /TOOL/SRV/VALUE @/dev/zero", &status),
+            "velmor-call: /dev/zero: larger than the frame limit of 67108864 bytes (64 MB)\n");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_EQ(server.calls_served(), 0);
 }

@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "velmor.h"
@@ -28,20 +26,35 @@ void usage() {
 
 enum class ValueKind { guess, text, xml, integer, real };
 
-bool read_value(const char* arg, std::string* value) {
+// Reads VALUE or @FILE; a file is read only up to what one frame can carry,
+// so an endless one (a device, a pipe) ends with a message, not with memory.
+// 0 on success, else the exit code.
+int read_value(const char* arg, std::string* value) {
   if (arg[0] != '@') {
     *value = arg;
-    return false;
+    return 0;
   }
-  std::ifstream f(arg + 1, std::ios::binary);
-  if (!f) {
+  std::FILE* f = std::fopen(arg + 1, "rb");
+  if (f == nullptr) {
     std::printf("velmor-call: cannot read %s\n", arg + 1);
-    return true;
+    return 2;
   }
-  std::stringstream all;
-  all << f.rdbuf();
-  *value = all.str();
-  return false;
+  char buf[65536];
+  size_t n;
+  while (value->size() <= velmor::kMaxSerializedSize && (n = std::fread(buf, 1, sizeof buf, f)) > 0)
+    value->append(buf, n);
+  bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) {
+    std::printf("velmor-call: cannot read %s\n", arg + 1);
+    return 2;
+  }
+  if (value->size() > velmor::kMaxSerializedSize) {
+    std::printf("velmor-call: %s: larger than the frame limit of %zu bytes (64 MB)\n", arg + 1,
+                velmor::kMaxSerializedSize);
+    return 1;
+  }
+  return 0;
 }
 
 bool fill_value(const std::string& value, ValueKind kind, velmor::EqData* in) {
@@ -177,7 +190,8 @@ int main(int argc, char** argv) {
   velmor::EqData in, out;
   if (value_arg != nullptr) {
     std::string value;
-    if (read_value(value_arg, &value) || fill_value(value, kind, &in)) return 2;
+    if (int failed = read_value(value_arg, &value)) return failed;
+    if (fill_value(value, kind, &in)) return 2;
   }
   velmor::EqCall call;
   call.set_timeouts(connect_ms, call_ms);
