@@ -2,14 +2,17 @@
 // daemon's option reading.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <string>
 
 #include "channel_catalog.h"
 #include "daq_data_server.h"
 #include "daq_text.h"
+#include "event_synth.h"
 #include "orxa_chan_descr.h"
 #include "request_plan.h"
 
@@ -31,10 +34,10 @@ void use_default_experiment_zone() { unsetenv("ORXA_EXP_TIMEZONE"); }
 struct Request {
   Request() { clean_request(&r); r.id = 77; }
   ~Request() { clean_request(&r); }
-  void channel(const char* name) {
+  void channel(const char* name, orxa_chan_prms prms = {-1, -1, -1, -1, -1.0f, -1.0f, -1.0f}) {
     auto* e = static_cast<daq_channel_entry*>(calloc(1, sizeof(daq_channel_entry)));
     e->name = strdup(name);
-    e->prms = {-1, -1, -1, -1, -1.0f, -1.0f, -1.0f};
+    e->prms = prms;
     r.chan_list.push_back(e);
   }
   daq_server_request r;
@@ -73,19 +76,26 @@ TEST(ChannelCatalog, FileRulesRefuseTheWholeFileWithTheLine) {
   EXPECT_EQ(c.channels()[1].length, 256);  // defaults of the kind
 
   struct Case {
-    const char* text;
+    std::string text;
     const char* reason;
   } cases[] = {
-      {"A/B/C spectrum length=0\n", "line 1: bad value for length: '0'"},
-      {"A/B/C\n", "line 1: a channel needs a name and a kind"},
-      {"\nA/B/C teapot\n", "line 2: unknown kind 'teapot'"},
-      {"A/B/C spectrum colour=red\n", "line 1: unknown key 'colour'"},
-      {"A/B/C spectrum length\n", "line 1: expected key=value, got 'length'"},
-      {"A/B/C spectrum\nA/B/C stamp\n", "line 2: channel A/B/C given twice"},
-      {"A/B/C image width=8192 height=8192 bpp=2\n", "line 1: image larger than 64 MB"},
-      {"A/B/C spectrum desc=\"open\n", "line 1: unterminated quote"},
-      {"A/B/C spectrum units=0123456789abcdef\n", "line 1: bad value for units"},
+      {"A/B/C spectrum length=0\n", "t:1: bad value for length: '0'"},
+      {"A/B/C\n", "t:1: a channel needs a name and a kind"},
+      {"\nA/B/C teapot\n", "t:2: unknown kind 'teapot'"},
+      {"A/B/C spectrum colour=red\n", "t:1: unknown key 'colour'"},
+      {"A/B/C spectrum length\n", "t:1: expected key=value, got 'length'"},
+      {"A/B/C spectrum\nA/B/C stamp\n", "t:2: channel A/B/C given twice"},
+      {"A/B/C image width=8192 height=8192 bpp=2\n", "t:1: image larger than 64 MB"},
+      {"A/B/C spectrum desc=\"open\n", "t:1: unterminated quote"},
+      {"A/B/C spectrum units=0123456789abcdef\n", "t:1: bad value for units"},
       {"# nothing\n", "holds no channel"},
+      {"A/B/C spectrum\n" + std::string(4097, '#') + "\n",
+       "t:2: line longer than 4096 bytes, the catalog's limit"},
+      {std::string("A/B/C spectrum desc=a\x01") + "b\n", "t:1: control character in the line"},
+      // 130 sub-channels of 4 MB: an event no data link message can carry.
+      {"A/B/C spectrum\nA/B/D multi-a length=1048576\n",
+       "t:2: one event of this channel takes 545263280 bytes, more than the data link carries "
+       "(268435456)"},
   };
   for (const Case& k : cases) {
     ChannelCatalog keep = ChannelCatalog::builtin();
@@ -97,6 +107,48 @@ TEST(ChannelCatalog, FileRulesRefuseTheWholeFileWithTheLine) {
   }
   EXPECT_TRUE(c.load_file("/nonexistent/catalog", &error));
   EXPECT_EQ(error, "daq-server: catalog /nonexistent/catalog cannot be read");
+  // Input without end is read only up to a bound: the line's, or the file's.
+  EXPECT_TRUE(c.load_file("/dev/zero", &error));
+  EXPECT_EQ(error,
+            "daq-server: catalog /dev/zero:1: line longer than 4096 bytes, the catalog's limit");
+  std::string big = testing::TempDir() + "catalog_big";
+  {
+    std::ofstream f(big);
+    f << "A/B/C spectrum\n";
+    std::string comments;
+    for (int i = 0; i < 1000; ++i) comments += "# a comment line of the catalog's own\n";
+    while (f.tellp() <= kMaxCatalogBytes) f << comments;
+  }
+  EXPECT_TRUE(c.load_file(big, &error));
+  EXPECT_EQ(error, "daq-server: catalog " + big + ": larger than 16777216 bytes, the catalog's limit");
+  std::remove(big.c_str());
+  EXPECT_EQ(c.channels().size(), 2u);
+  // Near the data link's bound is still served: 130 x 2 MB.
+  EXPECT_FALSE(c.load_text("A/B/D multi-a length=500000\n", "t", &error)) << error;
+}
+
+// The size the catalog and the planner check is the size of the event built.
+TEST(EventSynth, EventBytesAreTheBytesOfTheBuiltEvent) {
+  ChannelCatalog c = ChannelCatalog::builtin();
+  CatalogChannel sampled = *c.find("DIAG/GSPECT/G1");
+  sampled.sample_start = 3;
+  sampled.sample_inc = 7;
+  sampled.sample_count = 5;
+  std::vector<const CatalogChannel*> all;
+  for (const CatalogChannel& ch : c.channels()) {
+    if (ch.kind != ChannelKind::slow) all.push_back(&ch);
+  }
+  all.push_back(&sampled);
+  for (bool gen_2024 : {false, true}) {
+    std::vector<std::vector<const CatalogChannel*>> sets = {all};
+    for (const CatalogChannel* ch : all) sets.push_back({ch});
+    for (const auto& set : sets) {
+      EventSynth synth(gen_2024, set, {}, "T");
+      size_t length = 0;
+      ASSERT_NE(synth.event(1234, time_stamp{1740000000, 5}, &length), nullptr);
+      EXPECT_EQ(synth_event_bytes(gen_2024, set), length) << set.back()->name << gen_2024;
+    }
+  }
 }
 
 TEST(RequestPlan, TimeRangeEventsFilesAndChannels) {
@@ -191,6 +243,84 @@ TEST(RequestPlan, RunsFilesAndGenerations) {
   copy_text(t2.r.t_stop, "2024-12-31T23:0:10");
   EXPECT_EQ(plan_request(&t2.r, c, late).error,
             "ERROR: event numbers of this range do not fit the legacy generation");
+}
+
+TEST(RequestPlan, SamplingIsServedWhereSamplesHaveAnIndexElseRefusedWithTheReason) {
+  use_default_experiment_zone();
+  ChannelCatalog c = ChannelCatalog::builtin();
+  struct Case {
+    const char* name;
+    orxa_chan_prms prms;  // start, inc, length, func, tstart, tinc, tlength
+    int start, inc, count;  // served; count -1: refused with `refusal`
+    const char* refusal;
+  } cases[] = {
+      {"DIAG/TOROID/T1.SPECT", {0, -1, 8, -1, -1, -1, -1}, 0, 1, 8, nullptr},
+      {"DIAG/TOROID/T1.SPECT", {1000, 10, -1, 0, -1, -1, -1}, 1000, 10, 3, nullptr},
+      {"DIAG/TOROID/T1.SPECT", {-1, 512, -1, -1, -1, -1, -1}, 0, 512, 2, nullptr},
+      {"DIAG/GSPECT/G1", {250, -1, 100, -1, -1, -1, -1}, 250, 1, 6, nullptr},  // clipped
+      {"DIAG/TOROID/T1.SPECT", {1024, -1, 8, -1, -1, -1, -1}, 0, 0, -1,
+       "DIAG/TOROID/T1.SPECT (start 1024 is past the channel's 1024 samples)"},
+      {"DIAG/TOROID/T1.SPECT", {0, -1, 0, -1, -1, -1, -1}, 0, 0, -1,
+       "DIAG/TOROID/T1.SPECT (length 0 selects no sample)"},
+      {"DIAG/TOROID/T1.SPECT", {-1, -1, -1, 3, -1, -1, -1}, 0, 0, -1,
+       "DIAG/TOROID/T1.SPECT (function code 3 is not served, only 0: plain samples)"},
+      {"DIAG/TOROID/T1.SPECT", {-1, -1, -1, -1, 0.5f, -1, -1}, 0, 0, -1,
+       "DIAG/TOROID/T1.SPECT (sampling in the time form is not served)"},
+      {"CAMERA/SCREEN/IMAGE", {0, -1, 8, -1, -1, -1, -1}, 0, 0, -1,
+       "CAMERA/SCREEN/IMAGE (a channel of kind image has no sample index)"},
+  };
+  for (const Case& k : cases) {
+    Request q;
+    copy_text(q.r.t_start, "2025-1-1T2:0:0");
+    copy_text(q.r.t_stop, "2025-1-1T2:0:30");
+    q.channel(k.name, k.prms);
+    q.channel("TIMING/TRIGGER/STAMP");
+    RequestPlan p = plan_request(&q.r, c, settings());
+    ASSERT_EQ(p.error, "") << k.name << k.prms.start;
+    if (k.count < 0) {
+      ASSERT_EQ(p.nf_channels.size(), 1u);
+      EXPECT_EQ(p.nf_channels[0], k.refusal);
+      EXPECT_EQ(p.event_channels.size(), 1u);
+      continue;
+    }
+    ASSERT_EQ(p.event_channels.size(), 2u);
+    const CatalogChannel* served = p.event_channels[0];
+    EXPECT_EQ(served->sample_start, k.start) << k.prms.start;
+    EXPECT_EQ(served->sample_inc, k.inc);
+    EXPECT_EQ(channel_samples(*served), k.count);
+    EXPECT_EQ(channel_samples(*c.find(k.name)), c.find(k.name)->length);  // catalog untouched
+  }
+  // Nothing left to serve: the first refusal is the error.
+  Request q;
+  copy_text(q.r.t_start, "2025-1-1T2:0:0");
+  copy_text(q.r.t_stop, "2025-1-1T2:0:30");
+  q.channel("RF/STATUS/NAMES", {2, -1, -1, -1, -1, -1, -1});
+  EXPECT_EQ(plan_request(&q.r, c, settings()).error,
+            "ERROR: none of the requested channels can be served: RF/STATUS/NAMES (a channel of "
+            "kind namval has no sample index)");
+}
+
+TEST(RequestPlan, EventsLargerThanTheDataLinkAreRefusedAtPlanning) {
+  use_default_experiment_zone();
+  ChannelCatalog c;
+  std::string text;
+  for (int i = 0; i < 65; ++i) text += "BIG/S/" + std::to_string(i) + " spectrum length=1048576\n";
+  std::string error;
+  ASSERT_FALSE(c.load_text(text, "t", &error)) << error;  // each fits alone
+  Request all;
+  copy_text(all.r.t_start, "2025-1-1T2:0:0");
+  copy_text(all.r.t_stop, "2025-1-1T2:0:1");
+  EXPECT_EQ(plan_request(&all.r, c, settings()).error,
+            "ERROR: one event of the requested channels takes 272649844 bytes, more than the "
+            "data link carries (268435456)");
+  // Sampled down, the same channels fit.
+  Request sampled;
+  copy_text(sampled.r.t_start, "2025-1-1T2:0:0");
+  copy_text(sampled.r.t_stop, "2025-1-1T2:0:1");
+  for (int i = 0; i < 65; ++i) {
+    sampled.channel(("BIG/S/" + std::to_string(i)).c_str(), {0, -1, 1024, -1, -1, -1, -1});
+  }
+  EXPECT_EQ(plan_request(&sampled.r, c, settings()).error, "");
 }
 
 TEST(ServerOptions, ReadsEveryOptionAndRefusesBadOnes) {

@@ -1,16 +1,21 @@
 // Channel catalog: the built-in default and the line-oriented catalog file.
-// A file is taken whole or not at all, so a half-read catalog never serves.
+// A file is taken whole or not at all, so a half-read catalog never serves. The
+// file is read only up to its bound, so a device or a runaway file cannot take
+// the server's memory, and every channel must fit one event of the data link.
 #include "channel_catalog.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
+#include <unordered_set>
 
 #include "daq_text.h"
+#include "event_synth.h"
 #include "orxa_chan_descr.h"
 #include "orxa_evutl.h"
+#include "tidewire.h"
 
 namespace {
 
@@ -166,6 +171,23 @@ bool parse_line(const std::vector<std::string>& tokens, CatalogChannel* c, std::
     *why = "group spectrum with more than 1048576 values";
     return true;
   }
+  // The larger headers of the 2024 generation, so the channel fits either one.
+  uint64_t bytes = synth_event_bytes(true, {c});
+  if (bytes > TIDEWIRE_MAX_MESSAGE) {
+    *why = "one event of this channel takes " + std::to_string(bytes) +
+           " bytes, more than the data link carries (" + std::to_string(TIDEWIRE_MAX_MESSAGE) +
+           ")";
+    return true;
+  }
+  return false;
+}
+
+// A byte that would break the one-line messages or the fixed text fields.
+bool control_character(const std::string& line) {
+  for (char c : line) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && c != '\t' && c != '\r') || u == 0x7f) return true;
+  }
   return false;
 }
 
@@ -191,15 +213,32 @@ int channel_type_word(const CatalogChannel& channel) {
   return orxa_type_word(channel_data_type(channel.kind), channel.device);
 }
 
+bool channel_has_samples(ChannelKind kind) {
+  return kind == ChannelKind::spectrum || kind == ChannelKind::multi_a ||
+         kind == ChannelKind::multi_b || kind == ChannelKind::group_spectrum;
+}
+
+int channel_samples(const CatalogChannel& channel) {
+  return channel.sample_count >= 0 ? channel.sample_count : channel.length;
+}
+
+const char* channel_kind_name(ChannelKind kind) {
+  for (const KindName& k : kKinds) {
+    if (k.kind == kind) return k.name;
+  }
+  return "?";
+}
+
 int channel_value_count(const CatalogChannel& channel) {
   switch (channel.kind) {
-    case ChannelKind::group_spectrum: return channel.length * channel.groups;
+    case ChannelKind::group_spectrum: return channel_samples(channel) * channel.groups;
     case ChannelKind::image: return channel.width * channel.height;
     case ChannelKind::name_value:
     case ChannelKind::update: return channel.values;
     case ChannelKind::stamp:
     case ChannelKind::slow: return 1;
-    default: return channel.length;
+    case ChannelKind::data_object: return channel.length;
+    default: return channel_samples(channel);
   }
 }
 
@@ -211,38 +250,79 @@ ChannelCatalog ChannelCatalog::builtin() {
 }
 
 bool ChannelCatalog::load_file(const std::string& path, std::string* error) {
-  std::ifstream in(path);
-  if (!in) {
+  FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) {
     *error = "daq-server: catalog " + path + " cannot be read";
     return true;
   }
-  std::stringstream text;
-  text << in.rdbuf();
-  return load_text(text.str(), path, error);
+  // Lines are measured as they arrive, so a file without line ends stops at the
+  // first over-long line; one byte past the size bound tells a file at the bound
+  // from a larger one.
+  std::string text;
+  std::string why;
+  int line = 1;
+  size_t line_bytes = 0;
+  char chunk[65536];
+  size_t got = 0;
+  while (why.empty() && (got = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
+    for (const char* p = chunk; p < chunk + got;) {
+      const char* end = static_cast<const char*>(std::memchr(p, '\n', chunk + got - p));
+      line_bytes += static_cast<size_t>((end != nullptr ? end : chunk + got) - p);
+      if (line_bytes > kMaxCatalogLineBytes) {
+        why = ":" + std::to_string(line) + ": line longer than " +
+              std::to_string(kMaxCatalogLineBytes) + " bytes, the catalog's limit";
+        break;
+      }
+      if (end == nullptr) break;
+      ++line;
+      line_bytes = 0;
+      p = end + 1;
+    }
+    text.append(chunk, got);
+    if (why.empty() && text.size() > static_cast<size_t>(kMaxCatalogBytes)) {
+      why = ": larger than " + std::to_string(kMaxCatalogBytes) + " bytes, the catalog's limit";
+    }
+  }
+  bool failed = std::ferror(in) != 0;
+  std::fclose(in);
+  if (failed) {
+    *error = "daq-server: catalog " + path + " cannot be read";
+    return true;
+  }
+  if (!why.empty()) {
+    *error = "daq-server: catalog " + path + why;
+    return true;
+  }
+  return load_text(text, path, error);
 }
 
 bool ChannelCatalog::load_text(const std::string& text, const std::string& path,
                                std::string* error) {
   std::vector<CatalogChannel> read;
+  std::unordered_set<std::string> names;  // a large file must not cost quadratic time
   std::istringstream lines(text);
   std::string line;
   int number = 0;
   while (std::getline(lines, line)) {
     ++number;
-    size_t first = line.find_first_not_of(" \t\r");
-    if (first == std::string::npos || line[first] == '#') continue;
     std::vector<std::string> tokens;
     std::string why;
     CatalogChannel channel;
-    if (split_tokens(line, &tokens)) {
+    size_t first = line.find_first_not_of(" \t\r");
+    if (line.size() > kMaxCatalogLineBytes) {
+      why = "line longer than " + std::to_string(kMaxCatalogLineBytes) +
+            " bytes, the catalog's limit";
+    } else if (first == std::string::npos || line[first] == '#') {
+      continue;
+    } else if (control_character(line)) {
+      why = "control character in the line";
+    } else if (split_tokens(line, &tokens)) {
       why = "unterminated quote";
-    } else if (!parse_line(tokens, &channel, &why)) {
-      for (const CatalogChannel& c : read) {
-        if (c.name == channel.name) why = "channel " + channel.name + " given twice";
-      }
+    } else if (!parse_line(tokens, &channel, &why) && !names.insert(channel.name).second) {
+      why = "channel " + channel.name + " given twice";
     }
     if (!why.empty()) {
-      *error = "daq-server: catalog " + path + " line " + std::to_string(number) + ": " + why;
+      *error = "daq-server: catalog " + path + ":" + std::to_string(number) + ": " + why;
       return true;
     }
     read.push_back(channel);

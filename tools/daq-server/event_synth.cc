@@ -1,13 +1,112 @@
 // Synthetic event content. Buffers are kept between events, so a stream of equal
 // events allocates nothing after its first event. Values follow the pulse so that
 // consecutive events differ and a reader can tell them apart.
+//
+// A sampled channel carries exactly the values the whole channel would carry at
+// the sampled indices, and its sub-heads say where they lie on the sample axis.
 #include "event_synth.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "daq_text.h"
+
+namespace {
+
+// Where sample 0 of a synthetic spectrum lies on its axis, and the axis steps.
+struct SpectrumAxis {
+  float start;
+  float inc;
+  float group_inc;
+};
+
+SpectrumAxis spectrum_axis(ChannelKind kind) {
+  if (kind == ChannelKind::group_spectrum) return {0.0f, 0.5f, 10.0f};
+  return {0.0f, 1.0f, 0.0f};
+}
+
+int spectrum_subs(const CatalogChannel& c) {
+  switch (c.kind) {
+    case ChannelKind::multi_a: return ORXA_MULTI_SPECT_A_CHANNELS;
+    case ChannelKind::multi_b: return ORXA_MULTI_SPECT_B_CHANNELS;
+    case ChannelKind::group_spectrum: return c.subs;
+    default: return 1;
+  }
+}
+
+int spectrum_groups(const CatalogChannel& c) {
+  return c.kind == ChannelKind::group_spectrum ? c.groups : 1;
+}
+
+void set_object(velmor::EqData& object, const float* values, int count, time_stamp time,
+                uint64_t event_number) {
+  object.init();
+  object.set_float_array(values, count);
+  object.time(time.timeup, static_cast<int>(time.timelow));
+  object.mpnum(static_cast<long>(event_number));
+}
+
+// The serialised size does not depend on the values, the time or the number.
+uint64_t object_bytes(int count) {
+  std::vector<float> zeros(static_cast<size_t>(count));
+  velmor::EqData object;
+  set_object(object, zeros.data(), count, time_stamp{0, 0}, 0);
+  std::string bytes;
+  if (object.serialize(bytes)) return UINT64_MAX / 4;  // refused wherever it is checked
+  return bytes.size();
+}
+
+uint64_t pad8(uint64_t n) { return (n + 7u) & ~static_cast<uint64_t>(7u); }
+
+}  // namespace
+
+uint64_t synth_block_bytes(const CatalogChannel& c) {
+  uint64_t region = 0;
+  switch (c.kind) {
+    case ChannelKind::spectrum:
+    case ChannelKind::multi_a:
+    case ChannelKind::multi_b:
+    case ChannelKind::group_spectrum: {
+      uint64_t nsub = static_cast<uint64_t>(spectrum_subs(c));
+      uint64_t values = nsub * static_cast<uint64_t>(spectrum_groups(c)) *
+                        static_cast<uint64_t>(channel_samples(c));
+      region = sizeof(orxa_spect_block_2010) + nsub * sizeof(orxa_spect_channel_2010) +
+               values * sizeof(float);
+      if (c.kind == ChannelKind::group_spectrum) region += nsub * sizeof(orxa_spect_statistics_2010);
+      break;
+    }
+    case ChannelKind::image:
+      region = sizeof(orxa_image_ext_frame_head) +
+               static_cast<uint64_t>(c.width) * static_cast<uint64_t>(c.height) *
+                   static_cast<uint64_t>(c.bpp);
+      break;
+    case ChannelKind::name_value:
+      region = ORXA_NAME_VALUE_BLOCK_HEAD +
+               static_cast<uint64_t>(c.values) * sizeof(orxa_name_value_channel);
+      break;
+    case ChannelKind::update:
+      region = sizeof(orxa_upd_block_2010) +
+               static_cast<uint64_t>(c.values) * sizeof(orxa_upd_value_2010);
+      break;
+    case ChannelKind::data_object:
+      region = sizeof(orxa_eqdata_block_2010) + object_bytes(c.length);
+      break;
+    case ChannelKind::stamp: break;
+    case ChannelKind::slow: return 0;
+  }
+  return pad8(ORXA_SUBHEAD_SIZE + region);
+}
+
+uint64_t synth_event_bytes(bool gen_2024, const std::vector<const CatalogChannel*>& channels) {
+  uint64_t bytes = gen_2024 ? sizeof(orxa_eventheader_2024) + sizeof(orxa_serv_block_head_2024) +
+                                  sizeof(orxa_eventtail_2024)
+                            : sizeof(orxa_eventheader) + sizeof(orxa_serv_block_head_2010) +
+                                  sizeof(orxa_eventtail);
+  for (const CatalogChannel* c : channels) bytes += synth_block_bytes(*c);
+  return bytes;
+}
 
 EventSynth::EventSynth(bool gen_2024, std::vector<const CatalogChannel*> event_channels,
                        std::vector<const CatalogChannel*> slow_channels, const char* server_name)
@@ -18,13 +117,21 @@ EventSynth::EventSynth(bool gen_2024, std::vector<const CatalogChannel*> event_c
       builder_(gen_2024 ? ORXA_FORMAT_2024 : ORXA_FORMAT_LEGACY),
       slow_builder_(gen_2024 ? ORXA_FORMAT_2024 : ORXA_FORMAT_LEGACY) {}
 
-// A sine over a slope whose phase moves with the pulse.
-void EventSynth::fill_wave(size_t count, uint64_t event_number, float scale) {
-  values_.resize(count);
+// A sine over a slope whose phase moves with the pulse, along the channel's
+// blocks (sub-channels, groups) of `length` values each, at the sampled indices.
+void EventSynth::fill_samples(const CatalogChannel& c, size_t blocks, uint64_t event_number,
+                              float scale) {
+  size_t n = static_cast<size_t>(channel_samples(c));
+  size_t length = static_cast<size_t>(c.length);
+  size_t first = static_cast<size_t>(c.sample_start);
+  size_t step = static_cast<size_t>(c.sample_inc);
+  values_.resize(blocks * n);
   float phase = static_cast<float>(event_number % 628) * 0.01f;
-  for (size_t i = 0; i < count; ++i) {
-    float x = static_cast<float>(i);
-    values_[i] = scale * (std::sin(x * 0.05f + phase) + 0.001f * x);
+  for (size_t b = 0; b < blocks; ++b) {
+    for (size_t k = 0; k < n; ++k) {
+      float x = static_cast<float>(b * length + first + k * step);
+      values_[b * n + k] = scale * (std::sin(x * 0.05f + phase) + 0.001f * x);
+    }
   }
 }
 
@@ -35,40 +142,39 @@ bool EventSynth::add_channel(const CatalogChannel& c, uint64_t event_number, tim
   switch (c.kind) {
     case ChannelKind::spectrum:
     case ChannelKind::multi_a:
-    case ChannelKind::multi_b: {
-      int nsub = c.kind == ChannelKind::multi_a   ? ORXA_MULTI_SPECT_A_CHANNELS
-                 : c.kind == ChannelKind::multi_b ? ORXA_MULTI_SPECT_B_CHANNELS
-                                                  : 1;
-      size_t per = static_cast<size_t>(c.length);
-      fill_wave(per * nsub, event_number, 1.0f);
-      subs_.assign(nsub, orxa_spect_input{});
-      for (int j = 0; j < nsub; ++j) {
-        subs_[j] = {0.0f, 1.0f, c.length, 1, 0.0f, values_.data() + per * j, nullptr};
-      }
-      return builder_.add_spectra(name, word, subs_.data(), nsub, false);
-    }
+    case ChannelKind::multi_b:
     case ChannelKind::group_spectrum: {
-      size_t per = static_cast<size_t>(c.length) * c.groups;
-      fill_wave(per * c.subs, event_number, 2.0f);
-      subs_.assign(c.subs, orxa_spect_input{});
-      stats_.assign(c.subs, orxa_spect_statistics_2010{});
-      for (int j = 0; j < c.subs; ++j) {
+      int nsub = spectrum_subs(c);
+      int groups = spectrum_groups(c);
+      int n = channel_samples(c);
+      bool group_form = c.kind == ChannelKind::group_spectrum;
+      size_t per = static_cast<size_t>(n) * static_cast<size_t>(groups);
+      fill_samples(c, static_cast<size_t>(nsub) * static_cast<size_t>(groups), event_number,
+                   group_form ? 2.0f : 1.0f);
+      SpectrumAxis axis = spectrum_axis(c.kind);
+      float start = axis.start + axis.inc * static_cast<float>(c.sample_start);
+      float inc = axis.inc * static_cast<float>(c.sample_inc);
+      subs_.assign(nsub, orxa_spect_input{});
+      stats_.assign(group_form ? nsub : 0, orxa_spect_statistics_2010{});
+      for (int j = 0; j < nsub; ++j) {
         const float* v = values_.data() + per * j;
+        subs_[j] = {start, inc, n, groups, axis.group_inc, v, nullptr};
+        if (!group_form) continue;
         double sum = 0;
-        float low = v[0];
-        float high = v[0];
+        float low = per > 0 ? v[0] : 0.0f;
+        float high = low;
         for (size_t i = 0; i < per; ++i) {
           sum += v[i];
           low = std::fmin(low, v[i]);
           high = std::fmax(high, v[i]);
         }
         stats_[j].mask = 0x7;  // mean, minimum, maximum
-        stats_[j].val[0] = static_cast<float>(sum / static_cast<double>(per));
+        stats_[j].val[0] = per > 0 ? static_cast<float>(sum / static_cast<double>(per)) : 0.0f;
         stats_[j].val[1] = low;
         stats_[j].val[2] = high;
-        subs_[j] = {0.0f, 0.5f, c.length, c.groups, 10.0f, v, &stats_[j]};
+        subs_[j].statistics = &stats_[j];
       }
-      return builder_.add_spectra(name, word, subs_.data(), c.subs, true);
+      return builder_.add_spectra(name, word, subs_.data(), nsub, group_form);
     }
     case ChannelKind::image: {
       orxa_image_ext_frame_head head{};
@@ -109,11 +215,8 @@ bool EventSynth::add_channel(const CatalogChannel& c, uint64_t event_number, tim
       return builder_.add_update(name, word, updates_.data(), c.values);
     }
     case ChannelKind::data_object: {
-      fill_wave(static_cast<size_t>(c.length), event_number, 100.0f);
-      object_.init();
-      object_.set_float_array(values_.data(), c.length);
-      object_.time(time.timeup, static_cast<int>(time.timelow));
-      object_.mpnum(static_cast<long>(event_number));
+      fill_samples(c, 1, event_number, 100.0f);
+      set_object(object_, values_.data(), c.length, time, event_number);
       return builder_.add_data_object(name, word, object_);
     }
     case ChannelKind::stamp: return builder_.add_stamp(name, word);

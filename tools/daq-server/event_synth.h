@@ -1,5 +1,7 @@
 // Synthetic events and slow-data blocks for a planned request: one sub-block per
-// event channel with data plausible for its kind, varying with the pulse.
+// event channel with data plausible for its kind, varying with the pulse. The
+// size functions below compute what event() builds, so that a catalog or a
+// request whose events the data link cannot carry is refused before a stream.
 #ifndef DAQ_SERVER_EVENT_SYNTH_H
 #define DAQ_SERVER_EVENT_SYNTH_H
 
@@ -10,6 +12,12 @@
 #include "channel_catalog.h"
 #include "orxa_event_builder.h"
 #include "velmor.h"
+
+// Bytes of the channel's sub-block in an event (sub-head and padding included);
+// 0 for slow channels, which travel in slow-data blocks.
+uint64_t synth_block_bytes(const CatalogChannel& channel);
+// Bytes of one event carrying these channels (header, server block, tail included).
+uint64_t synth_event_bytes(bool gen_2024, const std::vector<const CatalogChannel*>& channels);
 
 class EventSynth {
  public:
@@ -30,7 +38,7 @@ class EventSynth {
 
  private:
   bool add_channel(const CatalogChannel& c, uint64_t event_number, time_stamp time);
-  void fill_wave(size_t count, uint64_t event_number, float scale);
+  void fill_samples(const CatalogChannel& c, size_t blocks, uint64_t event_number, float scale);
 
   bool gen_2024_;
   std::vector<const CatalogChannel*> event_channels_;

@@ -9,6 +9,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "event_synth.h"
+#include "tidewire.h"
+
 namespace {
 
 constexpr int64_t kRunSeconds = 3600;
@@ -31,6 +34,45 @@ int64_t run_of_file(const char* path) {
     return 0;
   }
   return run;
+}
+
+// The channel as the entry's sampling parameters ask for it: *served stays the
+// catalog's channel when nothing is given, becomes a sampled copy for an index
+// range, and true with *why when the parameters cannot be honoured. Negative
+// values (inc and tinc: not above 0) are "not given".
+bool resolve_sampling(const CatalogChannel& c, const orxa_chan_prms& p,
+                      std::shared_ptr<const CatalogChannel>* sampled, std::string* why) {
+  if (p.func > 0) {
+    *why = "function code " + std::to_string(p.func) + " is not served, only 0: plain samples";
+    return true;
+  }
+  if (p.tstart >= 0.0f || p.tlength >= 0.0f || p.tinc > 0.0f) {
+    *why = "sampling in the time form is not served";
+    return true;
+  }
+  if (p.start < 0 && p.length < 0 && p.inc <= 0) return false;
+  if (!channel_has_samples(c.kind)) {
+    *why = std::string("a channel of kind ") + channel_kind_name(c.kind) + " has no sample index";
+    return true;
+  }
+  int64_t start = std::max(p.start, 0);
+  int64_t inc = p.inc > 0 ? p.inc : 1;
+  if (start >= c.length) {
+    *why = "start " + std::to_string(start) + " is past the channel's " +
+           std::to_string(c.length) + " samples";
+    return true;
+  }
+  if (p.length == 0) {
+    *why = "length 0 selects no sample";
+    return true;
+  }
+  int64_t left = (c.length - start + inc - 1) / inc;
+  auto copy = std::make_shared<CatalogChannel>(c);
+  copy->sample_start = static_cast<int>(start);
+  copy->sample_inc = static_cast<int>(inc);
+  copy->sample_count = static_cast<int>(p.length > 0 ? std::min<int64_t>(p.length, left) : left);
+  *sampled = std::move(copy);
+  return false;
 }
 
 }  // namespace
@@ -73,6 +115,7 @@ RequestPlan plan_request(daq_server_request* request, const ChannelCatalog& cata
       (c.kind == ChannelKind::slow ? plan.slow_channels : plan.event_channels).push_back(&c);
     }
   }
+  std::string first_refused;
   for (const daq_channel_entry* entry : request->chan_list) {
     if (entry == nullptr || entry->name == nullptr) continue;
     const CatalogChannel* c = catalog.find(entry->name);
@@ -81,10 +124,28 @@ RequestPlan plan_request(daq_server_request* request, const ChannelCatalog& cata
       continue;
     }
     auto& list = c->kind == ChannelKind::slow ? plan.slow_channels : plan.event_channels;
-    if (std::find(list.begin(), list.end(), c) == list.end()) list.push_back(c);
+    // The first entry of a name decides how it is served.
+    if (std::any_of(list.begin(), list.end(),
+                    [c](const CatalogChannel* in) { return in->name == c->name; })) {
+      continue;
+    }
+    std::shared_ptr<const CatalogChannel> sampled;
+    std::string why;
+    if (resolve_sampling(*c, entry->prms, &sampled, &why)) {
+      plan.nf_channels.push_back(c->name + " (" + why + ")");
+      if (first_refused.empty()) first_refused = plan.nf_channels.back();
+      continue;
+    }
+    if (sampled) {
+      c = sampled.get();
+      plan.sampled.push_back(std::move(sampled));
+    }
+    list.push_back(c);
   }
   if (plan.event_channels.empty() && plan.slow_channels.empty()) {
-    plan.error = "ERROR: none of the requested channels is known";
+    plan.error = first_refused.empty()
+                     ? "ERROR: none of the requested channels is known"
+                     : "ERROR: none of the requested channels can be served: " + first_refused;
     return plan;
   }
   if (plan.channel_list_only) return plan;
@@ -155,6 +216,13 @@ RequestPlan plan_request(daq_server_request* request, const ChannelCatalog& cata
                   (settings.generation == -1 && last_event >= kLegacyLimit);
   if (!plan.gen_2024 && last_event >= kLegacyLimit) {
     plan.error = "ERROR: event numbers of this range do not fit the legacy generation";
+    return plan;
+  }
+  uint64_t event_bytes = synth_event_bytes(plan.gen_2024, plan.event_channels);
+  if (event_bytes > TIDEWIRE_MAX_MESSAGE) {
+    plan.error = "ERROR: one event of the requested channels takes " +
+                 std::to_string(event_bytes) + " bytes, more than the data link carries (" +
+                 std::to_string(TIDEWIRE_MAX_MESSAGE) + ")";
     return plan;
   }
   for (int64_t run = (from - settings.origin_sec) / kRunSeconds + 1;

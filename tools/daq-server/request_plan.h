@@ -4,6 +4,7 @@
 #define DAQ_SERVER_REQUEST_PLAN_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,10 +33,16 @@ struct RequestPlan {
   std::vector<std::string> found_files;
   std::vector<std::string> nf_files;
   std::vector<std::string> nf_channels;
+  // The request's own copies of channels it samples; the channel lists point
+  // into them, and every copy of the plan keeps them alive.
+  std::vector<std::shared_ptr<const CatalogChannel>> sampled;
 };
 
 // Plans a request that parse_daq_request read. Fills the seconds fields of
-// the request (validation) but nothing the echo compares.
+// the request (validation) but nothing the echo compares. A channel whose
+// sampling parameters cannot be honoured is listed among the not-found
+// channels as "NAME (reason)"; a request whose events would not fit the data
+// link gets an error.
 RequestPlan plan_request(daq_server_request* request, const ChannelCatalog& catalog,
                          const PlanSettings& settings);
 
