@@ -5,6 +5,12 @@
 // server says "Processing", and checked against the request sent. The whole list
 // is tried up to kConnectPasses times; the result is the code noted last.
 //
+// An entry that took the request earlier in this connect (its first answer
+// accepted it, or a write that may have reached it failed) may still hold it,
+// and its later "BUSY" may be that earlier attempt's doing. When the last
+// attempt is such a "BUSY", connect reports what that entry answered before,
+// with the reply and error text it left, not a busy server it filled itself.
+//
 // Cancellation is looked at on entry, at the start of every pass, before every
 // call attempt and every 100 ms of every pause, and ends everything with 14.
 // The budget (connect_budget.cc) is looked at before every entry and after
@@ -12,6 +18,8 @@
 #include <cstring>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "connect_budget.h"
 #include "daq_diag.h"
@@ -41,6 +49,7 @@ enum { kOpSet = 1, kOpGet = 2, kOpNames = 3 };
 enum Step {
   kStepAccepted,    // connect returns 0
   kStepNextEntry,   // this entry failed, code noted
+  kStepHeld,        // this entry failed, code noted, and it may hold the request
   kStepNoServer,    // this entry names no server; no retry or later pass can mend it
   kStepEndPass,     // "ERROR" in the first answer
   kStepFinalError,  // "ERROR" in the final answer: connect returns 4
@@ -62,15 +71,48 @@ bool cannot_name_a_server(int code) {
   return code == velmor::EQ_ERR_UNKNOWN_SERVER || code == velmor::EQ_ERR_BAD_ADDRESS;
 }
 
+// A write of the request that failed this way may still have reached the server.
+bool may_have_taken(int code) {
+  return code == velmor::EQ_ERR_TIMEOUT || code == velmor::EQ_ERR_CONNECTION_LOST ||
+         code == velmor::EQ_ERR_PROTOCOL;
+}
+
 bool worth_retrying(int op, int code) {
   if (cannot_name_a_server(code) || code == velmor::EQ_ERR_INVALID_ARGUMENT) return false;
   // The server may have taken the request: sending it again could start a second one.
-  if (op == kOpSet && (code == velmor::EQ_ERR_TIMEOUT || code == velmor::EQ_ERR_CONNECTION_LOST ||
-                       code == velmor::EQ_ERR_PROTOCOL)) {
-    return false;
-  }
+  if (op == kOpSet && may_have_taken(code)) return false;
   return true;
 }
+
+// What an entry that may hold the request answered last, with the reply and the
+// error text that answer left.
+class HeldCause {
+ public:
+  HeldCause() { clean_reply(&reply_); }
+  ~HeldCause() { clean_reply(&reply_); }
+  HeldCause(const HeldCause&) = delete;
+  HeldCause& operator=(const HeldCause&) = delete;
+
+  bool held() const { return held_; }
+  void keep(int code, const char* error_text, daq_server_reply* reply) {
+    // Without a whole copy there is nothing sound to report later.
+    held_ = !copy_reply(&reply_, reply);
+    code_ = code;
+    copy_text(error_text_, error_text);
+  }
+  // Puts the kept answer back into the connection; the code to report.
+  int restore(char (&error_text)[EQ_DAQ_SNDREQERROR_SIZE], daq_server_reply* reply) {
+    std::swap(*reply, reply_);
+    copy_text(error_text, error_text_);
+    return code_;
+  }
+
+ private:
+  bool held_ = false;
+  int code_ = 0;
+  char error_text_[EQ_DAQ_SNDREQERROR_SIZE] = "";
+  daq_server_reply reply_;
+};
 
 // Restores the caller's call timeouts and ends the budget however connect returns.
 class BudgetScope {
@@ -178,7 +220,8 @@ int EqDAQconnect::send_to_entry(const std::string& entry, int* noted) {
     dst_data.get_string(sndreqerror, sizeof sndreqerror);
     if (rc == kCancelled) return kStepCancelled;
     *noted = EQ_DAQ_CONNECT_SEND_FAILED;
-    return cannot_name_a_server(rc) ? kStepNoServer : kStepNextEntry;
+    if (cannot_name_a_server(rc)) return kStepNoServer;
+    return may_have_taken(rc) ? kStepHeld : kStepNextEntry;
   }
   sndreqerror[0] = '\0';
   if (read_answer(noted) != 0) return kStepNextEntry;
@@ -194,21 +237,22 @@ int EqDAQconnect::send_to_entry(const std::string& entry, int* noted) {
     *noted = EQ_DAQ_CONNECT_BAD_REPLY;
     return kStepNextEntry;
   }
+  // From here on the server has taken the request.
   if (compose_property_address(address, entry, "DAQ.REP", reply.port)) {
     *noted = EQ_DAQ_CONNECT_GET_FAILED;
-    return kStepNextEntry;
+    return kStepHeld;
   }
   int read = read_reply_property(address, noted);
   while (read == 0 && reason_is(reply, "Processing")) {
     if (pause_ms(kProcessingPollPauseMs)) return kStepCancelled;
     if (budget_spent()) {
       *noted = EQ_DAQ_CONNECT_TIMEOUT;
-      return kStepNextEntry;
+      return kStepHeld;
     }
     read = read_reply_property(address, noted);
   }
   if (read < 0) return kStepCancelled;
-  if (read > 0) return kStepNextEntry;
+  if (read > 0) return kStepHeld;
   if (reason_has_error(reply)) return kStepFinalError;
   if (reason_is(reply, "BUSY")) {
     *noted = EQ_DAQ_CONNECT_BUSY;
@@ -218,11 +262,11 @@ int EqDAQconnect::send_to_entry(const std::string& entry, int* noted) {
     print_daq_request(&request);
     print_daq_request(&reply.request);
     *noted = EQ_DAQ_CONNECT_DIFFERENT;
-    return kStepNextEntry;
+    return kStepHeld;
   }
   if (request.req_type == 2 || reply.port > 0) return kStepAccepted;
   *noted = EQ_DAQ_CONNECT_OK;
-  return kStepNextEntry;
+  return kStepHeld;
 }
 
 // A short text of the failure noted last, for the pass observer.
@@ -274,18 +318,22 @@ int EqDAQconnect::connect(const char* whom) {
   chanlist_from = chanlist.size();
 
   int noted = EQ_DAQ_CONNECT_OK;
+  std::vector<HeldCause> held(entries.size());
+  HeldCause* busy_by_us = nullptr;  // the last attempt was a "BUSY" from an entry holding ours
   for (int pass = 1; pass <= kConnectPasses; ++pass) {
     if (connect_cancel.load()) return EQ_DAQ_CONNECT_CANCELED;
     int64_t pass_started = budget_now_ms();
     bool busy = false;
     size_t no_server = 0;
-    for (const std::string& entry : entries) {
+    for (size_t i = 0; i < entries.size(); ++i) {
       if (budget_spent()) return EQ_DAQ_CONNECT_TIMEOUT;
-      int step = send_to_entry(entry, &noted);
+      int step = send_to_entry(entries[i], &noted);
       if (step == kStepCancelled) return EQ_DAQ_CONNECT_CANCELED;
       if (step == kStepAccepted) return EQ_DAQ_CONNECT_OK;
       if (step == kStepFinalError) return EQ_DAQ_CONNECT_BAD_REPLY;
       if (budget_spent()) return EQ_DAQ_CONNECT_TIMEOUT;
+      if (step == kStepHeld) held[i].keep(noted, sndreqerror, &reply);
+      busy_by_us = noted == EQ_DAQ_CONNECT_BUSY && held[i].held() ? &held[i] : nullptr;
       if (noted == EQ_DAQ_CONNECT_BUSY) busy = true;
       if (step == kStepNoServer) ++no_server;
       if (step == kStepEndPass) break;
@@ -299,5 +347,6 @@ int EqDAQconnect::connect(const char* whom) {
     }
     if (budget_spent()) return EQ_DAQ_CONNECT_TIMEOUT;
   }
+  if (busy_by_us != nullptr) return busy_by_us->restore(sndreqerror, &reply);
   return noted;
 }

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "eq_daq_connect.h"
 #include "orxa_chan_descr.h"
 #include "server_fixture.h"
+#include "velmor_server.h"
 
 using servertest::bare_entry;
 using servertest::dead_entry;
@@ -436,4 +439,129 @@ TEST(Handshake, RequestTakenByAServerThatThenClosesIsNotSentAgain) {
   EXPECT_EQ(std::string(c.get_error(1)).rfind("Failed to send request connection lost", 0), 0u)
       << c.get_error(1);
   velmor::unregister_server("CLOSE.DAQ/HS.CLOSE1");
+}
+
+namespace {
+
+// A DAQ server that keeps every request it takes (no release, no replacement of
+// a retry) until `capacity` are held, then answers "BUSY", as a site's server may.
+// Its final answer is scripted. `busy_from`: answer only "BUSY" from that request
+// on, the first ones with an unreadable document, taking nothing.
+class HoldingServer {
+ public:
+  enum Final { kPortZero, kEchoChanged, kUnreadable };
+
+  HoldingServer(const std::string& device, Final final, int capacity, int busy_from = 0)
+      : device_(device), final_(final), capacity_(capacity), busy_from_(busy_from) {
+    server_.add_property(
+        "DAQ.REQ",
+        [this](const std::string&, const velmor::EqData& in, velmor::EqData& out) {
+          return on_request(in, out);
+        },
+        nullptr);
+    server_.start();
+    velmor::register_server(("HOLD.DAQ/" + device).c_str(), "127.0.0.1", server_.port());
+  }
+  ~HoldingServer() {
+    server_.stop();
+    velmor::unregister_server(("HOLD.DAQ/" + device_).c_str());
+  }
+  std::string entry() const { return "HOLD.DAQ/" + device_ + "/DAQ.DATA.SVR/"; }
+  std::vector<uint32_t> ids() {
+    std::lock_guard<std::mutex> g(m_);
+    return ids_;
+  }
+
+ private:
+  int on_request(const velmor::EqData& in, velmor::EqData& out) {
+    std::string xml = in.get_xml() ? in.get_xml() : "";
+    daq_server_request r;
+    clean_request(&r);
+    parse_daq_request(&xml[0], &r);
+    std::string doc;
+    char busy[] = "BUSY", accepted[] = "Request accepted";
+    std::lock_guard<std::mutex> g(m_);
+    ids_.push_back(r.id);
+    int n = static_cast<int>(ids_.size());
+    if (busy_from_ > 0 && n < busy_from_) {
+      doc = "not a reply";
+    } else if (busy_from_ > 0 || n > capacity_) {
+      get_simple_reply(busy, doc, r.id);
+    } else {
+      daq_server_reply last;
+      clean_reply(&last);
+      parse_daq_request(&xml[0], &last.request);
+      std::snprintf(last.reason, sizeof last.reason, "OK: held as number %d", n);
+      if (final_ == kEchoChanged) {
+        std::strcpy(last.request.exp, "changed");
+        last.port = 5000;
+      }
+      std::string answer;
+      create_xml_daq_reply(&last, answer, nullptr);
+      clean_reply(&last);
+      server_.add_property("DAQ.REP" + std::to_string(n), nullptr,
+                           [this, answer](const std::string&, const velmor::EqData&, velmor::EqData& o) -> int {
+                             o.set_xml(final_ == kUnreadable ? "not a reply" : answer);
+                             return 0;
+                           });
+      get_simple_reply_with_port(accepted, doc, r.id, static_cast<unsigned>(n));
+    }
+    clean_request(&r);
+    out.set_xml(doc);
+    return 0;
+  }
+
+  std::string device_;
+  Final final_;
+  int capacity_;
+  int busy_from_;
+  std::mutex m_;
+  std::vector<uint32_t> ids_;
+  velmor::PropertyServer server_;
+};
+
+}  // namespace
+
+// A server that holds every earlier attempt fills up with them: the last pass
+// meets "BUSY", but the cause is what the server answered before.
+TEST(Handshake, BusyCausedByOurOwnHeldAttemptsReportsTheEarlierCause) {
+  struct Case {
+    HoldingServer::Final final;
+    int code;
+    const char* reason;
+  } cases[] = {{HoldingServer::kPortZero, EQ_DAQ_CONNECT_OK, "OK: held as number 29"},
+               {HoldingServer::kEchoChanged, EQ_DAQ_CONNECT_DIFFERENT, "OK: held as number 29"},
+               {HoldingServer::kUnreadable, EQ_DAQ_CONNECT_PARSE_FAILED, ""}};
+  for (const Case& k : cases) {
+    HoldingServer s("HS.HOLD" + std::to_string(k.final), k.final, 29);
+    velmor::EqCall call;
+    EqDAQconnect c(&call, nullptr);
+    fill_request(c);
+    testing::internal::CaptureStdout();  // both requests of a changed echo, parser lines
+    int rc = c.connect(s.entry().c_str());
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(rc, k.code) << k.final;
+    EXPECT_STREQ(c.get_reply_error(), k.reason) << k.final;
+    if (k.code == EQ_DAQ_CONNECT_OK) {
+      EXPECT_EQ(c.get_server_reply()->port, 0);
+    }
+    std::vector<uint32_t> ids = s.ids();
+    ASSERT_EQ(ids.size(), 30u);
+    for (uint32_t id : ids) EXPECT_EQ(id, ids[0]) << "every retry is the same request";
+  }
+}
+
+// Only an entry that took the request can be filled by it: a "BUSY" from one
+// that never did is the result when it is the last attempt.
+TEST(Handshake, BusyFromAnEntryThatTookNothingStaysTheResult) {
+  HoldingServer holding("HS.HOLD9", HoldingServer::kPortZero, 29);
+  HoldingServer busy("HS.BUSY9", HoldingServer::kPortZero, 0, 30);
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c);
+  testing::internal::CaptureStdout();  // the parser's lines on the unreadable answers
+  int rc = c.connect((holding.entry() + ":" + busy.entry()).c_str());
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(rc, EQ_DAQ_CONNECT_BUSY);
+  EXPECT_STREQ(c.get_reply_error(), "BUSY");
 }
