@@ -36,9 +36,9 @@ int64_t run_of_file(const char* path) {
   return run;
 }
 
-// The channel as the entry's sampling parameters ask for it: *served stays the
-// catalog's channel when nothing is given, becomes a sampled copy for an index
-// range, and true with *why when the parameters cannot be honoured. Negative
+// The channel as the entry's sampling parameters ask for it: *sampled stays
+// empty when the whole catalog channel is asked for, holds a sampled copy for an
+// index range; true with *why when the parameters cannot be honoured. Negative
 // values (inc and tinc: not above 0) are "not given".
 bool resolve_sampling(const CatalogChannel& c, const orxa_chan_prms& p,
                       std::shared_ptr<const CatalogChannel>* sampled, std::string* why) {
@@ -124,7 +124,7 @@ RequestPlan plan_request(daq_server_request* request, const ChannelCatalog& cata
       continue;
     }
     auto& list = c->kind == ChannelKind::slow ? plan.slow_channels : plan.event_channels;
-    // The first entry of a name decides how it is served.
+    // The first servable entry of a name decides how it is served.
     if (std::any_of(list.begin(), list.end(),
                     [c](const CatalogChannel* in) { return in->name == c->name; })) {
       continue;
