@@ -1,7 +1,9 @@
 // The server's event stream received with a raw data link and the event
 // decoders: content of every sub-block kind, both generations, the end of
 // stream, and every control message (handshake, pause, hold, resume, farewell,
-// closed link) as the server records it, plus the injected faults.
+// closed link) as the server records it, plus the injected faults and the
+// bounds on what one client can hold: the control log under a flood, the slot
+// of a receiver that makes no progress, retried and abandoned requests.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -212,6 +214,31 @@ struct Session {
   DaqRequestSummary plan;
 };
 
+// Sets "DAQ.REQ" of the server once with this request document, as a client
+// whose answers never arrive would; the first answer's reason.
+std::string send_request(const DaqDataServer& server, const std::string& doc) {
+  velmor::EqCall call;
+  velmor::EqAdr adr;
+  adr.adr(server.entry() + "DAQ.REQ");
+  velmor::EqData in, out;
+  in.set_xml(doc);
+  if (call.set(&adr, &in, &out) != 0) return "call failed";
+  daq_server_reply reply;
+  clean_reply(&reply);
+  std::string reason = parse_daq_reply(out.get_xml(), &reply, nullptr) == 0 ? reply.reason : "?";
+  clean_reply(&reply);
+  return reason;
+}
+
+// The document a connection would send for a request of `seconds` seconds.
+std::string request_document(EqDAQconnect& c, int seconds) {
+  fill_request(c, seconds);
+  daq_server_request* r = c.get_server_request();
+  std::string doc;
+  if (validate_daq_request(r, true) == 0) create_xml_daq_request(r, doc, 1);
+  return doc;
+}
+
 }  // namespace
 
 class StreamGenerations : public testing::TestWithParam<int> {};
@@ -402,4 +429,118 @@ TEST(StreamFaults, ReceiverThatNeverComesIsGivenUp) {
   adr.adr(server.entry() + "DAQ.REP1");
   velmor::EqData out;
   EXPECT_EQ(call.get(&adr, nullptr, &out), velmor::EQ_ERR_UNKNOWN_PROPERTY);
+
+  // Also when nobody reads the final answer (the client's call timed out).
+  EqDAQconnect lost(&call, nullptr);
+  ASSERT_EQ(send_request(server, request_document(lost, 2)), "Request accepted");
+  EXPECT_TRUE(server.wait_released(2, 5000));
+}
+
+// The first and the last messages of a flood are kept in order, every message is
+// counted, and the stream goes on undisturbed.
+TEST(StreamControlLog, FloodKeepsFirstAndLastAndCountsEveryMessage) {
+  Session s(options_for("ST.FLOOD1"), 3);
+  ASSERT_TRUE(s.connected);
+  constexpr int kFlood = 1000;
+  ASSERT_EQ(send_control(*s.link, s.gen_2024, -1), 0);
+  for (int i = 1; i < kFlood - 1; ++i) ASSERT_EQ(send_control(*s.link, s.gen_2024, -10 - i), 0);
+  ASSERT_EQ(send_control(*s.link, s.gen_2024, 0), 0);
+  Received got;
+  take_to_end(*s.link, s.gen_2024, &got);
+  EXPECT_TRUE(consecutive(got.events, s.plan.first_event, 30));
+  DaqRequestSummary sum;
+  ASSERT_TRUE(servertest::wait_until(
+      [&] { return s.server.summary(1, &sum) && sum.control_total == kFlood; }, 5000));
+  ASSERT_EQ(sum.control.size(), size_t{DAQ_CONTROL_KEPT_FIRST + DAQ_CONTROL_KEPT_LAST});
+  EXPECT_EQ(sum.control.front().kind, DAQ_CONTROL_PAUSE);
+  EXPECT_EQ(sum.control[1].event_number, -11);
+  EXPECT_EQ(sum.control[DAQ_CONTROL_KEPT_FIRST - 1].event_number, -10 - (DAQ_CONTROL_KEPT_FIRST - 1));
+  EXPECT_EQ(sum.control[DAQ_CONTROL_KEPT_FIRST].event_number,
+            -10 - (kFlood - DAQ_CONTROL_KEPT_LAST));
+  EXPECT_EQ(sum.control.back().kind, DAQ_CONTROL_RESUME);
+  EXPECT_EQ(sum.control_counts[DAQ_CONTROL_PAUSE], 1);
+  EXPECT_EQ(sum.control_counts[DAQ_CONTROL_OTHER], kFlood - 2);
+  EXPECT_EQ(sum.control_counts[DAQ_CONTROL_RESUME], 1);
+  EXPECT_EQ(s.server.control_log(1).size(), sum.control.size());
+}
+
+// No progress within the send-stall bound ends the stream and frees its slot:
+// a push receiver that never reads (the link fills), and a handshake receiver
+// that never acknowledges.
+TEST(StreamStall, ReceiverWithoutProgressLosesItsSlot) {
+  for (int mode : {int{ORXA_DAQ_COMM_PUSH}, int{ORXA_DAQ_COMM_HNDS}}) {
+    SCOPED_TRACE(mode);
+    DaqServerOptions o = options_for(mode == ORXA_DAQ_COMM_PUSH ? "ST.STALL1" : "ST.STALL2");
+    o.send_stall_ms = 300;
+    Session s(o, 60, mode);  // far more than the socket buffers hold
+    ASSERT_TRUE(s.connected);
+    if (mode == ORXA_DAQ_COMM_HNDS) {
+      Received got;
+      while (got.events.empty()) ASSERT_GT(take_one(*s.link, s.gen_2024, &got, 5000), 0);
+    }
+    EXPECT_TRUE(s.server.wait_released(1, 10000));
+    EXPECT_EQ(s.server.active_requests(), 0);
+    DaqRequestSummary done;
+    ASSERT_TRUE(s.server.summary(1, &done));
+    EXPECT_TRUE(done.receiver_came);
+    EXPECT_LT(static_cast<uint64_t>(done.events_sent), done.event_count);
+  }
+}
+
+// A paused receiver reads nothing but holds every 50 ms: it keeps its stream for
+// many stall bounds. Once its holds stop (the receiver is gone) the slot is freed.
+TEST(StreamStall, PausedReceiverKeepsItsSlotWhileItsHoldsArrive) {
+  DaqServerOptions o = options_for("ST.STALL3");
+  o.send_stall_ms = 300;
+  Session s(o, 60);
+  ASSERT_TRUE(s.connected);
+  ASSERT_EQ(send_control(*s.link, s.gen_2024, -1), 0);
+  for (auto until = Clock::now() + std::chrono::milliseconds(1500); Clock::now() < until;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(send_control(*s.link, s.gen_2024, -1), 0);
+  }
+  DaqRequestSummary held;
+  ASSERT_TRUE(s.server.summary(1, &held));
+  EXPECT_FALSE(held.released);
+  EXPECT_GE(held.control_counts[DAQ_CONTROL_HOLD], 10);
+  EXPECT_TRUE(s.server.wait_released(1, 10000));
+}
+
+// A client whose answers come too late sends the same document again under the
+// same id: the retry replaces the request it gave up instead of taking a second
+// slot. Another request that happens to share the id is not touched.
+TEST(StreamRequests, RetryOfTheSameRequestTakesOneSlot) {
+  DaqServerOptions o = options_for("ST.RETRY1");
+  o.max_requests = 2;
+  DaqDataServer server(o);
+  ASSERT_FALSE(server.start());
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  std::string doc = request_document(c, 3);
+  ASSERT_FALSE(doc.empty());
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(send_request(server, doc), "Request accepted");
+  EXPECT_EQ(server.requests_accepted(), 5);
+  auto held = [&](int n) {
+    return servertest::wait_until([&] { return server.active_requests() == n; }, 5000);
+  };
+  EXPECT_TRUE(held(1));
+  EXPECT_TRUE(server.wait_released(4, 5000));
+  std::string other = request_document(c, 4);
+  ASSERT_EQ(send_request(server, other), "Request accepted");
+  EXPECT_EQ(send_request(server, doc), "Request accepted");  // replaces 5, not 6
+  EXPECT_TRUE(held(2));
+  EXPECT_TRUE(server.wait_released(5, 5000));
+
+  // Final answers the client cannot use (port 0): each pass of its connect
+  // sends the request again, and the server never runs out of slots for them.
+  DaqServerOptions z = options_for("ST.RETRY2");
+  z.max_requests = 1;
+  z.port_zero = true;
+  DaqDataServer zero(z);
+  ASSERT_FALSE(zero.start());
+  EqDAQconnect passes(&call, nullptr);
+  fill_request(passes, 3);
+  passes.connect(zero.entry().c_str());
+  EXPECT_GT(zero.requests_answered(), 1);
+  EXPECT_EQ(zero.requests_accepted(), zero.requests_answered()) << "a retry was answered BUSY";
 }

@@ -5,9 +5,19 @@
 // keep using one while the housekeeper releases it. The server lock guards the
 // request table, the summaries and the script counters; it is never held while
 // a stream thread is joined or the property server is stopped.
+//
+// A request holds a slot until its stream is over (the receiver ended it, never
+// came within the accept timeout, or stalled), whether or not its final answer
+// was read. A client that retries sends the same document under the same id
+// again; that retry takes the place of the earlier request it gave up, so a
+// client's retries cannot fill the server.
 #include "daq_data_server.h"
 
 #include <unistd.h>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -106,9 +116,39 @@ struct DaqDataServer::State {
   std::string final_reply(const ActiveRequest& r);
   bool accept_locked(daq_server_request* request, std::string* reason, int* number)
       REQUIRES(lock);
+  int held_locked() const REQUIRES(lock);
+  std::vector<int> supersede_locked(unsigned id, const std::vector<char>& xml) REQUIRES(lock);
   void housekeeping();
   void release(const std::shared_ptr<ActiveRequest>& r);
 };
+
+// Requests that count against max_requests: those about to be released do not.
+int DaqDataServer::State::held_locked() const {
+  int n = 0;
+  for (const auto& kv : active) n += kv.second->release_now ? 0 : 1;
+  return n;
+}
+
+// Marks for release the requests that a retry (same non-zero id, same document)
+// replaces; their numbers. Ids are not unique (two connections made in the same
+// second of one process share one), so only a request that nobody can be using
+// is replaced: its receiver has not come, and its final answer was not handed
+// out or was one the client cannot go on with. The housekeeper releases them,
+// so the retry's answer does not wait for a stream thread to end.
+std::vector<int> DaqDataServer::State::supersede_locked(unsigned id,
+                                                       const std::vector<char>& xml) {
+  std::vector<int> numbers;
+  if (id == 0) return numbers;
+  for (auto& kv : active) {
+    ActiveRequest& r = *kv.second;
+    if (r.release_now || r.id != id || r.request_xml != xml) continue;
+    if (r.stream && r.stream->receiver_came()) continue;
+    if (r.final_read) continue;
+    r.release_now = true;
+    numbers.push_back(r.number);
+  }
+  return numbers;
+}
 
 void DaqDataServer::State::delay_answer() const {
   auto until = Clock::now() + std::chrono::milliseconds(options.answer_delay_ms);
@@ -143,6 +183,7 @@ bool DaqDataServer::State::accept_locked(daq_server_request* request, std::strin
     s.malformed_after = options.malformed_after;
     s.verbose = options.verbose;
     s.number = r->number;
+    s.send_stall_ms = options.send_stall_ms;
     r->stream = std::make_unique<DataStream>(r->plan, s, entry());
     if (r->stream->open(options.data_host.c_str()) != 0) {
       *reason = "ERROR: cannot open a data link";
@@ -189,15 +230,17 @@ int DaqDataServer::State::on_request(const velmor::EqData& in, velmor::EqData& o
   unsigned id = request.id;
   std::string reason;
   int number = 0;
+  std::vector<int> replaced;
   {
     DaqLockGuard guard(lock);
     ++answered;
+    if (rc == 0 && busy_left == 0) replaced = supersede_locked(id, xml);
     if (rc != 0) {
       reason = "ERROR: the request document cannot be read";
     } else if (busy_left > 0) {
       --busy_left;
       reason = "BUSY";
-    } else if (static_cast<int>(active.size()) >= options.max_requests) {
+    } else if (held_locked() >= options.max_requests) {
       reason = "BUSY";
     } else if (options.error_first) {
       reason = "ERROR: this server is set to refuse every request";
@@ -207,6 +250,9 @@ int DaqDataServer::State::on_request(const velmor::EqData& in, velmor::EqData& o
     }
   }
   clean_request(&request);
+  for (int n : replaced) {
+    if (options.verbose) daq_print("daq-server: DAQ.REP%d replaced by a retry of the same request\n", n);
+  }
   answer_simple(out, number > 0 ? "Request accepted" : reason.c_str(), id, number);
   return 0;
 }
@@ -230,7 +276,7 @@ std::string DaqDataServer::State::final_reply(const ActiveRequest& r) {
   for (const std::string& f : plan.nf_files) push_copy(&reply.stat.nf_file_list, f);
   {
     DaqLockGuard guard(lock);
-    reply.stat.avail = std::max(0, options.max_requests - static_cast<int>(active.size()));
+    reply.stat.avail = std::max(0, options.max_requests - held_locked());
   }
   if (r.stream && !options.port_zero) {
     reply.port = r.stream->port();
@@ -304,7 +350,7 @@ void DaqDataServer::State::release(const std::shared_ptr<ActiveRequest>& r) {
   if (r->stream) {
     it->second.receiver_came = r->stream->receiver_came();
     it->second.events_sent = r->stream->events_sent();
-    it->second.control = r->stream->control_log();
+    r->stream->control_summary(&it->second);
   }
 }
 
@@ -316,10 +362,11 @@ void DaqDataServer::State::housekeeping() {
       auto now = Clock::now();
       for (auto it = active.begin(); it != active.end();) {
         const ActiveRequest& r = *it->second;
-        bool stream_over = !r.stream || r.stream->finished();
+        // A channel list is over once handed out; a stream once it has ended.
+        bool over = r.stream ? r.stream->finished() : r.final_read;
         bool expired = !r.final_read &&
                        now - r.accepted > std::chrono::milliseconds(options.reply_timeout_ms);
-        if (r.release_now || (r.final_read && stream_over) || expired) {
+        if (r.release_now || over || expired) {
           done.push_back(it->second);
           it = active.erase(it);
         } else {
@@ -327,7 +374,16 @@ void DaqDataServer::State::housekeeping() {
         }
       }
     }
+    // Every stream is told first, so their threads end side by side.
+    for (const auto& r : done) {
+      if (r->stream) r->stream->request_stop();
+    }
     for (const auto& r : done) release(r);
+#ifdef __GLIBC__
+    // Streams free their buffers in many small pieces; give the pages back, so
+    // the server shrinks again after a burst of requests.
+    if (!done.empty()) malloc_trim(0);
+#endif
     std::this_thread::sleep_for(std::chrono::milliseconds(kHousekeepingMs));
   }
 }
@@ -361,6 +417,8 @@ bool DaqDataServer::start() {
         return s->on_request(in, out);
       },
       nullptr);
+  s_->server.set_idle_timeout_ms(s_->options.idle_timeout_ms);
+  s_->server.set_max_connections_per_peer(s_->options.max_per_peer);
   if (s_->server.start(s_->options.control_host.c_str(), s_->options.control_port)) return true;
   if (s_->options.register_name) {
     s_->name_key = s_->options.facility + "/" + s_->options.device;
@@ -383,6 +441,9 @@ void DaqDataServer::stop() {
     DaqLockGuard guard(s_->lock);
     for (auto& kv : s_->active) left.push_back(kv.second);
     s_->active.clear();
+  }
+  for (const auto& r : left) {
+    if (r->stream) r->stream->request_stop();
   }
   for (const auto& r : left) s_->release(r);
   s_->server.remove_property("DAQ.REQ");
@@ -421,7 +482,7 @@ bool DaqDataServer::summary(int number, DaqRequestSummary* out) const {
     const DataStream& stream = *live->second->stream;
     out->receiver_came = stream.receiver_came();
     out->events_sent = stream.events_sent();
-    out->control = stream.control_log();
+    stream.control_summary(out);
   }
   return true;
 }

@@ -3,12 +3,20 @@
 // period, so stop() is seen quickly) and sending the next event when neither a
 // pause nor an outstanding acknowledgment holds it back.
 //
+// Progress rule: a receiver that holds the stream back (a full link, an
+// acknowledgment or a resume that never comes) for longer than the send-stall
+// bound loses it. What counts as progress is what a working receiver does: it
+// takes messages off the link, acknowledges the event awaited, and while paused
+// sends its holds. Stray messages do not count, so a receiver cannot keep a
+// stream alive by flooding instead of reading.
+//
 // Exactly-once rule: a resume neither rewinds nor skips. Events already sent are
 // in the socket on their way to the receiver, which reads them when it resumes,
 // so sending them again would duplicate them; its number only says what the
 // receiver has.
 #include "data_stream.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "daq_diag.h"
@@ -22,6 +30,8 @@ constexpr int kWakeMs = 200;
 // A link with no control message for this long after the end of the stream is
 // given up (a receiver that is still paused sends holds every 50 ms).
 constexpr int kLingerIdleMs = 10000;
+// Control messages taken in one go, so a flood cannot starve sending or hide stop().
+constexpr int kMostControlAtOnce = 256;
 
 time_stamp wall_time() {
   auto now = std::chrono::system_clock::now().time_since_epoch();
@@ -52,7 +62,30 @@ void DataStream::stop() {
 
 std::vector<DaqControlRecord> DataStream::control_log() const {
   DaqLockGuard guard(log_lock_);
-  return log_;
+  std::vector<DaqControlRecord> log = first_;
+  long beyond = total_ - static_cast<long>(first_.size());
+  long kept = std::min<long>(beyond, DAQ_CONTROL_KEPT_LAST);
+  for (long j = beyond - kept; j < beyond; ++j) log.push_back(last_[j % DAQ_CONTROL_KEPT_LAST]);
+  return log;
+}
+
+void DataStream::control_summary(DaqRequestSummary* out) const {
+  out->control = control_log();
+  DaqLockGuard guard(log_lock_);
+  out->control_total = total_;
+  for (int k = 0; k <= DAQ_CONTROL_OTHER; ++k) out->control_counts[k] = counts_[k];
+}
+
+void DataStream::record_control(const DaqControlRecord& record) {
+  DaqLockGuard guard(log_lock_);
+  long beyond = total_ - static_cast<long>(first_.size());
+  if (first_.size() < DAQ_CONTROL_KEPT_FIRST) {
+    first_.push_back(record);
+  } else {
+    last_[beyond % DAQ_CONTROL_KEPT_LAST] = record;
+  }
+  ++total_;
+  ++counts_[record.kind];
 }
 
 void DataStream::run() {
@@ -79,6 +112,7 @@ void DataStream::run() {
 
 void DataStream::handle_control(int64_t number, time_stamp time) {
   DaqControlKind kind = DAQ_CONTROL_OTHER;
+  bool progress = true;
   if (number == -2) {
     kind = DAQ_CONTROL_FAREWELL;
     farewell_ = true;
@@ -94,16 +128,34 @@ void DataStream::handle_control(int64_t number, time_stamp time) {
     if (number >= last_sent_) awaiting_ack_ = false;
   } else if (number >= 0) {
     kind = DAQ_CONTROL_READY;
-    if (awaiting_ack_ && number == last_sent_) awaiting_ack_ = false;
+    progress = awaiting_ack_ && number == last_sent_;
+    if (progress) awaiting_ack_ = false;
+  } else {
+    progress = false;
   }
-  DaqLockGuard guard(log_lock_);
-  log_.push_back({number, time.timeup, time.timelow, kind});
+  if (progress) progress_at_ = Clock::now();
+  record_control({number, time.timeup, time.timelow, kind});
+}
+
+// True (and the stream to be ended) when the receiver has made no progress
+// within the send-stall bound.
+bool DataStream::stalled() {
+  if (settings_.send_stall_ms <= 0 ||
+      Clock::now() - progress_at_ <= std::chrono::milliseconds(settings_.send_stall_ms)) {
+    return false;
+  }
+  stalled_out_ = true;
+  if (settings_.verbose) {
+    daq_print("daq-server: DAQ.REP%d receiver made no progress for %d ms, stream ended\n",
+              settings_.number, settings_.send_stall_ms);
+  }
+  return true;
 }
 
 // Takes the control messages that are there, waiting up to wait_ms for the
 // first. False when the stream must end (farewell, link gone, stop).
 bool DataStream::take_control(Tidewire* link, int wait_ms) {
-  for (;;) {
+  for (int taken = 0; taken < kMostControlAtOnce; ++taken) {
     int rc = link->ReceiveEvent(nullptr, wait_ms, -1, -1);
     if (rc == TIDEWIRE_AGAIN_TIMEOUT || rc == TIDEWIRE_AGAIN_INTERRUPTED) return !stop_;
     if (rc != 0) return false;
@@ -112,12 +164,12 @@ bool DataStream::take_control(Tidewire* link, int wait_ms) {
     } else if (orxa_eventheader_2024* h = link->get_event_header_2024()) {
       handle_control(static_cast<int64_t>(h->event_number), h->event_time);
     } else {
-      DaqLockGuard guard(log_lock_);
-      log_.push_back({0, 0, 0, DAQ_CONTROL_OTHER});
+      record_control({0, 0, 0, DAQ_CONTROL_OTHER});
     }
     if (farewell_) return false;
     wait_ms = 0;
   }
+  return !stop_;
 }
 
 // Waits ms while still taking control messages. False when the stream must end.
@@ -141,24 +193,41 @@ int DataStream::send(Tidewire* link, const char* data, size_t length) {
   return -1;
 }
 
+// Sends one message, taking control messages while the link is full. False
+// when the stream must end (link gone, farewell, stop, or a stalled receiver).
+bool DataStream::send_all(Tidewire* link, const char* data, size_t length) {
+  int rc = send(link, data, length);
+  while (rc == 1) {
+    if (!take_control(link, 10) || stalled()) return false;
+    rc = send(link, data, length);
+  }
+  if (rc < 0) return false;
+  progress_at_ = Clock::now();
+  return true;
+}
+
 void DataStream::serve(Tidewire* link) {
   EventSynth synth(plan_.gen_2024, plan_.event_channels, plan_.slow_channels,
                    server_name_.c_str());
+  // Each wait for room is short, so the stall bound and stop() are seen soon.
+  link->SetSendTimeout(kWakeMs);
   auto started = Clock::now();
-  bool stalled = false;
+  progress_at_ = started;
+  bool fault_stalled = false;
   while (!stop_) {
     if (!take_control(link, 0)) return;
     if (paused_ || awaiting_ack_) {
-      if (!take_control(link, kWakeMs)) return;
+      if (!take_control(link, kWakeMs) || stalled()) return;
       continue;
     }
     if (next_ >= plan_.event_count) break;
     long sent = events_sent_.load();
     if (settings_.drop_after >= 0 && sent >= settings_.drop_after) return;
-    if (!stalled && settings_.stall_after >= 0 && sent >= settings_.stall_after) {
-      stalled = true;
+    if (!fault_stalled && settings_.stall_after >= 0 && sent >= settings_.stall_after) {
+      fault_stalled = true;
       auto until = Clock::now() + std::chrono::milliseconds(settings_.stall_ms);
       while (!stop_ && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      progress_at_ = Clock::now();  // the server's own silence, not the receiver's
       continue;
     }
     if (settings_.real_time) {
@@ -168,6 +237,7 @@ void DataStream::serve(Tidewire* link) {
       if (now < due) {
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
         if (!pause_for(link, static_cast<int>(wait < 1 ? 1 : wait))) return;
+        progress_at_ = Clock::now();  // pacing: the server waited, not the receiver
         continue;
       }
     }
@@ -178,7 +248,7 @@ void DataStream::serve(Tidewire* link) {
     const char* data = nullptr;
     if (time.timelow == 0 && synth.has_slow_channels()) {
       data = synth.slow_block(number, time, &length);
-      if (data != nullptr && send(link, data, length) < 0) return;
+      if (data != nullptr && !send_all(link, data, length)) return;
     }
     if (settings_.malformed_after >= 0 && sent == settings_.malformed_after) {
       data = synth.malformed_event(number, time, &length);
@@ -190,12 +260,7 @@ void DataStream::serve(Tidewire* link) {
                 static_cast<unsigned long long>(number));
       return;
     }
-    int rc = send(link, data, length);
-    while (rc == 1) {
-      if (!take_control(link, 10)) return;
-      rc = send(link, data, length);
-    }
-    if (rc < 0) return;
+    if (!send_all(link, data, length)) return;
     last_sent_ = static_cast<int64_t>(number);
     ++next_;
     ++events_sent_;
@@ -204,30 +269,23 @@ void DataStream::serve(Tidewire* link) {
   if (stop_) return;
   size_t length = 0;
   const char* end = synth.end_of_stream(wall_time(), &length);
-  int rc = send(link, end, length);
-  while (rc == 1) {
-    if (!take_control(link, 10)) return;
-    rc = send(link, end, length);
-  }
-  if (rc != 0) return;
+  if (!send_all(link, end, length)) return;
   // The receiver closes the link once it has read the end: no loss to report.
   link->ExpectClose();
   linger(link);
 }
 
 // After the end of the stream: keep taking control messages until the receiver
-// closes, says farewell, or stays silent for kLingerIdleMs.
+// closes, says farewell, or makes no progress (a paused one holds) for
+// kLingerIdleMs, or for the send-stall bound when that is shorter.
 void DataStream::linger(Tidewire* link) {
-  auto quiet_since = Clock::now();
-  size_t seen = control_log().size();
+  int quiet_ms = kLingerIdleMs;
+  if (settings_.send_stall_ms > 0 && settings_.send_stall_ms < quiet_ms) {
+    quiet_ms = settings_.send_stall_ms;
+  }
+  progress_at_ = Clock::now();
   while (!stop_) {
     if (!take_control(link, kWakeMs)) return;
-    size_t now_seen = control_log().size();
-    if (now_seen != seen) {
-      seen = now_seen;
-      quiet_since = Clock::now();
-    } else if (Clock::now() - quiet_since > std::chrono::milliseconds(kLingerIdleMs)) {
-      return;
-    }
+    if (Clock::now() - progress_at_ > std::chrono::milliseconds(quiet_ms)) return;
   }
 }

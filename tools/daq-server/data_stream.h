@@ -1,9 +1,11 @@
 // One request's data stream: a data-link listener, the thread that serves the
-// receiver that connects, and the record of the control messages it received.
+// receiver that connects, and the record of the control messages it received
+// (counts of all, the first and last few kept, so a flood costs no memory).
 #ifndef DAQ_SERVER_DATA_STREAM_H
 #define DAQ_SERVER_DATA_STREAM_H
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -25,6 +27,10 @@ struct StreamSettings {
   long malformed_after = -1;
   bool verbose = false;
   int number = 0;  // the reply number, for messages
+  // A receiver that lets this long pass without progress (a message taken off
+  // the link, the acknowledgment awaited, or while paused any flow-control
+  // message) has its stream ended.
+  int send_stall_ms = 30000;
 };
 
 class DataStream {
@@ -40,18 +46,27 @@ class DataStream {
   void start();
   // Asks the thread to end (it ends within about 200 ms) and joins it.
   void stop();
+  // Asks the thread to end without waiting for it.
+  void request_stop() { stop_ = true; }
 
   bool finished() const { return finished_.load(); }
   bool receiver_came() const { return receiver_came_.load(); }
   long events_sent() const { return events_sent_.load(); }
   std::vector<DaqControlRecord> control_log() const;
+  // Fills the control fields of a summary: the kept messages and the counts.
+  void control_summary(DaqRequestSummary* out) const;
+  // True when the stream was ended because its receiver made no progress.
+  bool stalled_out() const { return stalled_out_.load(); }
 
  private:
   void run();
   void serve(Tidewire* link);
   bool take_control(Tidewire* link, int wait_ms);
   void handle_control(int64_t number, time_stamp time);
+  void record_control(const DaqControlRecord& record);
+  bool stalled();
   int send(Tidewire* link, const char* data, size_t length);
+  bool send_all(Tidewire* link, const char* data, size_t length);
   bool pause_for(Tidewire* link, int ms);
   void linger(Tidewire* link);
 
@@ -65,6 +80,7 @@ class DataStream {
   std::atomic<bool> finished_{false};
   std::atomic<bool> receiver_came_{false};
   std::atomic<long> events_sent_{0};
+  std::atomic<bool> stalled_out_{false};
 
   // State of the serving thread only.
   uint64_t next_ = 0;          // index of the next event to send
@@ -72,9 +88,13 @@ class DataStream {
   bool paused_ = false;
   bool awaiting_ack_ = false;
   bool farewell_ = false;
+  std::chrono::steady_clock::time_point progress_at_;  // the receiver's last sign of progress
 
   mutable DaqMutex log_lock_;
-  std::vector<DaqControlRecord> log_ GUARDED_BY(log_lock_);
+  std::vector<DaqControlRecord> first_ GUARDED_BY(log_lock_);  // up to DAQ_CONTROL_KEPT_FIRST
+  DaqControlRecord last_[DAQ_CONTROL_KEPT_LAST] GUARDED_BY(log_lock_) = {};  // ring after those
+  long total_ GUARDED_BY(log_lock_) = 0;
+  long counts_[DAQ_CONTROL_OTHER + 1] GUARDED_BY(log_lock_) = {};
 };
 
 #endif

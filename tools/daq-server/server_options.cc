@@ -46,7 +46,8 @@ const char kUsage[] =
     "usage: daq-server [--entry FAC/DEV/LOC] [--host ADDR] [--port N] [--names-file PATH]\n"
     "  [--data-host ADDR] [--max-requests N] [--catalog PATH] [--generation auto|legacy|2024]\n"
     "  [--rate HZ] [--real-time] [--origin SECONDS] [--max-events N] [--prepare-ms N]\n"
-    "  [--accept-timeout-ms N] [--reply-timeout-ms N] [--verbose]\n"
+    "  [--accept-timeout-ms N] [--reply-timeout-ms N] [--send-stall-ms N]\n"
+    "  [--idle-timeout-ms N] [--max-per-peer N] [--verbose]\n"
     "  [--busy N] [--error-first] [--error-final] [--processing N] [--echo-changed]\n"
     "  [--port-zero] [--delay-ms N]\n"
     "  [--drop-after N] [--stall-after N --stall-ms M] [--malformed-after N]\n";
@@ -123,6 +124,12 @@ bool parse_server_options(int argc, char** argv, DaqServerOptions* o, std::strin
       bad = read_int(value, 1, 86400000, &o->accept_timeout_ms);
     } else if (name == "--reply-timeout-ms") {
       bad = read_int(value, 1, 86400000, &o->reply_timeout_ms);
+    } else if (name == "--send-stall-ms") {
+      bad = read_int(value, 0, 86400000, &o->send_stall_ms);
+    } else if (name == "--idle-timeout-ms") {
+      bad = read_int(value, 0, 86400000, &o->idle_timeout_ms);
+    } else if (name == "--max-per-peer") {
+      bad = read_int(value, 0, 1000000, &o->max_per_peer);
     } else if (name == "--busy") {
       bad = read_int(value, 0, 1000000, &o->busy_times);
     } else if (name == "--processing") {
