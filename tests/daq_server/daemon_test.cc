@@ -1,5 +1,6 @@
 // The daemon: one start-up line naming where it listens, a handshake through
-// the name table that line gives, and a clean stop on SIGTERM and SIGINT.
+// the name table that line gives, a clean stop on SIGTERM and SIGINT, and start
+// failures told on standard error only.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,6 +10,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "eq_daq_connect.h"
 #include "server_fixture.h"
@@ -28,7 +30,8 @@ struct Daemon {
       dup2(fds[1], 1);
       close(fds[0]);
       std::string entry = std::string("LUMAR.DAQ/") + device + "/DAQ.DATA.SVR";
-      execl(kDaemon, kDaemon, "--entry", entry.c_str(), static_cast<char*>(nullptr));
+      execl(kDaemon, kDaemon, "--entry", entry.c_str(), "--send-stall-ms", "5000",
+            "--idle-timeout-ms", "5000", "--max-per-peer", "8", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);
@@ -66,6 +69,48 @@ struct Daemon {
     if (out >= 0) close(out);
   }
 };
+
+struct Finished {
+  int code = -1;
+  std::string out, err;
+};
+
+std::string drain(int fd) {
+  std::string text;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+  close(fd);
+  return text;
+}
+
+// Runs the daemon with these arguments until it exits (at most 10 s).
+Finished run_daemon(std::vector<const char*> args) {
+  Finished f;
+  int out[2], err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) return f;
+  args.insert(args.begin(), kDaemon);
+  args.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    execv(kDaemon, const_cast<char**>(args.data()));
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  int status = 0;
+  for (int i = 0; i < 1000 && waitpid(pid, &status, WNOHANG) == 0; ++i) usleep(10000);
+  if (waitpid(pid, &status, WNOHANG) == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
+  f.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  f.out = drain(out[0]);
+  f.err = drain(err[0]);
+  return f;
+}
 
 }  // namespace
 
@@ -105,4 +150,33 @@ TEST(Daemon, BadOptionExitsWithTwo) {
   waitpid(pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
+// Standard output stays free of failures, so whoever waits for the start-up
+// line there never takes an error for it.
+TEST(Daemon, StartFailuresGoToStandardErrorWithTheirExitCode) {
+  Finished bad = run_daemon({"--send-stall-ms", "-1"});
+  EXPECT_EQ(bad.code, 2);
+  EXPECT_EQ(bad.out, "");
+  EXPECT_EQ(bad.err.rfind("daq-server: bad or missing value for --send-stall-ms\n", 0), 0u) << bad.err;
+
+  Finished catalog = run_daemon({"--catalog", "/nonexistent/catalog"});
+  EXPECT_EQ(catalog.code, 2);
+  EXPECT_EQ(catalog.out, "");
+  EXPECT_NE(catalog.err.find("/nonexistent/catalog"), std::string::npos) << catalog.err;
+
+  int taken = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(taken, 1), 0);
+  getsockname(taken, reinterpret_cast<sockaddr*>(&a), &len);
+  std::string port = std::to_string(ntohs(a.sin_port));
+  Finished in_use = run_daemon({"--port", port.c_str()});
+  close(taken);
+  EXPECT_EQ(in_use.code, 1);
+  EXPECT_EQ(in_use.out, "");
+  EXPECT_NE(in_use.err, "");
 }
