@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -174,8 +176,11 @@ TEST(Daemon, StartFailuresGoToStandardErrorWithTheirExitCode) {
   ASSERT_EQ(listen(taken, 1), 0);
   getsockname(taken, reinterpret_cast<sockaddr*>(&a), &len);
   std::string port = std::to_string(ntohs(a.sin_port));
-  Finished in_use = run_daemon({"--port", port.c_str()});
+  std::string good = "/tmp/daemon_test_catalog_" + std::to_string(getpid());
+  { std::ofstream(good) << "A/B/C spectrum length=16\n"; }
+  Finished in_use = run_daemon({"--port", port.c_str(), "--catalog", good.c_str()});
   close(taken);
+  std::remove(good.c_str());
   EXPECT_EQ(in_use.code, 1);
   EXPECT_EQ(in_use.out, "");
   EXPECT_NE(in_use.err, "");

@@ -97,6 +97,7 @@ struct DaqDataServer::State {
   bool registered = false;
   std::atomic<bool> started{false};
   std::atomic<bool> stopping{false};
+  bool catalog_refused = false;
   std::thread housekeeper;
 
   mutable DaqMutex lock;
@@ -401,12 +402,14 @@ DaqDataServer::~DaqDataServer() {
 
 bool DaqDataServer::start() {
   if (s_->started) return true;
+  s_->catalog_refused = false;
   if (s_->options.catalog_file.empty()) {
     s_->catalog = ChannelCatalog::builtin();
   } else {
     std::string error;
     if (s_->catalog.load_file(s_->options.catalog_file, &error)) {
       daq_line(error.c_str());
+      s_->catalog_refused = true;
       return true;
     }
   }
@@ -452,6 +455,8 @@ void DaqDataServer::stop() {
   s_->registered = false;
   s_->started = false;
 }
+
+bool DaqDataServer::catalog_refused() const { return s_->catalog_refused; }
 
 int DaqDataServer::control_port() const { return s_->server.port(); }
 

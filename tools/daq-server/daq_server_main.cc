@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   DaqDataServer server(options);
-  if (start_with_errors_on_stderr(&server)) return options.catalog_file.empty() ? 1 : 2;
+  if (start_with_errors_on_stderr(&server)) return server.catalog_refused() ? 2 : 1;
 
   std::string host = options.control_host.empty() || options.control_host == "0.0.0.0"
                          ? "127.0.0.1"

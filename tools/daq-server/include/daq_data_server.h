@@ -133,6 +133,8 @@ class DaqDataServer {
   std::vector<DaqControlRecord> control_log(int number) const;
   // Waits up to timeout_ms until request n's resources are freed.
   bool wait_released(int number, int timeout_ms) const;
+  // True when the last start() failed on the catalog (not on the network).
+  bool catalog_refused() const;
 
   struct State;
 
