@@ -218,10 +218,15 @@ inline std::string catalog_file() {
 // name is registered in this process and given to children as VELMOR_NAMES.
 class Daemon {
  public:
-  Daemon(const std::string& device, std::vector<std::string> args) : device_(device) {
+  Daemon(const std::string& device, std::vector<std::string> args)
+      : Daemon(device, std::move(args), {}, catalog_file()) {}
+  // With environment entries ("NAME=value") and a catalog of the test's own.
+  Daemon(const std::string& device, std::vector<std::string> args,
+         const std::vector<std::string>& env, const std::string& catalog)
+      : device_(device) {
     args.insert(args.end(), {"--entry", "FAULT.DAQ/" + device + "/DAQ.DATA.SVR", "--catalog",
-                             catalog_file()});
-    child_ = std::make_unique<Child>(kDaemonPath, args);
+                             catalog});
+    child_ = std::make_unique<Child>(kDaemonPath, args, env);
     std::string marker = "listening on 127.0.0.1:";
     wait_until(
         [&] {
@@ -253,6 +258,36 @@ class Daemon {
   std::unique_ptr<Child> child_;
   int port_ = 0;
 };
+
+// A field of /proc/<pid>/status in kB (VmRSS, VmHWM), or -1.
+inline long status_kb(pid_t pid, const char* field) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string key = std::string(field) + ":";
+  for (std::string line; std::getline(in, line);)
+    if (line.compare(0, key.size(), key) == 0) return std::atol(line.c_str() + key.size());
+  return -1;
+}
+
+// Starts a new peak for VmHWM of one of our own children.
+inline bool reset_peak_rss(pid_t pid) {
+  std::ofstream out("/proc/" + std::to_string(pid) + "/clear_refs");
+  out << "5";
+  return static_cast<bool>(out.flush());
+}
+
+// Environment for a child whose resident size a test compares. Under
+// AddressSanitizer freed blocks wait in a quarantine and the allocator keeps
+// its pages, so the resident size would say nothing of what the program holds:
+// a small quarantine and an immediate release keep it honest. The options the
+// test run already sets come first, so ours add to them.
+inline std::vector<std::string> measured_memory_env() {
+  const char* set = std::getenv("ASAN_OPTIONS");
+  std::string options = set != nullptr && *set != '\0' ? std::string(set) + ":" : "";
+  options +=
+      "quarantine_size_mb=4:thread_local_quarantine_size_kb=64:"
+      "allocator_release_to_os_interval_ms=0";
+  return {"ASAN_OPTIONS=" + options};
+}
 
 // A request for `seconds` seconds of kChannel from 2025-03-01 10:00 (validation
 // zone), in the given communication mode.
