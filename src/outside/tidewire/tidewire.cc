@@ -132,6 +132,24 @@ int Tidewire::Handshake(int timeout_ms) {
   return 0;
 }
 
+int Tidewire::Adopt(int fd, bool swap) {
+  Disconnect();
+  if (reader_ == nullptr || writer_ == nullptr) {
+    close(fd);
+    return TIDEWIRE_ERR_NO_MEMORY;
+  }
+  fd_ = fd;
+  if (no_delay) tidewire::set_no_delay(fd);
+  reader_->Reset(fd_);
+  writer_->Reset(fd_);
+  reader_->SetSwap(swap);
+  swap_ = swap;
+  reported_ = 0;
+  connected_ = true;
+  active_ = true;
+  return 0;
+}
+
 bool Tidewire::get_swap() { return swap_; }
 
 int Tidewire::ReceiveEvent(RNG_RingBuffer* rb, int timeout_ms, int, int) {

@@ -103,7 +103,7 @@ int listen_on(const char* address, int port, int* fd, int* bound_port) {
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_storage bound{};
     socklen_t len = sizeof bound;
-    if (bind(s, ai->ai_addr, ai->ai_addrlen) != 0 || listen(s, 16) != 0 ||
+    if (bind(s, ai->ai_addr, ai->ai_addrlen) != 0 || listen(s, SOMAXCONN) != 0 ||
         getsockname(s, reinterpret_cast<sockaddr*>(&bound), &len) != 0) {
       close(s);
       continue;

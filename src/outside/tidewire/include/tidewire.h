@@ -137,6 +137,9 @@ class DAQ_EXPORT Tidewire {
 
  private:
   int Handshake(int timeout_ms);
+  // Takes over a socket whose hellos TidewireListener has exchanged.
+  int Adopt(int fd, bool swap);
+  friend class TidewireListener;
 
   bool verbose_;
   int fd_;

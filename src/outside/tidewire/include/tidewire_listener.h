@@ -27,25 +27,40 @@ class DAQ_EXPORT TidewireListener {
   int GetPort() const;
   bool IsListening() const;
 
-  // Waits up to timeout_ms for a receiver, then exchanges hellos within the
-  // connect time-out. On 0, *link is a new connected link that the caller owns
-  // (delete it to close it). 22 when no receiver came in time, 30 when a signal
-  // interrupted the wait, 7 when not listening, else the code of the handshake.
+  // Waits up to timeout_ms for a receiver whose hello has come. Every connection
+  // gets the listener's hello at once and has the handshake time-out (from its
+  // accept) for its own; the hellos of all pending connections are read side
+  // by side, across calls, and the first complete one is handed out, so silent
+  // or hostile connections never delay a receiver behind them. On 0, *link is a
+  // new connected link that the caller owns (delete it to close it). Without a
+  // link: 48, 49 or 6 when a handshake failed during this call (no hello in
+  // time, not ours, peer left; the last such), else 22 when the time passed,
+  // 30 when a signal interrupted the wait, 7 when not listening.
   int Accept(int timeout_ms, Tidewire** link);
 
   // TCP_NODELAY on accepted links (default true). Without it, events of a few KB
   // sent one by one meet the receiver's delayed acknowledgements and flow at less
   // than half the rate; small events gain little from coalescing.
   void SetNoDelay(bool on);
+  // Bound of each connection's handshake, from its accept (default 5000 ms).
   void SetHandshakeTimeout(int ms);
 
+  // Stops listening and closes the connections still in their handshake.
   void Close();
+
+  // Connections whose hello has not come yet are held at most this many at a
+  // time; a new one makes room by dropping the oldest.
+  enum { kMaxPendingHandshakes = 64 };
 
  private:
   int fd_;
   int port_;
   bool no_delay_;
   int handshake_timeout_ms_;
+
+  struct Pending;
+  // Accepted connections still in their handshake, kept across calls.
+  Pending* pending_;
 };
 
 #endif
