@@ -661,42 +661,67 @@ TEST(HostileServer, HalfFramesThenCloseEndOnlyTheirConnections) {
                      Target::finish_fetch(*daqget, attacked), kAcceptMs / 1000.0);
 }
 
-// Calls dripped a byte at a time: others are served meanwhile, and each drip
-// is cut off at the frame's time bound.
+// Calls dripped a byte at a time on the control port, and hellos on a data port
+// before its receiver comes: others are served meanwhile (a daqget fetch, and
+// the receiver that port was opened for), and each drip is cut off in bounded
+// time.
 TEST(HostileServer, SlowDripIsCutOffWhileOthersAreServed) {
   Target t("DRIP", {});
   ASSERT_TRUE(t.warm_up());
-  constexpr int kDrips = 32;
+  const std::string call = frame_head(1, 1000) + std::string(1000, 'x');
+  const std::string hello = link_hello();
   Sockets drips;
-  ASSERT_TRUE(send_to_each(t.port(), kDrips, [](int) { return std::string(); }, &drips));
-  std::string call = frame_head(1, 1000) + std::string(1000, 'x');
+  ASSERT_TRUE(send_to_each(t.port(), 32, [&](int) { return call.substr(0, 1); }, &drips));
+  velmor::EqCall control;
+  EqDAQconnect request(&control, nullptr);
+  fill_request(request, 1);
+  ASSERT_EQ(request.connect(t.daemon().entry().c_str()), 0);
+  daq_server_reply* reply = request.get_server_reply();
+  Sockets link_drips;
+  ASSERT_TRUE(send_to_each(reply->port, 8, [&](int) { return hello.substr(0, 1); }, &link_drips));
   auto attacked = Clock::now();
   auto daqget = t.start_fetch();
+
+  EqDAQdata receiver(100, 0);
+  ASSERT_FALSE(receiver.set_reply(reply) || receiver.connect() || receiver.start_receiver(false));
+  Drained d = drain(receiver, 10000);
+  double received = seconds_since(attacked);
+  receiver.stop_receiver();
+  EXPECT_EQ(d.events, 10u);
+  EXPECT_FALSE(d.timed_out);
+  EXPECT_LT(received, t.usual_s() + kSlackS);
+
+  struct Drip {
+    int fd;
+    const std::string* bytes;
+  };
+  std::vector<Drip> open;
+  for (int fd : drips.fds) open.push_back({fd, &call});
+  for (int fd : link_drips.fds) open.push_back({fd, &hello});
   std::unique_ptr<Outcome> road;
-  std::vector<int> open = drips.fds;
-  size_t at = 0;
   double all_cut = -1;
-  while (seconds_since(attacked) < 20) {
+  for (size_t at = 1; seconds_since(attacked) < 20; ++at) {
     if (!road && daqget->wait_exit(1) >= 0)
       road = std::make_unique<Outcome>(Target::finish_fetch(*daqget, attacked));
-    std::vector<int> still;
-    for (int fd : open)
-      if (count_closed({fd}, 0) == 0) still.push_back(fd);
+    std::vector<Drip> still;
+    for (const Drip& drip : open)
+      if (count_closed({drip.fd}, 0) == 0) still.push_back(drip);
     open.swap(still);
     if (open.empty()) {
       all_cut = seconds_since(attacked);
       break;
     }
-    for (int fd : open) send(fd, &call[at], 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-    at = (at + 1) % call.size();
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    for (const Drip& drip : open)
+      if (at < drip.bytes->size()) send(drip.fd, &(*drip.bytes)[at], 1, MSG_NOSIGNAL | MSG_DONTWAIT);
   }
   if (!road) road = std::make_unique<Outcome>(Target::finish_fetch(*daqget, attacked));
   EXPECT_GE(all_cut, 0) << open.size() << " drips still open";
   EXPECT_LT(all_cut, 10 + kSlackS);
-  std::printf("slow drip: %d connections, a byte each every 700 ms, all cut after %.2f s\n", kDrips,
-              all_cut);
-  t.expect_recovered("slow drip on 32 connections (fetch during it)", *road, 0);
+  std::printf("slow drip: 32 control and 8 data connections, a byte each every 700 ms; receiver "
+              "had its %llu events after %.2f s; all drips cut after %.2f s\n",
+              static_cast<unsigned long long>(d.events), received, all_cut);
+  t.expect_recovered("slow drip on 32 control and 8 data connections (fetch during it)", *road, 0);
 }
 
 // 300 connections at once, each with one call: each is answered or closed,
