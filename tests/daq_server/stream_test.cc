@@ -520,6 +520,13 @@ TEST(StreamRequests, RetryOfTheSameRequestTakesOneSlot) {
   ASSERT_FALSE(doc.empty());
   for (int i = 0; i < 5; ++i) ASSERT_EQ(send_request(server, doc), "Request accepted");
   EXPECT_EQ(server.requests_accepted(), 5);
+  // A replaced request hands out no port, even before it is released.
+  for (int n = 1; n <= 4; ++n) {
+    velmor::EqAdr adr;
+    adr.adr(server.entry() + "DAQ.REP" + std::to_string(n));
+    velmor::EqData out;
+    EXPECT_EQ(call.get(&adr, nullptr, &out), velmor::EQ_ERR_UNKNOWN_PROPERTY) << n;
+  }
   auto held = [&](int n) {
     return servertest::wait_until([&] { return server.active_requests() == n; }, 5000);
   };

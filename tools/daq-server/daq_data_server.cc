@@ -57,6 +57,7 @@ struct ActiveRequest {
   Clock::time_point ready_at;
   bool final_read = false;
   bool release_now = false;  // the client will not come for the stream
+  bool superseded = false;   // a retry took its place: it answers no more
 };
 
 std::vector<char> terminated_copy(const char* text) {
@@ -146,6 +147,7 @@ std::vector<int> DaqDataServer::State::supersede_locked(unsigned id,
     if (r.stream && r.stream->receiver_came()) continue;
     if (r.final_read) continue;
     r.release_now = true;
+    r.superseded = true;
     numbers.push_back(r.number);
   }
   return numbers;
@@ -308,21 +310,27 @@ int DaqDataServer::State::on_reply(int number, velmor::EqData& out) {
   delay_answer();
   std::shared_ptr<ActiveRequest> r;
   unsigned id = 0;
+  bool found = false;
   {
     DaqLockGuard guard(lock);
     auto it = active.find(number);
-    if (it != active.end()) r = it->second;
+    // A replaced request must not hand out its port: a receiver would come to a
+    // stream about to be ended.
+    if (it != active.end() && !it->second->superseded) r = it->second;
     if (r) ++summaries[number].reply_reads;
     if (r) {
+      found = true;
       id = r->id;
       if (r->processing_left > 0 || Clock::now() < r->ready_at) {
         if (r->processing_left > 0) --r->processing_left;
         r.reset();
+      } else {
+        r->final_read = true;  // from here on no retry replaces it
       }
     }
   }
   if (!r) {
-    if (id == 0) {
+    if (!found) {
       out.set_error(velmor::EQ_ERR_UNKNOWN_PROPERTY, "no such reply");
       return velmor::EQ_ERR_UNKNOWN_PROPERTY;
     }
@@ -331,7 +339,6 @@ int DaqDataServer::State::on_reply(int number, velmor::EqData& out) {
   }
   out.set_xml(final_reply(*r));
   DaqLockGuard guard(lock);
-  r->final_read = true;
   if (!r->stream || options.port_zero || options.error_final || options.echo_changed) {
     r->release_now = true;
   }
