@@ -4,8 +4,10 @@
 // All state sits behind one lock, which also serialises calls through a shared
 // object; the lock is held over the network exchange on purpose.
 //
-// Only gets and name queries are ever sent twice: a server that closes after
-// reading a set may already have acted on it. Failure texts put the cause and
+// Only gets and name queries are ever sent twice, unless the server provably
+// never read the request (a cached connection it closed as idle while the
+// request was on its way): a server that closes after reading a set may
+// already have acted on it. Failure texts put the cause and
 // host:port first, because callers keep them in 80-byte buffers and the
 // address, which the caller knows anyway, is what may be cut.
 #include <cstdio>
@@ -110,6 +112,7 @@ int EqCall::State::exchange_locked(const std::string& key, const std::string& ho
       drop_locked(key);  // closed by the server while idle: nothing sent yet, replace it
       it = connections.end();
     }
+    bool reused = it != connections.end();
     if (it == connections.end()) {
       int fd = -1;
       // The call's deadline bounds its connect too, so a call never outlasts call_ms.
@@ -126,12 +129,19 @@ int EqCall::State::exchange_locked(const std::string& key, const std::string& ho
     }
     Connection& c = *it->second;
     int rc = send_all(c.fd, frame.data(), frame.size(), deadline);
+    bool not_read = rc == EQ_ERR_CONNECTION_LOST;  // the frame never left whole
     size_t got = 0;
     char head_bytes[kFrameHeadSize];
     // Waiting first saves a recv() that would find nothing on every call.
     if (rc == 0 && c.reader.wait_readable(deadline) == 0) rc = EQ_ERR_TIMEOUT;
-    if (rc == 0) rc = c.reader.read(head_bytes, kFrameHeadSize, deadline, &got);
-    if (rc == EQ_ERR_CONNECTION_LOST && got == 0 && retry && attempt == 0) {
+    if (rc == 0) {
+      rc = c.reader.read(head_bytes, kFrameHeadSize, deadline, &got);
+      not_read = rc == EQ_ERR_CONNECTION_LOST && c.reader.peer_reset();
+    }
+    // A cached connection the server closed as idle while the request was on
+    // its way: the server never read it, so even a set goes again at once.
+    bool closed_under_us = reused && not_read;
+    if (rc == EQ_ERR_CONNECTION_LOST && got == 0 && (retry || closed_under_us) && attempt == 0) {
       drop_locked(key);
       continue;
     }

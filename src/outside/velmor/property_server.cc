@@ -262,8 +262,10 @@ void PropertyServer::State::reap_finished_locked() {
 
 // Makes room for a newcomer from `peer` at the per-peer and the total cap by
 // closing the longest-idle connection in the way; true when one of the caps is
-// full of busy connections and the newcomer must be refused. Connections
-// already evicted still run until their thread notices, but no longer count.
+// full of busy connections and the newcomer must be refused. A connection
+// with bytes waiting is not idle, even if its thread has not read them yet:
+// its request must not be lost. Connections already evicted still run until
+// their thread notices, but no longer count.
 bool PropertyServer::State::make_room_locked(const std::string& peer) {
   int per_peer_cap = max_per_peer.load();
   for (int pass = 0; pass < 2; ++pass) {
@@ -275,7 +277,9 @@ bool PropertyServer::State::make_room_locked(const std::string& peer) {
     for (ConnectionSlot& c : connections) {
       if (c.done || c.evicted || (same_peer_only && c.peer != peer)) continue;
       ++count;
-      if (c.idle_since_ms != 0 && (idlest == nullptr || c.idle_since_ms < idlest->idle_since_ms)) idlest = &c;
+      if (c.idle_since_ms != 0 && (idlest == nullptr || c.idle_since_ms < idlest->idle_since_ms) &&
+          idle_connection_alive(c.fd))
+        idlest = &c;
     }
     if (count < cap) continue;
     if (idlest == nullptr) return true;
@@ -312,6 +316,7 @@ void PropertyServer::State::accept_loop() {
     ConnectionSlot* slot = &connections.back();
     slot->fd = fd;
     slot->peer = peer;
+    slot->idle_since_ms = monotonic_ms();  // idle from the start: it may make room before its thread runs
     slot->thread = std::thread([this, slot] { serve(slot); });
   }
 }

@@ -182,6 +182,7 @@ ssize_t recv_some(int fd, char* data, size_t size, Deadline deadline, bool* time
 
 int SocketReader::read(char* data, size_t size, Deadline deadline, size_t* got) {
   *got = 0;
+  reset_ = false;
   while (*got < size) {
     if (begin_ < end_) {
       size_t n = end_ - begin_;
@@ -202,8 +203,15 @@ int SocketReader::read(char* data, size_t size, Deadline deadline, size_t* got) 
       n = recv_some(fd_, buf_, kChunk, deadline, &timed_out);
       if (n > 0) end_ = static_cast<size_t>(n);
     }
-    if (n == 0) return EQ_ERR_CONNECTION_LOST;
-    if (n < 0) return timed_out ? EQ_ERR_TIMEOUT : EQ_ERR_CONNECTION_LOST;
+    if (n < 0 && timed_out) return EQ_ERR_TIMEOUT;
+    if (n <= 0) {
+      // An end of stream may still carry a reset that came after the peer's close.
+      int err = errno;
+      socklen_t len = sizeof err;
+      if (n == 0 && getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = 0;
+      reset_ = err == ECONNRESET || err == EPIPE;
+      return EQ_ERR_CONNECTION_LOST;
+    }
   }
   return 0;
 }

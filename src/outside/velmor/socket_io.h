@@ -42,6 +42,7 @@ class SocketReader {
   void reset(int fd) {
     fd_ = fd;
     begin_ = end_ = 0;
+    reset_ = false;
   }
   // Reads exactly size bytes; *got counts what was delivered. 0, EQ_ERR_TIMEOUT
   // or EQ_ERR_CONNECTION_LOST (peer closed or reset).
@@ -55,6 +56,10 @@ class SocketReader {
   // Waits until a byte is buffered or readable: 1 ready, 0 deadline, -1 error.
   int wait_readable(Deadline deadline);
   size_t buffered() const { return end_ - begin_; }
+  // After a read that lost the connection: the peer reset it rather than
+  // closing in order. A peer resets when it closes with our bytes unread, so
+  // the request it was sent never reached it whole.
+  bool peer_reset() const { return reset_; }
 
  private:
   static constexpr size_t kChunk = 64 * 1024;
@@ -62,6 +67,7 @@ class SocketReader {
   char buf_[kChunk];
   size_t begin_ = 0;
   size_t end_ = 0;
+  bool reset_ = false;
 };
 
 // True when a cached idle connection is still usable: nothing to read and not
