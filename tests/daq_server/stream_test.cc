@@ -411,6 +411,7 @@ TEST(StreamFaults, MalformedEventAndStallThenTheStreamGoesOn) {
 TEST(StreamFaults, ReceiverThatNeverComesIsGivenUp) {
   DaqServerOptions o = options_for("ST.NOONE1");
   o.accept_timeout_ms = 200;
+  o.max_requests = 1;
   DaqDataServer server(o);
   ASSERT_FALSE(server.start());
   velmor::EqCall call;
@@ -430,10 +431,13 @@ TEST(StreamFaults, ReceiverThatNeverComesIsGivenUp) {
   velmor::EqData out;
   EXPECT_EQ(call.get(&adr, nullptr, &out), velmor::EQ_ERR_UNKNOWN_PROPERTY);
 
-  // Also when nobody reads the final answer (the client's call timed out).
-  EqDAQconnect lost(&call, nullptr);
+  // Also when nobody reads the final answer (the client's call timed out): its
+  // slot is free again for the next request.
+  EqDAQconnect lost(&call, nullptr), next(&call, nullptr);
   ASSERT_EQ(send_request(server, request_document(lost, 2)), "Request accepted");
-  EXPECT_TRUE(server.wait_released(2, 5000));
+  std::string other = request_document(next, 3);
+  EXPECT_TRUE(servertest::wait_until(
+      [&] { return send_request(server, other) == "Request accepted"; }, 5000));
 }
 
 // The first and the last messages of a flood are kept in order, every message is

@@ -8,9 +8,11 @@
 //
 // A request holds a slot until its stream is over (the receiver ended it, never
 // came within the accept timeout, or stalled), whether or not its final answer
-// was read. A client that retries sends the same document under the same id
-// again; that retry takes the place of the earlier request it gave up, so a
-// client's retries cannot fill the server.
+// was read; its reply property stays until that answer was read (or the reply
+// timeout), so a client that comes late still learns what became of it. A
+// client that retries sends the same document under the same id again; that
+// retry takes the place of the earlier request it gave up, so a client's
+// retries cannot fill the server.
 #include "daq_data_server.h"
 
 #include <unistd.h>
@@ -124,10 +126,14 @@ struct DaqDataServer::State {
   void release(const std::shared_ptr<ActiveRequest>& r);
 };
 
-// Requests that count against max_requests: those about to be released do not.
+// Requests that count against max_requests: those about to be released and
+// those whose stream is over do not.
 int DaqDataServer::State::held_locked() const {
   int n = 0;
-  for (const auto& kv : active) n += kv.second->release_now ? 0 : 1;
+  for (const auto& kv : active) {
+    const ActiveRequest& r = *kv.second;
+    n += r.release_now || (r.stream && r.stream->finished()) ? 0 : 1;
+  }
   return n;
 }
 
@@ -370,11 +376,10 @@ void DaqDataServer::State::housekeeping() {
       auto now = Clock::now();
       for (auto it = active.begin(); it != active.end();) {
         const ActiveRequest& r = *it->second;
-        // A channel list is over once handed out; a stream once it has ended.
-        bool over = r.stream ? r.stream->finished() : r.final_read;
+        bool stream_over = !r.stream || r.stream->finished();
         bool expired = !r.final_read &&
                        now - r.accepted > std::chrono::milliseconds(options.reply_timeout_ms);
-        if (r.release_now || over || expired) {
+        if (r.release_now || (r.final_read && stream_over) || expired) {
           done.push_back(it->second);
           it = active.erase(it);
         } else {
