@@ -495,18 +495,18 @@ TEST(StreamStall, ReceiverWithoutProgressLosesItsSlot) {
 // many stall bounds. Once its holds stop (the receiver is gone) the slot is freed.
 TEST(StreamStall, PausedReceiverKeepsItsSlotWhileItsHoldsArrive) {
   DaqServerOptions o = options_for("ST.STALL3");
-  o.send_stall_ms = 300;
+  o.send_stall_ms = 1000;  // far above a late hold on a loaded machine
   Session s(o, 60);
   ASSERT_TRUE(s.connected);
   ASSERT_EQ(send_control(*s.link, s.gen_2024, -1), 0);
-  for (auto until = Clock::now() + std::chrono::milliseconds(1500); Clock::now() < until;) {
+  for (auto until = Clock::now() + std::chrono::milliseconds(3000); Clock::now() < until;) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_EQ(send_control(*s.link, s.gen_2024, -1), 0);
   }
   DaqRequestSummary held;
   ASSERT_TRUE(s.server.summary(1, &held));
   EXPECT_FALSE(held.released);
-  EXPECT_GE(held.control_counts[DAQ_CONTROL_HOLD], 10);
+  EXPECT_GE(held.control_counts[DAQ_CONTROL_HOLD], 20);
   EXPECT_TRUE(s.server.wait_released(1, 10000));
 }
 
