@@ -699,10 +699,12 @@ TEST(HostileServer, SlowDripIsCutOffWhileOthersAreServed) {
   for (int fd : drips.fds) open.push_back({fd, &call});
   for (int fd : link_drips.fds) open.push_back({fd, &hello});
   std::unique_ptr<Outcome> road;
-  double all_cut = -1;
-  for (size_t at = 1; seconds_since(attacked) < 20; ++at) {
+  auto fetch_ended = [&] {
     if (!road && daqget->wait_exit(1) >= 0)
       road = std::make_unique<Outcome>(Target::finish_fetch(*daqget, attacked));
+  };
+  double all_cut = -1;
+  for (size_t at = 1; seconds_since(attacked) < 20; ++at) {
     std::vector<Drip> still;
     for (const Drip& drip : open)
       if (count_closed({drip.fd}, 0) == 0) still.push_back(drip);
@@ -711,7 +713,13 @@ TEST(HostileServer, SlowDripIsCutOffWhileOthersAreServed) {
       all_cut = seconds_since(attacked);
       break;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    auto next = Clock::now() + std::chrono::milliseconds(700);
+    wait_until(
+        [&] {
+          fetch_ended();
+          return Clock::now() >= next;
+        },
+        1000);
     for (const Drip& drip : open)
       if (at < drip.bytes->size()) send(drip.fd, &(*drip.bytes)[at], 1, MSG_NOSIGNAL | MSG_DONTWAIT);
   }
