@@ -245,7 +245,7 @@ struct RawLink {
   }
 };
 
-// n connections to the control port, connection i sent bytes(i).
+// n connections to port, connection i sent bytes(i).
 bool send_to_each(int port, int n, const std::function<std::string(int)>& bytes, Sockets* out) {
   for (int i = 0; i < n; ++i) {
     int fd = dial(port);
@@ -291,7 +291,8 @@ class Target {
             "--connect-timeout", std::to_string(budget_s)};
   }
   std::unique_ptr<Child> start_fetch() const {
-    return std::make_unique<Child>(kDaqgetPath, fetch_args(), std::vector<std::string>{daemon_.names()});
+    return std::make_unique<Child>(kDaqgetPath, fetch_args(),
+                                   std::vector<std::string>{daemon_.names()});
   }
   // Waits for a fetch started at `since`: it wrote records and exited 0.
   static Outcome finish_fetch(Child& daqget, Clock::time_point since) {
@@ -355,8 +356,8 @@ class Target {
         5000);
     EXPECT_TRUE(back) << attack << ": resident " << base_kb_ << " kB after warm-up, " << after
                       << " kB after the attack";
-    std::printf("ATTACK %s | resident %ld kB after warm-up, peak %ld kB, %ld kB after | normal road "
-                "%s in %.2f s (usual %.2f s)\n",
+    std::printf("ATTACK %s | resident %ld kB after warm-up, peak %ld kB, %ld kB after | "
+                "normal road %s in %.2f s (usual %.2f s)\n",
                 attack.c_str(), base_kb_, peak, after, road.ok ? "ok" : "FAILED", road.seconds,
                 usual_s_);
   }
@@ -720,8 +721,10 @@ TEST(HostileServer, SlowDripIsCutOffWhileOthersAreServed) {
           return Clock::now() >= next;
         },
         1000);
-    for (const Drip& drip : open)
-      if (at < drip.bytes->size()) send(drip.fd, &(*drip.bytes)[at], 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    for (const Drip& drip : open) {
+      if (at < drip.bytes->size())
+        send(drip.fd, &(*drip.bytes)[at], 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
   }
   if (!road) road = std::make_unique<Outcome>(Target::finish_fetch(*daqget, attacked));
   EXPECT_GE(all_cut, 0) << open.size() << " drips still open";
