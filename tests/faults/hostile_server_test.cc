@@ -386,7 +386,12 @@ TEST(HostileServer, FramesAnnouncingSixtyFourMegabytesCommitNoMemory) {
   // The attack is holding them for a second; the peak shows what it cost.
   long peak = 0;
   auto until = Clock::now() + std::chrono::seconds(1);
-  wait_until([&] { peak = std::max(peak, t.rss_kb()); return Clock::now() > until; }, 2000);
+  wait_until(
+      [&] {
+        peak = std::max(peak, t.rss_kb());
+        return Clock::now() > until;
+      },
+      2000);
   held.close_all();
   EXPECT_LT(peak - t.base_kb(), 64L << 10) << "kB resident over the warm-up figure";
   t.expect_recovered("24 connections announcing 64 MB, held 1 s", t.fetch(), 0);
