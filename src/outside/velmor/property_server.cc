@@ -278,7 +278,7 @@ bool PropertyServer::State::make_room_locked(const std::string& peer) {
       if (c.done || c.evicted || (same_peer_only && c.peer != peer)) continue;
       ++count;
       if (c.idle_since_ms != 0 && (idlest == nullptr || c.idle_since_ms < idlest->idle_since_ms) &&
-          idle_connection_alive(c.fd))
+          !bytes_waiting(c.fd))
         idlest = &c;
     }
     if (count < cap) continue;

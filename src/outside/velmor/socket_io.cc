@@ -247,6 +247,11 @@ bool idle_connection_alive(int fd) {
   return false;
 }
 
+bool bytes_waiting(int fd) {
+  char byte;
+  return recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
 bool listen_on(const char* host, int port, int* fd, int* bound_port, std::string* why) {
   if (port < 0 || port > 65535) {
     *why = "port out of range";

@@ -74,6 +74,10 @@ class SocketReader {
 // closed by the peer. Never blocks.
 bool idle_connection_alive(int fd);
 
+// True when the peer has sent bytes not read yet (an end of stream or an error
+// is not counted: there is nothing to lose). Never blocks.
+bool bytes_waiting(int fd);
+
 // Listening socket on host:port (non-blocking). Returns false on success with
 // the fd and the bound port, else true with a reason.
 bool listen_on(const char* host, int port, int* fd, int* bound_port, std::string* why);
