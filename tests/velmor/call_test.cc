@@ -669,3 +669,18 @@ TEST(CallRetry, ARequestMeetingTheIdleCloseOfItsCachedConnectionGoesAgainAtOnce)
   close(listener);
   velmor::unregister_server("RESET/SRV");
 }
+
+TEST_F(CallTest, TwoHundredFiftySixIdleConnectionsDoNotKeepACallerOut) {
+  server_.set_max_connections_per_peer(0);  // only the total cap
+  std::vector<int> idle;
+  for (int i = 0; i < 256; ++i) idle.push_back(raw_connect(server_.port()));
+  ASSERT_TRUE(eventually([&] { return server_.open_connections() == 256; }));
+  EqCall call;
+  EqAdr a = adr("VALUE");
+  EqData out;
+  EXPECT_EQ(call.get(&a, nullptr, &out), 0);
+  EXPECT_EQ(server_.connections_closed_idle(), 1);
+  EXPECT_EQ(server_.connections_refused(), 0);
+  EXPECT_TRUE(closed_by_server(idle[0]));
+  for (int s : idle) close(s);
+}
