@@ -20,6 +20,9 @@ namespace velmor {
 
 namespace {
 
+// Far above any real table (a line per server), far below harm.
+constexpr size_t kMaxNamesFileBytes = 1u << 20;
+
 struct Endpoint {
   std::string host;
   int port = 0;
@@ -134,13 +137,24 @@ class NameTable {
       while (std::getline(list, entry, ';')) add_entry(entry, &env_);
       return;
     }
-    std::ifstream file(text);
+    std::ifstream file(text, std::ios::binary);
     if (!file) {
       daq_print("velmor name table: cannot read VELMOR_NAMES file \"%s\"\n", text.c_str());
       return;
     }
+    // Read with a bound, so a device or an endless file cannot take all memory.
+    std::string all;
+    char chunk[4096];
+    while (all.size() <= kMaxNamesFileBytes && file.read(chunk, sizeof chunk).gcount() > 0)
+      all.append(chunk, static_cast<size_t>(file.gcount()));
+    if (all.size() > kMaxNamesFileBytes) {
+      daq_print("velmor name table: VELMOR_NAMES file \"%s\" is larger than %zu bytes; ignored\n", text.c_str(),
+                kMaxNamesFileBytes);
+      return;
+    }
+    std::stringstream lines(all);
     std::string line;
-    while (std::getline(file, line)) {
+    while (std::getline(lines, line)) {
       size_t hash = line.find('#');
       if (hash != std::string::npos) line.resize(hash);
       add_entry(line, &env_);

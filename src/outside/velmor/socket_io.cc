@@ -272,7 +272,9 @@ bool listen_on(const char* host, int port, int* fd, int* bound_port, std::string
   }
   int one = 1;
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (bind(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 64) != 0) {
+  // A deep backlog: under a burst of connects, a caller's connect must not wait
+  // for a dropped handshake to be sent again (a second, past its timeout).
+  if (bind(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0 || listen(s, SOMAXCONN) != 0) {
     *why = std::string("bind/listen: ") + std::strerror(errno);
     close(s);
     return true;
