@@ -180,8 +180,8 @@ int PropertyServer::State::wait_between_frames(ConnectionSlot* slot, SocketReade
     std::string().swap(*payload);
     std::string().swap(*answer);
     std::vector<WirePiece>().swap(*refs);
-    in->reset(new EqData);
-    out->reset(new EqData);
+    *in = std::make_unique<EqData>();
+    *out = std::make_unique<EqData>();
     ready = reader->wait_readable(idle_end);
   }
   DaqLockGuard lock(mu);
