@@ -168,7 +168,9 @@ int PropertyServer::State::wait_between_frames(ConnectionSlot* slot, SocketReade
                                                std::unique_ptr<EqData>* in, std::unique_ptr<EqData>* out) {
   {
     DaqLockGuard lock(mu);
-    slot->idle_since_ms = monotonic_ms();
+    // Idle since its last frame ended, or since it was accepted: the accept
+    // stamp stays so that the order of eviction is the order of arrival.
+    if (slot->idle_since_ms == 0) slot->idle_since_ms = monotonic_ms();
   }
   int idle_ms = idle_timeout_ms.load();
   Deadline idle_end = idle_ms > 0 ? Deadline::in(idle_ms) : Deadline::never();
