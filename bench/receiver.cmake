@@ -3,5 +3,6 @@
 if(TARGET receiver_obj AND TARGET protocol_obj)
   daq_bench(receiver_stream SOURCES ${CMAKE_CURRENT_LIST_DIR}/receiver_stream_bench.cc
     LIBS receiver_obj protocol_obj evstore tidewire velmorapi ORXAevutl Threads::Threads)
-  target_include_directories(bench_receiver_stream PRIVATE ${PROJECT_SOURCE_DIR}/tests/receiver)
+  target_include_directories(bench_receiver_stream PRIVATE ${PROJECT_SOURCE_DIR}/tests/receiver
+    ${PROJECT_SOURCE_DIR}/tests/support)
 endif()
