@@ -26,9 +26,10 @@ struct RecordStore {
   using List = std::vector<Record*>;
 
   static bool remove_at(EqEvstore& s, int pos, bool take_lock) {
+    // The size is read under the lock: the receiver thread appends meanwhile.
+    OptionalCacheLock guard(&s.mlock, take_lock);
     List& list = Gen::list(s);
     if (pos < 0 || static_cast<std::size_t>(pos) >= list.size()) return true;
-    OptionalCacheLock guard(&s.mlock, take_lock);
     release_record(list[pos]);
     list.erase(list.begin() + pos);
     return false;

@@ -7,6 +7,8 @@
 
 namespace {
 
+// The misspellings ("reqply", "repply") are kept on purpose: operators' scripts
+// match these texts, so correcting them would break those scripts.
 const char* const kErrorTexts[] = {
     "Ok",
     "Failed to send request",

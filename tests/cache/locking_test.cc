@@ -94,3 +94,26 @@ TEST(CacheLocking, ReceiverAndMonitorThreadsShareTheCache) {
   EXPECT_TRUE(store.IsEmpty());
   EXPECT_EQ(store.get_dropped_events(), refused);
 }
+
+// Removing by position with the lock reads the list's size under it, while the
+// receiver appends (ThreadSanitizer reports the race otherwise).
+TEST(CacheLocking, RemovingByPositionWithTheLockWhileTheReceiverAppends) {
+  DAQEqEvstore store(1000);
+  constexpr int kEvents = 500;
+  std::atomic<bool> done{false};
+  std::thread receiver([&] {
+    for (int i = 1; i <= kEvents; ++i) {
+      auto e = stamp_event(static_cast<uint64_t>(i), static_cast<uint32_t>(i));
+      store.lock();
+      EXPECT_EQ(store.daq_data_to_cache(reinterpret_cast<orxa_eventheader*>(e.data()), nullptr, 0), 0);
+      store.unlock();
+    }
+    done = true;
+  });
+  int removed = 0;
+  while (!done || store.GetNRecords(true) > 0) {
+    if (!store.RemRecord(0, true)) ++removed;
+  }
+  receiver.join();
+  EXPECT_EQ(removed, kEvents);
+}
