@@ -40,6 +40,10 @@ enum {
 // of every event (handshake).
 enum { ORXA_DAQ_COMM_PUSH = 1, ORXA_DAQ_COMM_HNDS = 2 };
 
+// Request types: data, only the channel descriptions (no data stream), or
+// passed on to the server as it stands.
+enum { ORXA_DAQ_REQ_DATA = 1, ORXA_DAQ_REQ_CHANNELS = 2, ORXA_DAQ_REQ_PASSED_ON = 3 };
+
 // Sampling parameters of one requested channel; -1 / -1.0 means "not given".
 struct orxa_chan_prms {
   int start;

@@ -251,7 +251,7 @@ daq_server_reply* EqDAQconnect::get_server_reply() { return &reply; }
 
 daq_server_request* EqDAQconnect::get_server_request() { return &request; }
 
-bool EqDAQconnect::if_just_get_chan_list() { return request.req_type == 2; }
+bool EqDAQconnect::if_just_get_chan_list() { return request.req_type == ORXA_DAQ_REQ_CHANNELS; }
 
 unsigned EqDAQconnect::get_chan_list(std::vector<chan_descr_2010*>** vc) {
   if (vc != nullptr) *vc = &chanlist;

@@ -42,6 +42,10 @@ constexpr int kProcessingPollPauseMs = 50;
 constexpr int kBusyPassMs = 1000;
 // reconnect_and_try's result when the cancellation flag was seen.
 constexpr int kCancelled = -111;
+// What read_answer and read_reply_property return.
+constexpr int kReadDone = 0;         // reply holds the answer
+constexpr int kReadEntryFailed = 1;  // this entry failed, code noted
+constexpr int kReadCancelled = -1;   // read_reply_property only
 
 enum { kOpSet = 1, kOpGet = 2, kOpNames = 3 };
 
@@ -181,26 +185,25 @@ void EqDAQconnect::keep_descriptions(std::vector<chan_descr_2010*>* answer) {
 // channel-list requests, and only from answers that could be read.
 int EqDAQconnect::read_answer(int* noted) {
   std::vector<chan_descr_2010*> descriptions;
-  bool listing = request.req_type == 2;
+  bool listing = request.req_type == ORXA_DAQ_REQ_CHANNELS;
   int rc = parse_daq_reply(dst_data.get_xml(), &reply, listing ? &descriptions : nullptr);
   if (rc != 0) {
     clean_chan_desr_list(&descriptions);
     *noted = EQ_DAQ_CONNECT_PARSE_FAILED;
-    return 1;
+    return kReadEntryFailed;
   }
   keep_descriptions(&descriptions);
-  return 0;
+  return kReadDone;
 }
 
-// One read of the reply property: 0 when reply holds the answer, 1 when this
-// entry failed (code noted), -1 when cancelled.
+// One read of the reply property: kReadDone, kReadEntryFailed or kReadCancelled.
 int EqDAQconnect::read_reply_property(const char* address, int* noted) {
   equi_addr_c.adr(address);
   int rc = reconnect_and_try(eq_call, &equi_addr_c, &src_data, &dst_data, kOpGet, kCallRetries);
-  if (rc == kCancelled) return -1;
+  if (rc == kCancelled) return kReadCancelled;
   if (rc != 0) {
     *noted = EQ_DAQ_CONNECT_GET_FAILED;
-    return 1;
+    return kReadEntryFailed;
   }
   clean_reply(&reply);
   return read_answer(noted);
@@ -224,7 +227,7 @@ int EqDAQconnect::send_to_entry(const std::string& entry, int* noted) {
     return may_have_taken(rc) ? kStepHeld : kStepNextEntry;
   }
   sndreqerror[0] = '\0';
-  if (read_answer(noted) != 0) return kStepNextEntry;
+  if (read_answer(noted) != kReadDone) return kStepNextEntry;
   if (reason_is(reply, "BUSY")) {
     *noted = EQ_DAQ_CONNECT_BUSY;
     return kStepNextEntry;
@@ -243,7 +246,7 @@ int EqDAQconnect::send_to_entry(const std::string& entry, int* noted) {
     return kStepHeld;
   }
   int read = read_reply_property(address, noted);
-  while (read == 0 && reason_is(reply, "Processing")) {
+  while (read == kReadDone && reason_is(reply, "Processing")) {
     if (pause_ms(kProcessingPollPauseMs)) return kStepCancelled;
     if (budget_spent()) {
       *noted = EQ_DAQ_CONNECT_TIMEOUT;
@@ -251,8 +254,8 @@ int EqDAQconnect::send_to_entry(const std::string& entry, int* noted) {
     }
     read = read_reply_property(address, noted);
   }
-  if (read < 0) return kStepCancelled;
-  if (read > 0) return kStepHeld;
+  if (read == kReadCancelled) return kStepCancelled;
+  if (read == kReadEntryFailed) return kStepHeld;
   if (reason_has_error(reply)) return kStepFinalError;
   if (reason_is(reply, "BUSY")) {
     *noted = EQ_DAQ_CONNECT_BUSY;
@@ -264,7 +267,7 @@ int EqDAQconnect::send_to_entry(const std::string& entry, int* noted) {
     *noted = EQ_DAQ_CONNECT_DIFFERENT;
     return kStepHeld;
   }
-  if (request.req_type == 2 || reply.port > 0) return kStepAccepted;
+  if (request.req_type == ORXA_DAQ_REQ_CHANNELS || reply.port > 0) return kStepAccepted;
   *noted = EQ_DAQ_CONNECT_OK;
   return kStepHeld;
 }

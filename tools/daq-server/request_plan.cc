@@ -107,7 +107,7 @@ RequestPlan plan_request(daq_server_request* request, const ChannelCatalog& cata
     plan.error = std::string("ERROR: ") + validation_reason(code);
     return plan;
   }
-  plan.channel_list_only = request->req_type == 2;
+  plan.channel_list_only = request->req_type == ORXA_DAQ_REQ_CHANNELS;
 
   // Channels: exact catalog names; none named means all.
   if (request->chan_list.empty()) {
