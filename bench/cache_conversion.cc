@@ -95,10 +95,12 @@ void BM_MemcpyImage(benchmark::State& s) { copy_bytes(s, kImageBytes); }
 
 constexpr int64_t kSpectraBytes = int64_t{kSpectra} * kSpectrumLength * sizeof(float);
 void BM_SpectraEventLegacy(benchmark::State& s) {
-  convert_into_full_cache<orxa_eventheader>(s, spectra_event(ORXA_FORMAT_LEGACY), kSpectraBytes, kSpectra);
+  convert_into_full_cache<orxa_eventheader>(s, spectra_event(ORXA_FORMAT_LEGACY), kSpectraBytes,
+                                            kSpectra);
 }
 void BM_SpectraEvent2024(benchmark::State& s) {
-  convert_into_full_cache<orxa_eventheader_2024>(s, spectra_event(ORXA_FORMAT_2024), kSpectraBytes, kSpectra);
+  convert_into_full_cache<orxa_eventheader_2024>(s, spectra_event(ORXA_FORMAT_2024), kSpectraBytes,
+                                                 kSpectra);
 }
 void BM_MemcpySpectra(benchmark::State& s) { copy_bytes(s, kSpectraBytes); }
 
@@ -117,7 +119,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
     for (const Run& r : runs) {
       auto it = r.counters.find("bytes_per_second");
       // The machine is shared, so ratios use the median of the repetitions.
-      if (it != r.counters.end() && r.aggregate_name == "median") rate[r.run_name.function_name] = it->second;
+      if (it != r.counters.end() && r.aggregate_name == "median")
+        rate[r.run_name.function_name] = it->second;
     }
     ConsoleReporter::ReportRuns(runs);
   }

@@ -10,7 +10,8 @@ namespace {
 void fill(EqEvstore& s, int depth) {
   for (int i = 0; i < depth; ++i) {
     auto* r = new eq_evstore_record();
-    r->time = time_stamp{1700000000u + static_cast<uint32_t>(i / 10), static_cast<uint32_t>(i % 10) * 100000u};
+    r->time = time_stamp{1700000000u + static_cast<uint32_t>(i / 10),
+                         static_cast<uint32_t>(i % 10) * 100000u};
     r->event_number = 1000u + static_cast<uint32_t>(i);
     s.AddRecord(r);
   }

@@ -63,14 +63,18 @@ struct Canned {
     final_answer = out.get_xml();
     clean_reply(&reply);
     clean_request(&r);
-    raw.add_property("DAQ.REQ", [this](const std::string&, const velmor::EqData&, velmor::EqData& o) {
-      o.set_xml(first);
-      return 0;
-    }, nullptr);
-    raw.add_property("DAQ.REP1", nullptr, [this](const std::string&, const velmor::EqData&, velmor::EqData& o) {
-      o.set_xml(final_answer);
-      return 0;
-    });
+    raw.add_property(
+        "DAQ.REQ",
+        [this](const std::string&, const velmor::EqData&, velmor::EqData& o) {
+          o.set_xml(first);
+          return 0;
+        },
+        nullptr);
+    raw.add_property("DAQ.REP1", nullptr,
+                     [this](const std::string&, const velmor::EqData&, velmor::EqData& o) {
+                       o.set_xml(final_answer);
+                       return 0;
+                     });
     raw.start("127.0.0.1", 0);
     velmor::register_server(("BENCH.RAW/T" + std::to_string(type)).c_str(), "127.0.0.1",
                             raw.port());

@@ -39,7 +39,8 @@ void BM_BuildSpectrumEvent(benchmark::State& state) {
 void BM_ReadMultiSpectrum(benchmark::State& state) {
   const int per_channel = static_cast<int>(state.range(0)) / 130 / static_cast<int>(sizeof(float));
   std::vector<float> values(static_cast<size_t>(per_channel), 1.0f);
-  std::vector<orxa_spect_input> in(130, orxa_spect_input{0, 1, per_channel, 1, 0, values.data(), nullptr});
+  std::vector<orxa_spect_input> in(
+      130, orxa_spect_input{0, 1, per_channel, 1, 0, values.data(), nullptr});
   OrxaEventBuilder b(ORXA_FORMAT_2024);
   b.begin(1, time_stamp{1, 2});
   b.add_spectra("DIGI", ORXA_MULTI_SPECT_A, in.data(), 130, false);
@@ -53,7 +54,8 @@ void BM_ReadMultiSpectrum(benchmark::State& state) {
       float start, inc, ginc;
       int length, groups;
       orxa_spect_statistics_2010* stats;
-      get_spect_params_for_data_type_2010(sub, &start, &inc, nullptr, &length, &groups, &ginc, &stats, j);
+      get_spect_params_for_data_type_2010(sub, &start, &inc, nullptr, &length, &groups, &ginc,
+                                          &stats, j);
       auto* p = static_cast<float*>(get_pointer_to_data_2010(sub, j));
       std::memcpy(out.data(), p, static_cast<size_t>(length) * sizeof(float));
       benchmark::DoNotOptimize(out.data());

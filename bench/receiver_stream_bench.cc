@@ -33,7 +33,8 @@ bool raw_pair(int* reader, int* writer) {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof addr;
-  bool ok = bind(lsock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(lsock, 1) == 0 &&
+  bool ok = bind(lsock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+            listen(lsock, 1) == 0 &&
             getsockname(lsock, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
   *reader = ok ? socket(AF_INET, SOCK_STREAM, 0) : -1;
   ok = ok && connect(*reader, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
@@ -128,12 +129,13 @@ class ReceiverRun {
     next_ += static_cast<uint64_t>(count);
     auto t0 = Clock::now();
     std::thread serve([&] {
-      StreamStats st = serve_stream(server_.link(), true, static_cast<uint64_t>(count),
-                   [&p](uint64_t n) -> const Bytes& {
-                     std::memcpy(p.event.data() + p.number_offset, &n, sizeof n);
-                     return p.event;
-                   },
-                   Bytes(), handshake_, 60000, first);
+      StreamStats st = serve_stream(
+          server_.link(), true, static_cast<uint64_t>(count),
+          [&p](uint64_t n) -> const Bytes& {
+            std::memcpy(p.event.data() + p.number_offset, &n, sizeof n);
+            return p.event;
+          },
+          Bytes(), handshake_, 60000, first);
       pauses += st.pauses;
     });
     int taken = 0;
@@ -203,7 +205,6 @@ void run_against_limit(benchmark::State& state, bool handshake) {
 void BM_ReceiverStream(benchmark::State& state) { run_against_limit(state, false); }
 void BM_ReceiverHandshake(benchmark::State& state) { run_against_limit(state, true); }
 
-
 // ---- memory ----
 
 long status_kb(const char* field) {
@@ -229,12 +230,13 @@ void BM_ReceiverPeakMemory(benchmark::State& state) {
     long base = status_kb("VmHWM:");
     receiver->start_receiver(false);
     std::thread serve([&] {
-      serve_stream(server.link(), true, kDepth + 5,
-                   [&payload](uint64_t n) -> const Bytes& {
-                     std::memcpy(payload.event.data() + payload.number_offset, &n, sizeof n);
-                     return payload.event;
-                   },
-                   Bytes(), false, 3000);
+      serve_stream(
+          server.link(), true, kDepth + 5,
+          [&payload](uint64_t n) -> const Bytes& {
+            std::memcpy(payload.event.data() + payload.number_offset, &n, sizeof n);
+            return payload.event;
+          },
+          Bytes(), false, 3000);
     });
     wait_for([&] { return receiver->get_number_of_entries() == kDepth; }, 30000);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // holding, paused
@@ -251,8 +253,16 @@ void BM_ReceiverPeakMemory(benchmark::State& state) {
 // would hide part of the growth.
 // Once only: a second run would find the first one's freed memory still resident.
 BENCHMARK(BM_ReceiverPeakMemory)->Iterations(1)->Repetitions(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ReceiverStream)->Args({4096, 4000})->Args({1 << 20, 60})->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ReceiverHandshake)->Args({4096, 1000})->Args({1 << 20, 30})->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReceiverStream)
+    ->Args({4096, 4000})
+    ->Args({1 << 20, 60})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReceiverHandshake)
+    ->Args({4096, 1000})
+    ->Args({1 << 20, 30})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -140,7 +140,9 @@ void BM_LinkAgainstRawTcp(benchmark::State& state) {
   const bool no_delay = getenv("TW_NAGLE") == nullptr;
   listener.SetNoDelay(no_delay);
   bool ok = listener.Listen("127.0.0.1", 0) == 0;
-  std::thread acceptor([&] { if (ok) listener.Accept(5000, &accepted); });
+  std::thread acceptor([&] {
+    if (ok) listener.Accept(5000, &accepted);
+  });
   ok = ok && receiver.Connect("127.0.0.1", listener.GetPort()) == 0;
   acceptor.join();
   std::unique_ptr<Tidewire> server(accepted);

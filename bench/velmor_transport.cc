@@ -48,14 +48,16 @@ velmor::EqData& big_value() {
 struct Fixture {
   velmor::PropertyServer server;
   Fixture() {
-    server.add_property("SMALL", nullptr, [](const std::string&, const velmor::EqData&, velmor::EqData& out) {
-      out.set_int(42);
-      return 0;
-    });
-    server.add_property("BIG", nullptr, [](const std::string&, const velmor::EqData&, velmor::EqData& out) {
-      out.copy_from(&big_value());
-      return 0;
-    });
+    server.add_property("SMALL", nullptr,
+                        [](const std::string&, const velmor::EqData&, velmor::EqData& out) {
+                          out.set_int(42);
+                          return 0;
+                        });
+    server.add_property("BIG", nullptr,
+                        [](const std::string&, const velmor::EqData&, velmor::EqData& out) {
+                          out.copy_from(&big_value());
+                          return 0;
+                        });
     server.start("127.0.0.1", 0);
     velmor::register_server("BENCH/SRV", "127.0.0.1", server.port());
   }
@@ -113,7 +115,8 @@ void run_raw(benchmark::State& state, size_t request, size_t answer) {
   RawPeer peer(request, answer);
   std::string out(request, 'r'), in(answer, '\0');
   for (auto _ : state) {
-    if (!full_io(peer.client, &out[0], request, true) || !full_io(peer.client, &in[0], answer, false)) {
+    if (!full_io(peer.client, &out[0], request, true) ||
+        !full_io(peer.client, &in[0], answer, false)) {
       state.SkipWithError("raw exchange failed");
       break;
     }
@@ -153,9 +156,17 @@ void BM_RawTransfer4MB(benchmark::State& state) {
 }
 
 BENCHMARK(BM_SmallGet)->MinTime(0.5)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime();
-BENCHMARK(BM_RawPingPongSameBytes)->MinTime(0.5)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime();
+BENCHMARK(BM_RawPingPongSameBytes)
+    ->MinTime(0.5)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true)
+    ->UseRealTime();
 BENCHMARK(BM_Get4MB)->MinTime(0.5)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime();
-BENCHMARK(BM_RawTransfer4MB)->MinTime(0.5)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime();
+BENCHMARK(BM_RawTransfer4MB)
+    ->MinTime(0.5)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true)
+    ->UseRealTime();
 
 // Keeps each benchmark's median rate so the ratios can be printed after the
 // run; medians of five repetitions ride out a machine shared with other work.
@@ -164,7 +175,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, double> rate;
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs)
-      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median" && r.GetAdjustedRealTime() > 0)
+      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median" &&
+          r.GetAdjustedRealTime() > 0)
         rate[r.run_name.function_name] = 1.0 / r.GetAdjustedRealTime();
     ConsoleReporter::ReportRuns(runs);
   }

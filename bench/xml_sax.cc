@@ -27,7 +27,9 @@ std::string request_document(int channels) {
   for (int i = 0; i < channels; ++i) {
     char line[200];
     std::snprintf(line, sizeof line,
-                  "<Chan name=\"SECTION/DEVICE%d/PROPERTY\" start=\"0\" length=\"100\" tstart=\"0.500000\"/>\n", i);
+                  "<Chan name=\"SECTION/DEVICE%d/PROPERTY\" start=\"0\" length=\"100\" "
+                  "tstart=\"0.500000\"/>\n",
+                  i);
     doc += line;
   }
   END_TAGN(doc, "DAQREQ");
@@ -62,7 +64,8 @@ void bare_xerces_parse(benchmark::State& state, const std::string& doc) {
     parser->setFeature(xercesc::XMLUni::fgSAX2CoreNameSpaces, false);
     parser->setContentHandler(&empty);
     parser->setErrorHandler(&empty);
-    xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(doc.data()), doc.size(), "bench");
+    xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(doc.data()), doc.size(),
+                                      "bench");
     parser->parse(source);
     delete parser;
   }

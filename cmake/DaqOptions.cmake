@@ -20,6 +20,7 @@ add_library(daq_common INTERFACE)
 target_include_directories(daq_common INTERFACE
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src/common>
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>)
+target_link_libraries(daq_common INTERFACE daq_generation)
 
 # daq_object_library(<target> SOURCES ... [INCLUDE dirs...] [LINK targets...])
 # One subsystem compiled once (PIC); shared libraries and tests link these objects.

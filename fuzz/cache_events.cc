@@ -16,7 +16,8 @@ namespace {
 template <class Header, class Length>
 void clamp_length(std::vector<uint64_t>& buf, std::size_t size, Length Header::*field) {
   auto* h = reinterpret_cast<Header*>(buf.data());
-  if (h->*field < 0 || static_cast<uint64_t>(h->*field) > size) h->*field = static_cast<Length>(size);
+  if (h->*field < 0 || static_cast<uint64_t>(h->*field) > size)
+    h->*field = static_cast<Length>(size);
 }
 
 template <class Header>

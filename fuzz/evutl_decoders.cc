@@ -75,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   int usable = 0;
   orxa_name_value_block* nv = get_name_value_block_2010(sub, &usable);
-  if (nv != nullptr) touch(nv, ORXA_NAME_VALUE_BLOCK_HEAD + usable * sizeof(orxa_name_value_channel));
+  if (nv != nullptr)
+    touch(nv, ORXA_NAME_VALUE_BLOCK_HEAD + usable * sizeof(orxa_name_value_channel));
   velmor::EqData* object = nullptr;
   if (orxa_daq_to_eqdata(0, nullptr, sub, &object, 1) == 0) delete object;
   return 0;

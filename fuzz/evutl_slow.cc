@@ -8,7 +8,8 @@
 #include "orxa_evutl.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const size_t total = size < sizeof(orxa_daq_slow_data_header) ? sizeof(orxa_daq_slow_data_header) : size;
+  const size_t total =
+      size < sizeof(orxa_daq_slow_data_header) ? sizeof(orxa_daq_slow_data_header) : size;
   std::unique_ptr<char[]> block(new char[total]());
   if (size > 0) std::memcpy(block.get(), data, size);
   auto* h = reinterpret_cast<orxa_daq_slow_data_header*>(block.get());

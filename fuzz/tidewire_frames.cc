@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const char* message = link.get_message(&length);
       touch(message, length);
       if (orxa_eventheader* h = link.get_event_header()) sink = h->event_length;
-      if (orxa_eventheader_2024* h = link.get_event_header_2024()) sink = static_cast<uint32_t>(h->event_length);
+      if (orxa_eventheader_2024* h = link.get_event_header_2024())
+        sink = static_cast<uint32_t>(h->event_length);
       if (orxa_daq_slow_data_header* h = link.get_slow_data_header()) sink = h->data_length;
     }
   }

@@ -19,8 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     p += velmor::kFrameHeadSize;
     left -= velmor::kFrameHeadSize;
     if (head.size > left) break;  // the connection would wait, then cut it off
-    const char* bad = head.kind == velmor::kFrameAnswer ? velmor::decode_answer(p, head.size, &in)
-                                                        : velmor::decode_request(p, head.size, &property, &in);
+    const char* bad = head.kind == velmor::kFrameAnswer
+                          ? velmor::decode_answer(p, head.size, &in)
+                          : velmor::decode_request(p, head.size, &property, &in);
     if (bad != nullptr) break;
     // A request that decodes must survive being answered.
     std::string answer;

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int rc = parse_descr_list_read(&doc[0], &list, false, false);
   if (rc != 0 && (list.size() != 1 || list[0] != held)) std::abort();
   for (const chan_descr_2010* c : list) {
-    if (c->nbits != static_cast<int>(c->bits.size()) || c->ndims != static_cast<int>(c->dims.size())) {
+    if (c->nbits != static_cast<int>(c->bits.size()) ||
+        c->ndims != static_cast<int>(c->dims.size())) {
       std::abort();
     }
   }

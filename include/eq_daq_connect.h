@@ -35,14 +35,14 @@ struct chan_descr_2010;
 // the code of validate_daq_request.
 enum {
   EQ_DAQ_CONNECT_OK = 0,
-  EQ_DAQ_CONNECT_SEND_FAILED = 1,     // writing DAQ.REQ failed (sndreqerror says why)
-  EQ_DAQ_CONNECT_GET_FAILED = 2,      // reading DAQ.REP<n> failed
-  EQ_DAQ_CONNECT_PARSE_FAILED = 3,    // an answer was not a readable reply document
-  EQ_DAQ_CONNECT_BAD_REPLY = 4,       // "ERROR", or a negative reply number
-  EQ_DAQ_CONNECT_TIMEOUT = 9,         // the connect budget (set_connect_timeout) ran out
-  EQ_DAQ_CONNECT_DIFFERENT = 12,      // the echoed request differs from the one sent
-  EQ_DAQ_CONNECT_BUSY = 13,           // the server answered "BUSY"
-  EQ_DAQ_CONNECT_CANCELED = 14        // set_connect_cancel(true) was seen
+  EQ_DAQ_CONNECT_SEND_FAILED = 1,   // writing DAQ.REQ failed (sndreqerror says why)
+  EQ_DAQ_CONNECT_GET_FAILED = 2,    // reading DAQ.REP<n> failed
+  EQ_DAQ_CONNECT_PARSE_FAILED = 3,  // an answer was not a readable reply document
+  EQ_DAQ_CONNECT_BAD_REPLY = 4,     // "ERROR", or a negative reply number
+  EQ_DAQ_CONNECT_TIMEOUT = 9,       // the connect budget (set_connect_timeout) ran out
+  EQ_DAQ_CONNECT_DIFFERENT = 12,    // the echoed request differs from the one sent
+  EQ_DAQ_CONNECT_BUSY = 13,         // the server answered "BUSY"
+  EQ_DAQ_CONNECT_CANCELED = 14      // set_connect_cancel(true) was seen
 };
 
 // Budget of one connect() call in seconds, unless set_connect_timeout says otherwise.

@@ -72,10 +72,10 @@ enum { DAQ_RECEIVER_DEFAULT_IDLE_TIMEOUT_MS = 60000 };
 
 // Argument block of the options form of get_monitor.
 struct DAQ_get_options {
-  int evnum;                    // 0: search by time
-  time_stamp time;              // used when evnum is 0
-  char chan[DAQ_GET_CHAN_SIZE]; // empty: all channels
-  int access;                   // search mode and removal flag at once
+  int evnum;                     // 0: search by time
+  time_stamp time;               // used when evnum is 0
+  char chan[DAQ_GET_CHAN_SIZE];  // empty: all channels
+  int access;                    // search mode and removal flag at once
 };
 
 // The block start_receiver hands to the receiver thread (malloc'd, released by
@@ -139,11 +139,10 @@ class DAQ_EXPORT EqDAQdata {
   // DAQ_GET_REMOVE in rem, removes it. *rc receives the record's address (after a
   // removal only an identity, never to be dereferenced). The caller releases the
   // vector: per element delete data, free slblock, delete the element.
-  int get_monitor(int evnum, time_stamp* tm, std::vector<EqData_dtype*>** out, char* chan,
-                  int how, int rem, eq_evstore_record** rc);
+  int get_monitor(int evnum, time_stamp* tm, std::vector<EqData_dtype*>** out, char* chan, int how,
+                  int rem, eq_evstore_record** rc);
   // Options form; op null takes the earliest record by time and removes it.
-  int get_monitor(std::vector<EqData_dtype*>** out, DAQ_get_options* op,
-                  eq_evstore_record** rc);
+  int get_monitor(std::vector<EqData_dtype*>** out, DAQ_get_options* op, eq_evstore_record** rc);
 
   // Bound on the time the thread spends receiving without a complete message
   // (a silent peer, a message cut off with the link open, a trickle). Past it the

@@ -12,10 +12,10 @@
 class EqDAQdata2024;
 
 struct DAQ_get_options_2024 {
-  uint64_t evnum;               // 0: search by time
-  time_stamp time;              // used when evnum is 0
-  char chan[DAQ_GET_CHAN_SIZE]; // empty: all channels
-  int access;                   // search mode and removal flag at once
+  uint64_t evnum;                // 0: search by time
+  time_stamp time;               // used when evnum is 0
+  char chan[DAQ_GET_CHAN_SIZE];  // empty: all channels
+  int access;                    // search mode and removal flag at once
 };
 
 struct DAQdata_task_2024 {

@@ -79,12 +79,12 @@ struct eq_evstore_record_2024 {
 // Results that are bool report true on failure.
 class DAQ_EXPORT EqEvstore {
  public:
-  int depth;                                       // capacity of each list
-  std::vector<eq_evstore_record*> cache;           // legacy list, arrival order
-  std::vector<eq_evstore_record_2024*> cache_2024; // 2024 list, arrival order
-  float max_time_diff;                             // lookup tolerance, milliseconds
-  pthread_mutex_t mlock;                           // the cache lock, not recursive
-  int depthinc;                                    // read by the receiver to grow the depth
+  int depth;                                        // capacity of each list
+  std::vector<eq_evstore_record*> cache;            // legacy list, arrival order
+  std::vector<eq_evstore_record_2024*> cache_2024;  // 2024 list, arrival order
+  float max_time_diff;                              // lookup tolerance, milliseconds
+  pthread_mutex_t mlock;                            // the cache lock, not recursive
+  int depthinc;                                     // read by the receiver to grow the depth
 
   explicit EqEvstore(int dpth);
   ~EqEvstore();

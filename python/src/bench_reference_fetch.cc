@@ -65,15 +65,15 @@ bool drain(R& receiver, Totals& t) {
 template <class R>
 bool receive(daq_server_reply* reply, int depth, Totals& t) {
   R receiver(depth, 0);
-  if (receiver.set_reply(reply) || receiver.connect() || receiver.start_receiver(false)) return false;
+  if (receiver.set_reply(reply) || receiver.connect() || receiver.start_receiver(false))
+    return false;
   bool ok = drain(receiver, t);
   receiver.stop_receiver();
   return ok;
 }
 
-py::tuple fetch(const std::string& entry, const std::vector<std::string>& channels, const std::string& start,
-                const std::string& stop,
-                int depth) {
+py::tuple fetch(const std::string& entry, const std::vector<std::string>& channels,
+                const std::string& start, const std::string& stop, int depth) {
   Totals t;
   bool ok = false;
   {
@@ -85,7 +85,8 @@ py::tuple fetch(const std::string& entry, const std::vector<std::string>& channe
     for (const std::string& c : channels) connection.add_channel(c.c_str());
     if (connection.connect(entry.c_str()) == 0) {
       daq_server_reply* reply = connection.get_server_reply();
-      ok = reply->evid64bitmode ? receive<EqDAQdata2024>(reply, depth, t) : receive<EqDAQdata>(reply, depth, t);
+      ok = reply->evid64bitmode ? receive<EqDAQdata2024>(reply, depth, t)
+                                : receive<EqDAQdata>(reply, depth, t);
     }
   }
   if (!ok) throw std::runtime_error("the C++ reference fetch failed");
@@ -96,5 +97,6 @@ py::tuple fetch(const std::string& entry, const std::vector<std::string>& channe
 
 PYBIND11_MODULE(_daqclient_bench, m) {
   m.def("fetch", &fetch, py::arg("entry"), py::arg("channels"), py::arg("start"), py::arg("stop"),
-        py::arg("depth") = 0, "(records, image bytes, checksum) of a whole-road fetch through the C++ API");
+        py::arg("depth") = 0,
+        "(records, image bytes, checksum) of a whole-road fetch through the C++ API");
 }

@@ -8,11 +8,11 @@
 #include <chrono>
 #include <future>
 #include <memory>
-#include <thread>
 #include <string>
+#include <thread>
 
-#include "daqclient.h"
 #include "daq_text.h"
+#include "daqclient.h"
 #include "eq_daq_connect.h"
 #include "orxa_chan_descr.h"
 
@@ -44,8 +44,8 @@ py::dict request_dict(const daq_server_request& r) {
   for (const daq_channel_entry* c : r.chan_list) {
     if (c == nullptr || c->name == nullptr) continue;
     const orxa_chan_prms& p = c->prms;
-    channels.append(py::make_tuple(std::string(c->name), p.start, p.inc, p.length, p.func, p.tstart, p.tinc,
-                                   p.tlength));
+    channels.append(py::make_tuple(std::string(c->name), p.start, p.inc, p.length, p.func, p.tstart,
+                                   p.tinc, p.tlength));
   }
   d["channels"] = channels;
   d["files"] = texts_of(r.file_list);
@@ -128,7 +128,8 @@ class Connection {
   void set_time(py::handle value, bool start) {
     py::object times = py::module_::import("daqclient._times");
     const char* what = start ? "start" : "stop";
-    const char* convert = py::isinstance<py::str>(value) ? "checked_time_text" : "request_time_text";
+    const char* convert =
+        py::isinstance<py::str>(value) ? "checked_time_text" : "request_time_text";
     std::string t = times.attr(convert)(value, what).cast<std::string>();
     int rc = start ? connection_.set_start_time(t.c_str()) : connection_.set_stop_time(t.c_str());
     check(rc, start ? "set_start_time" : "set_stop_time");
@@ -147,19 +148,29 @@ class Connection {
                      py::isinstance<py::float_>(inc);
       if (start.is_none() && (!inc.is_none() || !func.is_none()))
         raise_error("RequestError", -1, "add_channel: inc and func need a start");
-      if (inc.is_none() && !func.is_none()) raise_error("RequestError", -1, "add_channel: func needs an inc");
+      if (inc.is_none() && !func.is_none())
+        raise_error("RequestError", -1, "add_channel: func needs an inc");
       if (as_time) {
         float l = length.cast<float>();
-        if (start.is_none()) rc = connection_.add_channel(n, l);
-        else if (inc.is_none()) rc = connection_.add_channel(n, l, start.cast<float>());
-        else if (func.is_none()) rc = connection_.add_channel(n, l, start.cast<float>(), inc.cast<float>());
-        else rc = connection_.add_channel(n, l, start.cast<float>(), inc.cast<float>(), func.cast<int>());
+        if (start.is_none())
+          rc = connection_.add_channel(n, l);
+        else if (inc.is_none())
+          rc = connection_.add_channel(n, l, start.cast<float>());
+        else if (func.is_none())
+          rc = connection_.add_channel(n, l, start.cast<float>(), inc.cast<float>());
+        else
+          rc = connection_.add_channel(n, l, start.cast<float>(), inc.cast<float>(),
+                                       func.cast<int>());
       } else {
         int l = length.cast<int>();
-        if (start.is_none()) rc = connection_.add_channel(n, l);
-        else if (inc.is_none()) rc = connection_.add_channel(n, l, start.cast<int>());
-        else if (func.is_none()) rc = connection_.add_channel(n, l, start.cast<int>(), inc.cast<int>());
-        else rc = connection_.add_channel(n, l, start.cast<int>(), inc.cast<int>(), func.cast<int>());
+        if (start.is_none())
+          rc = connection_.add_channel(n, l);
+        else if (inc.is_none())
+          rc = connection_.add_channel(n, l, start.cast<int>());
+        else if (func.is_none())
+          rc = connection_.add_channel(n, l, start.cast<int>(), inc.cast<int>());
+        else
+          rc = connection_.add_channel(n, l, start.cast<int>(), inc.cast<int>(), func.cast<int>());
       }
     }
     if (rc == -2) raise_error("RequestError", rc, "add_channel: out of memory");
@@ -172,7 +183,8 @@ class Connection {
   int connect_interruptibly(const std::string& whom) {
     std::promise<int> result;
     std::future<int> done = result.get_future();
-    std::thread worker([this, &whom, &result] { result.set_value(connection_.connect(whom.c_str())); });
+    std::thread worker(
+        [this, &whom, &result] { result.set_value(connection_.connect(whom.c_str())); });
     for (;;) {
       bool ready;
       {
@@ -256,38 +268,57 @@ void register_connection(py::module_& m) {
       .def_property_readonly("events", [](const Reply& r) { return r.r().stat.events; })
       .def_property_readonly("data_loc", [](const Reply& r) { return r.r().stat.data_loc; })
       .def_property_readonly("avail", [](const Reply& r) { return r.r().stat.avail; })
-      .def_property_readonly("file_list", [](const Reply& r) { return texts_of(r.r().stat.file_list); })
-      .def_property_readonly("not_found_channels", [](const Reply& r) { return texts_of(r.r().stat.nf_chan_list); })
-      .def_property_readonly("not_found_files", [](const Reply& r) { return texts_of(r.r().stat.nf_file_list); })
-      .def_property_readonly("request", [](const Reply& r) { return request_dict(r.r().request); },
-                             "the request as the server echoed it")
+      .def_property_readonly("file_list",
+                             [](const Reply& r) { return texts_of(r.r().stat.file_list); })
+      .def_property_readonly("not_found_channels",
+                             [](const Reply& r) { return texts_of(r.r().stat.nf_chan_list); })
+      .def_property_readonly("not_found_files",
+                             [](const Reply& r) { return texts_of(r.r().stat.nf_file_list); })
+      .def_property_readonly(
+          "request", [](const Reply& r) { return request_dict(r.r().request); },
+          "the request as the server echoed it")
       .def("__repr__", [](const Reply& r) {
-        return "<Reply " + std::string(r.r().host) + ":" + std::to_string(r.r().port) + " \"" + r.r().reason + "\">";
+        return "<Reply " + std::string(r.r().host) + ":" + std::to_string(r.r().port) + " \"" +
+               r.r().reason + "\">";
       });
 
   py::class_<Connection>(m, "Connection",
                          "A request to the DAQ data servers of a facility (None: the default list, "
                          "or ORXA_DAQ_SERVERS when set)")
       .def(py::init([](py::object facility) {
-             return std::make_unique<Connection>(facility.is_none() ? std::string() : facility.cast<std::string>());
+             return std::make_unique<Connection>(facility.is_none() ? std::string()
+                                                                    : facility.cast<std::string>());
            }),
            py::arg("facility") = py::none())
-      .def("init", [](py::object self, py::object facility) {
-             std::string f = facility.is_none() ? std::string() : facility.cast<std::string>();
-             check_facility(f);
-             self.cast<Connection&>().c().init(f.empty() ? nullptr : f.c_str());
-             return self;
-           }, py::arg("facility") = py::none())
-      .def("set_start_time", [](py::object self, py::object t) {
-             self.cast<Connection&>().set_time(t, true);
-             return self;
-           }, py::arg("time"), "text (zone of ORXA_EXP_TIMEZONE), seconds since 1970 or a datetime")
-      .def("set_start_seconds", int_setter(static_cast<int (EqDAQconnect::*)(int)>(&EqDAQconnect::set_start_time), "set_start_time"))
-      .def("set_stop_seconds", int_setter(static_cast<int (EqDAQconnect::*)(int)>(&EqDAQconnect::set_stop_time), "set_stop_time"))
-      .def("set_stop_time", [](py::object self, py::object t) {
-             self.cast<Connection&>().set_time(t, false);
-             return self;
-           }, py::arg("time"))
+      .def(
+          "init",
+          [](py::object self, py::object facility) {
+            std::string f = facility.is_none() ? std::string() : facility.cast<std::string>();
+            check_facility(f);
+            self.cast<Connection&>().c().init(f.empty() ? nullptr : f.c_str());
+            return self;
+          },
+          py::arg("facility") = py::none())
+      .def(
+          "set_start_time",
+          [](py::object self, py::object t) {
+            self.cast<Connection&>().set_time(t, true);
+            return self;
+          },
+          py::arg("time"), "text (zone of ORXA_EXP_TIMEZONE), seconds since 1970 or a datetime")
+      .def("set_start_seconds",
+           int_setter(static_cast<int (EqDAQconnect::*)(int)>(&EqDAQconnect::set_start_time),
+                      "set_start_time"))
+      .def("set_stop_seconds",
+           int_setter(static_cast<int (EqDAQconnect::*)(int)>(&EqDAQconnect::set_stop_time),
+                      "set_stop_time"))
+      .def(
+          "set_stop_time",
+          [](py::object self, py::object t) {
+            self.cast<Connection&>().set_time(t, false);
+            return self;
+          },
+          py::arg("time"))
       .def("set_experiment", text_setter(&EqDAQconnect::set_experiment, "set_experiment"))
       .def("set_data_dir", text_setter(&EqDAQconnect::set_data_dir, "set_data_dir"))
       .def("set_ctl_dir", text_setter(&EqDAQconnect::set_ctl_dir, "set_ctl_dir"))
@@ -298,41 +329,62 @@ void register_connection(py::module_& m) {
       .def("set_comm_mode", int_setter(&EqDAQconnect::set_comm_mode, "set_comm_mode"))
       .def("set_request_type", int_setter(&EqDAQconnect::set_request_type, "set_request_type"))
       .def("add_file", text_setter(&EqDAQconnect::add_file, "add_file"))
-      .def("add_channel", [](py::object self, const std::string& name, py::object length, py::object start,
-                             py::object inc, py::object func) {
-             self.cast<Connection&>().add_channel(name, length, start, inc, func);
-             return self;
-           }, py::arg("name"), py::arg("length") = py::none(), py::arg("start") = py::none(),
-           py::arg("inc") = py::none(), py::arg("func") = py::none(),
-           "NAME or NAME@p1@p2@p3@p4; floats select the time form of the parameters")
+      .def(
+          "add_channel",
+          [](py::object self, const std::string& name, py::object length, py::object start,
+             py::object inc, py::object func) {
+            self.cast<Connection&>().add_channel(name, length, start, inc, func);
+            return self;
+          },
+          py::arg("name"), py::arg("length") = py::none(), py::arg("start") = py::none(),
+          py::arg("inc") = py::none(), py::arg("func") = py::none(),
+          "NAME or NAME@p1@p2@p3@p4; floats select the time form of the parameters")
       .def("connect", &Connection::connect, py::arg("servers") = py::none(),
            "Sends the request with failover; returns the Reply or raises ConnectError")
-      .def("set_connect_timeout", [](py::object self, int seconds) {
-             Connection::check(self.cast<Connection&>().c().set_connect_timeout(seconds), "set_connect_timeout");
-             return self;
-           }, py::arg("seconds"),
-           "Bound of a whole connect() in seconds (at least 1); past it ConnectError with code 9")
-      .def_property_readonly("connect_timeout", [](Connection& c) { return c.c().get_connect_timeout(); })
-      .def_static("known_facility", [](const std::string& name) { return EqDAQconnect::known_facility(name.c_str()); },
-                  "True for a facility name with a server list of its own")
-      .def("cancel", [](Connection& c) { c.c().set_connect_cancel(true); },
-           "Cancels a running connect (safe from another thread)")
+      .def(
+          "set_connect_timeout",
+          [](py::object self, int seconds) {
+            Connection::check(self.cast<Connection&>().c().set_connect_timeout(seconds),
+                              "set_connect_timeout");
+            return self;
+          },
+          py::arg("seconds"),
+          "Bound of a whole connect() in seconds (at least 1); past it ConnectError with code 9")
+      .def_property_readonly("connect_timeout",
+                             [](Connection& c) { return c.c().get_connect_timeout(); })
+      .def_static(
+          "known_facility",
+          [](const std::string& name) { return EqDAQconnect::known_facility(name.c_str()); },
+          "True for a facility name with a server list of its own")
+      .def(
+          "cancel", [](Connection& c) { c.c().set_connect_cancel(true); },
+          "Cancels a running connect (safe from another thread)")
       .def("set_connect_cancel", [](Connection& c, bool v) { return c.c().set_connect_cancel(v); })
       .def_property_readonly("cancelled", [](Connection& c) { return c.c().get_connect_cancel(); })
-      .def_property_readonly("request", [](Connection& c) { return request_dict(*c.c().get_server_request()); })
-      .def_property_readonly("reply", [](Connection& c) { return std::make_unique<Reply>(c.c().get_server_reply()); },
-                             "a copy of the last answer")
-      .def_property_readonly("reason", [](Connection& c) { return std::string(c.c().get_reply_error()); })
-      .def_property_readonly("channel_descriptions", [](Connection& c) {
-        std::vector<chan_descr_2010*>* list = nullptr;
-        c.c().get_chan_list(&list);
-        return descriptions(list);
-      }, "the descriptions of a channel-list answer (request type 2)")
+      .def_property_readonly(
+          "request", [](Connection& c) { return request_dict(*c.c().get_server_request()); })
+      .def_property_readonly(
+          "reply", [](Connection& c) { return std::make_unique<Reply>(c.c().get_server_reply()); },
+          "a copy of the last answer")
+      .def_property_readonly("reason",
+                             [](Connection& c) { return std::string(c.c().get_reply_error()); })
+      .def_property_readonly(
+          "channel_descriptions",
+          [](Connection& c) {
+            std::vector<chan_descr_2010*>* list = nullptr;
+            c.c().get_chan_list(&list);
+            return descriptions(list);
+          },
+          "the descriptions of a channel-list answer (request type 2)")
       .def_property_readonly("scan_mode", [](Connection& c) { return c.c().get_scan_mode(); })
-      .def_property_readonly("start_time", [](Connection& c) { return static_cast<long>(c.c().get_start_time()); })
-      .def_property_readonly("stop_time", [](Connection& c) { return static_cast<long>(c.c().get_stop_time()); })
-      .def_property_readonly("just_channel_list", [](Connection& c) { return c.c().if_just_get_chan_list(); })
-      .def("error_text", [](Connection& c, int code) { return std::string(c.c().get_error(code)); });
+      .def_property_readonly(
+          "start_time", [](Connection& c) { return static_cast<long>(c.c().get_start_time()); })
+      .def_property_readonly("stop_time",
+                             [](Connection& c) { return static_cast<long>(c.c().get_stop_time()); })
+      .def_property_readonly("just_channel_list",
+                             [](Connection& c) { return c.c().if_just_get_chan_list(); })
+      .def("error_text",
+           [](Connection& c, int code) { return std::string(c.c().get_error(code)); });
 }
 
 }  // namespace daqclient

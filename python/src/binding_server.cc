@@ -40,32 +40,58 @@ void apply_options(DaqServerOptions& o, const py::kwargs& kw) {
   for (auto item : kw) {
     std::string k = item.first.cast<std::string>();
     py::handle v = item.second;
-    if (k == "device") o.device = v.cast<std::string>();
-    else if (k == "facility") o.facility = v.cast<std::string>();
-    else if (k == "location") o.location = v.cast<std::string>();
-    else if (k == "catalog_file") o.catalog_file = v.cast<std::string>();
-    else if (k == "generation") o.generation = generation_of(v);
-    else if (k == "rate_hz") o.rate_hz = v.cast<double>();
-    else if (k == "real_time") o.real_time = v.cast<bool>();
-    else if (k == "origin_sec") o.origin_sec = v.cast<int64_t>();
-    else if (k == "max_events") o.max_events = v.cast<long>();
-    else if (k == "max_requests") o.max_requests = v.cast<int>();
-    else if (k == "prepare_ms") o.prepare_ms = v.cast<int>();
-    else if (k == "accept_timeout_ms") o.accept_timeout_ms = v.cast<int>();
-    else if (k == "reply_timeout_ms") o.reply_timeout_ms = v.cast<int>();
-    else if (k == "verbose") o.verbose = v.cast<bool>();
-    else if (k == "busy_times") o.busy_times = v.cast<int>();
-    else if (k == "error_first") o.error_first = v.cast<bool>();
-    else if (k == "error_final") o.error_final = v.cast<bool>();
-    else if (k == "processing_times") o.processing_times = v.cast<int>();
-    else if (k == "echo_changed") o.echo_changed = v.cast<bool>();
-    else if (k == "port_zero") o.port_zero = v.cast<bool>();
-    else if (k == "answer_delay_ms") o.answer_delay_ms = v.cast<int>();
-    else if (k == "drop_after") o.drop_after = v.cast<long>();
-    else if (k == "stall_after") o.stall_after = v.cast<long>();
-    else if (k == "stall_ms") o.stall_ms = v.cast<int>();
-    else if (k == "malformed_after") o.malformed_after = v.cast<long>();
-    else raise_error("RequestError", -1, "unknown server option " + k);
+    if (k == "device")
+      o.device = v.cast<std::string>();
+    else if (k == "facility")
+      o.facility = v.cast<std::string>();
+    else if (k == "location")
+      o.location = v.cast<std::string>();
+    else if (k == "catalog_file")
+      o.catalog_file = v.cast<std::string>();
+    else if (k == "generation")
+      o.generation = generation_of(v);
+    else if (k == "rate_hz")
+      o.rate_hz = v.cast<double>();
+    else if (k == "real_time")
+      o.real_time = v.cast<bool>();
+    else if (k == "origin_sec")
+      o.origin_sec = v.cast<int64_t>();
+    else if (k == "max_events")
+      o.max_events = v.cast<long>();
+    else if (k == "max_requests")
+      o.max_requests = v.cast<int>();
+    else if (k == "prepare_ms")
+      o.prepare_ms = v.cast<int>();
+    else if (k == "accept_timeout_ms")
+      o.accept_timeout_ms = v.cast<int>();
+    else if (k == "reply_timeout_ms")
+      o.reply_timeout_ms = v.cast<int>();
+    else if (k == "verbose")
+      o.verbose = v.cast<bool>();
+    else if (k == "busy_times")
+      o.busy_times = v.cast<int>();
+    else if (k == "error_first")
+      o.error_first = v.cast<bool>();
+    else if (k == "error_final")
+      o.error_final = v.cast<bool>();
+    else if (k == "processing_times")
+      o.processing_times = v.cast<int>();
+    else if (k == "echo_changed")
+      o.echo_changed = v.cast<bool>();
+    else if (k == "port_zero")
+      o.port_zero = v.cast<bool>();
+    else if (k == "answer_delay_ms")
+      o.answer_delay_ms = v.cast<int>();
+    else if (k == "drop_after")
+      o.drop_after = v.cast<long>();
+    else if (k == "stall_after")
+      o.stall_after = v.cast<long>();
+    else if (k == "stall_ms")
+      o.stall_ms = v.cast<int>();
+    else if (k == "malformed_after")
+      o.malformed_after = v.cast<long>();
+    else
+      raise_error("RequestError", -1, "unknown server option " + k);
   }
 }
 
@@ -127,34 +153,46 @@ void register_server(py::module_& m) {
                           "The embedded DAQ data server on loopback; keywords are its options "
                           "(catalog_file, generation, rate_hz, drop_after, ...)")
       .def(py::init<const py::kwargs&>())
-      .def("start", [](py::object self) {
-        self.cast<LocalServer&>().start();
-        return self;
-      })
+      .def("start",
+           [](py::object self) {
+             self.cast<LocalServer&>().start();
+             return self;
+           })
       .def("stop", &LocalServer::stop)
-      .def("__enter__", [](py::object self) {
-        self.cast<LocalServer&>().start();
-        return self;
-      })
-      .def("__exit__", [](LocalServer& s, py::args) {
-        s.stop();
-        return false;
-      })
+      .def("__enter__",
+           [](py::object self) {
+             self.cast<LocalServer&>().start();
+             return self;
+           })
+      .def("__exit__",
+           [](LocalServer& s, py::args) {
+             s.stop();
+             return false;
+           })
       .def_property_readonly("running", &LocalServer::running)
-      .def_property_readonly("entry", [](LocalServer& s) { return s.s().entry(); },
-                             "the server-list entry clients use")
+      .def_property_readonly(
+          "entry", [](LocalServer& s) { return s.s().entry(); },
+          "the server-list entry clients use")
       .def_property_readonly("control_port", [](LocalServer& s) { return s.s().control_port(); })
-      .def_property_readonly("requests_accepted", [](LocalServer& s) { return s.s().requests_accepted(); })
-      .def_property_readonly("active_requests", [](LocalServer& s) { return s.s().active_requests(); })
-      .def("summary", [](LocalServer& s, int n) -> py::object {
-        DaqRequestSummary sum;
-        if (!s.s().summary(n, &sum)) return py::none();
-        return summary_dict(sum);
-      }, py::arg("number"))
-      .def("wait_released", [](LocalServer& s, int n, int timeout_ms) {
-        py::gil_scoped_release nogil;
-        return s.s().wait_released(n, timeout_ms);
-      }, py::arg("number"), py::arg("timeout_ms") = 15000);
+      .def_property_readonly("requests_accepted",
+                             [](LocalServer& s) { return s.s().requests_accepted(); })
+      .def_property_readonly("active_requests",
+                             [](LocalServer& s) { return s.s().active_requests(); })
+      .def(
+          "summary",
+          [](LocalServer& s, int n) -> py::object {
+            DaqRequestSummary sum;
+            if (!s.s().summary(n, &sum)) return py::none();
+            return summary_dict(sum);
+          },
+          py::arg("number"))
+      .def(
+          "wait_released",
+          [](LocalServer& s, int n, int timeout_ms) {
+            py::gil_scoped_release nogil;
+            return s.s().wait_released(n, timeout_ms);
+          },
+          py::arg("number"), py::arg("timeout_ms") = 15000);
   m.attr("HAS_LOCAL_SERVER") = true;
 }
 

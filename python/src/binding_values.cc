@@ -136,10 +136,14 @@ py::array image_pixels(const velmor::EqData& d, const velmor::IMH& h, const Data
   if (w == 0) return view<uint8_t>(bytes, {static_cast<py::ssize_t>(length)}, owner);
   std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(hgt), static_cast<py::ssize_t>(w)};
   switch (h.bpp) {
-    case 1: return view<uint8_t>(bytes, shape, owner);
-    case 2: return view<uint16_t>(reinterpret_cast<const uint16_t*>(bytes), shape, owner);
-    case 4: return view<uint32_t>(reinterpret_cast<const uint32_t*>(bytes), shape, owner);
-    case 8: return view<uint64_t>(reinterpret_cast<const uint64_t*>(bytes), shape, owner);
+    case 1:
+      return view<uint8_t>(bytes, shape, owner);
+    case 2:
+      return view<uint16_t>(reinterpret_cast<const uint16_t*>(bytes), shape, owner);
+    case 4:
+      return view<uint32_t>(reinterpret_cast<const uint32_t*>(bytes), shape, owner);
+    case 8:
+      return view<uint64_t>(reinterpret_cast<const uint64_t*>(bytes), shape, owner);
     default:
       return view<uint8_t>(bytes, {shape[0], static_cast<py::ssize_t>(w * h.bpp)}, owner);
   }
@@ -167,11 +171,14 @@ py::object number_array(int n, Get get) {
 py::object data_value(velmor::EqData* d) {
   DataOwner owner = own(d);
   switch (d->type()) {
-    case velmor::DATA_INT: return py::int_(d->get_int(0));
+    case velmor::DATA_INT:
+      return py::int_(d->get_int(0));
     case velmor::DATA_FLOAT:
-    case velmor::DATA_DOUBLE: return py::float_(d->get_double(0));
+    case velmor::DATA_DOUBLE:
+      return py::float_(d->get_double(0));
     case velmor::DATA_STRING:
-    case velmor::DATA_XML: return py::str(d->get_text(0));
+    case velmor::DATA_XML:
+      return py::str(d->get_text(0));
     case velmor::DATA_A_STRING: {
       py::list texts;
       for (int i = 0; i < d->value_count(); ++i) texts.append(py::str(d->get_text(i)));
@@ -183,9 +190,11 @@ py::object data_value(velmor::EqData* d) {
       return number_array<float>(d->value_count(), [d](int i) { return d->get_float(i); });
     case velmor::DATA_A_DOUBLE:
       return number_array<double>(d->value_count(), [d](int i) { return d->get_double(i); });
-    case velmor::DATA_A_USTR: return ustr_value(*d);
+    case velmor::DATA_A_USTR:
+      return ustr_value(*d);
     case velmor::DATA_A_TS_SPECTRUM:
-    case velmor::DATA_A_TS_GSPECTRUM: return spectra_value(*d, owner);
+    case velmor::DATA_A_TS_GSPECTRUM:
+      return spectra_value(*d, owner);
     case velmor::DATA_IMAGE: {
       const velmor::IMH* h = d->get_image_header();
       if (h == nullptr) return py::none();
@@ -195,7 +204,8 @@ py::object data_value(velmor::EqData* d) {
       img.comment = d->get_image_comm();
       return py::cast(std::move(img));
     }
-    default: return py::none();
+    default:
+      return py::none();
   }
 }
 
@@ -280,7 +290,8 @@ py::object make_record(RawRecord& raw) {
   for (size_t i = 0; i < elements.size(); ++i) {
     EqData_dtype* e = elements[i];
     if (e == nullptr) continue;
-    r.channels.append(py::cast(make_channel(e, i < raw.q.names.size() ? raw.q.names[i] : std::string())));
+    r.channels.append(
+        py::cast(make_channel(e, i < raw.q.names.size() ? raw.q.names[i] : std::string())));
   }
   release_elements(raw.q.out);  // only the emptied elements are left
   raw.q.out = nullptr;
@@ -292,7 +303,8 @@ time_stamp to_time_stamp(py::handle value) {
   double seconds = 0;
   if (py::isinstance(value, dt.attr("datetime"))) {
     py::object v = py::reinterpret_borrow<py::object>(value);
-    if (v.attr("tzinfo").is_none()) v = v.attr("replace")(py::arg("tzinfo") = dt.attr("timezone").attr("utc"));
+    if (v.attr("tzinfo").is_none())
+      v = v.attr("replace")(py::arg("tzinfo") = dt.attr("timezone").attr("utc"));
     seconds = v.attr("timestamp")().cast<double>();
   } else if (py::isinstance<py::tuple>(value) && py::len(value) == 2) {
     py::tuple t = py::reinterpret_borrow<py::tuple>(value);
@@ -304,7 +316,8 @@ time_stamp to_time_stamp(py::handle value) {
   } else {
     seconds = value.cast<double>();
   }
-  if (!(seconds >= 0 && seconds < 4294967296.0)) raise_error("RequestError", -1, "time stamp out of range");
+  if (!(seconds >= 0 && seconds < 4294967296.0))
+    raise_error("RequestError", -1, "time stamp out of range");
   uint32_t s = static_cast<uint32_t>(seconds);
   uint32_t us = static_cast<uint32_t>((seconds - s) * 1e6 + 0.5);
   if (us >= 1000000) {
@@ -316,7 +329,8 @@ time_stamp to_time_stamp(py::handle value) {
 
 void register_values(py::module_& m) {
   py::class_<Spectrum>(m, "Spectrum", "One spectrum or group spectrum of a channel")
-      .def_readonly("values", &Spectrum::values, "float32 array; (groups, group_size) for group spectra")
+      .def_readonly("values", &Spectrum::values,
+                    "float32 array; (groups, group_size) for group spectra")
       .def_readonly("start", &Spectrum::start)
       .def_readonly("inc", &Spectrum::inc)
       .def_readonly("comment", &Spectrum::comment)
@@ -376,7 +390,8 @@ void register_values(py::module_& m) {
       .def_readonly("microseconds", &Channel::microseconds)
       .def_readonly("event_number", &Channel::event_number)
       .def_readonly("slow", &Channel::slow, "a slow-data block (value: bytes)")
-      .def_property_readonly("datetime", [](const Channel& c) { return utc_datetime(c.seconds, c.microseconds); })
+      .def_property_readonly(
+          "datetime", [](const Channel& c) { return utc_datetime(c.seconds, c.microseconds); })
       .def("__repr__", [](const Channel& c) {
         return "<Channel " + c.name + " dtype=" + std::to_string(c.dtype) + " " +
                py::repr(c.value).cast<std::string>() + ">";
@@ -387,31 +402,42 @@ void register_values(py::module_& m) {
       .def_readonly("seconds", &Record::seconds)
       .def_readonly("microseconds", &Record::microseconds)
       .def_readonly("channels", &Record::channels)
-      .def_property_readonly("timestamp", [](const Record& r) { return r.seconds + r.microseconds * 1e-6; })
-      .def_property_readonly("datetime", [](const Record& r) { return utc_datetime(r.seconds, r.microseconds); })
-      .def_property_readonly("slow", [](const Record& r) {
-        return py::len(r.channels) > 0 && r.channels[0].cast<const Channel&>().slow;
-      })
+      .def_property_readonly("timestamp",
+                             [](const Record& r) { return r.seconds + r.microseconds * 1e-6; })
+      .def_property_readonly(
+          "datetime", [](const Record& r) { return utc_datetime(r.seconds, r.microseconds); })
+      .def_property_readonly("slow",
+                             [](const Record& r) {
+                               return py::len(r.channels) > 0 &&
+                                      r.channels[0].cast<const Channel&>().slow;
+                             })
       .def("__len__", [](const Record& r) { return py::len(r.channels); })
-      .def("__getitem__", [](const Record& r, const std::string& name) { return channel_named(r, name).attr("value"); },
-           "the value of the channel of that name")
-      .def("__getitem__", [](const Record& r, long index) {
-        long n = static_cast<long>(py::len(r.channels));
-        if (index < 0) index += n;
-        if (index < 0 || index >= n) throw py::index_error("channel index out of range");
-        return r.channels[static_cast<size_t>(index)].attr("value");
-      })
-      .def("__contains__", [](const Record& r, const std::string& name) {
-        for (py::handle c : r.channels)
-          if (c.cast<const Channel&>().name == name) return true;
-        return false;
-      })
+      .def(
+          "__getitem__",
+          [](const Record& r, const std::string& name) {
+            return channel_named(r, name).attr("value");
+          },
+          "the value of the channel of that name")
+      .def("__getitem__",
+           [](const Record& r, long index) {
+             long n = static_cast<long>(py::len(r.channels));
+             if (index < 0) index += n;
+             if (index < 0 || index >= n) throw py::index_error("channel index out of range");
+             return r.channels[static_cast<size_t>(index)].attr("value");
+           })
+      .def("__contains__",
+           [](const Record& r, const std::string& name) {
+             for (py::handle c : r.channels)
+               if (c.cast<const Channel&>().name == name) return true;
+             return false;
+           })
       .def("channel", &channel_named, "the Channel of that name")
-      .def("names", [](const Record& r) {
-        std::vector<std::string> n;
-        for (py::handle c : r.channels) n.push_back(c.cast<const Channel&>().name);
-        return n;
-      })
+      .def("names",
+           [](const Record& r) {
+             std::vector<std::string> n;
+             for (py::handle c : r.channels) n.push_back(c.cast<const Channel&>().name);
+             return n;
+           })
       .def("__repr__", [](const Record& r) {
         char stamp[32];
         std::snprintf(stamp, sizeof stamp, "%u.%06u", r.seconds, r.microseconds);
@@ -420,7 +446,8 @@ void register_values(py::module_& m) {
       });
 
   m.def("slow_entries", &slow_entries, py::arg("block"),
-        "The entries of a slow-data block: (name, event_number, seconds, microseconds, status, value)");
+        "The entries of a slow-data block: (name, event_number, seconds, microseconds, status, "
+        "value)");
   m.def("utc_datetime", &utc_datetime, py::arg("seconds"), py::arg("microseconds") = 0);
 }
 

@@ -57,7 +57,8 @@ class ReceiverAccess {
   virtual uint64_t dropped_sub_blocks() = 0;
   virtual const char* link_failure_text() = 0;
   // The record query; chan null or empty: all channels.
-  virtual QueryResult query(uint64_t evnum, time_stamp* tm, const char* chan, int how, bool remove) = 0;
+  virtual QueryResult query(uint64_t evnum, time_stamp* tm, const char* chan, int how,
+                            bool remove) = 0;
 };
 
 struct LegacyReceiver {
@@ -112,15 +113,16 @@ class ReceiverOf final : public ReceiverAccess {
   uint64_t dropped_sub_blocks() override { return r_.get_dropped_sub_blocks(); }
   const char* link_failure_text() override { return r_.get_link_failure_string(); }
 
-  QueryResult query(uint64_t evnum, time_stamp* tm, const char* chan, int how, bool remove) override {
+  QueryResult query(uint64_t evnum, time_stamp* tm, const char* chan, int how,
+                    bool remove) override {
     std::lock_guard<std::mutex> g(query_lock_);
     QueryResult q;
     char name[DAQ_GET_CHAN_SIZE] = {0};
     bool one = chan != nullptr && chan[0] != '\0';
     if (one) copy_text(name, chan);
     typename G::Record* rec = nullptr;
-    q.result = r_.get_monitor(static_cast<typename G::EventNumber>(evnum), tm, &q.out, one ? name : nullptr,
-                              how, 0, &rec);
+    q.result = r_.get_monitor(static_cast<typename G::EventNumber>(evnum), tm, &q.out,
+                              one ? name : nullptr, how, 0, &rec);
     if (q.out == nullptr || rec == nullptr) return q;
     DAQEqEvstore* cache = r_.get_cache();
     cache->lock();

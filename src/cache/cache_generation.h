@@ -31,14 +31,19 @@ struct LegacyGen {
   static eq_evstore_entry* find_channel(EqEvstore& s, Record* r, char* name) {
     return s.FindChannel(r, name);
   }
-  static bool remove_entry(EqEvstore& s, Record* r, eq_evstore_entry* e) { return s.RemEntry(r, e); }
+  static bool remove_entry(EqEvstore& s, Record* r, eq_evstore_entry* e) {
+    return s.RemEntry(r, e);
+  }
 
   static int64_t event_length(const Header& h) { return h.event_length; }
 
-  static int decode_object(char* server_block, orxa_serv_block_subhead_2010* sub, velmor::EqData** out) {
+  static int decode_object(char* server_block, orxa_serv_block_subhead_2010* sub,
+                           velmor::EqData** out) {
     return orxa_daq_to_eqdata(0, server_block, sub, out, 1);
   }
-  static void report_decode_failure(int r) { daq_print("orxa_daq_to_eqdata() failed !!!  error:%d\n", r); }
+  static void report_decode_failure(int r) {
+    daq_print("orxa_daq_to_eqdata() failed !!!  error:%d\n", r);
+  }
   static void report_full_cache() {
     daq_line("daq_data_to_cache() !!!! Failed to find first record in FULL cache !!!!!");
   }
@@ -78,7 +83,8 @@ struct Gen2024 {
 
   static int64_t event_length(const Header& h) { return h.event_length; }
 
-  static int decode_object(char* server_block, orxa_serv_block_subhead_2010* sub, velmor::EqData** out) {
+  static int decode_object(char* server_block, orxa_serv_block_subhead_2010* sub,
+                           velmor::EqData** out) {
     return orxa_daq_to_eqdata_2024(0, server_block, sub, out, 1);
   }
   static void report_decode_failure(int r) {

@@ -49,9 +49,11 @@ struct EventConversion {
     const int64_t headers = static_cast<int64_t>(sizeof(Header) + Gen::kServerHeadSize);
     int64_t length = Gen::event_length(*evhd);
     if (convertible && length < headers) {
-      daq_print("daq_data_to_cache() event %llu: event_length %lld is shorter than its headers (%lld), refused\n",
-                static_cast<unsigned long long>(stamp.number), static_cast<long long>(length),
-                static_cast<long long>(headers));
+      daq_print(
+          "daq_data_to_cache() event %llu: event_length %lld is shorter than its headers (%lld), "
+          "refused\n",
+          static_cast<unsigned long long>(stamp.number), static_cast<long long>(length),
+          static_cast<long long>(headers));
       return CONV_BAD_INPUT;
     }
     // Only a convertible event is known to hold a server block head.
@@ -73,8 +75,8 @@ struct EventConversion {
     if (!convertible) {
       daq_line("Uknonwn Event Type");
     } else {
-      result = walk(s, rec, data, nchan, static_cast<uint64_t>(length - static_cast<int64_t>(sizeof(Header))),
-                    stamp);
+      result = walk(s, rec, data, nchan,
+                    static_cast<uint64_t>(length - static_cast<int64_t>(sizeof(Header))), stamp);
     }
     if (!slot.finish(s, result) && result == CONV_OK) {
       daq_print("daq_data_to_cache() event %llu: the cache refused its record\n",
@@ -90,15 +92,18 @@ struct EventConversion {
     uint64_t off = Gen::kServerHeadSize;
     for (int32_t i = 0; i < nchan; ++i) {
       if (data_len - off < ORXA_SUBHEAD_SIZE) {
-        daq_print("daq_data_to_cache() event %llu: sub-block %d runs past the end of the event, rest skipped\n",
-                  static_cast<unsigned long long>(stamp.number), i);
+        daq_print(
+            "daq_data_to_cache() event %llu: sub-block %d runs past the end of the event, rest "
+            "skipped\n",
+            static_cast<unsigned long long>(stamp.number), i);
         count_unread(s, nchan - i, data_len - off);
         return CONV_OK;
       }
       int32_t ldata = read_i32(data + off + offsetof(orxa_serv_block_subhead_2010, ldata));
       if (ldata < ORXA_SUBHEAD_SIZE || static_cast<uint64_t>(ldata) > data_len - off) {
-        daq_print("daq_data_to_cache() event %llu: sub-block %d has a bad length %d, rest skipped\n",
-                  static_cast<unsigned long long>(stamp.number), i, ldata);
+        daq_print(
+            "daq_data_to_cache() event %llu: sub-block %d has a bad length %d, rest skipped\n",
+            static_cast<unsigned long long>(stamp.number), i, ldata);
         count_unread(s, nchan - i, data_len - off);
         return CONV_OK;
       }
@@ -116,13 +121,14 @@ struct EventConversion {
   static void count_unread(DAQEqEvstore& s, int32_t claimed, uint64_t bytes_left) {
     uint64_t could_hold = bytes_left / ORXA_SUBHEAD_SIZE;
     if (could_hold < 1) could_hold = 1;
-    uint64_t n = static_cast<uint64_t>(claimed) < could_hold ? static_cast<uint64_t>(claimed) : could_hold;
+    uint64_t n =
+        static_cast<uint64_t>(claimed) < could_hold ? static_cast<uint64_t>(claimed) : could_hold;
     s.dropped_sub_blocks.fetch_add(n, std::memory_order_relaxed);
   }
 
   // *lost: the sub-block's channel (or some of its values) did not reach the record.
-  static int convert_sub_block(EqEvstore& s, Record* rec, const SubBlock& b, const EventStamp& stamp,
-                               char* server_block, bool* lost) {
+  static int convert_sub_block(EqEvstore& s, Record* rec, const SubBlock& b,
+                               const EventStamp& stamp, char* server_block, bool* lost) {
     if (b.data_type == ORXA_UPD_BLOCK_2010) {
       // An update block makes entries for its values only, none for itself.
       if (get_data_structure_type(ORXA_UPD_BLOCK_2010) != ORXA_DATA_SLOW) {
@@ -153,8 +159,8 @@ struct EventConversion {
     return r;
   }
 
-  static int dispatch(EqEvstore& s, Record* rec, const SubBlock& b, const EventStamp& stamp, char* server_block,
-                      ChannelTarget<Gen>& target, bool* lost) {
+  static int dispatch(EqEvstore& s, Record* rec, const SubBlock& b, const EventStamp& stamp,
+                      char* server_block, ChannelTarget<Gen>& target, bool* lost) {
     int kind = get_data_structure_type(b.data_type);
     if (kind < 0) {
       // An unknown type repeats in every event of its channel: counted, not printed.

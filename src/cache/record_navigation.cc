@@ -8,13 +8,19 @@ using Nav = Navigation<LegacyGen>;
 using Nav2024 = Navigation<Gen2024>;
 
 int EqEvstore::FindFirstIndx(int how) { return Nav::extreme_index(cache, how, Extreme::first); }
-int EqEvstore::FindFirstIndx_2024(int how) { return Nav2024::extreme_index(cache_2024, how, Extreme::first); }
-eq_evstore_record* EqEvstore::FindFirstRecord(int how) { return Nav::at(cache, FindFirstIndx(how)); }
+int EqEvstore::FindFirstIndx_2024(int how) {
+  return Nav2024::extreme_index(cache_2024, how, Extreme::first);
+}
+eq_evstore_record* EqEvstore::FindFirstRecord(int how) {
+  return Nav::at(cache, FindFirstIndx(how));
+}
 eq_evstore_record_2024* EqEvstore::FindFirstRecord_2024(int how) {
   return Nav2024::at(cache_2024, FindFirstIndx_2024(how));
 }
 int EqEvstore::FindLastIndx(int how) { return Nav::extreme_index(cache, how, Extreme::last); }
-int EqEvstore::FindLastIndx_2024(int how) { return Nav2024::extreme_index(cache_2024, how, Extreme::last); }
+int EqEvstore::FindLastIndx_2024(int how) {
+  return Nav2024::extreme_index(cache_2024, how, Extreme::last);
+}
 eq_evstore_record* EqEvstore::FindLastRecord(int how) { return Nav::at(cache, FindLastIndx(how)); }
 eq_evstore_record_2024* EqEvstore::FindLastRecord_2024(int how) {
   return Nav2024::at(cache_2024, FindLastIndx_2024(how));
@@ -59,27 +65,43 @@ bool EqEvstore::get_last_time(time_stamp* tm) {
 }
 
 int EqEvstore::FindNextIndx(uint32_t ev) { return Nav::step_index(cache, ev, Direction::next); }
-int EqEvstore::FindNextIndx_2024(uint64_t ev) { return Nav2024::step_index(cache_2024, ev, Direction::next); }
-eq_evstore_record* EqEvstore::FindNextRecord(uint32_t ev) { return Nav::at(cache, FindNextIndx(ev)); }
+int EqEvstore::FindNextIndx_2024(uint64_t ev) {
+  return Nav2024::step_index(cache_2024, ev, Direction::next);
+}
+eq_evstore_record* EqEvstore::FindNextRecord(uint32_t ev) {
+  return Nav::at(cache, FindNextIndx(ev));
+}
 eq_evstore_record_2024* EqEvstore::FindNextRecord_2024(uint64_t ev) {
   return Nav2024::at(cache_2024, FindNextIndx_2024(ev));
 }
 int EqEvstore::FindPrevIndx(uint32_t ev) { return Nav::step_index(cache, ev, Direction::prev); }
-int EqEvstore::FindPrevIndx_2024(uint64_t ev) { return Nav2024::step_index(cache_2024, ev, Direction::prev); }
-eq_evstore_record* EqEvstore::FindPrevRecord(uint32_t ev) { return Nav::at(cache, FindPrevIndx(ev)); }
+int EqEvstore::FindPrevIndx_2024(uint64_t ev) {
+  return Nav2024::step_index(cache_2024, ev, Direction::prev);
+}
+eq_evstore_record* EqEvstore::FindPrevRecord(uint32_t ev) {
+  return Nav::at(cache, FindPrevIndx(ev));
+}
 eq_evstore_record_2024* EqEvstore::FindPrevRecord_2024(uint64_t ev) {
   return Nav2024::at(cache_2024, FindPrevIndx_2024(ev));
 }
 
 int EqEvstore::FindNextIndx(time_stamp ts) { return Nav::step_index(cache, ts, Direction::next); }
-int EqEvstore::FindNextIndx_2024(time_stamp ts) { return Nav2024::step_index(cache_2024, ts, Direction::next); }
-eq_evstore_record* EqEvstore::FindNextRecord(time_stamp ts) { return Nav::at(cache, FindNextIndx(ts)); }
+int EqEvstore::FindNextIndx_2024(time_stamp ts) {
+  return Nav2024::step_index(cache_2024, ts, Direction::next);
+}
+eq_evstore_record* EqEvstore::FindNextRecord(time_stamp ts) {
+  return Nav::at(cache, FindNextIndx(ts));
+}
 eq_evstore_record_2024* EqEvstore::FindNextRecord_2024(time_stamp ts) {
   return Nav2024::at(cache_2024, FindNextIndx_2024(ts));
 }
 int EqEvstore::FindPrevIndx(time_stamp ts) { return Nav::step_index(cache, ts, Direction::prev); }
-int EqEvstore::FindPrevIndx_2024(time_stamp ts) { return Nav2024::step_index(cache_2024, ts, Direction::prev); }
-eq_evstore_record* EqEvstore::FindPrevRecord(time_stamp ts) { return Nav::at(cache, FindPrevIndx(ts)); }
+int EqEvstore::FindPrevIndx_2024(time_stamp ts) {
+  return Nav2024::step_index(cache_2024, ts, Direction::prev);
+}
+eq_evstore_record* EqEvstore::FindPrevRecord(time_stamp ts) {
+  return Nav::at(cache, FindPrevIndx(ts));
+}
 eq_evstore_record_2024* EqEvstore::FindPrevRecord_2024(time_stamp ts) {
   return Nav2024::at(cache_2024, FindPrevIndx_2024(ts));
 }
@@ -97,7 +119,9 @@ eq_evstore_record_2024* EqEvstore::FindRecord_2024(time_stamp time) {
   return Nav2024::find_by_time(cache_2024, time, max_time_diff);
 }
 
-eq_evstore_entry* EqEvstore::FindChannel(eq_evstore_record* rec, char* name) { return Nav::channel(rec, name); }
+eq_evstore_entry* EqEvstore::FindChannel(eq_evstore_record* rec, char* name) {
+  return Nav::channel(rec, name);
+}
 eq_evstore_entry* EqEvstore::FindChannel_2024(eq_evstore_record_2024* rec, char* name) {
   return Nav2024::channel(rec, name);
 }
@@ -118,7 +142,9 @@ eq_evstore_entry* EqEvstore::FindChannel_2024(time_stamp time, char* name) {
   return Nav2024::channel(FindRecord_2024(time), name);
 }
 
-int EqEvstore::find_by_name(eq_evstore_record* rec, char* name) { return Nav::entry_position(rec, name); }
+int EqEvstore::find_by_name(eq_evstore_record* rec, char* name) {
+  return Nav::entry_position(rec, name);
+}
 int EqEvstore::find_by_name_2024(eq_evstore_record_2024* rec, char* name) {
   return Nav2024::entry_position(rec, name);
 }

@@ -60,7 +60,8 @@ struct Navigation {
     Distance best = std::numeric_limits<Distance>::max();
     for (std::size_t i = 0; i < list.size(); ++i) {
       EventNumber n = list[i]->event_number;
-      auto d = static_cast<Distance>(static_cast<EventNumber>(dir == Direction::next ? n - ev : ev - n));
+      auto d =
+          static_cast<Distance>(static_cast<EventNumber>(dir == Direction::next ? n - ev : ev - n));
       if (d <= 0) continue;
       if (found == NAV_NONE || d < best) {
         best = d;
@@ -117,7 +118,8 @@ struct Navigation {
     if (len == EQ_EVSTORE_NAME_SIZE) return NAV_NONE;
     for (std::size_t i = 0; i < rec->entry.size(); ++i) {
       const char* candidate = rec->entry[i]->name;
-      if (candidate[len] == '\0' && candidate[len - 1] == name[len - 1] && std::memcmp(candidate, name, len) == 0)
+      if (candidate[len] == '\0' && candidate[len - 1] == name[len - 1] &&
+          std::memcmp(candidate, name, len) == 0)
         return static_cast<int>(i);
     }
     return NAV_NONE;

@@ -13,7 +13,8 @@ using Store2024 = RecordStore<Gen2024>;
 void print_entry(const eq_evstore_entry* entry) {
   if (entry == nullptr) return;
   const EqData_dtype* d = entry->data;
-  daq_print("Chan: %s Device: %d Dtype: %d type:", entry->name, d ? d->devtype : 0, d ? d->dtype : 0);
+  daq_print("Chan: %s Device: %d Dtype: %d type:", entry->name, d ? d->devtype : 0,
+            d ? d->dtype : 0);
   if (d != nullptr && d->data != nullptr)
     daq_print("%d\n", d->data->type());
   else
@@ -62,11 +63,15 @@ int EqEvstore::GetNRecords_2024(bool how) {
 }
 
 bool EqEvstore::AddRecord(eq_evstore_record* rec) { return Legacy::add(*this, rec, true); }
-bool EqEvstore::AddRecord_2024(eq_evstore_record_2024* rec) { return Store2024::add(*this, rec, true); }
+bool EqEvstore::AddRecord_2024(eq_evstore_record_2024* rec) {
+  return Store2024::add(*this, rec, true);
+}
 
 bool EqEvstore::RemRecord(int pos, bool how) { return Legacy::remove_at(*this, pos, how); }
 bool EqEvstore::RemRecord_2024(int pos, bool how) { return Store2024::remove_at(*this, pos, how); }
-bool EqEvstore::RemRecord(eq_evstore_record* rec, bool how) { return Legacy::remove(*this, rec, how); }
+bool EqEvstore::RemRecord(eq_evstore_record* rec, bool how) {
+  return Legacy::remove(*this, rec, how);
+}
 bool EqEvstore::RemRecord_2024(eq_evstore_record_2024* rec, bool how) {
   return Store2024::remove(*this, rec, how);
 }

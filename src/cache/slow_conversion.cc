@@ -53,10 +53,12 @@ int convert_slow_block(EqEvstore& s, orxa_daq_slow_data_header* slhd, int how) {
 }
 
 int slow_block_to_cache(EqEvstore& s, orxa_daq_slow_data_header* slhd, int how) {
-  if (slhd->pattern != LegacyGen::kSlowPattern && slhd->pattern != Gen2024::kSlowPattern) return CONV_FULL;
+  if (slhd->pattern != LegacyGen::kSlowPattern && slhd->pattern != Gen2024::kSlowPattern)
+    return CONV_FULL;
   // A copy shorter than its own header could not be read back.
   if (slhd->data_length < sizeof(orxa_daq_slow_data_header)) {
-    daq_print("daq_data_to_cache(slow) block length %u is shorter than its header, refused\n", slhd->data_length);
+    daq_print("daq_data_to_cache(slow) block length %u is shorter than its header, refused\n",
+              slhd->data_length);
     return CONV_BAD_INPUT;
   }
   if (slhd->pattern == LegacyGen::kSlowPattern) return convert_slow_block<LegacyGen>(s, slhd, how);

@@ -22,7 +22,8 @@ void convert_image(ChannelTarget<Gen>& target, const SubBlock& b) {
   unsigned char* bytes = nullptr;
   if (get_image_ext_params(b.head, &frame, &frame_in_event, &bytes) ||
       !lies_inside<unsigned char>(bytes, frame.length, b)) {
-    daq_print("daq_data_to_cache() Failed to get image_ext parameters for %s skipping error: %d\n", shown(b.name).text, 1);
+    daq_print("daq_data_to_cache() Failed to get image_ext parameters for %s skipping error: %d\n",
+              shown(b.name).text, 1);
     target.take_out();
     return;
   }

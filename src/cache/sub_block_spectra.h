@@ -19,7 +19,8 @@
 enum { SPECTRUM_COMMENT_SIZE = 256, SHORT_COMMENT_CHARS = 79 };
 
 // "<channel>_<sub-channel>", cut to fit the buffer.
-inline void sub_channel_comment(char (&out)[SPECTRUM_COMMENT_SIZE], const char* channel, const char* sub_name) {
+inline void sub_channel_comment(char (&out)[SPECTRUM_COMMENT_SIZE], const char* channel,
+                                const char* sub_name) {
   copy_text(out, channel);
   std::size_t n = std::strlen(out);
   if (n + 1 >= sizeof out) return;
@@ -38,16 +39,19 @@ inline float* spectrum_values(const SubBlock& b, int index, long long count) {
 }
 
 inline void report_bad_parameters(const SubBlock& b) {
-  daq_print("daq_data_to_cache() Failed to get spectrum parameters for %s skipping\n", shown(b.name).text);
+  daq_print("daq_data_to_cache() Failed to get spectrum parameters for %s skipping\n",
+            shown(b.name).text);
 }
 inline void report_bad_data(const char* comment) {
-  daq_print("daq_data_to_cache() Failed to obtain pointer to data for %s !!!skipping\n", shown(comment).text);
+  daq_print("daq_data_to_cache() Failed to obtain pointer to data for %s !!!skipping\n",
+            shown(comment).text);
 }
 
 // A comment of at most the first 79 characters of the channel name. The name is
 // used where it lies when it is short enough (the setter copies it); only a
 // longer one is cut into `room`. Returns the text and sets its length.
-inline const char* short_comment(const SubBlock& b, char (&room)[SHORT_COMMENT_CHARS + 1], std::size_t* length) {
+inline const char* short_comment(const SubBlock& b, char (&room)[SHORT_COMMENT_CHARS + 1],
+                                 std::size_t* length) {
   std::size_t n = ::strnlen(b.name, SHORT_COMMENT_CHARS + 1);
   if (n <= SHORT_COMMENT_CHARS) {
     *length = n;
@@ -63,8 +67,8 @@ inline const char* short_comment(const SubBlock& b, char (&room)[SHORT_COMMENT_C
 // comment's length without the NUL. True when the setter could not store it
 // (memory ran out).
 inline bool store_spectrum(velmor::EqData* d, const EventStamp& stamp, const char* comment,
-                           std::size_t comment_chars, float start, float inc, float* values, long long count,
-                           int index) {
+                           std::size_t comment_chars, float start, float inc, float* values,
+                           long long count, int index) {
   velmor::SPECTRUM s{};
   // The record's field is not const; the setter only reads it.
   s.comment.comment_val = const_cast<char*>(comment);
@@ -79,11 +83,13 @@ inline bool store_spectrum(velmor::EqData* d, const EventStamp& stamp, const cha
 }
 
 template <class Gen>
-void convert_single_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const EventStamp& stamp, int nsub) {
+void convert_single_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const EventStamp& stamp,
+                             int nsub) {
   float start = 0, inc = 0, group_inc = 0;
   int length = 0, groups = 0;
   orxa_spect_statistics_2010* stats = nullptr;
-  if (get_spect_params_for_data_type_2010(b.head, &start, &inc, nullptr, &length, &groups, &group_inc, &stats, 0)) {
+  if (get_spect_params_for_data_type_2010(b.head, &start, &inc, nullptr, &length, &groups,
+                                          &group_inc, &stats, 0)) {
     report_bad_parameters(b);
     target.take_out();
     return;
@@ -103,8 +109,10 @@ void convert_single_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, cons
 }
 
 template <class Gen>
-void convert_multi_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const EventStamp& stamp, int nsub) {
-  if (nsub > MAX_ELEMENTS_PER_CHANNEL) daq_line("daq_data_to_cache() WARNING not all subchannels will be put !!!");
+void convert_multi_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const EventStamp& stamp,
+                            int nsub) {
+  if (nsub > MAX_ELEMENTS_PER_CHANNEL)
+    daq_line("daq_data_to_cache() WARNING not all subchannels will be put !!!");
   for (int j = 0; j < nsub && j < MAX_ELEMENTS_PER_CHANNEL; ++j) {
     const char* sub_name = get_chan_name(b.data_type, j);
     char comment[SPECTRUM_COMMENT_SIZE];
@@ -112,7 +120,8 @@ void convert_multi_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const
     float start = 0, inc = 0, group_inc = 0;
     int length = 0, groups = 0;
     orxa_spect_statistics_2010* stats = nullptr;
-    if (get_spect_params_for_data_type_2010(b.head, &start, &inc, nullptr, &length, &groups, &group_inc, &stats, j)) {
+    if (get_spect_params_for_data_type_2010(b.head, &start, &inc, nullptr, &length, &groups,
+                                            &group_inc, &stats, j)) {
       report_bad_parameters(b);
       target.take_out();
       continue;
@@ -126,7 +135,8 @@ void convert_multi_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const
         continue;
       }
     }
-    if (store_spectrum(target.data(), stamp, comment, std::strlen(comment), start, inc, values, length, j))
+    if (store_spectrum(target.data(), stamp, comment, std::strlen(comment), start, inc, values,
+                       length, j))
       target.mark_lost();
   }
 }
@@ -142,7 +152,8 @@ void convert_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const Event
 }
 
 template <class Gen>
-void convert_group_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const EventStamp& stamp) {
+void convert_group_spectrum(ChannelTarget<Gen>& target, const SubBlock& b,
+                            const EventStamp& stamp) {
   velmor::EqData* d = target.data();
   d->set_type(velmor::DATA_A_TS_GSPECTRUM);
   int nsub = get_channel_number(b.data_type, b.head);
@@ -156,8 +167,8 @@ void convert_group_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const
     float start = 0, inc = 0, group_inc = 0;
     int group_size = 0, groups = 0;
     orxa_spect_statistics_2010* stats = nullptr;
-    if (get_spect_params_for_data_type_2010(b.head, &start, &inc, nullptr, &group_size, &groups, &group_inc, &stats,
-                                            j)) {
+    if (get_spect_params_for_data_type_2010(b.head, &start, &inc, nullptr, &group_size, &groups,
+                                            &group_inc, &stats, j)) {
       report_bad_parameters(b);
       target.take_out();
       continue;
@@ -182,14 +193,17 @@ void convert_group_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const
     g.d_gspect_array.d_gspect_array_len = static_cast<uint32_t>(count);
     g.d_gspect_array.d_gspect_array_val = values;
     if (stats != nullptr && lies_inside<orxa_spect_statistics_2010>(stats, j + 1LL, b)) {
-      const char* entry = reinterpret_cast<const char*>(stats) + static_cast<std::size_t>(j) * sizeof *stats;
-      std::memcpy(&g.stat_mask, entry + offsetof(orxa_spect_statistics_2010, mask), sizeof g.stat_mask);
+      const char* entry =
+          reinterpret_cast<const char*>(stats) + static_cast<std::size_t>(j) * sizeof *stats;
+      std::memcpy(&g.stat_mask, entry + offsetof(orxa_spect_statistics_2010, mask),
+                  sizeof g.stat_mask);
       const char* vals = entry + offsetof(orxa_spect_statistics_2010, val);
       // The 32 values fill statistics then timing_param, bit for bit.
       std::memcpy(g.statistics, vals, sizeof g.statistics);
       std::memcpy(g.timing_param, vals + sizeof g.statistics, sizeof g.timing_param);
     }
-    if (d->set_ts_gspect(stamp.time.timeup, stamp.millis(), stamp.low16(), &g, j)) target.mark_lost();
+    if (d->set_ts_gspect(stamp.time.timeup, stamp.millis(), stamp.low16(), &g, j))
+      target.mark_lost();
   }
 }
 

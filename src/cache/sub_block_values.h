@@ -33,7 +33,8 @@ int convert_update_block(EqEvstore& store, typename Gen::Record* rec, const SubB
     return CONV_OK;
   }
   if (n < 0) {
-    daq_print("daq_data_to_cache() update block of %s has a negative value count %d, skipping\n", shown(b.name).text, n);
+    daq_print("daq_data_to_cache() update block of %s has a negative value count %d, skipping\n",
+              shown(b.name).text, n);
     *lost = true;
     return CONV_OK;
   }
@@ -70,20 +71,24 @@ int convert_update_block(EqEvstore& store, typename Gen::Record* rec, const SubB
 }
 
 template <class Gen>
-void convert_name_value_block(ChannelTarget<Gen>& target, const SubBlock& b, const EventStamp& stamp) {
+void convert_name_value_block(ChannelTarget<Gen>& target, const SubBlock& b,
+                              const EventStamp& stamp) {
   velmor::EqData* d = target.data();
   d->set_type(velmor::DATA_A_USTR);
   int usable = 0;
   orxa_name_value_block* block = get_name_value_block_2010(b.head, &usable);
   if (block == nullptr) {
-    daq_print("daq_data_to_cache() name/value block of %s does not fit its sub-block, skipping\n", shown(b.name).text);
+    daq_print("daq_data_to_cache() name/value block of %s does not fit its sub-block, skipping\n",
+              shown(b.name).text);
     target.take_out();
     return;
   }
   const char* records = reinterpret_cast<const char*>(block) + ORXA_NAME_VALUE_BLOCK_HEAD;
-  int ndata = read_i32(reinterpret_cast<const char*>(block) + offsetof(orxa_name_value_block, ndata));
+  int ndata =
+      read_i32(reinterpret_cast<const char*>(block) + offsetof(orxa_name_value_block, ndata));
   if (usable < ndata && usable < MAX_ELEMENTS_PER_CHANNEL)
-    daq_print("daq_data_to_cache() name/value block of %s holds %d of its %d values\n", shown(b.name).text, usable, ndata);
+    daq_print("daq_data_to_cache() name/value block of %s holds %d of its %d values\n",
+              shown(b.name).text, usable, ndata);
   std::string label;  // reused by every value of the block
   for (int j = 0; j < usable && j < MAX_ELEMENTS_PER_CHANNEL; ++j) {
     const char* rec = records + static_cast<std::size_t>(j) * sizeof(orxa_name_value_channel);

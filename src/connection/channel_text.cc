@@ -33,16 +33,22 @@ void read_channel_text(const char* text, size_t* name_length, orxa_chan_prms* pr
     bool time_form = !part.empty() && part[0] == 'T';
     switch (index) {
       case 0:
-        if (time_form) read_time_part(part, &prms->tstart);
-        else read_int_part(part, &prms->start);
+        if (time_form)
+          read_time_part(part, &prms->tstart);
+        else
+          read_int_part(part, &prms->start);
         break;
       case 1:
-        if (time_form) read_time_part(part, &prms->tlength);
-        else read_int_part(part, &prms->length);
+        if (time_form)
+          read_time_part(part, &prms->tlength);
+        else
+          read_int_part(part, &prms->length);
         break;
       case 2:
-        if (time_form) read_time_part(part, &prms->tinc);
-        else read_int_part(part, &prms->inc);
+        if (time_form)
+          read_time_part(part, &prms->tinc);
+        else
+          read_int_part(part, &prms->inc);
         break;
       default:
         read_int_part(part, &prms->func);

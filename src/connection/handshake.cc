@@ -121,7 +121,8 @@ class HeldCause {
 // Restores the caller's call timeouts and ends the budget however connect returns.
 class BudgetScope {
  public:
-  BudgetScope(velmor::EqCall* call, int64_t* deadline_ms) : call_(call), deadline_ms_(deadline_ms) {}
+  BudgetScope(velmor::EqCall* call, int64_t* deadline_ms)
+      : call_(call), deadline_ms_(deadline_ms) {}
   ~BudgetScope() {
     *deadline_ms_ = -1;
     if (call_ != nullptr) call_->set_timeouts(connect_ms_, call_ms_);
@@ -140,17 +141,20 @@ class BudgetScope {
 
 }  // namespace
 
-int EqDAQconnect::reconnect_and_try(velmor::EqCall* call, velmor::EqAdr* addr,
-                                    velmor::EqData* src, velmor::EqData* dst, int op, int n) {
+int EqDAQconnect::reconnect_and_try(velmor::EqCall* call, velmor::EqAdr* addr, velmor::EqData* src,
+                                    velmor::EqData* dst, int op, int n) {
   if (connect_cancel.load()) return kCancelled;
   if (call == nullptr || addr == nullptr || dst == nullptr) return -1;
   if (op < kOpSet || op > kOpNames) return -1;
   auto attempt = [&]() {
     fit_call_timeouts(call);
     call->set_option(addr, src, dst, velmor::EQ_RETRY);
-    if (op == kOpSet) call->set(addr, src, dst);
-    else if (op == kOpGet) call->get(addr, src, dst);
-    else call->names(addr, dst);
+    if (op == kOpSet)
+      call->set(addr, src, dst);
+    else if (op == kOpGet)
+      call->get(addr, src, dst);
+    else
+      call->names(addr, dst);
   };
   attempt();
   for (int retries = 0; dst->error() != 0 && retries < n; ++retries) {
@@ -276,14 +280,22 @@ int EqDAQconnect::send_to_entry(const std::string& entry, int* noted) {
 std::string EqDAQconnect::what_failed(int noted) {
   char text[EQ_DAQ_SNDREQERROR_SIZE];
   switch (noted) {
-    case EQ_DAQ_CONNECT_SEND_FAILED: return sndreqerror;
-    case EQ_DAQ_CONNECT_GET_FAILED: return dst_data.get_string(text, sizeof text);
-    case EQ_DAQ_CONNECT_PARSE_FAILED: return "unreadable answer";
-    case EQ_DAQ_CONNECT_BAD_REPLY: return reply.reason;
-    case EQ_DAQ_CONNECT_DIFFERENT: return "the echoed request differs from the one sent";
-    case EQ_DAQ_CONNECT_BUSY: return "server busy";
-    case EQ_DAQ_CONNECT_OK: return "no data stream in the answer";
-    default: return "failed";
+    case EQ_DAQ_CONNECT_SEND_FAILED:
+      return sndreqerror;
+    case EQ_DAQ_CONNECT_GET_FAILED:
+      return dst_data.get_string(text, sizeof text);
+    case EQ_DAQ_CONNECT_PARSE_FAILED:
+      return "unreadable answer";
+    case EQ_DAQ_CONNECT_BAD_REPLY:
+      return reply.reason;
+    case EQ_DAQ_CONNECT_DIFFERENT:
+      return "the echoed request differs from the one sent";
+    case EQ_DAQ_CONNECT_BUSY:
+      return "server busy";
+    case EQ_DAQ_CONNECT_OK:
+      return "no data stream in the answer";
+    default:
+      return "failed";
   }
 }
 
@@ -343,7 +355,8 @@ int EqDAQconnect::connect(const char* whom) {
     }
     if (no_server == entries.size()) return EQ_DAQ_CONNECT_SEND_FAILED;
     if (pass == kConnectPasses) break;
-    if (pass_observer != nullptr) pass_observer(pass_context, pass, noted, what_failed(noted).c_str());
+    if (pass_observer != nullptr)
+      pass_observer(pass_context, pass, noted, what_failed(noted).c_str());
     if (busy) {
       int64_t left = pass_started + kBusyPassMs - budget_now_ms();
       if (left > 0 && pause_ms(static_cast<int>(left))) return EQ_DAQ_CONNECT_CANCELED;

@@ -39,8 +39,8 @@ struct EntryEqual {
     const orxa_chan_prms& p = a->prms;
     const orxa_chan_prms& q = b->prms;
     return std::strcmp(a->name, b->name) == 0 && p.start == q.start && p.inc == q.inc &&
-           p.length == q.length && p.func == q.func && p.tstart == q.tstart &&
-           p.tinc == q.tinc && p.tlength == q.tlength;
+           p.length == q.length && p.func == q.func && p.tstart == q.tstart && p.tinc == q.tinc &&
+           p.tlength == q.tlength;
   }
 };
 
@@ -67,9 +67,12 @@ bool every_entry_found(const std::vector<daq_channel_entry*>& list1,
   bool null_name = false;
   EntrySet index(list2.size());
   for (const daq_channel_entry* e : list2) {
-    if (e == nullptr) null_entry = true;
-    else if (e->name == nullptr) null_name = true;
-    else if (!has_nan(e->prms)) index.insert(e);
+    if (e == nullptr)
+      null_entry = true;
+    else if (e->name == nullptr)
+      null_name = true;
+    else if (!has_nan(e->prms))
+      index.insert(e);
   }
   for (const daq_channel_entry* e : list1) {
     if (e == nullptr) {
@@ -87,8 +90,10 @@ bool every_text_found(const std::vector<char*>& list1, const std::vector<char*>&
   bool null_text = false;
   std::unordered_set<std::string_view> index(list2.size());
   for (const char* text : list2) {
-    if (text == nullptr) null_text = true;
-    else index.insert(text);
+    if (text == nullptr)
+      null_text = true;
+    else
+      index.insert(text);
   }
   for (const char* text : list1) {
     if (text == nullptr ? !null_text : index.count(text) == 0) return false;

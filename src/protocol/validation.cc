@@ -104,7 +104,8 @@ int validate_daq_request(daq_server_request* request, bool cfg_file) {
   } else if (request->exp[0] == '\0' && request->file_list.empty()) {
     return -3;
   }
-  if (request->req_type < ORXA_DAQ_REQ_DATA || request->req_type > ORXA_DAQ_REQ_PASSED_ON) return -5;
+  if (request->req_type < ORXA_DAQ_REQ_DATA || request->req_type > ORXA_DAQ_REQ_PASSED_ON)
+    return -5;
   if (request->comm_mode < 1 || request->comm_mode > 2) return -6;
   if (request->run_first > request->run_last && request->file_list.empty()) return -9;
   // A request by runs or files converts nothing and leaves TZ as it is.

@@ -10,9 +10,18 @@
 using Body = DaqReceiverBody<LegacyReceiverGen>;
 
 EqDAQdata::EqDAQdata(int dep, int inc)
-    : depth(-1), must_swap(false), cache(50), reply(), dlink(nullptr), thr_id(0), mlock(),
-      dtask(nullptr), done(false), end_data_status(-1),
-      idle_timeout_ms(DAQ_RECEIVER_DEFAULT_IDLE_TIMEOUT_MS), dropped_events(0) {
+    : depth(-1),
+      must_swap(false),
+      cache(50),
+      reply(),
+      dlink(nullptr),
+      thr_id(0),
+      mlock(),
+      dtask(nullptr),
+      done(false),
+      end_data_status(-1),
+      idle_timeout_ms(DAQ_RECEIVER_DEFAULT_IDLE_TIMEOUT_MS),
+      dropped_events(0) {
   Body::construct(*this, dep, inc);
 }
 
@@ -33,7 +42,9 @@ void EqDAQdata::reset_thr_id() { Body::reset_thr_id(*this); }
 bool EqDAQdata::if_thread_is_over() { return thr_id.load() == 0; }
 int EqDAQdata::get_end_data_status() { return end_data_status; }
 void EqDAQdata::set_end_data_status(int st) { end_data_status = st; }
-const char* EqDAQdata::get_end_data_status_string() { return end_data_status_text(end_data_status); }
+const char* EqDAQdata::get_end_data_status_string() {
+  return end_data_status_text(end_data_status);
+}
 DAQEqEvstore* EqDAQdata::get_cache() { return &cache; }
 int EqDAQdata::get_number_of_entries() { return cache.GetNRecords(true); }
 void EqDAQdata::print_record(eq_evstore_record* rec) { cache.PrintRecord(rec); }
@@ -50,7 +61,9 @@ int EqDAQdata::get_monitor(std::vector<EqData_dtype*>** out, DAQ_get_options* op
   return Body::options_query(*this, out, op, rc);
 }
 
-bool EqDAQdata::set_idle_timeout(int milliseconds) { return Body::set_idle_timeout(*this, milliseconds); }
+bool EqDAQdata::set_idle_timeout(int milliseconds) {
+  return Body::set_idle_timeout(*this, milliseconds);
+}
 int EqDAQdata::get_idle_timeout() { return idle_timeout_ms; }
 uint64_t EqDAQdata::get_dropped_events() { return Body::dropped_events(*this); }
 uint64_t EqDAQdata::get_dropped_sub_blocks() { return Body::dropped_sub_blocks(*this); }

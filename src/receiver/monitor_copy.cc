@@ -126,7 +126,8 @@ bool take_entries(eq_evstore_entry* const* entries, size_t n, std::vector<EqData
     int slow_length = 0;
     Deliverable what = check_entry(entries[i], &slow_length);
     if (what == Deliverable::kNothing) continue;
-    EqData_dtype* element = what == Deliverable::kFailed ? nullptr : new (std::nothrow) EqData_dtype();
+    EqData_dtype* element =
+        what == Deliverable::kFailed ? nullptr : new (std::nothrow) EqData_dtype();
     failed = element == nullptr;
     if (!failed) {
       sources.push_back(entries[i]->data);

@@ -3,9 +3,9 @@
 // A record query holds the cache lock from its first test to the end of delivery
 // (copies, seen mark or removal included), so the receiver thread can neither
 // reuse nor evict the record while it is read. A query that removes the record
-// hands out the record's own objects rather than copies (monitor_copy.h). Queries that find nothing or whose
-// copy fails change nothing in the cache. thr_id and done are read once per query,
-// so the bits of one result agree with each other.
+// hands out the record's own objects rather than copies (monitor_copy.h). Queries that find nothing
+// or whose copy fails change nothing in the cache. thr_id and done are read once per query, so the
+// bits of one result agree with each other.
 #ifndef DAQ_MONITOR_QUERY_H
 #define DAQ_MONITOR_QUERY_H
 
@@ -67,23 +67,25 @@ bool DaqReceiverBody<Gen>::number_bound(Receiver& r, BoundNumber* ev_num, int ho
 
 // Modes that need a time when no event number is given find nothing without one.
 template <class Gen>
-typename Gen::Record* DaqReceiverBody<Gen>::locate(Receiver& r, QueryNumber evnum,
-                                                   time_stamp* tm, int how) {
+typename Gen::Record* DaqReceiverBody<Gen>::locate(Receiver& r, QueryNumber evnum, time_stamp* tm,
+                                                   int how) {
   EqEvstore& c = r.cache;
   if (how & DAQ_GET_FIRST) return Gen::first(c, how);
   if (how & DAQ_GET_LAST) return Gen::last(c, how);
-  if (how & DAQ_GET_THIS) return evnum != 0 ? Gen::find(c, evnum) : tm ? Gen::find(c, *tm) : nullptr;
-  if (how & DAQ_GET_NEXT) return evnum != 0 ? Gen::next(c, evnum) : tm ? Gen::next(c, *tm) : nullptr;
-  if (how & DAQ_GET_PREV) return evnum != 0 ? Gen::prev(c, evnum) : tm ? Gen::prev(c, *tm) : nullptr;
+  if (how & DAQ_GET_THIS)
+    return evnum != 0 ? Gen::find(c, evnum) : tm ? Gen::find(c, *tm) : nullptr;
+  if (how & DAQ_GET_NEXT)
+    return evnum != 0 ? Gen::next(c, evnum) : tm ? Gen::next(c, *tm) : nullptr;
+  if (how & DAQ_GET_PREV)
+    return evnum != 0 ? Gen::prev(c, evnum) : tm ? Gen::prev(c, *tm) : nullptr;
   if (evnum != 0) return Gen::find(c, evnum);
   if (tm != nullptr) return Gen::find(c, *tm);
   return Gen::first(c, EQCACHE_FIND_TIME);
 }
 
 template <class Gen>
-int DaqReceiverBody<Gen>::record_query(Receiver& r, QueryNumber evnum, time_stamp* tm,
-                                       Result** out, char* chan, int how, int rem,
-                                       Record** rc) {
+int DaqReceiverBody<Gen>::record_query(Receiver& r, QueryNumber evnum, time_stamp* tm, Result** out,
+                                       char* chan, int how, int rem, Record** rc) {
   bool by_channel = chan != nullptr && chan[0] != '\0';
   int bits = thread_bits(r);
   bool no_thread = (bits & DAQ_MON_NO_THREAD) != 0;

@@ -57,8 +57,8 @@ struct DaqReceiverBody {
   static int status_query(Receiver& r, int* ent);
   static bool time_bound(Receiver& r, time_stamp* tm, int how);
   static bool number_bound(Receiver& r, BoundNumber* ev_num, int how);
-  static int record_query(Receiver& r, QueryNumber evnum, time_stamp* tm, Result** out,
-                          char* chan, int how, int rem, Record** rc);
+  static int record_query(Receiver& r, QueryNumber evnum, time_stamp* tm, Result** out, char* chan,
+                          int how, int rem, Record** rc);
   static int options_query(Receiver& r, Result** out, Options* op, Record** rc);
 
  private:

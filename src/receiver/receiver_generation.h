@@ -28,8 +28,8 @@ struct LegacyReceiverGen {
 
   static constexpr uint32_t kPattern = ORXA_EVENT_PATTERN;
   static constexpr uint32_t kControlLength = sizeof(Header) + sizeof(Tail);  // 40
-  static constexpr EventNumber kPause = 0xffffffffu;     // -1
-  static constexpr EventNumber kFarewell = 0xfffffffeu;  // -2
+  static constexpr EventNumber kPause = 0xffffffffu;                         // -1
+  static constexpr EventNumber kFarewell = 0xfffffffeu;                      // -2
 
   static void* thread_entry(void* prm) { return receiver_thread(prm); }
   static constexpr void (*kSignalHandler)(int) = all_handler;

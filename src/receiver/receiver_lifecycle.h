@@ -79,8 +79,8 @@ bool DaqReceiverBody<Gen>::set_reply(Receiver& r, daq_server_reply* rep) {
   float scaled = static_cast<float>(span) * 5.0f;
   double records = static_cast<double>(scaled) * 1.01;
   int tt = records >= static_cast<double>(INT_MAX) ? INT_MAX
-           : records <= 0.0                       ? 0
-                                                  : static_cast<int>(records);
+           : records <= 0.0                        ? 0
+                                                   : static_cast<int>(records);
   if (tt > 0 && set_cache_depth(r, tt)) failed = true;
   return failed;
 }

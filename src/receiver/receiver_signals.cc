@@ -5,7 +5,7 @@
 #include <time.h>
 
 void install_abort_handler(void (*handler)(int)) {
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = handler;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = 0;

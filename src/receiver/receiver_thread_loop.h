@@ -30,8 +30,8 @@
 
 #include <atomic>
 #include <climits>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 
 #include "control_message.h"
 #include "daq_diag.h"

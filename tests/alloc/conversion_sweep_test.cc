@@ -57,8 +57,10 @@ Bytes every_kind_event(int format, uint64_t number, uint32_t seconds) {
   float v[16];
   for (int i = 0; i < 16; ++i) v[i] = static_cast<float>(i);
   orxa_spect_input one{0.5f, 0.25f, 16, 1, 0, v, nullptr};
-  b.add_spectra("A/CHANNEL/NAME/LONG/ENOUGH/TO/LEAVE/THE/SHORT/STRING/BUFFER", ORXA_DT_SPECTRUM, &one, 1, false);
-  std::vector<orxa_spect_input> multi(ORXA_MULTI_SPECT_B_CHANNELS, orxa_spect_input{0, 1, 2, 1, 0, v, nullptr});
+  b.add_spectra("A/CHANNEL/NAME/LONG/ENOUGH/TO/LEAVE/THE/SHORT/STRING/BUFFER", ORXA_DT_SPECTRUM,
+                &one, 1, false);
+  std::vector<orxa_spect_input> multi(ORXA_MULTI_SPECT_B_CHANNELS,
+                                      orxa_spect_input{0, 1, 2, 1, 0, v, nullptr});
   b.add_spectra("MS", ORXA_MULTI_SPECT_B, multi.data(), ORXA_MULTI_SPECT_B_CHANNELS, false);
   orxa_spect_input groups[2] = {{0, 1, 2, 3, 0.5f, v, nullptr}, {1, 1, 2, 3, 0.5f, v + 6, nullptr}};
   b.add_spectra("GS", ORXA_DT_GSPECTRUM, groups, 2, true);
@@ -107,7 +109,8 @@ std::string snapshot(const R* r) {
   std::string s = std::to_string(r->time.timeup) + ":" + std::to_string(r->time.timelow) + "#" +
                   std::to_string(r->event_number) + "\n";
   for (const eq_evstore_entry* e : r->entry) {
-    s += std::string(e->name) + " " + std::to_string(e->data->dtype) + "/" + std::to_string(e->data->devtype);
+    s += std::string(e->name) + " " + std::to_string(e->data->dtype) + "/" +
+         std::to_string(e->data->devtype);
     if (e->data->data != nullptr) e->data->data->serialize(s);
     if (e->data->slblock != nullptr)
       s.append(reinterpret_cast<const char*>(e->data->slblock), e->data->slblock->data_length);
@@ -126,7 +129,8 @@ class ConversionSweep : public testing::Test {
   // record holds one channel only, so that the event still makes new entries.
   void prefill(DAQEqEvstore& s, int records, bool small) {
     for (int i = 0; i < records; ++i) {
-      Bytes e = small ? stamp_event(kFormat, 10 + i, 1000 + i) : every_kind_event(kFormat, 10 + i, 1000 + i);
+      Bytes e = small ? stamp_event(kFormat, 10 + i, 1000 + i)
+                      : every_kind_event(kFormat, 10 + i, 1000 + i);
       ASSERT_EQ(A::convert(s, reinterpret_cast<char*>(e.data()), nullptr, 0), 0);
     }
   }
@@ -155,7 +159,8 @@ class ConversionSweep : public testing::Test {
     std::vector<std::string> before;
     int rc = 0;
     fa::Sweep s;
-    s.what = std::string("event conversion ") + (records < depth ? "into a new record" : "into a reused record");
+    s.what = std::string("event conversion ") +
+             (records < depth ? "into a new record" : "into a reused record");
     s.setup = [&] {
       store.reset(new DAQEqEvstore(depth));
       prefill(*store, records, records == depth);
@@ -221,7 +226,8 @@ class ConversionSweep : public testing::Test {
       EXPECT_EQ(after[0], before[0]) << n;
       if (rc == 0) {
         const eq_evstore_entry* e = A::list(*store).back()->entry.at(0);
-        EXPECT_EQ(std::memcmp(e->data->slblock, block.data(), e->data->slblock->data_length), 0) << n;
+        EXPECT_EQ(std::memcmp(e->data->slblock, block.data(), e->data->slblock->data_length), 0)
+            << n;
       }
     };
     s.teardown = [&] { store.reset(); };

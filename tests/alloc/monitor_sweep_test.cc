@@ -15,8 +15,8 @@
 #include "eq_daq_data_2024.h"
 #include "failing_allocator.h"
 #include "monitor_copy.h"
-#include "receiver_test_support.h"
 #include "orxa_event_builder.h"
+#include "receiver_test_support.h"
 #include "velmor.h"
 
 namespace fa = failing_allocator;
@@ -32,14 +32,16 @@ using rtest::Legacy;
 std::string value_of(const EqData_dtype* d) {
   std::string s = std::to_string(d->dtype) + "/" + std::to_string(d->devtype) + ":";
   if (d->data != nullptr) d->data->serialize(s);
-  if (d->slblock != nullptr) s.append(reinterpret_cast<const char*>(d->slblock), d->slblock->data_length);
+  if (d->slblock != nullptr)
+    s.append(reinterpret_cast<const char*>(d->slblock), d->slblock->data_length);
   return s;
 }
 
 template <class R>
 std::vector<std::string> values_of(const R* r) {
   std::vector<std::string> out;
-  for (const eq_evstore_entry* e : r->entry) out.push_back(std::string(e->name) + "=" + value_of(e->data));
+  for (const eq_evstore_entry* e : r->entry)
+    out.push_back(std::string(e->name) + "=" + value_of(e->data));
   return out;
 }
 
@@ -78,8 +80,10 @@ class MonitorSweep : public testing::Test {
     std::vector<uint64_t> block_copy((length + 7) / 8);
     std::memcpy(block_copy.data(), block, length);
     c.lock();
-    EXPECT_EQ(c.daq_data_to_cache(reinterpret_cast<typename G::Header*>(aligned.data()), nullptr, 0), 0);
-    EXPECT_EQ(c.daq_data_to_cache(reinterpret_cast<orxa_daq_slow_data_header*>(block_copy.data()), 0), 0);
+    EXPECT_EQ(
+        c.daq_data_to_cache(reinterpret_cast<typename G::Header*>(aligned.data()), nullptr, 0), 0);
+    EXPECT_EQ(
+        c.daq_data_to_cache(reinterpret_cast<orxa_daq_slow_data_header*>(block_copy.data()), 0), 0);
     c.unlock();
   }
 
@@ -100,7 +104,8 @@ class MonitorSweep : public testing::Test {
       before.clear();
       flags_before.clear();
       for (Record* rec : G::list(*r->get_cache())) {
-        if (rec->event_number == static_cast<decltype(rec->event_number)>(number)) position = before.size();
+        if (rec->event_number == static_cast<decltype(rec->event_number)>(number))
+          position = before.size();
         before.push_back(values_of(rec));
         flags_before.push_back(rec->flags);
       }

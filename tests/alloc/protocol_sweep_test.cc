@@ -31,7 +31,8 @@ void fill_full_request(daq_server_request& r) {
   r.scan_mode = 3;
   r.comm_mode = 2;
   r.req_type = 2;
-  add_channel(r, "SECOND/CHANNEL/WITH/A/NAME/LONGER/THAN/SIXTEEN", orxa_chan_prms{1, 2, 3, 4, 0.5f, 1.5f, 2.5f});
+  add_channel(r, "SECOND/CHANNEL/WITH/A/NAME/LONGER/THAN/SIXTEEN",
+              orxa_chan_prms{1, 2, 3, 4, 0.5f, 1.5f, 2.5f});
   add_text(r.file_list, "/daq/data/run12.raw");
   add_text(r.file_list, "/daq/data/run13.raw");
 }
@@ -65,7 +66,9 @@ void expect_same_reply(daq_server_reply& a, daq_server_reply& b, long n) {
   EXPECT_STREQ(a.reason, b.reason) << n;
   EXPECT_EQ(a.stat.events, b.stat.events) << n;
   EXPECT_EQ(a.stat.data_loc, b.stat.data_loc) << n;
-  auto texts = [](const std::vector<char*>& v) { return std::vector<std::string>(v.begin(), v.end()); };
+  auto texts = [](const std::vector<char*>& v) {
+    return std::vector<std::string>(v.begin(), v.end());
+  };
   EXPECT_EQ(texts(a.stat.file_list), texts(b.stat.file_list)) << n;
   EXPECT_EQ(texts(a.stat.nf_chan_list), texts(b.stat.nf_chan_list)) << n;
   EXPECT_EQ(texts(a.stat.nf_file_list), texts(b.stat.nf_file_list)) << n;
@@ -169,5 +172,6 @@ TEST_P(DocumentSweep, ReplyCopyFailsCleanlyAndLeavesTheSourceAlone) {
 INSTANTIATE_TEST_SUITE_P(Allocations, DocumentSweep,
                          testing::Values(fa::Source::operator_new, fa::Source::hook),
                          [](const testing::TestParamInfo<fa::Source>& p) {
-                           return p.param == fa::Source::operator_new ? "OperatorNew" : "RecordMalloc";
+                           return p.param == fa::Source::operator_new ? "OperatorNew"
+                                                                      : "RecordMalloc";
                          });

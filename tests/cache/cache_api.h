@@ -58,7 +58,9 @@ struct Api<eq_evstore_record> {
   static eq_evstore_entry* channel(EqEvstore& s, EvNum ev, char* n) {
     return s.FindChannel(static_cast<int>(ev), n);
   }
-  static eq_evstore_entry* channel(EqEvstore& s, time_stamp t, char* n) { return s.FindChannel(t, n); }
+  static eq_evstore_entry* channel(EqEvstore& s, time_stamp t, char* n) {
+    return s.FindChannel(t, n);
+  }
   static bool first_evnum(EqEvstore& s, EvNum* out) {
     int v = -7;
     bool r = s.get_first_eventnum(&v);
@@ -116,8 +118,12 @@ struct Api<eq_evstore_record_2024> {
   static R* find(EqEvstore& s, EvNum ev) { return s.FindRecord_2024(ev); }
   static R* find(EqEvstore& s, time_stamp t) { return s.FindRecord_2024(t); }
   static eq_evstore_entry* channel(EqEvstore& s, R* r, char* n) { return s.FindChannel_2024(r, n); }
-  static eq_evstore_entry* channel(EqEvstore& s, EvNum ev, char* n) { return s.FindChannel_2024(ev, n); }
-  static eq_evstore_entry* channel(EqEvstore& s, time_stamp t, char* n) { return s.FindChannel_2024(t, n); }
+  static eq_evstore_entry* channel(EqEvstore& s, EvNum ev, char* n) {
+    return s.FindChannel_2024(ev, n);
+  }
+  static eq_evstore_entry* channel(EqEvstore& s, time_stamp t, char* n) {
+    return s.FindChannel_2024(t, n);
+  }
   static bool first_evnum(EqEvstore& s, EvNum* out) { return s.get_first_eventnum_2024(out); }
   static bool last_evnum(EqEvstore& s, EvNum* out) { return s.get_last_eventnum_2024(out); }
   static int convert(DAQEqEvstore& s, char* event, char* buf, int how) {

@@ -40,7 +40,8 @@ class ConversionTest : public testing::Test {
   DAQEqEvstore store{10};
   OrxaEventBuilder builder{A::kFormat};
 
-  void begin(uint64_t ev, time_stamp t = time_stamp{1700000000, 250000}, uint32_t type = ORXA_EV_HB) {
+  void begin(uint64_t ev, time_stamp t = time_stamp{1700000000, 250000},
+             uint32_t type = ORXA_EV_HB) {
     builder.begin(ev, t, type, "SRV");
   }
   EventBytes finish() {
@@ -74,7 +75,8 @@ class ConversionTest : public testing::Test {
   // Offset of sub-block i's head in an event made by the builder.
   std::size_t sub_offset(EventBytes& e, int i) {
     std::size_t off = kFirstSub;
-    for (int k = 0; k < i; ++k) off += e.get<int32_t>(off + offsetof(orxa_serv_block_subhead_2010, ldata));
+    for (int k = 0; k < i; ++k)
+      off += e.get<int32_t>(off + offsetof(orxa_serv_block_subhead_2010, ldata));
     return off;
   }
   void set_event_length(EventBytes& e, int64_t length) {

@@ -130,14 +130,17 @@ TYPED_TEST(EventConversion, SpectrumCarriesParametersStampAndValues) {
 
 TYPED_TEST(EventConversion, MultiSubChannelSpectrumWarnsOnceAndStoresFirst128) {
   std::vector<float> v(4, 1.0f);
-  std::vector<orxa_spect_input> in(ORXA_MULTI_SPECT_A_CHANNELS, orxa_spect_input{0, 1, 4, 1, 0, v.data(), nullptr});
+  std::vector<orxa_spect_input> in(ORXA_MULTI_SPECT_A_CHANNELS,
+                                   orxa_spect_input{0, 1, 4, 1, 0, v.data(), nullptr});
   in[5].length = 0;
   in[5].values = nullptr;
   this->begin(11);
-  this->builder.add_spectra("MS", ORXA_MULTI_SPECT_A, in.data(), static_cast<int>(in.size()), false);
+  this->builder.add_spectra("MS", ORXA_MULTI_SPECT_A, in.data(), static_cast<int>(in.size()),
+                            false);
   CaptureStdout();
   ASSERT_EQ(this->convert_new(), 0);
-  EXPECT_EQ(GetCapturedStdout(), "daq_data_to_cache() WARNING not all subchannels will be put !!!\n");
+  EXPECT_EQ(GetCapturedStdout(),
+            "daq_data_to_cache() WARNING not all subchannels will be put !!!\n");
   velmor::EqData* d = this->object(this->back(), "MS");
   ASSERT_NE(d, nullptr);
   EXPECT_EQ(d->spectrum_count(), 128);
@@ -152,7 +155,8 @@ TYPED_TEST(EventConversion, MultiSubChannelSpectrumWarnsOnceAndStoresFirst128) {
 TYPED_TEST(EventConversion, MultiSpectrumCommentIsCutToFitItsBuffer) {
   std::string longname(255, 'N');
   std::vector<float> v(2, 1.0f);
-  std::vector<orxa_spect_input> in(ORXA_MULTI_SPECT_B_CHANNELS, orxa_spect_input{0, 1, 2, 1, 0, v.data(), nullptr});
+  std::vector<orxa_spect_input> in(ORXA_MULTI_SPECT_B_CHANNELS,
+                                   orxa_spect_input{0, 1, 2, 1, 0, v.data(), nullptr});
   this->begin(12);
   this->builder.add_spectra(longname.c_str(), ORXA_MULTI_SPECT_B, in.data(), 4, false);
   ASSERT_EQ(this->convert_new(), 0);
@@ -177,7 +181,8 @@ TYPED_TEST(EventConversion, GroupSpectrumCopiesStatisticsBitForBit) {
     for (int k = 0; k < 32; ++k) st[j].val[k] = static_cast<float>(j * 100 + k);
   }
   std::vector<orxa_spect_input> in(3);
-  for (int j = 0; j < 3; ++j) in[j] = orxa_spect_input{1.0f * j, 0.5f, 5, 2, 7.5f, v.data(), &st[j]};
+  for (int j = 0; j < 3; ++j)
+    in[j] = orxa_spect_input{1.0f * j, 0.5f, 5, 2, 7.5f, v.data(), &st[j]};
   this->begin(0x1FFFF);
   this->builder.add_spectra("GS", ORXA_DT_GSPECTRUM, in.data(), 3, true);
   ASSERT_EQ(this->convert_new(), 0);
@@ -235,8 +240,10 @@ TYPED_TEST(EventConversion, ReusedRecordTakesShorterAndLongerSpectraExactly) {
     this->begin(100 + n, time_stamp{static_cast<uint32_t>(100 + n), 0});
     this->builder.add_spectra("S", ORXA_DT_SPECTRUM, &in, 1, false);
     // The same channel switches between one and several sub-channels.
-    if (n % 2 == 0) this->builder.add_spectra("M", ORXA_MULTI_SPECT_B, multi.data(), 4, false);
-    else this->builder.add_spectra("M", ORXA_DT_SPECTRUM, &in, 1, false);
+    if (n % 2 == 0)
+      this->builder.add_spectra("M", ORXA_MULTI_SPECT_B, multi.data(), 4, false);
+    else
+      this->builder.add_spectra("M", ORXA_DT_SPECTRUM, &in, 1, false);
     ASSERT_EQ(this->convert_new(EQCACHE_FIND_TIME), 0);
     SCOPED_TRACE(n);
     const velmor::SpectrumElement* s = this->object(this->back(), "S")->get_spectrum(0);
@@ -261,7 +268,8 @@ TYPED_TEST(EventConversion, UpdateBlockMakesOneEntryPerValueAndNoneForItself) {
   u[1].value = -1.0f;
   this->begin(14);
   this->builder.add_update("UPD", ORXA_UPD_BLOCK_2010, u, 2);
-  this->builder.add_update("UPD2", orxa_type_word(ORXA_UPD_BLOCK_2010, 7), u, 1);  // same name again
+  this->builder.add_update("UPD2", orxa_type_word(ORXA_UPD_BLOCK_2010, 7), u,
+                           1);  // same name again
   ASSERT_EQ(this->convert_new(), 0);
   TypeParam* r = this->back();
   EXPECT_EQ(this->names(r), (std::vector<std::string>{"MAGNET.I", "MAGNET.U"}));
@@ -356,8 +364,9 @@ TYPED_TEST(EventConversion, FailingImageMidEventIsReportedAndTheRestConverted) {
   this->builder.add_stamp("AFTER", ORXA_DT_STAMP);
   CaptureStdout();
   ASSERT_EQ(this->convert_new(), 0);
-  EXPECT_EQ(GetCapturedStdout(),
-            "daq_data_to_cache() Failed to get image_ext parameters for BADIMG skipping error: 1\n");
+  EXPECT_EQ(
+      GetCapturedStdout(),
+      "daq_data_to_cache() Failed to get image_ext parameters for BADIMG skipping error: 1\n");
   EXPECT_EQ(this->names(this->back()), (std::vector<std::string>{"BEFORE", "AFTER"}));
 }
 
@@ -404,8 +413,9 @@ TYPED_TEST(EventConversion, AllocationFailuresReturnMinus3WithoutLeaks) {
     cache_fail_allocation(nth);
     EXPECT_EQ(this->convert(e), -3) << nth;
     cache_fail_allocation(0);
-    EXPECT_EQ(GetCapturedStdout(), nth == 1 ? "daq_data_to_cache() Failed to allocate a record\n"
-                                            : "daq_data_to_cache() Failed to allocate EqData_dtype\n");
+    EXPECT_EQ(GetCapturedStdout(), nth == 1
+                                       ? "daq_data_to_cache() Failed to allocate a record\n"
+                                       : "daq_data_to_cache() Failed to allocate EqData_dtype\n");
     EXPECT_TRUE(A::empty(this->store));
   }
   orxa_upd_value_2010 u{};
@@ -431,7 +441,9 @@ TYPED_TEST(EventConversion, DataMayLieApartFromTheHeader) {
   std::memcpy(body.data(), e.data() + sizeof head, e.length - sizeof head);
   ASSERT_EQ(this->store.daq_data_to_cache(&head, reinterpret_cast<char*>(body.data()), 0), 0);
   EXPECT_EQ(this->names(this->back()), (std::vector<std::string>{"APART"}));
-  EXPECT_EQ(this->store.daq_data_to_cache(static_cast<typename Api<TypeParam>::Header*>(nullptr), nullptr, 0), -2);
+  EXPECT_EQ(this->store.daq_data_to_cache(static_cast<typename Api<TypeParam>::Header*>(nullptr),
+                                          nullptr, 0),
+            -2);
 }
 
 // A producer need not pad: an odd ldata puts every later sub-head and value at an
@@ -493,7 +505,9 @@ TEST(EventConversion2024, FullEventNumberReachesRecordAndDataObject) {
     const char* p = b.finish(&n);
     std::vector<uint64_t> buf(n / 8 + 1);
     std::memcpy(buf.data(), p, n);
-    ASSERT_EQ(store.daq_data_to_cache(reinterpret_cast<orxa_eventheader_2024*>(buf.data()), nullptr, 0), 0);
+    ASSERT_EQ(
+        store.daq_data_to_cache(reinterpret_cast<orxa_eventheader_2024*>(buf.data()), nullptr, 0),
+        0);
     ASSERT_EQ(store.cache_2024.size(), 1u);
     EXPECT_EQ(store.cache_2024[0]->event_number, 0x123456789ull);
     EXPECT_EQ(store.cache_2024[0]->entry[0]->data->data->get_mpnum(), 0x123456789l);

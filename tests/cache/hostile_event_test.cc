@@ -25,7 +25,9 @@ class HostileEvent : public ConversionTest<R> {
     this->builder.add_stamp("C", ORXA_DT_STAMP);
     return this->finish();
   }
-  void set_nchan(EventBytes& e, int32_t n) { e.put<int32_t>(sizeof(typename Api<R>::Header) + Api<R>::kNchan, n); }
+  void set_nchan(EventBytes& e, int32_t n) {
+    e.put<int32_t>(sizeof(typename Api<R>::Header) + Api<R>::kNchan, n);
+  }
   std::string convert_quietly(EventBytes& e, int expected_result = 0) {
     CaptureStdout();
     EXPECT_EQ(this->convert(e), expected_result);
@@ -48,14 +50,17 @@ TYPED_TEST(HostileEvent, BadLdataStopsTheWalkAndKeepsEarlierChannels) {
 TYPED_TEST(HostileEvent, NchanBeyondTheEventStopsAtItsEnd) {
   EventBytes e = this->three_channels();
   this->set_nchan(e, 1000000);
-  EXPECT_EQ(this->convert_quietly(e),
-            "daq_data_to_cache() event 7: sub-block 3 runs past the end of the event, rest skipped\n");
+  EXPECT_EQ(
+      this->convert_quietly(e),
+      "daq_data_to_cache() event 7: sub-block 3 runs past the end of the event, rest skipped\n");
   EXPECT_EQ(this->names(this->back()), (std::vector<std::string>{"A", "B", "C"}));
 
   EventBytes neg = this->three_channels();
   this->set_nchan(neg, -3);
-  neg.put(offsetof(typename Api<TypeParam>::Header, event_number), static_cast<typename Api<TypeParam>::EvNum>(8));
-  EXPECT_EQ(this->convert_quietly(neg, -2), "daq_data_to_cache() event 8: channel count -3 is negative, refused\n");
+  neg.put(offsetof(typename Api<TypeParam>::Header, event_number),
+          static_cast<typename Api<TypeParam>::EvNum>(8));
+  EXPECT_EQ(this->convert_quietly(neg, -2),
+            "daq_data_to_cache() event 8: channel count -3 is negative, refused\n");
   EXPECT_EQ(this->back()->event_number, 7u);
   EXPECT_EQ(Api<TypeParam>::list(this->store).size(), 1u);
 }
@@ -65,7 +70,9 @@ TYPED_TEST(HostileEvent, EventLengthBoundsTheWalk) {
   // Cut the event inside the last sub-block: C no longer lies wholly inside it.
   this->set_event_length(e, static_cast<int64_t>(this->sub_offset(e, 2) + 100));
   std::string out = this->convert_quietly(e);
-  EXPECT_EQ(out, "daq_data_to_cache() event 7: sub-block 2 runs past the end of the event, rest skipped\n");
+  EXPECT_EQ(
+      out,
+      "daq_data_to_cache() event 7: sub-block 2 runs past the end of the event, rest skipped\n");
   EXPECT_EQ(this->names(this->back()), (std::vector<std::string>{"A", "B"}));
 
   EventBytes at_head = this->three_channels();
@@ -123,7 +130,8 @@ TYPED_TEST(HostileEvent, NameValueCountBeyondTheBlockIsBounded) {
   this->builder.add_name_value("NV", ORXA_DT_NAMVAL, 0, "", v, 3);
   EventBytes e = this->finish();
   e.put<int32_t>(this->kFirstSub + 268 + offsetof(orxa_name_value_block, ndata), 1000000);
-  EXPECT_EQ(this->convert_quietly(e), "daq_data_to_cache() name/value block of NV holds 3 of its 1000000 values\n");
+  EXPECT_EQ(this->convert_quietly(e),
+            "daq_data_to_cache() name/value block of NV holds 3 of its 1000000 values\n");
   EXPECT_EQ(this->object(this->back(), "NV")->ustr_count(), 3);
 }
 
@@ -142,16 +150,19 @@ TYPED_TEST(HostileEvent, ControlCharactersOfANameCannotSplitADiagnosticLine) {
 
 TYPED_TEST(HostileEvent, BadSubChannelOfMultiSpectrumReleasesTheRemovedChannel) {
   std::vector<float> v(4, 1.0f);
-  std::vector<orxa_spect_input> in(ORXA_MULTI_SPECT_B_CHANNELS, orxa_spect_input{0, 1, 4, 1, 0, v.data(), nullptr});
+  std::vector<orxa_spect_input> in(ORXA_MULTI_SPECT_B_CHANNELS,
+                                   orxa_spect_input{0, 1, 4, 1, 0, v.data(), nullptr});
   this->begin(7);
   this->builder.add_spectra("MS", ORXA_MULTI_SPECT_B, in.data(), 4, false);
   this->builder.add_stamp("NEXT", ORXA_DT_STAMP);
   EventBytes e = this->finish();
   // Descriptor 1's length turns negative: its parameters fail, the channel is taken
   // out, and sub-channels 2 and 3 are still written into its (orphaned) data object.
-  std::size_t desc1 = this->kFirstSub + 268 + sizeof(orxa_spect_block_2010) + sizeof(orxa_spect_channel_2010);
+  std::size_t desc1 =
+      this->kFirstSub + 268 + sizeof(orxa_spect_block_2010) + sizeof(orxa_spect_channel_2010);
   e.put<int32_t>(desc1 + offsetof(orxa_spect_channel_2010, length), -5);
-  EXPECT_EQ(this->convert_quietly(e), "daq_data_to_cache() Failed to get spectrum parameters for MS skipping\n");
+  EXPECT_EQ(this->convert_quietly(e),
+            "daq_data_to_cache() Failed to get spectrum parameters for MS skipping\n");
   EXPECT_EQ(this->names(this->back()), (std::vector<std::string>{"NEXT"}));
 }
 
@@ -194,7 +205,9 @@ TYPED_TEST(HostileEvent, EveryRefusedEventCountsOnce) {
   ASSERT_FALSE(this->store.SetDepth(1));
   this->convert_quietly(good, 0);
   this->convert_quietly(good, -4);  // full, and how = 0 selects nothing to reuse
-  EXPECT_EQ(this->store.daq_data_to_cache(static_cast<typename Api<TypeParam>::Header*>(nullptr), nullptr, 0), -2);
+  EXPECT_EQ(this->store.daq_data_to_cache(static_cast<typename Api<TypeParam>::Header*>(nullptr),
+                                          nullptr, 0),
+            -2);
   EXPECT_EQ(this->dropped_events(), 5u);
   EXPECT_EQ(this->dropped_sub_blocks(), 0u);
   this->store.reset_dropped_counts();
@@ -207,7 +220,8 @@ TYPED_TEST(HostileEvent, EverySkippedSubBlockCountsOnce) {
   const char garbage[16] = {};
   orxa_upd_value_2010 u[2] = {{"U.OK", 0, {0, 0}, 1.0f}, {"U.LOST", 0, {0, 0}, 2.0f}};
   std::vector<float> v(4, 1.0f);
-  std::vector<orxa_spect_input> in(ORXA_MULTI_SPECT_B_CHANNELS, orxa_spect_input{0, 1, 4, 1, 0, v.data(), nullptr});
+  std::vector<orxa_spect_input> in(ORXA_MULTI_SPECT_B_CHANNELS,
+                                   orxa_spect_input{0, 1, 4, 1, 0, v.data(), nullptr});
   this->begin(9);
   this->builder.add_stamp("UNKNOWN", 99);
   this->builder.add_raw("BADSPEC", ORXA_DT_SPECTRUM, garbage, sizeof garbage);
@@ -217,10 +231,12 @@ TYPED_TEST(HostileEvent, EverySkippedSubBlockCountsOnce) {
   this->builder.add_spectra("MS", ORXA_MULTI_SPECT_B, in.data(), 4, false);
   this->builder.add_stamp("KEPT", ORXA_DT_STAMP);
   EventBytes e = this->finish();
-  std::size_t lost_name = this->sub_offset(e, 4) + 268 + sizeof(orxa_upd_block_2010) + sizeof(orxa_upd_value_2010);
+  std::size_t lost_name =
+      this->sub_offset(e, 4) + 268 + sizeof(orxa_upd_block_2010) + sizeof(orxa_upd_value_2010);
   std::memset(e.data() + lost_name, 'x', sizeof u[1].name);  // unterminated: this value is lost
   // One bad sub-channel takes the multi-spectrum out; it counts once, not per sub-channel.
-  std::size_t desc1 = this->sub_offset(e, 5) + 268 + sizeof(orxa_spect_block_2010) + sizeof(orxa_spect_channel_2010);
+  std::size_t desc1 = this->sub_offset(e, 5) + 268 + sizeof(orxa_spect_block_2010) +
+                      sizeof(orxa_spect_channel_2010);
   e.put<int32_t>(desc1 + offsetof(orxa_spect_channel_2010, length), -5);
   this->convert_quietly(e);
   EXPECT_EQ(this->names(this->back()), (std::vector<std::string>{"U.OK", "KEPT"}));

@@ -34,7 +34,8 @@ TEST(CacheLocking, ConversionOverALoweredDepthEvictsWithoutTakingTheLockAgain) {
   for (uint32_t i = 1; i <= 3; ++i) {
     auto e = stamp_event(i, 10 * i);
     store.lock();
-    ASSERT_EQ(store.daq_data_to_cache(reinterpret_cast<orxa_eventheader*>(e.data()), nullptr, 0), 0);
+    ASSERT_EQ(store.daq_data_to_cache(reinterpret_cast<orxa_eventheader*>(e.data()), nullptr, 0),
+              0);
     store.unlock();
   }
   ASSERT_FALSE(store.SetDepth(2));  // now over its depth: IsFull is false
@@ -105,7 +106,8 @@ TEST(CacheLocking, RemovingByPositionWithTheLockWhileTheReceiverAppends) {
     for (int i = 1; i <= kEvents; ++i) {
       auto e = stamp_event(static_cast<uint64_t>(i), static_cast<uint32_t>(i));
       store.lock();
-      EXPECT_EQ(store.daq_data_to_cache(reinterpret_cast<orxa_eventheader*>(e.data()), nullptr, 0), 0);
+      EXPECT_EQ(store.daq_data_to_cache(reinterpret_cast<orxa_eventheader*>(e.data()), nullptr, 0),
+                0);
       store.unlock();
     }
     done = true;

@@ -51,7 +51,8 @@ TYPED_TEST(Navigation, TiesKeepTheLowerPositionAndExtremeKeysAreNeverSelected) {
   A::add(s, make_record<TypeParam>(0, 0, 0));
   EXPECT_EQ(A::last(s, EQCACHE_FIND_EVNUM), -1);
   EXPECT_EQ(A::last(s, EQCACHE_FIND_TIME), -1);
-  A::add(s, make_record<TypeParam>(0xFFFFFFFFu, 0xFFFFFFFFu, std::numeric_limits<typename A::EvNum>::max()));
+  A::add(s, make_record<TypeParam>(0xFFFFFFFFu, 0xFFFFFFFFu,
+                                   std::numeric_limits<typename A::EvNum>::max()));
   EXPECT_EQ(A::first(s, EQCACHE_FIND_TIME), 0);
   EXPECT_EQ(A::first(s, EQCACHE_FIND_EVNUM), 0);
   EXPECT_EQ(A::last(s, EQCACHE_FIND_TIME), 1);
@@ -132,7 +133,7 @@ TYPED_TEST(Navigation, LookupByTimeTakesFirstWithinToleranceInMilliseconds) {
   this->add(100, 10000, 2);  // 10 ms
   EXPECT_EQ(A::find(this->store, time_stamp{100, 0})->event_number, 1u);
   EXPECT_EQ(A::find(this->store, time_stamp{100, 151000})->event_number, 1u);  // 101 ms
-  EXPECT_EQ(A::find(this->store, time_stamp{100, 152000}), nullptr);  // 102 ms
+  EXPECT_EQ(A::find(this->store, time_stamp{100, 152000}), nullptr);           // 102 ms
   this->store.SetTimeDiff(5.0f);
   EXPECT_EQ(A::find(this->store, time_stamp{100, 0}), nullptr);
   EXPECT_EQ(A::find(this->store, time_stamp{100, 12000})->event_number, 2u);

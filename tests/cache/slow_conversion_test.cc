@@ -21,7 +21,8 @@ class SlowConversion : public testing::Test {
 
   std::vector<uint64_t> block(uint64_t ev, time_stamp t, int entries = 2) {
     OrxaSlowBlockBuilder b(A::kFormat);
-    for (int i = 0; i < entries; ++i) b.add("SLOW.CH", ev + i, time_stamp{t.timeup + i, t.timelow}, 1.0f * i);
+    for (int i = 0; i < entries; ++i)
+      b.add("SLOW.CH", ev + i, time_stamp{t.timeup + i, t.timelow}, 1.0f * i);
     size_t n = 0;
     const char* p = b.finish(&n);
     EXPECT_NE(p, nullptr);
@@ -58,8 +59,9 @@ TYPED_TEST(SlowConversion, BlockBecomesARecordWithOneNamelessCopy) {
   CaptureStdout();
   A::print(this->store, r);
   std::string number = sizeof(r->event_number) == 4 ? "705032705" : "5000000001";
-  EXPECT_EQ(GetCapturedStdout(), "RECORD: Time:1700000000:42 Event#:" + number +
-                                     " Entries:1\nEntry[0]Chan:  Device: 33 Dtype: 33 type:not set\n");
+  EXPECT_EQ(GetCapturedStdout(),
+            "RECORD: Time:1700000000:42 Event#:" + number +
+                " Entries:1\nEntry[0]Chan:  Device: 33 Dtype: 33 type:not set\n");
 }
 
 TYPED_TEST(SlowConversion, FullListReusesEarliestRecordWithExactlyTheNewBlock) {
@@ -98,7 +100,8 @@ TYPED_TEST(SlowConversion, BadBlocksAreRefused) {
   this->head(b)->data_length = 11;
   CaptureStdout();
   EXPECT_EQ(this->store.daq_data_to_cache(this->head(b), 0), -2);
-  EXPECT_EQ(GetCapturedStdout(), "daq_data_to_cache(slow) block length 11 is shorter than its header, refused\n");
+  EXPECT_EQ(GetCapturedStdout(),
+            "daq_data_to_cache(slow) block length 11 is shorter than its header, refused\n");
   EXPECT_TRUE(A::empty(this->store));
 
   this->head(b)->data_length = 12;  // the header alone
@@ -171,7 +174,8 @@ TEST(ChannelListConversion, AddsOneEmptyRecordPerList) {
   std::vector<orxa_channel_entry_long*> none;
   orxa_channel_entry_long entries[3] = {};
   std::vector<orxa_channel_entry_long*> three{&entries[0], &entries[1], &entries[2]};
-  EXPECT_EQ(s.daq_data_to_cache(static_cast<std::vector<orxa_channel_entry_long*>*>(nullptr), 0), -2);
+  EXPECT_EQ(s.daq_data_to_cache(static_cast<std::vector<orxa_channel_entry_long*>*>(nullptr), 0),
+            -2);
   CaptureStdout();
   EXPECT_EQ(s.daq_data_to_cache(&none, 0), -1);
   EXPECT_EQ(GetCapturedStdout(), "daq_data_to_cache() no channels on imput\n");
@@ -184,7 +188,8 @@ TEST(ChannelListConversion, AddsOneEmptyRecordPerList) {
 
   CaptureStdout();
   EXPECT_EQ(s.daq_data_to_cache(&three, 0), -4);
-  EXPECT_EQ(GetCapturedStdout(), "daq_data_to_cache() !!!! Failed to find first record in FULL cache !!!!!\n");
+  EXPECT_EQ(GetCapturedStdout(),
+            "daq_data_to_cache() !!!! Failed to find first record in FULL cache !!!!!\n");
   s.cache[0]->event_number = 5;
   EXPECT_EQ(s.daq_data_to_cache(&three, EQCACHE_FIND_EVNUM), 0);
   EXPECT_EQ(s.cache[0]->event_number, 0u);

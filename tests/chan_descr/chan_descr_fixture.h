@@ -80,18 +80,38 @@ class RandomDescr {
   unsigned pick(unsigned n) { return static_cast<unsigned>(rng_() % n); }
   int any_int() {
     switch (pick(5)) {
-      case 0: return INT_MIN;
-      case 1: return INT_MAX;
-      case 2: return 0;
-      default: return static_cast<int>(rng_());
+      case 0:
+        return INT_MIN;
+      case 1:
+        return INT_MAX;
+      case 2:
+        return 0;
+      default:
+        return static_cast<int>(rng_());
     }
   }
   // Texts of up to max bytes from ASCII, the special characters and whole UTF-8
   // sequences (never cut, so the field holds the text exactly).
   std::string text(std::size_t max) {
-    static const char* const pieces[] = {"a", "Z", "9", "/", " ", "\"", "'", "<", ">", "&",
-                                         "\t", "\n", "\r", "&amp;", "\xC3\xA4", "\xE2\x82\xAC",
-                                         "\xF0\x9F\x98\x80", "]]>", "-"};
+    static const char* const pieces[] = {"a",
+                                         "Z",
+                                         "9",
+                                         "/",
+                                         " ",
+                                         "\"",
+                                         "'",
+                                         "<",
+                                         ">",
+                                         "&",
+                                         "\t",
+                                         "\n",
+                                         "\r",
+                                         "&amp;",
+                                         "\xC3\xA4",
+                                         "\xE2\x82\xAC",
+                                         "\xF0\x9F\x98\x80",
+                                         "]]>",
+                                         "-"};
     std::string out;
     std::size_t want = pick(3) == 0 ? max : pick(static_cast<unsigned>(max) + 1);
     while (true) {

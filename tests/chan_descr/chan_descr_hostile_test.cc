@@ -11,7 +11,8 @@
 namespace {
 
 const std::string kChanAttrs =
-    "stream=\"1\" ev_type=\"2\" count=\"3\" dtype=\"4\" db_key=\"5\" prop_name=\"P\" daq_name=\"D\" "
+    "stream=\"1\" ev_type=\"2\" count=\"3\" dtype=\"4\" db_key=\"5\" prop_name=\"P\" "
+    "daq_name=\"D\" "
     "prop_desc=\"\" units=\"u\" max_size=\"6\" sb_name=\"\" set_point=\"0\" subsystem=\"S\"";
 
 std::string chan(const std::string& counts, const std::string& children = "") {
@@ -19,7 +20,9 @@ std::string chan(const std::string& counts, const std::string& children = "") {
   return children.empty() ? s + "/>\n" : s + ">\n" + children + "</ChanDescr>\n";
 }
 
-std::string list_of(const std::string& body) { return "<ChanDescrList>\n" + body + "</ChanDescrList>\n"; }
+std::string list_of(const std::string& body) {
+  return "<ChanDescrList>\n" + body + "</ChanDescrList>\n";
+}
 
 // Reads doc into a list that already holds one description, and checks that a
 // failure leaves that list as it was.
@@ -41,7 +44,8 @@ int read_into_held_list(std::string doc) {
 TEST(ChanDescrReader, WellFormedDocumentOfTheFixtureReads) {
   const std::string bit = "<BitDescr bit=\"0\" name=\"b\" desc=\"d\"/>\n";
   const std::string dim = "<DimDescr dim=\"0\" name=\"n\" desc=\"d\" units=\"u\" nstats=\"0\"/>\n";
-  std::string doc = list_of(chan("nbits=\"0\" ndims=\"0\"") + chan("nbits=\"1\" ndims=\"1\"", bit + dim));
+  std::string doc =
+      list_of(chan("nbits=\"0\" ndims=\"0\"") + chan("nbits=\"1\" ndims=\"1\"", bit + dim));
   DescrList list;
   ASSERT_EQ(parse_descr_list_read(&doc[0], &list.v, false, false), 0);
   ASSERT_EQ(list.v.size(), 2u);
@@ -55,18 +59,26 @@ TEST(ChanDescrReader, CountsMustMatchTheChildren) {
   EXPECT_EQ(read_into_held_list(list_of(chan("nbits=\"2000000000\" ndims=\"0\"", bit))), -4);
   EXPECT_EQ(read_into_held_list(list_of(chan("nbits=\"-1\" ndims=\"0\""))), -4);
   EXPECT_EQ(read_into_held_list(list_of(chan("nbits=\"0\" ndims=\"0\"", bit))), -4);
-  EXPECT_EQ(read_into_held_list(list_of(chan("nbits=\"0\" ndims=\"1\"", 
-      "<DimDescr dim=\"0\" name=\"\" desc=\"\" units=\"\" nstats=\"5\"/>\n"))), -4);
+  EXPECT_EQ(read_into_held_list(list_of(
+                chan("nbits=\"0\" ndims=\"1\"",
+                     "<DimDescr dim=\"0\" name=\"\" desc=\"\" units=\"\" nstats=\"5\"/>\n"))),
+            -4);
   // A count mismatch in the first description undoes nothing already in the list
   // and keeps nothing of a later, valid one.
-  EXPECT_EQ(read_into_held_list(list_of(chan("nbits=\"1\" ndims=\"0\"") + chan("nbits=\"0\" ndims=\"0\""))), -4);
+  EXPECT_EQ(read_into_held_list(
+                list_of(chan("nbits=\"1\" ndims=\"0\"") + chan("nbits=\"0\" ndims=\"0\""))),
+            -4);
 }
 
 TEST(ChanDescrReader, ChildrenNeedTheirParent) {
   EXPECT_EQ(read_into_held_list(list_of("<BitDescr bit=\"0\" name=\"b\" desc=\"d\"/>\n")), -4);
-  EXPECT_EQ(read_into_held_list(list_of("<DimDescr dim=\"0\" name=\"\" desc=\"\" units=\"\" nstats=\"0\"/>\n")), -4);
-  EXPECT_EQ(read_into_held_list(list_of(chan("nbits=\"0\" ndims=\"0\"",
-      "<StatDescr stat=\"0\" name=\"\" desc=\"\" units=\"\"/>\n"))), -4);
+  EXPECT_EQ(read_into_held_list(
+                list_of("<DimDescr dim=\"0\" name=\"\" desc=\"\" units=\"\" nstats=\"0\"/>\n")),
+            -4);
+  EXPECT_EQ(
+      read_into_held_list(list_of(chan(
+          "nbits=\"0\" ndims=\"0\"", "<StatDescr stat=\"0\" name=\"\" desc=\"\" units=\"\"/>\n"))),
+      -4);
 }
 
 TEST(ChanDescrReader, MissingOrMalformedAttributesFail) {
@@ -79,7 +91,9 @@ TEST(ChanDescrReader, MissingOrMalformedAttributesFail) {
   std::string negative_unsigned = list_of(chan("nbits=\"0\" ndims=\"0\""));
   negative_unsigned.replace(negative_unsigned.find("dtype=\"4\""), 9, "dtype=\"-4\"");
   EXPECT_EQ(read_into_held_list(negative_unsigned), -3);
-  EXPECT_EQ(read_into_held_list(list_of(chan("nbits=\"1\" ndims=\"0\"", "<BitDescr bit=\"0\" name=\"b\"/>\n"))), -3);
+  EXPECT_EQ(read_into_held_list(
+                list_of(chan("nbits=\"1\" ndims=\"0\"", "<BitDescr bit=\"0\" name=\"b\"/>\n"))),
+            -3);
 }
 
 TEST(ChanDescrReader, LongTextsAreCutToTheirFields) {
@@ -100,7 +114,8 @@ TEST(ChanDescrReader, DocumentsThatAreNotDescriptionListsFail) {
   EXPECT_EQ(read_into_held_list("<Other><ChanDescr/></Other>"), -2);
   EXPECT_LT(read_into_held_list(""), 0);
   EXPECT_EQ(read_into_held_list("<!DOCTYPE ChanDescrList [<!ENTITY e SYSTEM \"/etc/passwd\">]>"
-                                "<ChanDescrList>&e;</ChanDescrList>"), -1);
+                                "<ChanDescrList>&e;</ChanDescrList>"),
+            -1);
   DescrList list;
   EXPECT_EQ(parse_descr_list_read(nullptr, &list.v, false, false), -1);
   char doc[] = "<ChanDescrList/>";

@@ -48,28 +48,31 @@ TEST(ChanDescrWriter, WritesTheDocumentedForm) {
   list.v.push_back(nullptr);
   std::string out = "kept:";
   ASSERT_EQ(dump_chan_desr(&list.v, nullptr, 2, 0, -1, &out, nullptr), 0);
-  EXPECT_EQ(out,
-            "kept:<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            "<ChanDescrList>\n"
-            "<ChanDescr stream=\"1\" ev_type=\"2\" count=\"1\" dtype=\"3\" db_key=\"17\" "
-            "prop_name=\"LINAC/BPM1/X\" daq_name=\"LINAC/BPM1/X\" prop_desc=\"beam position &quot;x&quot;\" "
-            "units=\"mm\" max_size=\"4\" nbits=\"0\" ndims=\"0\" sb_name=\"\" set_point=\"0\" "
-            "subsystem=\"DIAG\"/>\n"
-            "<ChanDescr stream=\"0\" ev_type=\"0\" count=\"0\" dtype=\"0\" db_key=\"0\" prop_name=\"\" "
-            "daq_name=\"\" prop_desc=\"\" units=\"\" max_size=\"0\" nbits=\"0\" ndims=\"1\" sb_name=\"\" "
-            "set_point=\"0\" subsystem=\"\">\n"
-            "<DimDescr dim=\"0\" name=\"\" desc=\"\" units=\"\" nstats=\"1\">\n"
-            "<StatDescr stat=\"0\" name=\"\" desc=\"\" units=\"\"/>\n"
-            "</DimDescr>\n"
-            "</ChanDescr>\n"
-            "</ChanDescrList>\n");
+  EXPECT_EQ(
+      out,
+      "kept:<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<ChanDescrList>\n"
+      "<ChanDescr stream=\"1\" ev_type=\"2\" count=\"1\" dtype=\"3\" db_key=\"17\" "
+      "prop_name=\"LINAC/BPM1/X\" daq_name=\"LINAC/BPM1/X\" prop_desc=\"beam position "
+      "&quot;x&quot;\" "
+      "units=\"mm\" max_size=\"4\" nbits=\"0\" ndims=\"0\" sb_name=\"\" set_point=\"0\" "
+      "subsystem=\"DIAG\"/>\n"
+      "<ChanDescr stream=\"0\" ev_type=\"0\" count=\"0\" dtype=\"0\" db_key=\"0\" prop_name=\"\" "
+      "daq_name=\"\" prop_desc=\"\" units=\"\" max_size=\"0\" nbits=\"0\" ndims=\"1\" sb_name=\"\" "
+      "set_point=\"0\" subsystem=\"\">\n"
+      "<DimDescr dim=\"0\" name=\"\" desc=\"\" units=\"\" nstats=\"1\">\n"
+      "<StatDescr stat=\"0\" name=\"\" desc=\"\" units=\"\"/>\n"
+      "</DimDescr>\n"
+      "</ChanDescr>\n"
+      "</ChanDescrList>\n");
 }
 
 TEST(ChanDescrWriter, RootTagCanBeFoundByItsExactText) {
   EXPECT_STREQ(get_chan_descr_root_tag(0, 0), "ChanDescrList");
   DescrList list;
   auto* c = new chan_descr_2010();
-  set_text(c->prop_desc, "<ChanDescrList></ChanDescrList>");  // a hostile text cannot fake the block
+  set_text(c->prop_desc,
+           "<ChanDescrList></ChanDescrList>");  // a hostile text cannot fake the block
   list.v.push_back(c);
   std::string out;
   ASSERT_EQ(dump_chan_desr(&list.v, nullptr, 2, 0, -1, &out, nullptr), 0);

@@ -47,8 +47,8 @@ int count_of(const std::string& text, const std::string& what) {
 TEST(Handshake, FailoverSkipsUnknownAndDeadEntries) {
   DaqDataServer good(options_for("HS.GOOD1"));
   ASSERT_FALSE(good.start());
-  std::string list = "NOSUCH.DAQ/NONE/DAQ.DATA.SVR:" + dead_entry("DEAD.DAQ", "HS.DEAD1") + ":" +
-                     bare_entry(good);
+  std::string list =
+      "NOSUCH.DAQ/NONE/DAQ.DATA.SVR:" + dead_entry("DEAD.DAQ", "HS.DEAD1") + ":" + bare_entry(good);
   velmor::EqCall call;
   EqDAQconnect c(&call, nullptr);
   fill_request(c, 10);
@@ -395,7 +395,9 @@ TEST(Handshake, ServerThatNeverAnswersIsCutAtTheBudget) {
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(c.connect("MUTE.DAQ/HS.MUTE1/DAQ.DATA.SVR"), EQ_DAQ_CONNECT_TIMEOUT);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2500));
-  EXPECT_EQ(std::string(c.get_error(1)).rfind("Failed to send request timeout, no answer from 127.0.0.1:", 0), 0u)
+  EXPECT_EQ(std::string(c.get_error(1))
+                .rfind("Failed to send request timeout, no answer from 127.0.0.1:", 0),
+            0u)
       << c.get_error(1);
   EXPECT_EQ(call.call_timeout_ms(), 3000);
   velmor::unregister_server("MUTE.DAQ/HS.MUTE1");
@@ -418,8 +420,10 @@ TEST(Handshake, UnknownNamesEndTheHandshakeAfterOnePass) {
 }
 
 TEST(Handshake, KnownFacilitiesAreThoseWithAListOfTheirOwn) {
-  for (const char* f : {"LUMAR", "NOVIK", "VENDA", "TARSEN"}) EXPECT_TRUE(EqDAQconnect::known_facility(f)) << f;
-  for (const char* f : {"novik", "LUMAR.DAQ", ""}) EXPECT_FALSE(EqDAQconnect::known_facility(f)) << f;
+  for (const char* f : {"LUMAR", "NOVIK", "VENDA", "TARSEN"})
+    EXPECT_TRUE(EqDAQconnect::known_facility(f)) << f;
+  for (const char* f : {"novik", "LUMAR.DAQ", ""})
+    EXPECT_FALSE(EqDAQconnect::known_facility(f)) << f;
   EXPECT_FALSE(EqDAQconnect::known_facility(nullptr));
 }
 
@@ -432,7 +436,9 @@ TEST(Handshake, RequestTakenByAServerThatThenClosesIsNotSentAgain) {
   fill_request(c);
   // Stop after the first pass: later passes may ask again, the calls of one may not.
   c.set_pass_observer(
-      [](void* self, int, int, const char*) { static_cast<EqDAQconnect*>(self)->set_connect_cancel(true); },
+      [](void* self, int, int, const char*) {
+        static_cast<EqDAQconnect*>(self)->set_connect_cancel(true);
+      },
       &c);
   EXPECT_EQ(c.connect("CLOSE.DAQ/HS.CLOSE1/DAQ.DATA.SVR/"), EQ_DAQ_CONNECT_CANCELED);
   EXPECT_EQ(peer.taken(), 1);
@@ -499,11 +505,12 @@ class HoldingServer {
       std::string answer;
       create_xml_daq_reply(&last, answer, nullptr);
       clean_reply(&last);
-      server_.add_property("DAQ.REP" + std::to_string(n), nullptr,
-                           [this, answer](const std::string&, const velmor::EqData&, velmor::EqData& o) -> int {
-                             o.set_xml(final_ == kUnreadable ? "not a reply" : answer);
-                             return 0;
-                           });
+      server_.add_property(
+          "DAQ.REP" + std::to_string(n), nullptr,
+          [this, answer](const std::string&, const velmor::EqData&, velmor::EqData& o) -> int {
+            o.set_xml(final_ == kUnreadable ? "not a reply" : answer);
+            return 0;
+          });
       get_simple_reply_with_port(accepted, doc, r.id, static_cast<unsigned>(n));
     }
     clean_request(&r);

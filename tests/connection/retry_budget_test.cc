@@ -41,7 +41,8 @@ TEST(HandshakeRetry, FailingRequestPropertyIsRetriedWithinTheBudget) {
   std::string text = c.get_error(1);
   const std::string head = "Failed to send request connection refused at 127.0.0.1:";
   ASSERT_EQ(text.rfind(head, 0), 0u) << text;
-  EXPECT_EQ(text.size(), std::string("Failed to send request ").size() + EQ_DAQ_SNDREQERROR_SIZE - 1);
+  EXPECT_EQ(text.size(),
+            std::string("Failed to send request ").size() + EQ_DAQ_SNDREQERROR_SIZE - 1);
   size_t colon = text.find(": ", head.size());
   ASSERT_NE(colon, std::string::npos) << text;
   EXPECT_EQ(text.substr(colon, 20), ": DEAD.DAQ/SLOW.DEAD") << text;

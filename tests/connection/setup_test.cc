@@ -18,12 +18,16 @@ class ServersVariable {
     const char* old = std::getenv("ORXA_DAQ_SERVERS");
     had_ = old != nullptr;
     if (had_) old_ = old;
-    if (value != nullptr) setenv("ORXA_DAQ_SERVERS", value, 1);
-    else unsetenv("ORXA_DAQ_SERVERS");
+    if (value != nullptr)
+      setenv("ORXA_DAQ_SERVERS", value, 1);
+    else
+      unsetenv("ORXA_DAQ_SERVERS");
   }
   ~ServersVariable() {
-    if (had_) setenv("ORXA_DAQ_SERVERS", old_.c_str(), 1);
-    else unsetenv("ORXA_DAQ_SERVERS");
+    if (had_)
+      setenv("ORXA_DAQ_SERVERS", old_.c_str(), 1);
+    else
+      unsetenv("ORXA_DAQ_SERVERS");
   }
 
  private:

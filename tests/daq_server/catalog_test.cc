@@ -32,7 +32,10 @@ PlanSettings settings() {
 void use_default_experiment_zone() { unsetenv("ORXA_EXP_TIMEZONE"); }
 
 struct Request {
-  Request() { clean_request(&r); r.id = 77; }
+  Request() {
+    clean_request(&r);
+    r.id = 77;
+  }
   ~Request() { clean_request(&r); }
   void channel(const char* name, orxa_chan_prms prms = {-1, -1, -1, -1, -1.0f, -1.0f, -1.0f}) {
     auto* e = static_cast<daq_channel_entry*>(calloc(1, sizeof(daq_channel_entry)));
@@ -67,9 +70,10 @@ TEST(ChannelCatalog, BuiltinHoldsEveryKindAndDescribesIt) {
 TEST(ChannelCatalog, FileRulesRefuseTheWholeFileWithTheLine) {
   ChannelCatalog c;
   std::string error;
-  EXPECT_FALSE(c.load_text("# mine\n\nA/B/C image width=4 height=2 bpp=1 device=7\n"
-                           "A/B/D gspectrum subs=3 desc=\"two words\"\n",
-                           "t", &error));
+  EXPECT_FALSE(
+      c.load_text("# mine\n\nA/B/C image width=4 height=2 bpp=1 device=7\n"
+                  "A/B/D gspectrum subs=3 desc=\"two words\"\n",
+                  "t", &error));
   ASSERT_EQ(c.channels().size(), 2u);
   EXPECT_EQ(channel_type_word(c.channels()[0]), (7 << 16) | 3);
   EXPECT_EQ(c.channels()[1].desc, "two words");
@@ -120,7 +124,8 @@ TEST(ChannelCatalog, FileRulesRefuseTheWholeFileWithTheLine) {
     while (f.tellp() <= kMaxCatalogBytes) f << comments;
   }
   EXPECT_TRUE(c.load_file(big, &error));
-  EXPECT_EQ(error, "daq-server: catalog " + big + ": larger than 16777216 bytes, the catalog's limit");
+  EXPECT_EQ(error,
+            "daq-server: catalog " + big + ": larger than 16777216 bytes, the catalog's limit");
   std::remove(big.c_str());
   EXPECT_EQ(c.channels().size(), 2u);
   // Near the data link's bound is still served: 130 x 2 MB.
@@ -189,7 +194,8 @@ TEST(RequestPlan, ReadableErrorsForWhatCannotBeServed) {
       {"2025-1-1T2:0:30", "2025-1-1T2:0:0", nullptr,
        "ERROR: the stop time is not after the start time"},
       {"2024-6-1T0:0:0", "2024-6-2T0:0:0", nullptr, "ERROR: no data in the requested time range"},
-      {"2025-1-1T2:0:0", "2025-1-1T2:0:1", "X/Y/Z", "ERROR: none of the requested channels is known"},
+      {"2025-1-1T2:0:0", "2025-1-1T2:0:1", "X/Y/Z",
+       "ERROR: none of the requested channels is known"},
       {"2025-1-1T2:0:0", "2025-1-30T0:0:0", nullptr,
        "ERROR: the request spans 24984000 events, more than 10000000"},
       {"2025-1-1 2:0:0", "", nullptr, "ERROR: the start time cannot be read"},
@@ -250,7 +256,7 @@ TEST(RequestPlan, SamplingIsServedWhereSamplesHaveAnIndexElseRefusedWithTheReaso
   ChannelCatalog c = ChannelCatalog::builtin();
   struct Case {
     const char* name;
-    orxa_chan_prms prms;  // start, inc, length, func, tstart, tinc, tlength
+    orxa_chan_prms prms;    // start, inc, length, func, tstart, tinc, tlength
     int start, inc, count;  // served; count -1: refused with `refusal`
     const char* refusal;
   } cases[] = {
@@ -258,15 +264,35 @@ TEST(RequestPlan, SamplingIsServedWhereSamplesHaveAnIndexElseRefusedWithTheReaso
       {"DIAG/TOROID/T1.SPECT", {1000, 10, -1, 0, -1, -1, -1}, 1000, 10, 3, nullptr},
       {"DIAG/TOROID/T1.SPECT", {-1, 512, -1, -1, -1, -1, -1}, 0, 512, 2, nullptr},
       {"DIAG/GSPECT/G1", {250, -1, 100, -1, -1, -1, -1}, 250, 1, 6, nullptr},  // clipped
-      {"DIAG/TOROID/T1.SPECT", {1024, -1, 8, -1, -1, -1, -1}, 0, 0, -1,
+      {"DIAG/TOROID/T1.SPECT",
+       {1024, -1, 8, -1, -1, -1, -1},
+       0,
+       0,
+       -1,
        "DIAG/TOROID/T1.SPECT (start 1024 is past the channel's 1024 samples)"},
-      {"DIAG/TOROID/T1.SPECT", {0, -1, 0, -1, -1, -1, -1}, 0, 0, -1,
+      {"DIAG/TOROID/T1.SPECT",
+       {0, -1, 0, -1, -1, -1, -1},
+       0,
+       0,
+       -1,
        "DIAG/TOROID/T1.SPECT (length 0 selects no sample)"},
-      {"DIAG/TOROID/T1.SPECT", {-1, -1, -1, 3, -1, -1, -1}, 0, 0, -1,
+      {"DIAG/TOROID/T1.SPECT",
+       {-1, -1, -1, 3, -1, -1, -1},
+       0,
+       0,
+       -1,
        "DIAG/TOROID/T1.SPECT (function code 3 is not served, only 0: plain samples)"},
-      {"DIAG/TOROID/T1.SPECT", {-1, -1, -1, -1, 0.5f, -1, -1}, 0, 0, -1,
+      {"DIAG/TOROID/T1.SPECT",
+       {-1, -1, -1, -1, 0.5f, -1, -1},
+       0,
+       0,
+       -1,
        "DIAG/TOROID/T1.SPECT (sampling in the time form is not served)"},
-      {"CAMERA/SCREEN/IMAGE", {0, -1, 8, -1, -1, -1, -1}, 0, 0, -1,
+      {"CAMERA/SCREEN/IMAGE",
+       {0, -1, 8, -1, -1, -1, -1},
+       0,
+       0,
+       -1,
        "CAMERA/SCREEN/IMAGE (a channel of kind image has no sample index)"},
   };
   for (const Case& k : cases) {
@@ -324,9 +350,10 @@ TEST(RequestPlan, EventsLargerThanTheDataLinkAreRefusedAtPlanning) {
 }
 
 TEST(ServerOptions, ReadsEveryOptionAndRefusesBadOnes) {
-  const char* argv[] = {"daq-server", "--entry", "F/D/L/", "--port", "7300", "--generation",
-                        "2024", "--rate", "50", "--real-time", "--busy", "2", "--drop-after",
-                        "9", "--catalog", "/tmp/x"};
+  const char* argv[] = {"daq-server",   "--entry", "F/D/L/",       "--port", "7300",
+                        "--generation", "2024",    "--rate",       "50",     "--real-time",
+                        "--busy",       "2",       "--drop-after", "9",      "--catalog",
+                        "/tmp/x"};
   DaqServerOptions o;
   std::string error;
   bool help = true;
@@ -341,11 +368,11 @@ TEST(ServerOptions, ReadsEveryOptionAndRefusesBadOnes) {
   EXPECT_EQ(o.busy_times, 2);
   EXPECT_EQ(o.drop_after, 9);
   EXPECT_EQ(o.catalog_file, "/tmp/x");
-  for (auto bad : {std::vector<const char*>{"x", "--port", "70000"},
-                   std::vector<const char*>{"x", "--entry", "F/D"},
-                   std::vector<const char*>{"x", "--rate", "0"},
-                   std::vector<const char*>{"x", "--busy"},
-                   std::vector<const char*>{"x", "--frobnicate"}}) {
+  for (auto bad :
+       {std::vector<const char*>{"x", "--port", "70000"},
+        std::vector<const char*>{"x", "--entry", "F/D"},
+        std::vector<const char*>{"x", "--rate", "0"}, std::vector<const char*>{"x", "--busy"},
+        std::vector<const char*>{"x", "--frobnicate"}}) {
     DaqServerOptions d;
     EXPECT_TRUE(parse_server_options(static_cast<int>(bad.size()), const_cast<char**>(bad.data()),
                                      &d, &error, &help))

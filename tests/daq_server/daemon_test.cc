@@ -1,10 +1,10 @@
 // The daemon: one start-up line naming where it listens, a handshake through
 // the name table that line gives, a clean stop on SIGTERM and SIGINT, and start
 // failures told on standard error only.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -160,7 +160,8 @@ TEST(Daemon, StartFailuresGoToStandardErrorWithTheirExitCode) {
   Finished bad = run_daemon({"--send-stall-ms", "-1"});
   EXPECT_EQ(bad.code, 2);
   EXPECT_EQ(bad.out, "");
-  EXPECT_EQ(bad.err.rfind("daq-server: bad or missing value for --send-stall-ms\n", 0), 0u) << bad.err;
+  EXPECT_EQ(bad.err.rfind("daq-server: bad or missing value for --send-stall-ms\n", 0), 0u)
+      << bad.err;
 
   Finished catalog = run_daemon({"--catalog", "/nonexistent/catalog"});
   EXPECT_EQ(catalog.code, 2);

@@ -17,7 +17,8 @@
 namespace {
 
 // The spectrum of the first event a server streams for these channels.
-velmor::SpectrumElement first_spectrum(DaqDataServer& server, const std::vector<std::string>& channels,
+velmor::SpectrumElement first_spectrum(DaqDataServer& server,
+                                       const std::vector<std::string>& channels,
                                        std::vector<std::string>* not_found) {
   velmor::EqCall call;
   EqDAQconnect connection(&call, nullptr);
@@ -82,8 +83,8 @@ TEST(Sampling, SpectrumArrivesAsAskedAndUnsampleableChannelsAreNamedWithTheReaso
   for (size_t k = 0; k < part.data.size(); ++k) {
     EXPECT_FLOAT_EQ(part.data[k], whole.data[100 + 3 * k]) << k;
   }
-  EXPECT_EQ(not_found,
-            std::vector<std::string>{"CAMERA/SCREEN/IMAGE (a channel of kind image has no sample index)"});
+  EXPECT_EQ(not_found, std::vector<std::string>{
+                           "CAMERA/SCREEN/IMAGE (a channel of kind image has no sample index)"});
 
   // Clipped at the end of the channel.
   not_found.clear();

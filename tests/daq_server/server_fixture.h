@@ -34,8 +34,8 @@ inline std::string bare_entry(const DaqDataServer& s) {
 // A time request of `seconds` seconds from 2025-03-01 10:00:00 (zone of validation).
 inline void fill_request(EqDAQconnect& c, int seconds = 10) {
   c.set_start_time("2025-3-1T10:0:0");
-  std::string stop = "2025-3-1T10:" + std::to_string(seconds / 60) + ":" +
-                     std::to_string(seconds % 60);
+  std::string stop =
+      "2025-3-1T10:" + std::to_string(seconds / 60) + ":" + std::to_string(seconds % 60);
   c.set_stop_time(stop.c_str());
 }
 

@@ -32,9 +32,9 @@ struct Received {
   std::vector<uint64_t> events;
   std::vector<int> sub_blocks;  // per event
   int slow_blocks = 0;
-  int bad_events = 0;           // events whose sub-blocks do not walk
+  int bad_events = 0;  // events whose sub-blocks do not walk
   bool end_seen = false;
-  int end_code = 0;             // receive code that ended reception otherwise
+  int end_code = 0;  // receive code that ended reception otherwise
 };
 
 // Walks and decodes every sub-block of an event; false when one does not fit.
@@ -48,7 +48,8 @@ bool walk_event(const char* ev, size_t length, bool gen_2024, int* nsub) {
   for (int i = 0; i < nchan; ++i) {
     if (at + ORXA_SUBHEAD_SIZE > length) return false;
     auto* sub = reinterpret_cast<orxa_serv_block_subhead_2010*>(const_cast<char*>(ev + at));
-    if (sub->ldata < ORXA_SUBHEAD_SIZE || at + static_cast<size_t>(sub->ldata) > length) return false;
+    if (sub->ldata < ORXA_SUBHEAD_SIZE || at + static_cast<size_t>(sub->ldata) > length)
+      return false;
     int dt = orxa_data_type_of(sub->dtype);
     switch (get_data_structure_type(dt)) {
       case ORXA_DATA_SPECTRUM:
@@ -89,8 +90,10 @@ bool walk_event(const char* ev, size_t length, bool gen_2024, int* nsub) {
         if (!ok) return false;
         break;
       }
-      case ORXA_DATA_STAMP: break;
-      default: return false;
+      case ORXA_DATA_STAMP:
+        break;
+      default:
+        return false;
     }
     at += static_cast<size_t>(sub->ldata);
   }
@@ -196,8 +199,8 @@ struct Session {
     link = std::make_unique<Tidewire>(false);
     link->SetNoDelay();
     // The plan's numbers are what the checks compare with: no summary, no session.
-    connected = link->Connect(r->host, r->port) == 0 && server.summary(1, &plan) &&
-                plan.event_count > 0;
+    connected =
+        link->Connect(r->host, r->port) == 0 && server.summary(1, &plan) && plan.event_count > 0;
   }
   std::vector<DaqControlKind> kinds() {
     std::vector<DaqControlKind> k;
@@ -458,7 +461,8 @@ TEST(StreamControlLog, FloodKeepsFirstAndLastAndCountsEveryMessage) {
   ASSERT_EQ(sum.control.size(), size_t{DAQ_CONTROL_KEPT_FIRST + DAQ_CONTROL_KEPT_LAST});
   EXPECT_EQ(sum.control.front().kind, DAQ_CONTROL_PAUSE);
   EXPECT_EQ(sum.control[1].event_number, -11);
-  EXPECT_EQ(sum.control[DAQ_CONTROL_KEPT_FIRST - 1].event_number, -10 - (DAQ_CONTROL_KEPT_FIRST - 1));
+  EXPECT_EQ(sum.control[DAQ_CONTROL_KEPT_FIRST - 1].event_number,
+            -10 - (DAQ_CONTROL_KEPT_FIRST - 1));
   EXPECT_EQ(sum.control[DAQ_CONTROL_KEPT_FIRST].event_number,
             -10 - (kFlood - DAQ_CONTROL_KEPT_LAST));
   EXPECT_EQ(sum.control.back().kind, DAQ_CONTROL_RESUME);

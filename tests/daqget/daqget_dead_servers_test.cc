@@ -49,8 +49,10 @@ class DaemonChild {
       std::stringstream out;
       out << std::ifstream(out_path_).rdbuf();
       size_t at = out.str().find(marker);
-      if (at != std::string::npos) port_ = std::atoi(out.str().c_str() + at + marker.size());
-      else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (at != std::string::npos)
+        port_ = std::atoi(out.str().c_str() + at + marker.size());
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
   ~DaemonChild() {

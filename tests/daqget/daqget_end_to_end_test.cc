@@ -44,8 +44,8 @@ struct Embedded {
     return o;
   }
   std::vector<std::string> env() const {
-    return {"VELMOR_NAMES=LUMAR.DAQ/" + device() + "=127.0.0.1:" +
-            std::to_string(server.control_port())};
+    return {"VELMOR_NAMES=LUMAR.DAQ/" + device() +
+            "=127.0.0.1:" + std::to_string(server.control_port())};
   }
   std::string device() const {
     std::string e = server.entry();  // FAC/DEV/LOC/
@@ -56,8 +56,13 @@ struct Embedded {
 
 // Five seconds at 10 Hz: 50 events and 5 slow-data blocks.
 std::vector<std::string> five_seconds(const std::string& entry, const std::string& format) {
-  return {"--servers", entry, "--start", "2025-03-01T10:00:00", "--stop", "2025-03-01T10:00:05",
-          "-c", kSpectrum, "-c", kImage, "-c", kSlow, "-f", format};
+  return {"--servers", entry,
+          "--start",   "2025-03-01T10:00:00",
+          "--stop",    "2025-03-01T10:00:05",
+          "-c",        kSpectrum,
+          "-c",        kImage,
+          "-c",        kSlow,
+          "-f",        format};
 }
 
 std::vector<nlohmann::json> json_lines(const std::string& out) {
@@ -161,10 +166,10 @@ TEST(DaqgetEmbedded, HandshakeModeKeepsStandardOutputToRecordsOnly) {
 TEST(DaqgetEmbedded, UnknownChannelsComeFromTheNotFoundList) {
   Embedded e(Embedded::options("DG.NOTFOUND"));
   ASSERT_FALSE(e.server.start());
-  RunResult r = run_daqget({"--servers", e.server.entry(), "--start", "2025-03-01T10:00:00",
-                            "--stop", "2025-03-01T10:00:01", "-c", "NO/SUCH/CHANNEL", "-c",
-                            kSpectrum, "-f", "csv"},
-                           e.env());
+  RunResult r =
+      run_daqget({"--servers", e.server.entry(), "--start", "2025-03-01T10:00:00", "--stop",
+                  "2025-03-01T10:00:01", "-c", "NO/SUCH/CHANNEL", "-c", kSpectrum, "-f", "csv"},
+                 e.env());
   ASSERT_EQ(r.exit_code, DAQGET_OK) << r.err;
   EXPECT_NE(r.err.find("daqget: channel not found: NO/SUCH/CHANNEL\n"), std::string::npos);
   auto rows = parse_csv(r.out);
@@ -275,8 +280,8 @@ TEST(DaqgetEmbedded, Generation2024StreamCarriesItsEventNumbers) {
 TEST(DaqgetEmbedded, ChannelListPrintsTheDescriptions) {
   Embedded e(Embedded::options("DG.LIST"));
   ASSERT_FALSE(e.server.start());
-  RunResult r = run_daqget({"--servers", e.server.entry(), "--list-channels", "-f", "jsonl"},
-                           e.env());
+  RunResult r =
+      run_daqget({"--servers", e.server.entry(), "--list-channels", "-f", "jsonl"}, e.env());
   ASSERT_EQ(r.exit_code, DAQGET_OK) << r.err;
   std::set<std::string> names;
   for (const nlohmann::json& j : json_lines(r.out)) names.insert(j["channel"].get<std::string>());
@@ -286,11 +291,11 @@ TEST(DaqgetEmbedded, ChannelListPrintsTheDescriptions) {
 
 TEST(DaqgetRequest, InvalidTimeIsRefusedBeforeAnythingIsSent) {
   // Texts the protocol would read as another time, or not at all.
-  for (const char* start : {"yesterday", "2025-13-01T00:00:00", "2025-02-31T10:00:00",
-                            "2025-03-01T25:61:61", "2025-03-01T10:00:00+01:00",
-                            "2038-01-19T03:14:08Z"}) {
-    RunResult r = run_daqget({"--servers", "NOBODY.DAQ/NONE/DAQ.DATA.SVR/", "--start", start,
-                              "-c", kSpectrum});
+  for (const char* start :
+       {"yesterday", "2025-13-01T00:00:00", "2025-02-31T10:00:00", "2025-03-01T25:61:61",
+        "2025-03-01T10:00:00+01:00", "2038-01-19T03:14:08Z"}) {
+    RunResult r = run_daqget(
+        {"--servers", "NOBODY.DAQ/NONE/DAQ.DATA.SVR/", "--start", start, "-c", kSpectrum});
     EXPECT_EQ(r.exit_code, DAQGET_BAD_REQUEST) << start << ": " << r.err;
     auto lines = lines_of(r.err);
     ASSERT_EQ(lines.size(), 1u) << r.err;
@@ -306,12 +311,32 @@ TEST(DaqgetRequest, InvalidTimeIsRefusedBeforeAnythingIsSent) {
 TEST(DaqgetRequest, HelpDocumentsOptionsAndExitCodes) {
   RunResult r = run_daqget({"--help"});
   EXPECT_EQ(r.exit_code, 0);
-  for (const char* option : {"--start", "--stop-sec", "--first-run", "--experiment", "--data-dir",
-                             "--catalog-dir", "--config", "--channel", "--file", "--scan-mode",
-                             "--handshake", "--list-channels", "--servers", "--facility",
-                             "--local", "--local-port", "--connect-timeout", "--idle-timeout",
-                             "--depth", "--increment", "--generation", "--format", "--output",
-                             "--progress", "Exit codes", "130"}) {
+  for (const char* option : {"--start",
+                             "--stop-sec",
+                             "--first-run",
+                             "--experiment",
+                             "--data-dir",
+                             "--catalog-dir",
+                             "--config",
+                             "--channel",
+                             "--file",
+                             "--scan-mode",
+                             "--handshake",
+                             "--list-channels",
+                             "--servers",
+                             "--facility",
+                             "--local",
+                             "--local-port",
+                             "--connect-timeout",
+                             "--idle-timeout",
+                             "--depth",
+                             "--increment",
+                             "--generation",
+                             "--format",
+                             "--output",
+                             "--progress",
+                             "Exit codes",
+                             "130"}) {
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   }
 }
@@ -469,9 +494,11 @@ TEST(DaqgetOutputFile, OldFileStaysUntilRecordsArriveAndIsReplacedWhole) {
   write_file(path, "old\n");
   Embedded e(Embedded::options("DG.OUTFILE"));
   ASSERT_FALSE(e.server.start());
-  std::vector<std::string> refused = {"--servers", e.server.entry(), "--start",
-                                      "2025-03-01T10:00:00", "--stop", "2025-03-01T10:00:01",
-                                      "-c", "NO/SUCH/CHANNEL", "-o", path};
+  std::vector<std::string> refused = {"--servers", e.server.entry(),
+                                      "--start",   "2025-03-01T10:00:00",
+                                      "--stop",    "2025-03-01T10:00:01",
+                                      "-c",        "NO/SUCH/CHANNEL",
+                                      "-o",        path};
   EXPECT_EQ(run_daqget(refused, e.env()).exit_code, DAQGET_REFUSED);
   refused[3] = "2025-02-31T10:00:00";
   EXPECT_EQ(run_daqget(refused, e.env()).exit_code, DAQGET_BAD_REQUEST);
@@ -547,9 +574,12 @@ TEST(DaqgetExitCodes, InterruptMidStreamIs130AndKeepsTheRecordsWritten) {
   ASSERT_FALSE(e.server.start());
   ScratchDir dir;
   std::string path = dir.path + "/partial.jsonl";
-  std::vector<std::string> args = {"--servers", e.server.entry(), "--start", "2025-03-01T10:00:00",
-                                   "--stop", "2025-03-01T10:10:00", "-c", kSpectrum,
-                                   "-f", "jsonl", "-o", path};
+  std::vector<std::string> args = {"--servers", e.server.entry(),
+                                   "--start",   "2025-03-01T10:00:00",
+                                   "--stop",    "2025-03-01T10:10:00",
+                                   "-c",        kSpectrum,
+                                   "-f",        "jsonl",
+                                   "-o",        path};
   bool sent = false;
   RunResult r = run_daqget(args, e.env(), 60000, [&](pid_t pid, const RunResult&) {
     if (sent) return;
@@ -580,7 +610,8 @@ TEST(DaqgetRequest, ConfigFileCompletesTheRequestOrIsRefusedWithTheParsersReason
       "<TStart time=\"2025-03-01T10:00:00\"/>\n<TStop time=\"2025-03-01T10:00:01\"/>\n"
       "<Chan name=\"DIAG/TOROID/T1.SPECT\"/>\n</DAQREQ>\n";
   write_file(good, document);
-  RunResult ok = run_daqget({"--servers", e.server.entry(), "--config", good, "-f", "csv"}, e.env());
+  RunResult ok =
+      run_daqget({"--servers", e.server.entry(), "--config", good, "-f", "csv"}, e.env());
   ASSERT_EQ(ok.exit_code, DAQGET_OK) << ok.err;
   EXPECT_EQ(parse_csv(ok.out).size(), 1u + 10u);
 
@@ -615,8 +646,8 @@ TEST(DaqgetRequest, RunRangesAllRunsAndFileListsReachTheServer) {
   };
   int number = 0;
   for (const Case& c : cases) {
-    std::vector<std::string> args = {"--servers", e.server.entry(), "-c", "TIMING/TRIGGER/STAMP",
-                                     "-f", "csv"};
+    std::vector<std::string> args = {
+        "--servers", e.server.entry(), "-c", "TIMING/TRIGGER/STAMP", "-f", "csv"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     RunResult r = run_daqget(args, e.env());
     ASSERT_EQ(r.exit_code, DAQGET_OK) << c.args[0] << ": " << r.err;
@@ -627,8 +658,7 @@ TEST(DaqgetRequest, RunRangesAllRunsAndFileListsReachTheServer) {
         << c.args[0];
     EXPECT_EQ(parse_csv(r.out).size(), 1u + sent.event_count) << c.args[0];
     if (c.args[0] == "--file") {
-      EXPECT_NE(r.err.find("daqget: file not found: run000009.raw\n"), std::string::npos)
-          << r.err;
+      EXPECT_NE(r.err.find("daqget: file not found: run000009.raw\n"), std::string::npos) << r.err;
     }
   }
 }

@@ -34,8 +34,8 @@ TYPED_TEST(EventFraming, LengthsCountsAndTailDescribeTheEvent) {
   std::memcpy(&s, ev + sizeof h, sizeof s);
   Tail t;
   std::memcpy(&t, ev + len - sizeof t, sizeof t);
-  EXPECT_EQ(h.pattern, TypeParam::kFormat == ORXA_FORMAT_2024 ? ORXA_EVENT_PATTERN_2024
-                                                              : ORXA_EVENT_PATTERN);
+  EXPECT_EQ(h.pattern,
+            TypeParam::kFormat == ORXA_FORMAT_2024 ? ORXA_EVENT_PATTERN_2024 : ORXA_EVENT_PATTERN);
   EXPECT_EQ(static_cast<size_t>(h.event_length), len);
   EXPECT_EQ(static_cast<size_t>(t.event_length), len);
   EXPECT_EQ(h.event_number, 77u);

@@ -23,10 +23,10 @@ void put_text(std::string& b, std::size_t at, const char* text) {
 // sub-block "TRIG" (data type 6).
 std::string documented_event() {
   std::string b(596, '\0');
-  put_u32(b, 0, 0xFFEEFFEE);  // pattern
-  put_u32(b, 4, 596);         // event_length = 36 + (284 + 272) + 4
-  put_u32(b, 8, 7);           // event_number
-  put_u32(b, 12, 0);          // event_type
+  put_u32(b, 0, 0xFFEEFFEE);   // pattern
+  put_u32(b, 4, 596);          // event_length = 36 + (284 + 272) + 4
+  put_u32(b, 8, 7);            // event_number
+  put_u32(b, 12, 0);           // event_type
   put_u32(b, 16, 1700000000);  // event_time
   put_u32(b, 20, 250000);
   put_u32(b, 32, 1);  // tmask 0, status 0, num_svr_block 1

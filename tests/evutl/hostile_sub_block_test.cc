@@ -166,7 +166,8 @@ TEST(HostileSubBlock, SpectrumDescriptorsOutsideTheRulesAreRefused) {
     ExactBlock b(ORXA_DT_GSPECTRUM, spect(c.d, 16));
     float f;
     int i;
-    EXPECT_TRUE(get_spect_params_for_data_type_2010(b.sub(), &f, &f, nullptr, &i, &i, &f, nullptr, 0))
+    EXPECT_TRUE(
+        get_spect_params_for_data_type_2010(b.sub(), &f, &f, nullptr, &i, &i, &f, nullptr, 0))
         << c.what;
     EXPECT_EQ(get_pointer_to_data_2010(b.sub(), 0), nullptr) << c.what;
   }

@@ -25,8 +25,12 @@ TYPED_TEST_SUITE(SlowBlock, Generations);
 
 // A copy in a heap block of exactly `size` bytes.
 struct Exact {
-  Exact(const char* bytes, size_t size) : data(new char[size]) { std::memcpy(data.get(), bytes, size); }
-  orxa_daq_slow_data_header* h() { return reinterpret_cast<orxa_daq_slow_data_header*>(data.get()); }
+  Exact(const char* bytes, size_t size) : data(new char[size]) {
+    std::memcpy(data.get(), bytes, size);
+  }
+  orxa_daq_slow_data_header* h() {
+    return reinterpret_cast<orxa_daq_slow_data_header*>(data.get());
+  }
   std::unique_ptr<char[]> data;
 };
 

@@ -130,9 +130,8 @@ TEST(UpdateBlock, ValuesRoundTripAndIndicesAreBounded) {
     in[i].time = time_stamp{100u + i, 200u + i};
     in[i].value = 3.25f * i;
   }
-  ExactBlock block = one_block([&](OrxaEventBuilder& b) {
-    return b.add_update("", ORXA_UPD_BLOCK_2010, in, 3);
-  });
+  ExactBlock block =
+      one_block([&](OrxaEventBuilder& b) { return b.add_update("", ORXA_UPD_BLOCK_2010, in, 3); });
   ASSERT_EQ(get_number_of_upd_channels_2010(block.sub()), 3);
   for (int i = 0; i < 3; ++i) {
     char* name = nullptr;
@@ -155,9 +154,8 @@ TEST(UpdateBlock, ValuesRoundTripAndIndicesAreBounded) {
 TEST(SpectrumBlock, SingleSpectrumReadsAsOneSubChannel) {
   std::vector<float> v = ramp(1000, -5);
   orxa_spect_input in{1.0f, 0.5f, 1000, 0, 0, v.data(), nullptr};
-  ExactBlock block = one_block([&](OrxaEventBuilder& b) {
-    return b.add_spectra("SP", ORXA_DT_SPECTRUM, &in, 1, false);
-  });
+  ExactBlock block = one_block(
+      [&](OrxaEventBuilder& b) { return b.add_spectra("SP", ORXA_DT_SPECTRUM, &in, 1, false); });
   float start = 0, inc = 0, ginc = -1;
   int length = 0, groups = 0;
   orxa_spect_statistics_2010* stats = reinterpret_cast<orxa_spect_statistics_2010*>(&start);
@@ -217,9 +215,8 @@ TEST(SpectrumBlock, GroupSpectraCarryPerSubChannelStatistics) {
       {3, 4, 0, 0, 0, nullptr, nullptr},  // zero-length sub-channel
       {5, 6, 2, 3, 1.5f, v2.data(), &st},
   };
-  ExactBlock block = one_block([&](OrxaEventBuilder& b) {
-    return b.add_spectra("GS", ORXA_DT_GSPECTRUM, in, 3, true);
-  });
+  ExactBlock block = one_block(
+      [&](OrxaEventBuilder& b) { return b.add_spectra("GS", ORXA_DT_GSPECTRUM, in, 3, true); });
   ASSERT_EQ(get_channel_number(ORXA_DT_GSPECTRUM, block.sub()), 3);
   for (int j = 0; j < 3; ++j) {
     float start = 0, inc = 0, ginc = 0;
@@ -246,7 +243,8 @@ TEST(SpectrumBlock, GroupSpectraCarryPerSubChannelStatistics) {
 }
 
 TEST(StampBlock, HasNoDataAndAcceptsAnEmptyRegion) {
-  ExactBlock block = one_block([&](OrxaEventBuilder& b) { return b.add_stamp("T", ORXA_DT_STAMP); });
+  ExactBlock block =
+      one_block([&](OrxaEventBuilder& b) { return b.add_stamp("T", ORXA_DT_STAMP); });
   block.set_ldata(ORXA_SUBHEAD_SIZE);
   EXPECT_EQ(get_pointer_to_data_2010(block.sub(), 0), nullptr);
   EXPECT_EQ(get_data_structure_type(orxa_data_type_of(block.sub()->dtype)), ORXA_DATA_STAMP);

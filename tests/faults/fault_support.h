@@ -224,8 +224,8 @@ class Daemon {
   Daemon(const std::string& device, std::vector<std::string> args,
          const std::vector<std::string>& env, const std::string& catalog)
       : device_(device) {
-    args.insert(args.end(), {"--entry", "FAULT.DAQ/" + device + "/DAQ.DATA.SVR", "--catalog",
-                             catalog});
+    args.insert(args.end(),
+                {"--entry", "FAULT.DAQ/" + device + "/DAQ.DATA.SVR", "--catalog", catalog});
     child_ = std::make_unique<Child>(kDaemonPath, args, env);
     std::string marker = "listening on 127.0.0.1:";
     wait_until(
@@ -368,8 +368,10 @@ Drained drain(Receiver& r, int timeout_ms, const std::function<void(uint64_t)>& 
     uint64_t n = 0;
     int rc = take_one(r, &n);
     if (rc & DAQ_MON_DATA) {
-      if (d.events == 0) d.first = n;
-      else if (n != expected) ++d.out_of_order;
+      if (d.events == 0)
+        d.first = n;
+      else if (n != expected)
+        ++d.out_of_order;
       expected = n + 1;
       ++d.events;
       if (between) between(d.events);
@@ -419,9 +421,7 @@ class RawPeer {
     fd_ = -1;
   }
 
-  bool write(const void* p, size_t n) {
-    return send_all_bytes(fd_, p, n);
-  }
+  bool write(const void* p, size_t n) { return send_all_bytes(fd_, p, n); }
   bool write(const std::string& s) { return write(s.data(), s.size()); }
 
   // Reads exactly n bytes within timeout_ms.

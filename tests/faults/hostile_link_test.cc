@@ -212,11 +212,13 @@ TEST(HostileDataLink, RandomEventContentsAreStoredOrCountedAsDropped) {
     RawPeer peer;
     std::unique_ptr<EqDAQdata> legacy;
     std::unique_ptr<EqDAQdata2024> r2024;
-    if (format == ORXA_FORMAT_LEGACY) legacy = attach<EqDAQdata>(peer, 1000);
-    else r2024 = attach<EqDAQdata2024>(peer, 1000);
+    if (format == ORXA_FORMAT_LEGACY)
+      legacy = attach<EqDAQdata>(peer, 1000);
+    else
+      r2024 = attach<EqDAQdata2024>(peer, 1000);
     ASSERT_TRUE(legacy || r2024);
-    size_t head = format == ORXA_FORMAT_LEGACY ? sizeof(orxa_eventheader)
-                                               : sizeof(orxa_eventheader_2024);
+    size_t head =
+        format == ORXA_FORMAT_LEGACY ? sizeof(orxa_eventheader) : sizeof(orxa_eventheader_2024);
     std::mt19937 random(42);
     for (int i = 1; i <= kEvents; ++i) {
       std::string ev = event(format, static_cast<uint64_t>(i), 64);
@@ -225,19 +227,20 @@ TEST(HostileDataLink, RandomEventContentsAreStoredOrCountedAsDropped) {
         if (random() % 4 == 0) ev[k] = static_cast<char>(random());
       ASSERT_TRUE(peer.write(framed(ev)));
     }
-    std::string end = event(format, format == ORXA_FORMAT_LEGACY ? 0xfffffffdull
-                                                                  : 0xfffffffffffffffdull, 1);
+    std::string end =
+        event(format, format == ORXA_FORMAT_LEGACY ? 0xfffffffdull : 0xfffffffffffffffdull, 1);
     ASSERT_TRUE(peer.write(framed(end)));
     if (legacy) {
       ASSERT_GE(ended_after(*legacy, Clock::now()), 0);
       EXPECT_EQ(legacy->get_end_data_status(), -3);
-      EXPECT_EQ(static_cast<uint64_t>(legacy->get_number_of_entries()) +
-                    legacy->get_dropped_events(), static_cast<uint64_t>(kEvents));
+      EXPECT_EQ(
+          static_cast<uint64_t>(legacy->get_number_of_entries()) + legacy->get_dropped_events(),
+          static_cast<uint64_t>(kEvents));
     } else {
       ASSERT_GE(ended_after(*r2024, Clock::now()), 0);
       EXPECT_EQ(r2024->get_end_data_status(), -3);
-      EXPECT_EQ(static_cast<uint64_t>(r2024->get_number_of_entries()) +
-                    r2024->get_dropped_events(), static_cast<uint64_t>(kEvents));
+      EXPECT_EQ(static_cast<uint64_t>(r2024->get_number_of_entries()) + r2024->get_dropped_events(),
+                static_cast<uint64_t>(kEvents));
     }
   }
 }

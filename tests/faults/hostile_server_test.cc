@@ -30,10 +30,10 @@ constexpr int kFetchBudgetS = 15;
 
 // The suite's bounds, then the case's own options (which may override them).
 std::vector<std::string> with_bounds(const std::vector<std::string>& args) {
-  std::vector<std::string> all = {"--idle-timeout-ms", std::to_string(kIdleMs), "--max-per-peer",
-                                  std::to_string(kPerPeer), "--send-stall-ms",
-                                  std::to_string(kStallMs), "--accept-timeout-ms",
-                                  std::to_string(kAcceptMs)};
+  std::vector<std::string> all = {"--idle-timeout-ms",   std::to_string(kIdleMs),
+                                  "--max-per-peer",      std::to_string(kPerPeer),
+                                  "--send-stall-ms",     std::to_string(kStallMs),
+                                  "--accept-timeout-ms", std::to_string(kAcceptMs)};
   all.insert(all.end(), args.begin(), args.end());
   return all;
 }
@@ -286,9 +286,20 @@ class Target {
   double usual_s() const { return usual_s_; }
 
   std::vector<std::string> fetch_args(int budget_s = kFetchBudgetS) const {
-    return {"--servers", daemon_.entry(), "--start", "2025-03-01T10:00:00", "--stop",
-            "2025-03-01T10:00:01", "-c", kChannel, "-f", "csv", "--progress", "never",
-            "--connect-timeout", std::to_string(budget_s)};
+    return {"--servers",
+            daemon_.entry(),
+            "--start",
+            "2025-03-01T10:00:00",
+            "--stop",
+            "2025-03-01T10:00:01",
+            "-c",
+            kChannel,
+            "-f",
+            "csv",
+            "--progress",
+            "never",
+            "--connect-timeout",
+            std::to_string(budget_s)};
   }
   std::unique_ptr<Child> start_fetch() const {
     return std::make_unique<Child>(kDaqgetPath, fetch_args(),
@@ -356,10 +367,10 @@ class Target {
         5000);
     EXPECT_TRUE(back) << attack << ": resident " << base_kb_ << " kB after warm-up, " << after
                       << " kB after the attack";
-    std::printf("ATTACK %s | resident %ld kB after warm-up, peak %ld kB, %ld kB after | "
-                "normal road %s in %.2f s (usual %.2f s)\n",
-                attack.c_str(), base_kb_, peak, after, road.ok ? "ok" : "FAILED", road.seconds,
-                usual_s_);
+    std::printf(
+        "ATTACK %s | resident %ld kB after warm-up, peak %ld kB, %ld kB after | "
+        "normal road %s in %.2f s (usual %.2f s)\n",
+        attack.c_str(), base_kb_, peak, after, road.ok ? "ok" : "FAILED", road.seconds, usual_s_);
   }
   long base_kb() const { return base_kb_; }
 
@@ -620,19 +631,22 @@ TEST(HostileServer, RandomBytesOnBothPortsEndOnlyTheirConnections) {
   Target t("RANDOM", {});
   ASSERT_TRUE(t.warm_up());
   Sockets control;
-  ASSERT_TRUE(send_to_each(t.port(), 16, [](int i) {
-    std::string noise = random_bytes(static_cast<unsigned>(i) + 1, 4096);
-    // Half begin with a plausible head, so the server reads on into the noise.
-    if (i % 2 == 0) noise.replace(0, 16, frame_head(1, 4000));
-    return noise;
-  }, &control));
+  ASSERT_TRUE(send_to_each(
+      t.port(), 16,
+      [](int i) {
+        std::string noise = random_bytes(static_cast<unsigned>(i) + 1, 4096);
+        // Half begin with a plausible head, so the server reads on into the noise.
+        if (i % 2 == 0) noise.replace(0, 16, frame_head(1, 4000));
+        return noise;
+      },
+      &control));
   for (int fd : control.fds) shutdown(fd, SHUT_WR);
   EXPECT_EQ(count_closed(control.fds, 3000), 16);
   // Four streams: two get noise for a hello, two noise after a proper hello.
   RawLink links[4];
-  ASSERT_TRUE(attack_links(t.daemon().entry(), [](int i) {
-    return random_bytes(static_cast<unsigned>(100 + i), 4096);
-  }, links));
+  ASSERT_TRUE(attack_links(
+      t.daemon().entry(), [](int i) { return random_bytes(static_cast<unsigned>(100 + i), 4096); },
+      links));
   std::vector<int> link_fds;
   for (RawLink& l : links) link_fds.push_back(l.fd);
   auto attacked = Clock::now();
@@ -649,14 +663,16 @@ TEST(HostileServer, HalfFramesThenCloseEndOnlyTheirConnections) {
   {
     Sockets control;
     std::string call = frame_head(1, 1000) + std::string(500, 'x');
-    ASSERT_TRUE(send_to_each(t.port(), 20, [&](int i) {
-      return i % 2 ? call.substr(0, 8) : call;
-    }, &control));
+    ASSERT_TRUE(send_to_each(
+        t.port(), 20, [&](int i) { return i % 2 ? call.substr(0, 8) : call; }, &control));
   }
   RawLink links[4];
-  ASSERT_TRUE(attack_links(t.daemon().entry(), [](int i) {
-    return i % 2 == 0 ? control_message(0).substr(0, 20) : link_hello().substr(0, 4);
-  }, links));
+  ASSERT_TRUE(attack_links(
+      t.daemon().entry(),
+      [](int i) {
+        return i % 2 == 0 ? control_message(0).substr(0, 20) : link_hello().substr(0, 4);
+      },
+      links));
   for (RawLink& l : links) {
     close(l.fd);
     l.fd = -1;
@@ -677,14 +693,16 @@ TEST(HostileServer, SlowDripIsCutOffWhileOthersAreServed) {
   const std::string call = frame_head(1, 1000) + std::string(1000, 'x');
   const std::string hello = link_hello();
   Sockets drips;
-  ASSERT_TRUE(send_to_each(t.port(), 32, [&](int) { return call.substr(0, 1); }, &drips));
+  ASSERT_TRUE(send_to_each(
+      t.port(), 32, [&](int) { return call.substr(0, 1); }, &drips));
   velmor::EqCall control;
   EqDAQconnect request(&control, nullptr);
   fill_request(request, 1);
   ASSERT_EQ(request.connect(t.daemon().entry().c_str()), 0);
   daq_server_reply* reply = request.get_server_reply();
   Sockets link_drips;
-  ASSERT_TRUE(send_to_each(reply->port, 8, [&](int) { return hello.substr(0, 1); }, &link_drips));
+  ASSERT_TRUE(send_to_each(
+      reply->port, 8, [&](int) { return hello.substr(0, 1); }, &link_drips));
   auto attacked = Clock::now();
   auto daqget = t.start_fetch();
 
@@ -734,9 +752,10 @@ TEST(HostileServer, SlowDripIsCutOffWhileOthersAreServed) {
   if (!road) road = std::make_unique<Outcome>(Target::finish_fetch(*daqget, attacked));
   EXPECT_GE(all_cut, 0) << open.size() << " drips still open";
   EXPECT_LT(all_cut, 10 + kSlackS);
-  std::printf("slow drip: 32 control and 8 data connections, a byte each every 700 ms; receiver "
-              "had its %llu events after %.2f s; all drips cut after %.2f s\n",
-              static_cast<unsigned long long>(d.events), received, all_cut);
+  std::printf(
+      "slow drip: 32 control and 8 data connections, a byte each every 700 ms; receiver "
+      "had its %llu events after %.2f s; all drips cut after %.2f s\n",
+      static_cast<unsigned long long>(d.events), received, all_cut);
   t.expect_recovered("slow drip on 32 control and 8 data connections (fetch during it)", *road, 0);
 }
 

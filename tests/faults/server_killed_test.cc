@@ -93,7 +93,7 @@ TEST(ServerKilledDaqget, ExitsSevenWithOneLine) {
       EXPECT_NE(line.find("connection lost"), std::string::npos) << line;
     }
     EXPECT_EQ(own, 1) << daqget.err();
-    std::printf("daqget %s, server killed: exit %d after %.3f s, stderr: %s", mode, code,
-                gave_up, daqget.err().c_str());
+    std::printf("daqget %s, server killed: exit %d after %.3f s, stderr: %s", mode, code, gave_up,
+                daqget.err().c_str());
   }
 }

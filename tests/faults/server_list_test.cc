@@ -67,8 +67,8 @@ struct Attempt {
   EqDAQconnect c{&call, nullptr};
   int rc = -1;
   double seconds = 0;
-  Attempt(int budget_s, const std::string& list,
-          EqDAQconnectPassObserver observer = nullptr, void* context = nullptr) {
+  Attempt(int budget_s, const std::string& list, EqDAQconnectPassObserver observer = nullptr,
+          void* context = nullptr) {
     fill_request(c, 5);
     if (budget_s > 0) c.set_connect_timeout(budget_s);
     c.set_pass_observer(observer, context);
@@ -107,11 +107,11 @@ TEST(ServerList, OnlyBadServersEndWithinTheBudget) {
   BadServers s;
   ASSERT_TRUE(s.ok());
   int passes = 0;
-  Attempt a(4, s.list(""), [](void* n, int, int, const char*) { ++*static_cast<int*>(n); },
-            &passes);
+  Attempt a(
+      4, s.list(""), [](void* n, int, int, const char*) { ++*static_cast<int*>(n); }, &passes);
   EXPECT_NE(a.rc, 0);
   EXPECT_LT(a.seconds, 5.5);
   EXPECT_GE(passes, 1);
-  std::printf("dead, refusing, busy (budget 4 s): connect %d after %.3f s, %d passes told\n",
-              a.rc, a.seconds, passes);
+  std::printf("dead, refusing, busy (budget 4 s): connect %d after %.3f s, %d passes told\n", a.rc,
+              a.seconds, passes);
 }

@@ -30,9 +30,9 @@ TEST(SlowConsumer, EveryEventOnceInOrderWithBoundedMemory) {
   const uint64_t kEvents = events_wanted();
   // The request's hour must lie after the origin; the daemon inherits the zone.
   setenv("ORXA_EXP_TIMEZONE", "CET", 1);
-  Daemon daemon("SLOW.CONSUMER", {"--rate", std::to_string(kRateHz), "--origin",
-                                  std::to_string(kOrigin), "--generation", "legacy",
-                                  "--max-requests", "4"});
+  Daemon daemon("SLOW.CONSUMER",
+                {"--rate", std::to_string(kRateHz), "--origin", std::to_string(kOrigin),
+                 "--generation", "legacy", "--max-requests", "4"});
   ASSERT_TRUE(daemon.ok());
   for (int mode : {ORXA_DAQ_COMM_PUSH, ORXA_DAQ_COMM_HNDS}) {
     const char* name = mode == ORXA_DAQ_COMM_PUSH ? "push" : "handshake";
@@ -72,12 +72,13 @@ TEST(SlowConsumer, EveryEventOnceInOrderWithBoundedMemory) {
     EXPECT_EQ(r.get_cache()->GetDepth(), kDepth);
     long grown = heap_most - heap_at_slow;
     EXPECT_LT(grown, 1l << 20);
-    std::printf("slow consumer, %s: %llu events in %.1f s (flat out %.0f ev/s, then a tenth), "
-                "lost %lld, out of order %llu, most records %d, heap growth %ld bytes\n",
-                name, static_cast<unsigned long long>(d.events), seconds,
-                1e9 / static_cast<double>(period.count()) * 10,
-                static_cast<long long>(kEvents) - static_cast<long long>(d.events),
-                static_cast<unsigned long long>(d.out_of_order), d.most_records, grown);
+    std::printf(
+        "slow consumer, %s: %llu events in %.1f s (flat out %.0f ev/s, then a tenth), "
+        "lost %lld, out of order %llu, most records %d, heap growth %ld bytes\n",
+        name, static_cast<unsigned long long>(d.events), seconds,
+        1e9 / static_cast<double>(period.count()) * 10,
+        static_cast<long long>(kEvents) - static_cast<long long>(d.events),
+        static_cast<unsigned long long>(d.out_of_order), d.most_records, grown);
     r.stop_receiver();
   }
 }

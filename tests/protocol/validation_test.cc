@@ -80,15 +80,20 @@ TEST_F(Validation, CallersZoneIsRestoredOnEveryPath) {
     const char* stop;
     int code;
   } cases[] = {
-      {"2024-3-1T10:0:0", "2024-3-1T11:0:0", 0}, {"2024-3-1T10:0:0", "", 0},
-      {"2024-3-1T10:0:0", "x", -8},              {"2024-3-1T10:0:0", "2024-3-1T9:0:0", -10},
-      {"x", "", -7},                             {"", "", 0},  // by runs: nothing converted
+      {"2024-3-1T10:0:0", "2024-3-1T11:0:0", 0},
+      {"2024-3-1T10:0:0", "", 0},
+      {"2024-3-1T10:0:0", "x", -8},
+      {"2024-3-1T10:0:0", "2024-3-1T9:0:0", -10},
+      {"x", "", -7},
+      {"", "", 0},  // by runs: nothing converted
   };
   const long system_offset = timezone;  // the fixture left TZ unset
   for (const char* zone : {"JST-9", "", static_cast<const char*>(nullptr)}) {
     for (const Case& c : cases) {
-      if (zone != nullptr) setenv("TZ", zone, 1);
-      else unsetenv("TZ");
+      if (zone != nullptr)
+        setenv("TZ", zone, 1);
+      else
+        unsetenv("TZ");
       tzset();
       Request r;
       time_request(r, c.start, c.stop);

@@ -42,8 +42,9 @@ TYPED_TEST(ReceiverDrain, EveryEventArrivesOnceInOrderThroughADepthOf50) {
     EventMaker maker(TypeParam::kFormat);
     Bytes end = maker.bare(TypeParam::kEndOfStream);
     Bytes ev;
-    stats = serve_stream(server.link(), TypeParam::k2024, kEvents,
-                         [&](uint64_t n) -> const Bytes& { return ev = maker.spectrum(n); }, end);
+    stats = serve_stream(
+        server.link(), TypeParam::k2024, kEvents,
+        [&](uint64_t n) -> const Bytes& { return ev = maker.spectrum(n); }, end);
   });
 
   auto t_start = Clock::now();
@@ -52,7 +53,7 @@ TYPED_TEST(ReceiverDrain, EveryEventArrivesOnceInOrderThroughADepthOf50) {
   int most_records = 0;
   uint64_t idles = 0;
   auto deadline = Clock::now() + std::chrono::seconds(240);
-  for (uint64_t taken = 0; Clock::now() < deadline; ) {
+  for (uint64_t taken = 0; Clock::now() < deadline;) {
     std::vector<EqData_dtype*>* out = nullptr;
     int rc = r.get_monitor(&out, nullptr, nullptr);
     if (rc & DAQ_MON_DATA) {
@@ -87,7 +88,9 @@ TYPED_TEST(ReceiverDrain, EveryEventArrivesOnceInOrderThroughADepthOf50) {
   // every event), so every pause was followed by a resume.
   EXPECT_GE(stats.resumes, idles);
   EXPECT_GE(stats.pauses, stats.resumes);
-  std::printf("%.1f s pauses and holds %llu, resumes %llu\n", std::chrono::duration<double>(Clock::now() - t_start).count(), static_cast<unsigned long long>(stats.pauses),
+  std::printf("%.1f s pauses and holds %llu, resumes %llu\n",
+              std::chrono::duration<double>(Clock::now() - t_start).count(),
+              static_cast<unsigned long long>(stats.pauses),
               static_cast<unsigned long long>(stats.resumes));
 }
 
@@ -120,8 +123,8 @@ TYPED_TEST(ReceiverDrain, RealServerStreamArrivesOnceInOrderInBothModes) {
   for (int mode : {ORXA_DAQ_COMM_PUSH, ORXA_DAQ_COMM_HNDS}) {
     SCOPED_TRACE(mode == ORXA_DAQ_COMM_PUSH ? "push" : "handshake");
     DaqServerOptions o;
-    o.device = std::string("DRAIN.") + (TypeParam::k2024 ? "GEN2024." : "LEGACY.") +
-               std::to_string(mode);
+    o.device =
+        std::string("DRAIN.") + (TypeParam::k2024 ? "GEN2024." : "LEGACY.") + std::to_string(mode);
     o.generation = TypeParam::k2024 ? DAQ_GENERATION_2024 : DAQ_GENERATION_LEGACY;
     o.rate_hz = 1000;
     o.origin_sec = 1740816000;  // an hour before the request: legacy numbers stay small
@@ -131,7 +134,8 @@ TYPED_TEST(ReceiverDrain, RealServerStreamArrivesOnceInOrderInBothModes) {
     EqDAQconnect connection(&call, nullptr);
     connection.set_start_time("2025-3-1T10:0:0");
     int seconds = static_cast<int>(kEvents / 1000);
-    std::string stop = "2025-3-1T10:" + std::to_string(seconds / 60) + ":" + std::to_string(seconds % 60);
+    std::string stop =
+        "2025-3-1T10:" + std::to_string(seconds / 60) + ":" + std::to_string(seconds % 60);
     connection.set_stop_time(stop.c_str());
     connection.set_comm_mode(mode);
     connection.add_channel("DIAG/BPM/BPM1");

@@ -76,8 +76,11 @@ TYPED_TEST(ReceiverFlow, FullCachePausesHoldsThenResumesAfterTheApplicationTakes
   long resume_at = resume - s.controls.begin();
   // Receiving again: the fourth event fills the cache and brings a new pause.
   ASSERT_TRUE(wait_for([&] { return this->receiver->get_number_of_entries() == 3; }));
-  ASSERT_TRUE(s.Read(5000, [&](const std::vector<Control>& c) { return c.back().number == TypeParam::kPause; }));
-  EXPECT_EQ(std::count_if(s.controls.begin() + resume_at, s.controls.end(), [](const Control& x) { return x.number != TypeParam::kPause; }), 1);
+  ASSERT_TRUE(s.Read(
+      5000, [&](const std::vector<Control>& c) { return c.back().number == TypeParam::kPause; }));
+  EXPECT_EQ(std::count_if(s.controls.begin() + resume_at, s.controls.end(),
+                          [](const Control& x) { return x.number != TypeParam::kPause; }),
+            1);
   this->receiver->stop_receiver();
 }
 
@@ -86,7 +89,8 @@ TYPED_TEST(ReceiverFlow, IncrementGrowsTheDepthWithOneHoldThenResumes) {
   this->SendEvents(1, 5);
   auto& s = this->server;
   ASSERT_TRUE(s.Read(5000, [](const std::vector<Control>& c) {
-    return std::any_of(c.begin(), c.end(), [](const Control& x) { return x.number != TypeParam::kPause; });
+    return std::any_of(c.begin(), c.end(),
+                       [](const Control& x) { return x.number != TypeParam::kPause; });
   }));
   ASSERT_EQ(s.controls.size(), 3u);
   EXPECT_EQ(s.controls[0].number, TypeParam::kPause);  // pause request
@@ -107,7 +111,8 @@ TYPED_TEST(ReceiverFlow, HandshakeAcknowledgesEveryEventWithItsOwnHeader) {
   for (uint64_t n = 1; n <= 4; ++n) {
     sent.push_back(this->maker.spectrum(n));
     ASSERT_EQ(this->server.Send(sent.back()), 0);
-    ASSERT_TRUE(this->server.Read(5000, [n](const std::vector<Control>& c) { return c.size() == n; }));
+    ASSERT_TRUE(
+        this->server.Read(5000, [n](const std::vector<Control>& c) { return c.size() == n; }));
   }
   ASSERT_TRUE(wait_for([&] { return this->receiver->get_number_of_entries() == 4; }));
   std::string printed = testing::internal::GetCapturedStdout();
@@ -122,7 +127,9 @@ TYPED_TEST(ReceiverFlow, HandshakeAcknowledgesEveryEventWithItsOwnHeader) {
     EXPECT_EQ(c.header, want);
   }
   size_t lines = 0;
-  for (size_t p = 0; (p = printed.find("We have to send 'READY' flag\n", p)) != std::string::npos; ++p) ++lines;
+  for (size_t p = 0; (p = printed.find("We have to send 'READY' flag\n", p)) != std::string::npos;
+       ++p)
+    ++lines;
   EXPECT_EQ(lines, 4u);
   this->receiver->stop_receiver();
 }
@@ -320,9 +327,8 @@ TYPED_TEST(ReceiverFlow, TimePausedIsNotIdle) {
   std::vector<EqData_dtype*>* out = nullptr;
   EXPECT_EQ(this->receiver->get_monitor(&out, nullptr, nullptr), DAQ_MON_DATA);
   release(out);
-  ASSERT_TRUE(s.Read(5000, [](const std::vector<Control>& c) {
-    return c.back().number != TypeParam::kPause;
-  }));
+  ASSERT_TRUE(s.Read(
+      5000, [](const std::vector<Control>& c) { return c.back().number != TypeParam::kPause; }));
   s.Read(400);  // receiving again, well inside the bound counted from the resume
   this->SendEvents(2, 2);
   ASSERT_TRUE(wait_for([&] { return this->receiver->get_number_of_entries() == 1; }));
@@ -344,7 +350,8 @@ TYPED_TEST(ReceiverFlow, ResumeBeforeTheFirstEventReadsAsAResume) {
   }
   auto& s = this->server;
   auto resumed = [](const std::vector<Control>& c) {
-    return std::any_of(c.begin(), c.end(), [](const Control& x) { return x.number != TypeParam::kPause; });
+    return std::any_of(c.begin(), c.end(),
+                       [](const Control& x) { return x.number != TypeParam::kPause; });
   };
   ASSERT_TRUE(s.Read(5000, [](const std::vector<Control>& c) { return !c.empty(); }));
   std::vector<EqData_dtype*>* out = nullptr;
@@ -378,7 +385,8 @@ TYPED_TEST(ReceiverFlow, EventAfterAFailedPauseWaitsForRoomBeforeItIsAcknowledge
   }
   std::vector<uint64_t> seen;
   Bytes frame;
-  while (seen.size() < 4 && raw.ReadFrame(2000, &frame)) seen.push_back(control_number<TypeParam>(frame));
+  while (seen.size() < 4 && raw.ReadFrame(2000, &frame))
+    seen.push_back(control_number<TypeParam>(frame));
   Tidewire::InjectSendFailure(0, 0);
   ASSERT_EQ(seen.size(), 4u);
   EXPECT_EQ(seen, (std::vector<uint64_t>{1, 2, TypeParam::kPause, TypeParam::kPause}));

@@ -38,7 +38,9 @@ class MonitorQuery : public ::testing::Test {
     const char* block = slow.finish(&len);
     DAQEqEvstore* c = r.get_cache();
     c->lock();
-    ASSERT_EQ(c->daq_data_to_cache(reinterpret_cast<orxa_daq_slow_data_header*>(const_cast<char*>(block)), 0), 0);
+    ASSERT_EQ(c->daq_data_to_cache(
+                  reinterpret_cast<orxa_daq_slow_data_header*>(const_cast<char*>(block)), 0),
+              0);
     c->unlock();
   }
   std::vector<Record*>& List() { return G::list(*r.get_cache()); }
@@ -209,7 +211,8 @@ TYPED_TEST(MonitorQuery, DirectionsByEventNumberAndByTime) {
   this->AddAt(5, 10);
   this->AddAt(6, 20);
   this->AddAt(7, 30);
-  auto value_of = [this](typename TypeParam::QueryNumber ev, time_stamp* tm, const char* chan, int how) {
+  auto value_of = [this](typename TypeParam::QueryNumber ev, time_stamp* tm, const char* chan,
+                         int how) {
     std::vector<EqData_dtype*>* out = nullptr;
     int rc = this->Query(ev, tm, chan, how, 0, &out);
     float v = rc == DAQ_MON_DATA && !out->empty() ? this->Value((*out)[0]) : -1.0f;
@@ -269,13 +272,15 @@ TYPED_TEST(MonitorQuery, BadSlowBlockLengthIsACopyFailureThatChangesNothing) {
   std::vector<EqData_dtype*>* out = nullptr;
   typename TypeParam::Record* rc = nullptr;
   testing::internal::CaptureStdout();
-  int result = this->Query(0, nullptr, nullptr, DAQ_GET_LAST + EQCACHE_FIND_TIME, DAQ_GET_REMOVE, &out, &rc);
+  int result =
+      this->Query(0, nullptr, nullptr, DAQ_GET_LAST + EQCACHE_FIND_TIME, DAQ_GET_REMOVE, &out, &rc);
   std::string printed = testing::internal::GetCapturedStdout();
   EXPECT_EQ(result, DAQ_MON_BAD_RESULT);
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(rc, nullptr);
   const std::string plus(63, '+');
-  EXPECT_EQ(printed, "Invalig length for slow data block: -1\n" + plus + " bad res\n" + plus + " delete res\n");
+  EXPECT_EQ(printed, "Invalig length for slow data block: -1\n" + plus + " bad res\n" + plus +
+                         " delete res\n");
   ASSERT_EQ(this->List().size(), 2u);
   EXPECT_FALSE(this->Seen(1));
   this->EndThread();
@@ -338,7 +343,8 @@ TYPED_TEST(MonitorQuery, FailedRemovalTakesNothingFromTheRecord) {
   velmor::EqData* channel_a = list[0]->entry[0]->data->data;
   std::vector<EqData_dtype*>* out = nullptr;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(this->Query(1, nullptr, nullptr, DAQ_GET_THIS, DAQ_GET_REMOVE, &out), DAQ_MON_BAD_RESULT);
+  EXPECT_EQ(this->Query(1, nullptr, nullptr, DAQ_GET_THIS, DAQ_GET_REMOVE, &out),
+            DAQ_MON_BAD_RESULT);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, nullptr);
   ASSERT_EQ(list.size(), 2u);

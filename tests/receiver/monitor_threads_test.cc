@@ -29,8 +29,9 @@ TYPED_TEST(MonitorThreads, TakerAndReaderRunBesideTheReceiver) {
     EventMaker maker(TypeParam::kFormat);
     Bytes end = maker.bare(TypeParam::kEndOfStream);
     Bytes ev;
-    stats = serve_stream(server.link(), TypeParam::k2024, kEvents,
-                         [&](uint64_t n) -> const Bytes& { return ev = maker.spectrum(n); }, end);
+    stats = serve_stream(
+        server.link(), TypeParam::k2024, kEvents,
+        [&](uint64_t n) -> const Bytes& { return ev = maker.spectrum(n); }, end);
   });
 
   std::atomic<bool> taker_done{false};
@@ -65,7 +66,8 @@ TYPED_TEST(MonitorThreads, TakerAndReaderRunBesideTheReceiver) {
     if (ent < 0 || ent > kDepth || (status & (DAQ_MON_DATA | DAQ_MON_EMPTY)) == 0) ++bad_status;
     time_stamp first{}, last{};
     typename TypeParam::BoundNumber lo = 0, hi = 0;
-    if (!r.get_monitor(&first, 0) && !r.get_monitor(&last, 1) && first.timeup > last.timeup) ++bad_status;
+    if (!r.get_monitor(&first, 0) && !r.get_monitor(&last, 1) && first.timeup > last.timeup)
+      ++bad_status;
     if (!r.get_monitor(&lo, 0) && !r.get_monitor(&hi, 1) && lo > hi) ++bad_status;
     std::vector<EqData_dtype*>* out = nullptr;
     typename TypeParam::Record* rc = nullptr;

@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <initializer_list>
 #include <future>
+#include <initializer_list>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -26,8 +26,8 @@
 #include "daq_text.h"
 #include "eq_daq_data.h"
 #include "eq_daq_data_2024.h"
-#include "socket_send.h"
 #include "orxa_event_builder.h"
+#include "socket_send.h"
 #include "tidewire.h"
 #include "tidewire_listener.h"
 #include "velmor.h"
@@ -94,7 +94,8 @@ struct Reply {
 
 // Time stamps that grow with the event number (10 events per second).
 inline time_stamp stamp_of(uint64_t n) {
-  return time_stamp{static_cast<uint32_t>(1000000 + n / 10), static_cast<uint32_t>((n % 10) * 100000)};
+  return time_stamp{static_cast<uint32_t>(1000000 + n / 10),
+                    static_cast<uint32_t>((n % 10) * 100000)};
 }
 
 // Events of one generation, built with the real encoder.
@@ -105,7 +106,8 @@ class EventMaker {
   // One spectrum channel "SPECTRUM.CH" of nvalues floats (value i = n + i).
   Bytes spectrum(uint64_t n, time_stamp t, int nvalues = 16, const char* name = "SPECTRUM.CH") {
     values_.resize(static_cast<size_t>(nvalues));
-    for (int i = 0; i < nvalues; ++i) values_[static_cast<size_t>(i)] = static_cast<float>(n % 100000) + i;
+    for (int i = 0; i < nvalues; ++i)
+      values_[static_cast<size_t>(i)] = static_cast<float>(n % 100000) + i;
     orxa_spect_input in{0.0f, 1.0f, nvalues, 1, 0.0f, values_.data(), nullptr};
     builder_.begin(n, t);
     builder_.add_spectra(name, ORXA_DT_SPECTRUM, &in, 1, false);
@@ -239,7 +241,8 @@ class StreamServer {
     auto deadline = Clock::now() + std::chrono::milliseconds(ms);
     while (!lost) {
       if (until && until(controls)) return true;
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) break;
       Control c;
       int rc = read_control(*link_, is_2024_, static_cast<int>(left < 200 ? left : 200), &c);
@@ -271,7 +274,8 @@ class RawServer {
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listen_fd_, 4) == 0 &&
+    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        listen(listen_fd_, 4) == 0 &&
         getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
       port_ = ntohs(a.sin_port);
   }
@@ -313,14 +317,13 @@ class RawServer {
   }
 
  private:
-  bool Write(const void* p, size_t n) {
-    return send_all_bytes(fd_, p, n);
-  }
+  bool Write(const void* p, size_t n) { return send_all_bytes(fd_, p, n); }
   bool Read(void* p, size_t n, int ms) {
     char* c = static_cast<char*>(p);
     auto deadline = Clock::now() + std::chrono::milliseconds(ms);
     while (n > 0) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       pollfd pf{fd_, POLLIN, 0};
       if (left <= 0 || poll(&pf, 1, static_cast<int>(left)) != 1) return false;
       ssize_t r = recv(fd_, c, n, 0);
@@ -391,7 +394,7 @@ inline StreamStats serve_stream(Tidewire& link, bool is_2024, uint64_t count,
       return st;
     }
     bool got = !handshake;  // in handshake mode the wait for the ack reads them
-    while (got) {  // everything already there, without waiting
+    while (got) {           // everything already there, without waiting
       if (!take(0, &got)) return st;
     }
     if (paused) {

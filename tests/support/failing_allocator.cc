@@ -56,8 +56,12 @@ void* throwing_aligned(std::size_t n, std::align_val_t al) {
 
 void* operator new(std::size_t n) { return throwing(n); }
 void* operator new[](std::size_t n) { return throwing(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return fail_now() ? nullptr : take(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return fail_now() ? nullptr : take(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  return fail_now() ? nullptr : take(n);
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+  return fail_now() ? nullptr : take(n);
+}
 void* operator new(std::size_t n, std::align_val_t al) { return throwing_aligned(n, al); }
 void* operator new[](std::size_t n, std::align_val_t al) { return throwing_aligned(n, al); }
 void* operator new(std::size_t n, std::align_val_t al, const std::nothrow_t&) noexcept {

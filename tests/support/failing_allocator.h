@@ -30,8 +30,8 @@ enum class Source {
 };
 
 struct Hook {
-  std::function<void(int)> arm;       // the library's "fail the nth" call; 0 disarms
-  std::function<bool()> pending;      // true while the armed failure has not happened
+  std::function<void(int)> arm;   // the library's "fail the nth" call; 0 disarms
+  std::function<bool()> pending;  // true while the armed failure has not happened
 };
 
 // Runs op once per n = 1, 2, ... with the nth allocation failing, until a run

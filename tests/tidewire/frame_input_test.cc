@@ -107,7 +107,8 @@ TEST(TidewireReceive, PeerOfOtherByteOrderGetsHostOrderHeaders) {
   orxa_eventheader_2024 h24;
   std::memcpy(&h24, ev24.data(), sizeof h24);
   h24.pattern = __builtin_bswap32(h24.pattern);
-  h24.event_length = static_cast<int64_t>(__builtin_bswap64(static_cast<uint64_t>(h24.event_length)));
+  h24.event_length =
+      static_cast<int64_t>(__builtin_bswap64(static_cast<uint64_t>(h24.event_length)));
   h24.event_number = __builtin_bswap64(h24.event_number);
   h24.event_time.timeup = __builtin_bswap32(h24.event_time.timeup);
   std::memcpy(ev24.data(), &h24, sizeof h24);
@@ -284,7 +285,9 @@ TEST(TidewireSend, MalformedMessagesAndBadArgumentsSendNothing) {
   // A long gather list: one byte per buffer after the header.
   std::vector<iovec> bytes_apart{{ev.data(), 36}};
   for (std::size_t i = 36; i < ev.size(); ++i) bytes_apart.push_back({ev.data() + i, 1});
-  EXPECT_EQ(a.link.SendEvent(bytes_apart.data(), static_cast<int>(bytes_apart.size()), SendEvent_NOACK), 0);
+  EXPECT_EQ(
+      a.link.SendEvent(bytes_apart.data(), static_cast<int>(bytes_apart.size()), SendEvent_NOACK),
+      0);
 
   unsigned char hello[8];
   ASSERT_EQ(read(a.peer.raw_fd(), hello, sizeof hello), 8);

@@ -33,9 +33,15 @@ TEST(TidewireLoopbackSizes, MessagesOfEverySizeArriveInOrderAndIntact) {
     SCOPED_TRACE(messages[i].size());
     ASSERT_EQ(receive(p.receiver, 500), 0);
     switch (i % 3) {
-      case 0: EXPECT_NE(p.receiver.get_event_header(), nullptr); break;
-      case 1: EXPECT_NE(p.receiver.get_event_header_2024(), nullptr); break;
-      default: EXPECT_NE(p.receiver.get_slow_data_header(), nullptr); break;
+      case 0:
+        EXPECT_NE(p.receiver.get_event_header(), nullptr);
+        break;
+      case 1:
+        EXPECT_NE(p.receiver.get_event_header_2024(), nullptr);
+        break;
+      default:
+        EXPECT_NE(p.receiver.get_slow_data_header(), nullptr);
+        break;
     }
     uint32_t length = 0;
     const char* got = p.receiver.get_message(&length);

@@ -99,7 +99,8 @@ TEST(TidewireListenerAttack, HostileConnectionsAheadDoNotKeepTheReceiverOut) {
   std::thread dripper([&] {
     for (int i = 0; i < 7 && !stop; ++i) {
       drip.Send("K", 1);
-      for (int t = 0; t < 30 && !stop; ++t) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      for (int t = 0; t < 30 && !stop; ++t)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   });
   for (auto& a : hostile) ASSERT_TRUE(a->ok());

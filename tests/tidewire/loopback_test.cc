@@ -161,8 +161,7 @@ TEST(TidewireLoopback, StopSignalEndsABlockedReceiveAtOnce) {
   stop = true;
   pthread_kill(receiver.native_handle(), SIGABRT);
   receiver.join();
-  long long waited_ms =
-      (returned_ns.load() - sent.time_since_epoch().count()) / 1000000;
+  long long waited_ms = (returned_ns.load() - sent.time_since_epoch().count()) / 1000000;
   sigaction(SIGABRT, &old, nullptr);
 
   EXPECT_TRUE(last == TIDEWIRE_AGAIN_INTERRUPTED || last == TIDEWIRE_AGAIN_TIMEOUT) << last;

@@ -204,7 +204,8 @@ TEST_F(CallTest, UnknownServerRefusedConnectionAndBadAddressGiveCodes) {
 TEST_F(CallTest, EnvironmentNameTableInlineAndFile) {
   EqCall call;
   EqData out;
-  std::string inline_list = "OTHER/X=127.0.0.1:1;ENVFAC/DEV=127.0.0.1:" + std::to_string(server_.port());
+  std::string inline_list =
+      "OTHER/X=127.0.0.1:1;ENVFAC/DEV=127.0.0.1:" + std::to_string(server_.port());
   setenv("VELMOR_NAMES", inline_list.c_str(), 1);
   EqAdr a;
   a.adr("/envfac/dev/VALUE");  // names match case-insensitively
@@ -282,7 +283,8 @@ TEST(CallRetry, OnlyCallsThatCannotChangeTheServerAreSentAgain) {
 
 TEST_F(CallTest, FailureTextsPutCauseAndServerBeforeALongAddress) {
   std::string property = "A.PROPERTY.WITH.A.NAME.LONG.ENOUGH.TO.FILL.THE.BUFFER";
-  server_.add_property(property, nullptr, [](const std::string&, const EqData&, EqData&) { return 0; });
+  server_.add_property(property, nullptr,
+                       [](const std::string&, const EqData&, EqData&) { return 0; });
   server_.test_answer_delay_ms(1000);
   EqCall call;
   call.set_timeouts(500, 100);
@@ -298,7 +300,8 @@ TEST_F(CallTest, FailureTextsPutCauseAndServerBeforeALongAddress) {
   EqAdr nowhere;
   nowhere.adr("/NOWHERE/X/DAQ.REQ");
   EXPECT_EQ(call.get(&nowhere, nullptr, &out), velmor::EQ_ERR_UNKNOWN_SERVER);
-  EXPECT_STREQ(out.get_string(text, sizeof text), "unknown server: no name-table entry for NOWHERE/X");
+  EXPECT_STREQ(out.get_string(text, sizeof text),
+               "unknown server: no name-table entry for NOWHERE/X");
 }
 
 TEST_F(CallTest, StoppedServerIsNoticedOnTheCachedConnection) {
@@ -346,7 +349,9 @@ TEST_F(CallTest, BadFramesEndOnlyTheirConnection) {
       std::string("VM\x09\x02\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00", 16),  // version
       std::string("VM\x01\x07\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00", 16),  // kind
       std::string("VM\x01\x02\x01\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\x7f", 16),  // size
-      std::string("VM\x01\x02\x01\x00\x00\x00\x00\x00\x00\x00\x04\x00\x00\x00\x09\x00" "AB", 20),
+      std::string("VM\x01\x02\x01\x00\x00\x00\x00\x00\x00\x00\x04\x00\x00\x00\x09\x00"
+                  "AB",
+                  20),
       std::string("VM\x01\x02\x01\x00\x00\x00\x00\x00\x00\x00\x08\x00\x00\x00\x01\x00PXYZ12", 24),
   };
   for (const std::string& f : frames) {
@@ -546,10 +551,12 @@ TEST(PropertyServer, AnnouncedSizeCostsNothingUntilBytesArriveAndRestingBuffersA
     ASSERT_EQ(send(peers.back(), head.data(), head.size(), MSG_NOSIGNAL), 16);
   }
   long most = 0;
-  eventually([&] {
-    most = std::max(most, heap_bytes() - before);
-    return most > (64L << 20);
-  }, 300);
+  eventually(
+      [&] {
+        most = std::max(most, heap_bytes() - before);
+        return most > (64L << 20);
+      },
+      300);
   EXPECT_LT(most, 4 * (1L << 20)) << "bytes held for 4 announced frames";
   for (int s : peers) close(s);
 
@@ -564,7 +571,8 @@ TEST(PropertyServer, AnnouncedSizeCostsNothingUntilBytesArriveAndRestingBuffersA
   ASSERT_EQ(call.set(&a, &in, &out), 0);
   ASSERT_EQ(call.get(&a, nullptr, &out), 0);
   long busy = heap_bytes();
-  EXPECT_TRUE(eventually([&] { return heap_bytes() < busy - (8L << 20); }, 4000)) << "server still holds its buffers";
+  EXPECT_TRUE(eventually([&] { return heap_bytes() < busy - (8L << 20); }, 4000))
+      << "server still holds its buffers";
   velmor::unregister_server("BIG/SRV");
 }
 
@@ -677,7 +685,8 @@ TEST_F(CallTest, TwoHundredFiftySixIdleConnectionsDoNotKeepACallerOut) {
   std::vector<int> idle;
   while (idle.size() < 256) {  // in steps the listen backlog takes without dropping
     for (int i = 0; i < 32; ++i) idle.push_back(raw_connect(server_.port()));
-    ASSERT_TRUE(eventually([&] { return server_.open_connections() == static_cast<int>(idle.size()); }));
+    ASSERT_TRUE(
+        eventually([&] { return server_.open_connections() == static_cast<int>(idle.size()); }));
   }
   EqCall call;
   EqAdr a = adr("VALUE");

@@ -60,7 +60,8 @@ std::string wire(const EqData& d) {
 
 TEST(EqDataReuse, SameIndexTakesShorterThenLongerSpectraExactly) {
   EqData d;
-  std::vector<float> long_values = ramp(1000, 1), short_values = ramp(3, -5), longer = ramp(2000, 7);
+  std::vector<float> long_values = ramp(1000, 1), short_values = ramp(3, -5),
+                     longer = ramp(2000, 7);
   ASSERT_FALSE(store(d, long_values, "A FAIRLY LONG COMMENT, PAST ANY SMALL STRING", 0));
   const float* buffer = d.get_spectrum(0)->data.data();
 

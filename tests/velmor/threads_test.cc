@@ -40,7 +40,8 @@ class ThreadsTest : public ::testing::Test {
     for (int i = 0; i < calls; ++i) {
       long token = static_cast<long>(t) * 1000000 + i;
       in.set_int(token);
-      if (call->get(&a, &in, &out) != 0 || out.get_int() != token || out.get_mpnum() != token * 2) ++wrong;
+      if (call->get(&a, &in, &out) != 0 || out.get_int() != token || out.get_mpnum() != token * 2)
+        ++wrong;
     }
     return wrong;
   }

@@ -15,8 +15,8 @@ namespace {
 
 // Runs the tool with the name table pointing at `port`; returns its output and exit code.
 std::string run_tool(int port, const std::string& args, int* status) {
-  std::string cmd = "VELMOR_NAMES='TOOL/SRV=127.0.0.1:" + std::to_string(port) + "' " + VELMOR_CALL_PATH + " " +
-                    args + " 2>&1";
+  std::string cmd = "VELMOR_NAMES='TOOL/SRV=127.0.0.1:" + std::to_string(port) + "' " +
+                    VELMOR_CALL_PATH + " " + args + " 2>&1";
   FILE* p = popen(cmd.c_str(), "r");
   std::string out;
   char buf[512];
@@ -63,8 +63,9 @@ TEST(VelmorCallTool, SetsGetsAndListsPropertiesOfAnotherProcess) {
 
 TEST(VelmorCallTool, ValueFileIsReadOnlyUpToTheFrameLimit) {
   velmor::PropertyServer server;
-  server.add_property("VALUE", [](const std::string&, const velmor::EqData&, velmor::EqData&) { return 0; },
-                      nullptr);
+  server.add_property(
+      "VALUE", [](const std::string&, const velmor::EqData&, velmor::EqData&) { return 0; },
+      nullptr);
   ASSERT_FALSE(server.start("127.0.0.1", 0));
   int status = 0;
   EXPECT_EQ(run_tool(server.port(), "set /TOOL/SRV/VALUE @/dev/zero", &status),

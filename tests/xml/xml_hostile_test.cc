@@ -160,9 +160,11 @@ TEST(SaxHostile, ExternalEntitiesAreNeverRead) {
   }
   // Hints that a validating parser would follow are plain attributes here.
   const std::string hints[] = {
-      "<A xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:noNamespaceSchemaLocation=\"" +
+      "<A xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+      "xsi:noNamespaceSchemaLocation=\"" +
           secret.path() + "\"/>",
-      "<A xmlns:xi=\"http://www.w3.org/2001/XInclude\"><xi:include href=\"" + secret.path() + "\"/></A>",
+      "<A xmlns:xi=\"http://www.w3.org/2001/XInclude\"><xi:include href=\"" + secret.path() +
+          "\"/></A>",
       "<?xml-stylesheet href=\"" + secret.path() + "\"?><A/>",
   };
   for (const std::string& doc : hints) {

@@ -122,10 +122,14 @@ TEST(SaxMemoryParser, AttributeBeforeFirstElementIsAbsent) {
 }
 
 TEST(SaxMemoryParser, EscapedValuesRoundTrip) {
-  const std::vector<std::string> texts = {
-      "", "plain", "quote\" apostrophe' lt< gt> amp&", "&amp; already escaped &lt;",
-      "tab\tnewline\ncr\r  double  blank ", "\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80", "]]> <!-- -->",
-      "<injected name=\"x\"/>"};
+  const std::vector<std::string> texts = {"",
+                                          "plain",
+                                          "quote\" apostrophe' lt< gt> amp&",
+                                          "&amp; already escaped &lt;",
+                                          "tab\tnewline\ncr\r  double  blank ",
+                                          "\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80",
+                                          "]]> <!-- -->",
+                                          "<injected name=\"x\"/>"};
   for (const std::string& text : texts) {
     std::string doc;
     set_xml_header(doc);

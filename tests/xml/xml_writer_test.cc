@@ -41,7 +41,14 @@ TEST(XmlEscape, BytesXmlCannotCarryBecomeQuestionMarks) {
   std::string out;
   // control character, lone continuation byte, truncated sequence, overlong
   // form, surrogate, U+FFFF; valid two-, three- and four-byte forms are kept.
-  append_xml_escaped(out, "a\x01" "b\x80" "c\xC3" "d\xC0\xAF" "e\xED\xA0\x80" "f\xEF\xBF\xBF" "g");
+  append_xml_escaped(out,
+                     "a\x01"
+                     "b\x80"
+                     "c\xC3"
+                     "d\xC0\xAF"
+                     "e\xED\xA0\x80"
+                     "f\xEF\xBF\xBF"
+                     "g");
   EXPECT_EQ(out, "a?b?c?d??e???f???g");
   out.clear();
   append_xml_escaped(out, "\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80");

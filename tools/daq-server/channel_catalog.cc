@@ -39,11 +39,11 @@ struct KindName {
   ChannelKind kind;
 };
 const KindName kKinds[] = {
-    {"spectrum", ChannelKind::spectrum},   {"multi-a", ChannelKind::multi_a},
-    {"multi-b", ChannelKind::multi_b},     {"gspectrum", ChannelKind::group_spectrum},
-    {"image", ChannelKind::image},         {"namval", ChannelKind::name_value},
-    {"update", ChannelKind::update},       {"eqdata", ChannelKind::data_object},
-    {"stamp", ChannelKind::stamp},         {"slow", ChannelKind::slow},
+    {"spectrum", ChannelKind::spectrum}, {"multi-a", ChannelKind::multi_a},
+    {"multi-b", ChannelKind::multi_b},   {"gspectrum", ChannelKind::group_spectrum},
+    {"image", ChannelKind::image},       {"namval", ChannelKind::name_value},
+    {"update", ChannelKind::update},     {"eqdata", ChannelKind::data_object},
+    {"stamp", ChannelKind::stamp},       {"slow", ChannelKind::slow},
 };
 
 // Splits a line into blank-separated tokens; a double-quoted part may hold blanks.
@@ -53,8 +53,10 @@ bool split_tokens(const std::string& line, std::vector<std::string>* tokens) {
   bool quoted = false;
   for (char c : line) {
     if (quoted) {
-      if (c == '"') quoted = false;
-      else token += c;
+      if (c == '"')
+        quoted = false;
+      else
+        token += c;
     } else if (c == '"') {
       quoted = true;
       in_token = true;
@@ -84,9 +86,15 @@ bool read_int(const std::string& text, long low, long high, int* out) {
 
 void apply_defaults(CatalogChannel* c) {
   switch (c->kind) {
-    case ChannelKind::spectrum: c->length = 1024; break;
-    case ChannelKind::multi_a: c->length = 64; break;
-    case ChannelKind::multi_b: c->length = 16; break;
+    case ChannelKind::spectrum:
+      c->length = 1024;
+      break;
+    case ChannelKind::multi_a:
+      c->length = 64;
+      break;
+    case ChannelKind::multi_b:
+      c->length = 16;
+      break;
     case ChannelKind::group_spectrum:
       c->subs = 2;
       c->length = 256;
@@ -97,11 +105,18 @@ void apply_defaults(CatalogChannel* c) {
       c->height = 120;
       c->bpp = 2;
       break;
-    case ChannelKind::name_value: c->values = 8; break;
-    case ChannelKind::update: c->values = 6; break;
-    case ChannelKind::data_object: c->length = 16; break;
+    case ChannelKind::name_value:
+      c->values = 8;
+      break;
+    case ChannelKind::update:
+      c->values = 6;
+      break;
+    case ChannelKind::data_object:
+      c->length = 16;
+      break;
     case ChannelKind::stamp:
-    case ChannelKind::slow: break;
+    case ChannelKind::slow:
+      break;
   }
 }
 
@@ -109,14 +124,22 @@ void apply_defaults(CatalogChannel* c) {
 bool apply_key(CatalogChannel* c, const std::string& key, const std::string& value,
                std::string* why) {
   bool bad = false;
-  if (key == "length") bad = read_int(value, 1, 1048576, &c->length);
-  else if (key == "groups") bad = read_int(value, 1, 1024, &c->groups);
-  else if (key == "subs") bad = read_int(value, 1, 64, &c->subs);
-  else if (key == "values") bad = read_int(value, 1, 1024, &c->values);
-  else if (key == "width") bad = read_int(value, 1, 8192, &c->width);
-  else if (key == "height") bad = read_int(value, 1, 8192, &c->height);
-  else if (key == "bpp") bad = read_int(value, 1, 8, &c->bpp);
-  else if (key == "device") bad = read_int(value, 0, 65535, &c->device);
+  if (key == "length")
+    bad = read_int(value, 1, 1048576, &c->length);
+  else if (key == "groups")
+    bad = read_int(value, 1, 1024, &c->groups);
+  else if (key == "subs")
+    bad = read_int(value, 1, 64, &c->subs);
+  else if (key == "values")
+    bad = read_int(value, 1, 1024, &c->values);
+  else if (key == "width")
+    bad = read_int(value, 1, 8192, &c->width);
+  else if (key == "height")
+    bad = read_int(value, 1, 8192, &c->height);
+  else if (key == "bpp")
+    bad = read_int(value, 1, 8, &c->bpp);
+  else if (key == "device")
+    bad = read_int(value, 0, 65535, &c->device);
   else if (key == "units") {
     bad = value.size() > 15;
     c->units = value;
@@ -175,8 +198,7 @@ bool parse_line(const std::vector<std::string>& tokens, CatalogChannel* c, std::
   uint64_t bytes = synth_event_bytes(true, {c});
   if (bytes > TIDEWIRE_MAX_MESSAGE) {
     *why = "one event of this channel takes " + std::to_string(bytes) +
-           " bytes, more than the data link carries (" + std::to_string(TIDEWIRE_MAX_MESSAGE) +
-           ")";
+           " bytes, more than the data link carries (" + std::to_string(TIDEWIRE_MAX_MESSAGE) + ")";
     return true;
   }
   return false;
@@ -195,16 +217,26 @@ bool control_character(const std::string& line) {
 
 int channel_data_type(ChannelKind kind) {
   switch (kind) {
-    case ChannelKind::spectrum: return ORXA_DT_SPECTRUM;
-    case ChannelKind::multi_a: return ORXA_MULTI_SPECT_A;
-    case ChannelKind::multi_b: return ORXA_MULTI_SPECT_B;
-    case ChannelKind::group_spectrum: return ORXA_DT_GSPECTRUM;
-    case ChannelKind::image: return ORXA_DT_IMAGE_EXT;
-    case ChannelKind::name_value: return ORXA_DT_NAMVAL;
-    case ChannelKind::update: return ORXA_UPD_BLOCK_2010;
-    case ChannelKind::data_object: return ORXA_DT_EQDATA;
-    case ChannelKind::stamp: return ORXA_DT_STAMP;
-    case ChannelKind::slow: return 0;
+    case ChannelKind::spectrum:
+      return ORXA_DT_SPECTRUM;
+    case ChannelKind::multi_a:
+      return ORXA_MULTI_SPECT_A;
+    case ChannelKind::multi_b:
+      return ORXA_MULTI_SPECT_B;
+    case ChannelKind::group_spectrum:
+      return ORXA_DT_GSPECTRUM;
+    case ChannelKind::image:
+      return ORXA_DT_IMAGE_EXT;
+    case ChannelKind::name_value:
+      return ORXA_DT_NAMVAL;
+    case ChannelKind::update:
+      return ORXA_UPD_BLOCK_2010;
+    case ChannelKind::data_object:
+      return ORXA_DT_EQDATA;
+    case ChannelKind::stamp:
+      return ORXA_DT_STAMP;
+    case ChannelKind::slow:
+      return 0;
   }
   return 0;
 }
@@ -231,14 +263,20 @@ const char* channel_kind_name(ChannelKind kind) {
 
 int channel_value_count(const CatalogChannel& channel) {
   switch (channel.kind) {
-    case ChannelKind::group_spectrum: return channel_samples(channel) * channel.groups;
-    case ChannelKind::image: return channel.width * channel.height;
+    case ChannelKind::group_spectrum:
+      return channel_samples(channel) * channel.groups;
+    case ChannelKind::image:
+      return channel.width * channel.height;
     case ChannelKind::name_value:
-    case ChannelKind::update: return channel.values;
+    case ChannelKind::update:
+      return channel.values;
     case ChannelKind::stamp:
-    case ChannelKind::slow: return 1;
-    case ChannelKind::data_object: return channel.length;
-    default: return channel_samples(channel);
+    case ChannelKind::slow:
+      return 1;
+    case ChannelKind::data_object:
+      return channel.length;
+    default:
+      return channel_samples(channel);
   }
 }
 
@@ -355,8 +393,8 @@ void ChannelCatalog::describe(const std::vector<const CatalogChannel*>& channels
     copy_text(d->daq_name, c->name.c_str());
     copy_text(d->prop_desc, c->desc.c_str());
     copy_text(d->units, c->units.c_str());
-    d->max_size = c->kind == ChannelKind::image ? c->width * c->height * c->bpp
-                                                : 4 * channel_value_count(*c);
+    d->max_size =
+        c->kind == ChannelKind::image ? c->width * c->height * c->bpp : 4 * channel_value_count(*c);
     d->nbits = 0;
     d->ndims = 0;
     bool spectral = c->kind == ChannelKind::spectrum || c->kind == ChannelKind::multi_a ||

@@ -24,14 +24,14 @@ enum class ChannelKind {
 struct CatalogChannel {
   std::string name;
   ChannelKind kind = ChannelKind::stamp;
-  int length = 0;   // values (per sub-channel / per group)
-  int groups = 1;   // group spectra
-  int subs = 1;     // sub-channels of a group spectrum
-  int width = 0;    // images
+  int length = 0;  // values (per sub-channel / per group)
+  int groups = 1;  // group spectra
+  int subs = 1;    // sub-channels of a group spectrum
+  int width = 0;   // images
   int height = 0;
   int bpp = 0;
-  int values = 0;   // name/value and update records
-  int device = 0;   // device type in the high half of the type word
+  int values = 0;  // name/value and update records
+  int device = 0;  // device type in the high half of the type word
   std::string units;
   std::string desc;
   // The samples served of each sub-channel (of each group for group spectra):

@@ -118,8 +118,7 @@ struct DaqDataServer::State {
   int on_request(const velmor::EqData& in, velmor::EqData& out);
   int on_reply(int number, velmor::EqData& out);
   std::string final_reply(const ActiveRequest& r);
-  bool accept_locked(daq_server_request* request, std::string* reason, int* number)
-      REQUIRES(lock);
+  bool accept_locked(daq_server_request* request, std::string* reason, int* number) REQUIRES(lock);
   int held_locked() const REQUIRES(lock);
   std::vector<int> supersede_locked(unsigned id, const std::vector<char>& xml) REQUIRES(lock);
   void housekeeping();
@@ -143,8 +142,7 @@ int DaqDataServer::State::held_locked() const {
 // is replaced: its receiver has not come, and its final answer was not handed
 // out or was one the client cannot go on with. The housekeeper releases them,
 // so the retry's answer does not wait for a stream thread to end.
-std::vector<int> DaqDataServer::State::supersede_locked(unsigned id,
-                                                       const std::vector<char>& xml) {
+std::vector<int> DaqDataServer::State::supersede_locked(unsigned id, const std::vector<char>& xml) {
   std::vector<int> numbers;
   if (id == 0) return numbers;
   for (auto& kv : active) {
@@ -161,7 +159,8 @@ std::vector<int> DaqDataServer::State::supersede_locked(unsigned id,
 
 void DaqDataServer::State::delay_answer() const {
   auto until = Clock::now() + std::chrono::milliseconds(options.answer_delay_ms);
-  while (!stopping && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  while (!stopping && Clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 // Plans and registers an accepted request; false with *reason when it cannot be served.
@@ -260,7 +259,8 @@ int DaqDataServer::State::on_request(const velmor::EqData& in, velmor::EqData& o
   }
   clean_request(&request);
   for (int n : replaced) {
-    if (options.verbose) daq_print("daq-server: DAQ.REP%d replaced by a retry of the same request\n", n);
+    if (options.verbose)
+      daq_print("daq-server: DAQ.REP%d replaced by a retry of the same request\n", n);
   }
   answer_simple(out, number > 0 ? "Request accepted" : reason.c_str(), id, number);
   return 0;
@@ -377,8 +377,8 @@ void DaqDataServer::State::housekeeping() {
       for (auto it = active.begin(); it != active.end();) {
         const ActiveRequest& r = *it->second;
         bool stream_over = !r.stream || r.stream->finished();
-        bool expired = !r.final_read &&
-                       now - r.accepted > std::chrono::milliseconds(options.reply_timeout_ms);
+        bool expired =
+            !r.final_read && now - r.accepted > std::chrono::milliseconds(options.reply_timeout_ms);
         if (r.release_now || (r.final_read && stream_over) || expired) {
           done.push_back(it->second);
           it = active.erase(it);
@@ -438,8 +438,7 @@ bool DaqDataServer::start() {
   if (s_->options.register_name) {
     s_->name_key = s_->options.facility + "/" + s_->options.device;
     s_->registered = !velmor::register_server(
-        s_->name_key.c_str(), announced_host(s_->options.control_host).c_str(),
-        s_->server.port());
+        s_->name_key.c_str(), announced_host(s_->options.control_host).c_str(), s_->server.port());
   }
   s_->stopping = false;
   s_->started = true;

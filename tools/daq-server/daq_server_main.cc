@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
   if (!options.names_file.empty()) {
     std::ofstream names(options.names_file, std::ios::app);
     names << name << " " << where << "\n";
-    if (!names) std::fprintf(stderr, "daq-server: cannot append to %s\n", options.names_file.c_str());
+    if (!names)
+      std::fprintf(stderr, "daq-server: cannot append to %s\n", options.names_file.c_str());
   }
   daq_print("daq-server: %s/%s listening on %s (VELMOR_NAMES=%s=%s)\n", name.c_str(),
             options.location.c_str(), where.c_str(), name.c_str(), where.c_str());

@@ -53,7 +53,9 @@ int DataStream::open(const char* host) {
   return rc;
 }
 
-void DataStream::start() { thread_ = std::thread([this] { run(); }); }
+void DataStream::start() {
+  thread_ = std::thread([this] { run(); });
+}
 
 void DataStream::stop() {
   stop_ = true;
@@ -207,8 +209,7 @@ bool DataStream::send_all(Tidewire* link, const char* data, size_t length) {
 }
 
 void DataStream::serve(Tidewire* link) {
-  EventSynth synth(plan_.gen_2024, plan_.event_channels, plan_.slow_channels,
-                   server_name_.c_str());
+  EventSynth synth(plan_.gen_2024, plan_.event_channels, plan_.slow_channels, server_name_.c_str());
   // Each wait for room is short, so the stall bound and stop() are seen soon.
   link->SetSendTimeout(kWakeMs);
   auto started = Clock::now();
@@ -226,7 +227,8 @@ void DataStream::serve(Tidewire* link) {
     if (!fault_stalled && settings_.stall_after >= 0 && sent >= settings_.stall_after) {
       fault_stalled = true;
       auto until = Clock::now() + std::chrono::milliseconds(settings_.stall_ms);
-      while (!stop_ && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      while (!stop_ && Clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
       progress_at_ = Clock::now();  // the server's own silence, not the receiver's
       continue;
     }

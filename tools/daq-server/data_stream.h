@@ -83,8 +83,8 @@ class DataStream {
   std::atomic<bool> stalled_out_{false};
 
   // State of the serving thread only.
-  uint64_t next_ = 0;          // index of the next event to send
-  int64_t last_sent_ = -1;     // event number of the last event sent
+  uint64_t next_ = 0;       // index of the next event to send
+  int64_t last_sent_ = -1;  // event number of the last event sent
   bool paused_ = false;
   bool awaiting_ack_ = false;
   bool farewell_ = false;

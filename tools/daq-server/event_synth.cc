@@ -29,10 +29,14 @@ SpectrumAxis spectrum_axis(ChannelKind kind) {
 
 int spectrum_subs(const CatalogChannel& c) {
   switch (c.kind) {
-    case ChannelKind::multi_a: return ORXA_MULTI_SPECT_A_CHANNELS;
-    case ChannelKind::multi_b: return ORXA_MULTI_SPECT_B_CHANNELS;
-    case ChannelKind::group_spectrum: return c.subs;
-    default: return 1;
+    case ChannelKind::multi_a:
+      return ORXA_MULTI_SPECT_A_CHANNELS;
+    case ChannelKind::multi_b:
+      return ORXA_MULTI_SPECT_B_CHANNELS;
+    case ChannelKind::group_spectrum:
+      return c.subs;
+    default:
+      return 1;
   }
 }
 
@@ -74,13 +78,14 @@ uint64_t synth_block_bytes(const CatalogChannel& c) {
                         static_cast<uint64_t>(channel_samples(c));
       region = sizeof(orxa_spect_block_2010) + nsub * sizeof(orxa_spect_channel_2010) +
                values * sizeof(float);
-      if (c.kind == ChannelKind::group_spectrum) region += nsub * sizeof(orxa_spect_statistics_2010);
+      if (c.kind == ChannelKind::group_spectrum)
+        region += nsub * sizeof(orxa_spect_statistics_2010);
       break;
     }
     case ChannelKind::image:
-      region = sizeof(orxa_image_ext_frame_head) +
-               static_cast<uint64_t>(c.width) * static_cast<uint64_t>(c.height) *
-                   static_cast<uint64_t>(c.bpp);
+      region = sizeof(orxa_image_ext_frame_head) + static_cast<uint64_t>(c.width) *
+                                                       static_cast<uint64_t>(c.height) *
+                                                       static_cast<uint64_t>(c.bpp);
       break;
     case ChannelKind::name_value:
       region = ORXA_NAME_VALUE_BLOCK_HEAD +
@@ -93,8 +98,10 @@ uint64_t synth_block_bytes(const CatalogChannel& c) {
     case ChannelKind::data_object:
       region = sizeof(orxa_eqdata_block_2010) + object_bytes(c.length);
       break;
-    case ChannelKind::stamp: break;
-    case ChannelKind::slow: return 0;
+    case ChannelKind::stamp:
+      break;
+    case ChannelKind::slow:
+      return 0;
   }
   return pad8(ORXA_SUBHEAD_SIZE + region);
 }
@@ -219,8 +226,10 @@ bool EventSynth::add_channel(const CatalogChannel& c, uint64_t event_number, tim
       set_object(object_, values_.data(), c.length, time, event_number);
       return builder_.add_data_object(name, word, object_);
     }
-    case ChannelKind::stamp: return builder_.add_stamp(name, word);
-    case ChannelKind::slow: return false;
+    case ChannelKind::stamp:
+      return builder_.add_stamp(name, word);
+    case ChannelKind::slow:
+      return false;
   }
   return false;
 }

@@ -58,8 +58,8 @@ bool resolve_sampling(const CatalogChannel& c, const orxa_chan_prms& p,
   int64_t start = std::max(p.start, 0);
   int64_t inc = p.inc > 0 ? p.inc : 1;
   if (start >= c.length) {
-    *why = "start " + std::to_string(start) + " is past the channel's " +
-           std::to_string(c.length) + " samples";
+    *why = "start " + std::to_string(start) + " is past the channel's " + std::to_string(c.length) +
+           " samples";
     return true;
   }
   if (p.length == 0) {
@@ -79,15 +79,24 @@ bool resolve_sampling(const CatalogChannel& c, const orxa_chan_prms& p,
 
 const char* validation_reason(int code) {
   switch (code) {
-    case -2: return "neither a start time, a run nor a file is given";
-    case -3: return "neither an experiment nor a file is given";
-    case -5: return "the request type is not 1, 2 or 3";
-    case -6: return "the communication mode is not 1 or 2";
-    case -7: return "the start time cannot be read";
-    case -8: return "the stop time cannot be read";
-    case -9: return "the request id or the run range is invalid";
-    case -10: return "the stop time is not after the start time";
-    default: return "the request is invalid";
+    case -2:
+      return "neither a start time, a run nor a file is given";
+    case -3:
+      return "neither an experiment nor a file is given";
+    case -5:
+      return "the request type is not 1, 2 or 3";
+    case -6:
+      return "the communication mode is not 1 or 2";
+    case -7:
+      return "the start time cannot be read";
+    case -8:
+      return "the stop time cannot be read";
+    case -9:
+      return "the request id or the run range is invalid";
+    case -10:
+      return "the stop time is not after the start time";
+    default:
+      return "the request is invalid";
   }
 }
 
@@ -200,28 +209,27 @@ RequestPlan plan_request(daq_server_request* request, const ChannelCatalog& cata
   }
   if (count > static_cast<double>(settings.max_events)) {
     char text[128];
-    std::snprintf(text, sizeof text, "ERROR: the request spans %.0f events, more than %ld",
-                  count, settings.max_events);
+    std::snprintf(text, sizeof text, "ERROR: the request spans %.0f events, more than %ld", count,
+                  settings.max_events);
     plan.error = text;
     return plan;
   }
   plan.t_start = static_cast<int>(from);
   plan.t_stop = static_cast<int>(to);
   plan.event_count = static_cast<uint64_t>(count);
-  plan.first_event =
-      static_cast<uint64_t>(std::floor(static_cast<double>(from - settings.origin_sec) *
-                                       settings.rate_hz));
+  plan.first_event = static_cast<uint64_t>(
+      std::floor(static_cast<double>(from - settings.origin_sec) * settings.rate_hz));
   uint64_t last_event = plan.first_event + plan.event_count - 1;
-  plan.gen_2024 = settings.generation == 1 ||
-                  (settings.generation == -1 && last_event >= kLegacyLimit);
+  plan.gen_2024 =
+      settings.generation == 1 || (settings.generation == -1 && last_event >= kLegacyLimit);
   if (!plan.gen_2024 && last_event >= kLegacyLimit) {
     plan.error = "ERROR: event numbers of this range do not fit the legacy generation";
     return plan;
   }
   uint64_t event_bytes = synth_event_bytes(plan.gen_2024, plan.event_channels);
   if (event_bytes > TIDEWIRE_MAX_MESSAGE) {
-    plan.error = "ERROR: one event of the requested channels takes " +
-                 std::to_string(event_bytes) + " bytes, more than the data link carries (" +
+    plan.error = "ERROR: one event of the requested channels takes " + std::to_string(event_bytes) +
+                 " bytes, more than the data link carries (" +
                  std::to_string(TIDEWIRE_MAX_MESSAGE) + ")";
     return plan;
   }

@@ -104,10 +104,14 @@ bool parse_server_options(int argc, char** argv, DaqServerOptions* o, std::strin
       o->catalog_file = value;
     } else if (name == "--generation") {
       std::string g = value;
-      if (g == "auto") o->generation = DAQ_GENERATION_AUTO;
-      else if (g == "legacy") o->generation = DAQ_GENERATION_LEGACY;
-      else if (g == "2024") o->generation = DAQ_GENERATION_2024;
-      else bad = true;
+      if (g == "auto")
+        o->generation = DAQ_GENERATION_AUTO;
+      else if (g == "legacy")
+        o->generation = DAQ_GENERATION_LEGACY;
+      else if (g == "2024")
+        o->generation = DAQ_GENERATION_2024;
+      else
+        bad = true;
     } else if (name == "--rate") {
       char* end = nullptr;
       double rate = std::strtod(value, &end);

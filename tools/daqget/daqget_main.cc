@@ -109,7 +109,8 @@ bool progress_wanted(const DaqgetOptions& o) {
 template <class G>
 int receive(const DaqgetOptions& o, daq_server_reply* reply, RecordWriter& writer, long* rows) {
   typename G::Receiver receiver(o.depth, o.increment);
-  if (o.idle_timeout >= 0) receiver.set_idle_timeout(static_cast<int>(o.idle_timeout * 1000.0 + 0.5));
+  if (o.idle_timeout >= 0)
+    receiver.set_idle_timeout(static_cast<int>(o.idle_timeout * 1000.0 + 0.5));
   if (receiver.set_reply(reply)) {
     fail_line("daqget: the reply cannot be kept (out of memory)");
     return DAQGET_LINK_FAILED;
@@ -189,7 +190,8 @@ int run(const DaqgetOptions& o, OutputTarget& output, long* rows) {
     return DAQGET_BAD_REQUEST;
   }
   if (o.connect_timeout > 0) connection.set_connect_timeout(o.connect_timeout);
-  if (o.show_reply || isatty(STDERR_FILENO) == 1) connection.set_pass_observer(report_pass, nullptr);
+  if (o.show_reply || isatty(STDERR_FILENO) == 1)
+    connection.set_pass_observer(report_pass, nullptr);
 
   g_connection.store(&connection);
   int rc = g_stop.load() ? static_cast<int>(EQ_DAQ_CONNECT_CANCELED)

@@ -94,8 +94,7 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
   app.add_option("--data-dir", o->data_dir, "data directory (default: the data path list)")
       ->group(req);
   app.add_option("--catalog-dir", o->catalog_dir, "run catalog directory")->group(req);
-  app.add_option("--config", o->config_file,
-                 "request file whose content completes the request")
+  app.add_option("--config", o->config_file, "request file whose content completes the request")
       ->group(req);
   app.add_option("-c,--channel", o->channels,
                  "channel, repeatable; NAME@p1@p2@p3@p4 gives start, length, increment "
@@ -125,7 +124,8 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
       ->group(srv);
   app.add_option("--connect-timeout", o->connect_timeout,
                  "seconds the whole request handshake may take, every server and retry "
-                 "included (default " + std::to_string(EQ_DAQ_CONNECT_DEFAULT_TIMEOUT_S) + ")")
+                 "included (default " +
+                     std::to_string(EQ_DAQ_CONNECT_DEFAULT_TIMEOUT_S) + ")")
       ->check(CLI::Range(1, 86400))
       ->group(srv);
   app.add_flag("--local", o->local,
@@ -150,8 +150,8 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
       ->group(rcv);
   app.add_option("--idle-timeout", o->idle_timeout,
                  "seconds the data link may stay silent before the stream counts as broken "
-                 "(default " + std::to_string(DAQ_RECEIVER_DEFAULT_IDLE_TIMEOUT_MS / 1000) +
-                     "; 0: no bound)")
+                 "(default " +
+                     std::to_string(DAQ_RECEIVER_DEFAULT_IDLE_TIMEOUT_MS / 1000) + "; 0: no bound)")
       ->check(CLI::Range(0.0, 2000000.0))
       ->group(rcv);
   app.add_option("--generation", generation_text,

@@ -27,21 +27,22 @@ struct DaqgetOptions {
   std::string servers;   // a server list, replaces ORXA_DAQ_SERVERS and the facility list
   std::string facility;  // the facility whose list is used
   bool local = false;
-  int local_port = 0;  // control port of the embedded server; 0: a free one
+  int local_port = 0;       // control port of the embedded server; 0: a free one
   int connect_timeout = 0;  // seconds for the whole handshake; 0: the library's default
 
   // Receiver.
   int depth = 0;  // 0: derived from the reply
   int increment = 0;
   Generation generation = Generation::kAuto;
-  double idle_timeout = -1;  // seconds the link may stay silent; -1: the receiver's default, 0: none
+  double idle_timeout =
+      -1;  // seconds the link may stay silent; -1: the receiver's default, 0: none
 
   // Output.
   OutputFormat format = OutputFormat::kTable;
   std::string output_file;  // empty: standard output
   bool show_reply = false;
   bool show_request = false;
-  int progress = -1;  // -1: when standard error is a terminal, 0 never, 1 always
+  int progress = -1;   // -1: when standard error is a terminal, 0 never, 1 always
   int max_values = 4;  // values shown in a table summary
 };
 

@@ -20,8 +20,8 @@ bool OutputTarget::open_temporary(const std::string& path) {
   std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = dir + "." + base + ".daqget-" + std::to_string(getpid()) + "-" +
-                       std::to_string(attempt);
+    std::string name =
+        dir + "." + base + ".daqget-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
     int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
       if (errno == EEXIST) continue;

@@ -26,8 +26,7 @@ void ProgressBar::done(long events) {
 
 void ProgressBar::draw(long events) {
   drawn_ = true;
-  double elapsed =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   double rate = elapsed > 0 ? events / elapsed : 0.0;
   constexpr int kWidth = 30;
   char bar[kWidth + 1];
@@ -39,8 +38,8 @@ void ProgressBar::draw(long events) {
   for (int i = 0; i < kWidth; ++i) bar[i] = i < filled ? '#' : '.';
   bar[kWidth] = '\0';
   if (announced_ > 0) {
-    std::fprintf(err_, "\r[%s] %ld/%ld events %5.1f%%  %.1f ev/s  %.1f s ", bar, events,
-                 announced_, 100.0 * events / announced_, rate, elapsed);
+    std::fprintf(err_, "\r[%s] %ld/%ld events %5.1f%%  %.1f ev/s  %.1f s ", bar, events, announced_,
+                 100.0 * events / announced_, rate, elapsed);
   } else {
     std::fprintf(err_, "\r%ld events  %.1f ev/s  %.1f s ", events, rate, elapsed);
   }

@@ -26,9 +26,7 @@
 struct LegacyReceiving {
   using Receiver = EqDAQdata;
   using Record = eq_evstore_record;
-  static Record* earliest(DAQEqEvstore* cache) {
-    return cache->FindFirstRecord(EQCACHE_FIND_TIME);
-  }
+  static Record* earliest(DAQEqEvstore* cache) { return cache->FindFirstRecord(EQCACHE_FIND_TIME); }
 };
 
 struct Receiving2024 {

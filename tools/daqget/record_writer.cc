@@ -19,7 +19,8 @@ bool RecordWriter::finish() {
 
 void RecordWriter::put(const std::string& line) {
   if (failed_) return;
-  if (std::fwrite(line.data(), 1, line.size(), out_) != line.size() || std::fputc('\n', out_) == EOF)
+  if (std::fwrite(line.data(), 1, line.size(), out_) != line.size() ||
+      std::fputc('\n', out_) == EOF)
     failed_ = true;
 }
 
@@ -99,10 +100,11 @@ class CsvWriter : public RecordWriter {
     put("channel,type,dtype,count,max_size,units,description,subsystem");
     for (const chan_descr_2010* d : list) {
       if (d == nullptr) continue;
-      put(csv_field(d->prop_name) + "," + data_type_name(static_cast<int>(d->dtype), d->dtype == 0) +
-          "," + std::to_string(d->dtype) + "," + std::to_string(d->count) + "," +
-          std::to_string(d->max_size) + "," + csv_field(d->units) + "," +
-          csv_field(d->prop_desc) + "," + csv_field(d->subsystem));
+      put(csv_field(d->prop_name) + "," +
+          data_type_name(static_cast<int>(d->dtype), d->dtype == 0) + "," +
+          std::to_string(d->dtype) + "," + std::to_string(d->count) + "," +
+          std::to_string(d->max_size) + "," + csv_field(d->units) + "," + csv_field(d->prop_desc) +
+          "," + csv_field(d->subsystem));
     }
   }
 
@@ -138,26 +140,27 @@ class JsonLinesWriter : public RecordWriter {
   void descriptions(const std::vector<chan_descr_2010*>& list) override {
     for (const chan_descr_2010* d : list) {
       if (d == nullptr) continue;
-      nlohmann::ordered_json j = {{"channel", d->prop_name},
-                          {"daq_name", d->daq_name},
-                          {"type", data_type_name(static_cast<int>(d->dtype), d->dtype == 0)},
-                          {"dtype", d->dtype},
-                          {"count", d->count},
-                          {"max_size", d->max_size},
-                          {"units", d->units},
-                          {"description", d->prop_desc},
-                          {"subsystem", d->subsystem},
-                          {"stream", d->stream}};
+      nlohmann::ordered_json j = {
+          {"channel", d->prop_name},
+          {"daq_name", d->daq_name},
+          {"type", data_type_name(static_cast<int>(d->dtype), d->dtype == 0)},
+          {"dtype", d->dtype},
+          {"count", d->count},
+          {"max_size", d->max_size},
+          {"units", d->units},
+          {"description", d->prop_desc},
+          {"subsystem", d->subsystem},
+          {"stream", d->stream}};
       emit(j);
     }
   }
 
  private:
   static nlohmann::ordered_json head(const RowHead& h, const std::string& type) {
-    return {{"event", h.event},         {"time", iso_time(h.seconds, h.micros)},
-            {"time_sec", h.seconds},    {"time_usec", h.micros},
-            {"channel", h.channel},     {"type", type},
-            {"dtype", h.dtype},         {"devtype", h.devtype}};
+    return {{"event", h.event},      {"time", iso_time(h.seconds, h.micros)},
+            {"time_sec", h.seconds}, {"time_usec", h.micros},
+            {"channel", h.channel},  {"type", type},
+            {"dtype", h.dtype},      {"devtype", h.devtype}};
   }
   // Replacement of invalid UTF-8 keeps one bad channel name from failing the run.
   void emit(const nlohmann::ordered_json& j) {
@@ -169,9 +172,12 @@ class JsonLinesWriter : public RecordWriter {
 
 std::unique_ptr<RecordWriter> make_record_writer(OutputFormat format, FILE* out, int max_values) {
   switch (format) {
-    case OutputFormat::kCsv: return std::make_unique<CsvWriter>(out, max_values);
-    case OutputFormat::kJsonLines: return std::make_unique<JsonLinesWriter>(out);
-    case OutputFormat::kTable: break;
+    case OutputFormat::kCsv:
+      return std::make_unique<CsvWriter>(out, max_values);
+    case OutputFormat::kJsonLines:
+      return std::make_unique<JsonLinesWriter>(out);
+    case OutputFormat::kTable:
+      break;
   }
   return std::make_unique<TableWriter>(out, max_values);
 }

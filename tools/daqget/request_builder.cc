@@ -67,7 +67,8 @@ std::string config_reason(const std::string& path, int rc) {
   std::FILE* f = std::fopen(path.c_str(), "r");
   if (f == nullptr) return std::strerror(errno);
   std::fclose(f);
-  if (rc < 0) return "not a request document (no DAQREQ element, or an invalid ReqId, ReqType or CommMode)";
+  if (rc < 0)
+    return "not a request document (no DAQREQ element, or an invalid ReqId, ReqType or CommMode)";
   return "not a well-formed request document (parser result " + std::to_string(rc) + ")";
 }
 
@@ -75,24 +76,34 @@ std::string config_reason(const std::string& path, int rc) {
 
 const char* validation_meaning(int code) {
   switch (code) {
-    case -1: return "no request";
-    case -2: return "nothing selected: give a start time, a first run or a file";
-    case -3: return "neither an experiment nor a file";
-    case -5: return "the request type is not 1, 2 or 3";
-    case -6: return "the communication mode is not push or handshake";
-    case -7: return "the start time cannot be read";
-    case -8: return "the stop time cannot be read";
-    case -9: return "the run range is empty";
-    case -10: return "the start is not before the stop";
-    default: return "the configuration file cannot be read or merged";
+    case -1:
+      return "no request";
+    case -2:
+      return "nothing selected: give a start time, a first run or a file";
+    case -3:
+      return "neither an experiment nor a file";
+    case -5:
+      return "the request type is not 1, 2 or 3";
+    case -6:
+      return "the communication mode is not push or handshake";
+    case -7:
+      return "the start time cannot be read";
+    case -8:
+      return "the stop time cannot be read";
+    case -9:
+      return "the run range is empty";
+    case -10:
+      return "the start is not before the stop";
+    default:
+      return "the configuration file cannot be read or merged";
   }
 }
 
 bool build_request(const DaqgetOptions& o, EqDAQconnect* c, std::string* error) {
   long start_sec = o.start_sec;
   long stop_sec = o.stop_sec;
-  bool has_range = !o.start_text.empty() || start_sec > 0 || o.run_first >= 0 ||
-                   !o.files.empty() || !o.config_file.empty();
+  bool has_range = !o.start_text.empty() || start_sec > 0 || o.run_first >= 0 || !o.files.empty() ||
+                   !o.config_file.empty();
   if (!has_range && o.local) {
     start_sec = kLocalDefaultStartSec;
     if (stop_sec <= 0 && o.stop_text.empty()) stop_sec = start_sec + kLocalDefaultSeconds;

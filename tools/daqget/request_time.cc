@@ -54,7 +54,8 @@ std::string seconds_to_request_text(long seconds) {
   in_experiment_zone([&] {
     time_t t = static_cast<time_t>(seconds);
     struct tm local {};
-    if (localtime_r(&t, &local) != nullptr) strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    if (localtime_r(&t, &local) != nullptr)
+      strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
   });
   return text;
 }
@@ -64,7 +65,8 @@ bool read_request_time(const std::string& text, std::string* out, std::string* w
   const char separators[] = "--T::";
   size_t at = 0;
   for (int i = 0; i < 6; ++i) {
-    if (!read_number(text, &at, &f[i]) || (i < 5 && (at >= text.size() || text[at++] != separators[i]))) {
+    if (!read_number(text, &at, &f[i]) ||
+        (i < 5 && (at >= text.size() || text[at++] != separators[i]))) {
       *why = "not YEAR-MONTH-DAYTHOUR:MINUTE:SECOND";
       return true;
     }

@@ -11,16 +11,26 @@
 std::string data_type_name(int dtype, bool slow) {
   if (slow) return "slow";
   switch (dtype) {
-    case 1: return "eqdata";
-    case 2: return "namval";
-    case 3: return "image";
-    case 4: return "spectrum";
-    case 5: return "gspectrum";
-    case 6: return "stamp";
-    case 25: return "multi-a";
-    case 26: return "multi-b";
-    case 33: return "update";
-    default: return "type " + std::to_string(dtype);
+    case 1:
+      return "eqdata";
+    case 2:
+      return "namval";
+    case 3:
+      return "image";
+    case 4:
+      return "spectrum";
+    case 5:
+      return "gspectrum";
+    case 6:
+      return "stamp";
+    case 25:
+      return "multi-a";
+    case 26:
+      return "multi-b";
+    case 33:
+      return "update";
+    default:
+      return "type " + std::to_string(dtype);
   }
 }
 
@@ -69,8 +79,7 @@ bool is_number_type(int type) {
 }
 
 bool is_text_type(int type) {
-  return type == velmor::DATA_STRING || type == velmor::DATA_XML ||
-         type == velmor::DATA_A_STRING;
+  return type == velmor::DATA_STRING || type == velmor::DATA_XML || type == velmor::DATA_A_STRING;
 }
 
 std::string first_values(const std::vector<float>& v, int max_values) {

@@ -104,8 +104,8 @@ void print_result(const velmor::EqData& out) {
     case DATA_A_TS_GSPECTRUM:
       for (int i = 0; i < out.spectrum_count(); ++i) {
         const SpectrumElement* s = out.get_spectrum(i);
-        std::printf("%s: start %g inc %g status %u, %zu values:", s->comment.c_str(), s->s_start, s->s_inc,
-                    s->status, s->data.size());
+        std::printf("%s: start %g inc %g status %u, %zu values:", s->comment.c_str(), s->s_start,
+                    s->s_inc, s->status, s->data.size());
         for (size_t k = 0; k < s->data.size() && k < 16; ++k) std::printf(" %g", s->data[k]);
         std::printf("%s\n", s->data.size() > 16 ? " ..." : "");
       }
@@ -147,14 +147,22 @@ int main(int argc, char** argv) {
   for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
     std::string opt = argv[i];
     bool has_arg = i + 1 < argc;
-    if (opt == "--int") kind = ValueKind::integer;
-    else if (opt == "--double") kind = ValueKind::real;
-    else if (opt == "--text") kind = ValueKind::text;
-    else if (opt == "--xml") kind = ValueKind::xml;
-    else if (opt == "--retry") retry = true;
-    else if (opt == "--server" && has_arg) server = argv[++i];
-    else if (opt == "--connect-timeout" && has_arg) connect_ms = std::atoi(argv[++i]);
-    else if (opt == "--timeout" && has_arg) call_ms = std::atoi(argv[++i]);
+    if (opt == "--int")
+      kind = ValueKind::integer;
+    else if (opt == "--double")
+      kind = ValueKind::real;
+    else if (opt == "--text")
+      kind = ValueKind::text;
+    else if (opt == "--xml")
+      kind = ValueKind::xml;
+    else if (opt == "--retry")
+      retry = true;
+    else if (opt == "--server" && has_arg)
+      server = argv[++i];
+    else if (opt == "--connect-timeout" && has_arg)
+      connect_ms = std::atoi(argv[++i]);
+    else if (opt == "--timeout" && has_arg)
+      call_ms = std::atoi(argv[++i]);
     else {
       usage();
       return 2;
@@ -178,10 +186,12 @@ int main(int argc, char** argv) {
   if (server != nullptr) {
     std::string hp = server;
     size_t colon = hp.rfind(':');
-    std::string key = address.facility() + (address.device().empty() ? "" : "/" + address.device()) +
+    std::string key = address.facility() +
+                      (address.device().empty() ? "" : "/" + address.device()) +
                       (address.location().empty() ? "" : "/" + address.location());
     if (colon == std::string::npos ||
-        velmor::register_server(key.c_str(), hp.substr(0, colon).c_str(), std::atoi(hp.c_str() + colon + 1))) {
+        velmor::register_server(key.c_str(), hp.substr(0, colon).c_str(),
+                                std::atoi(hp.c_str() + colon + 1))) {
       std::printf("velmor-call: bad --server %s (want HOST:PORT)\n", server);
       return 2;
     }

@@ -56,7 +56,8 @@ class DescrListReader {
   int finish(std::vector<chan_descr_2010*>& out) {
     if (!current_) return kOk;
     chan_descr_2010& c = *current_;
-    if (c.nbits != static_cast<long>(c.bits.size()) || c.ndims != static_cast<long>(c.dims.size())) {
+    if (c.nbits != static_cast<long>(c.bits.size()) ||
+        c.ndims != static_cast<long>(c.dims.size())) {
       return fail_structure(c.prop_name, "bit or dimension count does not match");
     }
     for (const dim_descr* d : c.dims) {
@@ -89,7 +90,8 @@ class DescrListReader {
   int read_bit() {
     if (!current_) return fail_structure(kBit, "outside a channel description");
     std::unique_ptr<bit_descr> b(new bit_descr());
-    if (!int_attr("bit", &b->bit) || !text_attr("name", b->bit_name) || !text_attr("desc", b->bit_desc)) {
+    if (!int_attr("bit", &b->bit) || !text_attr("name", b->bit_name) ||
+        !text_attr("desc", b->bit_desc)) {
       return kBadAttribute;
     }
     current_->bits.push_back(b.get());
@@ -100,8 +102,9 @@ class DescrListReader {
   int read_dim() {
     if (!current_) return fail_structure(kDim, "outside a channel description");
     std::unique_ptr<dim_descr> d(new dim_descr());
-    if (!int_attr("dim", &d->dim) || !text_attr("name", d->dim_name) || !text_attr("desc", d->dim_desc) ||
-        !text_attr("units", d->units) || !int_attr("nstats", &d->nstats)) {
+    if (!int_attr("dim", &d->dim) || !text_attr("name", d->dim_name) ||
+        !text_attr("desc", d->dim_desc) || !text_attr("units", d->units) ||
+        !int_attr("nstats", &d->nstats)) {
       return kBadAttribute;
     }
     current_->dims.push_back(d.get());

@@ -49,8 +49,7 @@ int orxa_daq_to_eqdata(int /*mode*/, char* /*server_block*/, orxa_serv_block_sub
   return decode_object(sub, out, allocate);
 }
 
-int orxa_daq_to_eqdata_2024(int /*mode*/, char* /*server_block*/,
-                            orxa_serv_block_subhead_2010* sub, velmor::EqData** out,
-                            int allocate) {
+int orxa_daq_to_eqdata_2024(int /*mode*/, char* /*server_block*/, orxa_serv_block_subhead_2010* sub,
+                            velmor::EqData** out, int allocate) {
   return decode_object(sub, out, allocate);
 }

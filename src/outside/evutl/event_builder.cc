@@ -157,8 +157,8 @@ bool OrxaEventBuilder::add_name_value(const char* chname, int32_t type_word, int
                                       const char* comment, const orxa_name_value_channel* values,
                                       int count, int32_t error) {
   if (count < 0 || (values == nullptr && count > 0)) return fail();
-  const uint64_t bytes = ORXA_NAME_VALUE_BLOCK_HEAD +
-                         static_cast<uint64_t>(count) * sizeof(orxa_name_value_channel);
+  const uint64_t bytes =
+      ORXA_NAME_VALUE_BLOCK_HEAD + static_cast<uint64_t>(count) * sizeof(orxa_name_value_channel);
   if (bytes > kMaxI32) return fail();
   char* region = nullptr;
   if (add_block(chname, type_word, error, bytes, &region)) return true;
@@ -201,8 +201,8 @@ bool OrxaEventBuilder::add_spectra(const char* chname, int32_t type_word,
   for (int j = 0; j < nsub; ++j) {
     const orxa_spect_input& in = subs[j];
     if (in.length < 0 || (group_form && in.groups < 0)) return fail();
-    uint64_t n = static_cast<uint64_t>(in.length) *
-                 (group_form ? static_cast<uint64_t>(in.groups) : 1u);
+    uint64_t n =
+        static_cast<uint64_t>(in.length) * (group_form ? static_cast<uint64_t>(in.groups) : 1u);
     if (n > 0 && in.values == nullptr) return fail();
     values_total += n;
     if (values_total > kMaxI32) return fail();
@@ -222,9 +222,10 @@ bool OrxaEventBuilder::add_spectra(const char* chname, int32_t type_word,
   uint64_t offset = tables;
   for (int j = 0; j < nsub; ++j) {
     const orxa_spect_input& in = subs[j];
-    const uint64_t n = static_cast<uint64_t>(in.length) *
-                       (group_form ? static_cast<uint64_t>(in.groups) : 1u);
-    orxa_spect_channel_2010 d{in.start, in.inc, in.length, group_form ? in.groups : 1,
+    const uint64_t n =
+        static_cast<uint64_t>(in.length) * (group_form ? static_cast<uint64_t>(in.groups) : 1u);
+    orxa_spect_channel_2010 d{in.start,     in.inc,
+                              in.length,    group_form ? in.groups : 1,
                               in.group_inc, static_cast<int32_t>(offset)};
     std::memcpy(region + sizeof head + static_cast<size_t>(j) * sizeof d, &d, sizeof d);
     if (has_stats) {

@@ -18,8 +18,8 @@ struct SlowView {
 template <class Layout>
 bool entries_fit(const orxa_daq_slow_data_header& head) {
   if (head.channels_number == 0) return true;  // a header alone is a valid, empty block
-  uint64_t need = Layout::kEntriesAt + static_cast<uint64_t>(head.channels_number) *
-                                           sizeof(typename Layout::Entry);
+  uint64_t need = Layout::kEntriesAt +
+                  static_cast<uint64_t>(head.channels_number) * sizeof(typename Layout::Entry);
   return need <= head.data_length;
 }
 
@@ -94,7 +94,8 @@ unsigned int orxa_slow_block_get_first_time_us(orxa_daq_slow_data_header* h) {
   return entry_at(h, 0, &e) ? e.time.timelow : 0;
 }
 
-bool orxa_slow_block_get_entry(orxa_daq_slow_data_header* h, int index, orxa_slow_entry_2024* entry) {
+bool orxa_slow_block_get_entry(orxa_daq_slow_data_header* h, int index,
+                               orxa_slow_entry_2024* entry) {
   orxa_slow_entry_2024 e{};
   if (entry == nullptr || !entry_at(h, index, &e)) return true;
   *entry = e;

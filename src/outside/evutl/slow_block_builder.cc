@@ -18,8 +18,8 @@ void start_block(std::vector<char>& buf) {
 }
 
 template <class Layout>
-bool append_entry(std::vector<char>& buf, const char* name, uint64_t event_number,
-                  time_stamp time, float value, int32_t status) {
+bool append_entry(std::vector<char>& buf, const char* name, uint64_t event_number, time_stamp time,
+                  float value, int32_t status) {
   typename Layout::Entry e;
   std::memset(&e, 0, sizeof e);
   e.event_number = static_cast<typename Layout::EventNumber>(event_number);

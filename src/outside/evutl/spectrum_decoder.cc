@@ -27,7 +27,8 @@ bool locate_spect_channel(const SubBlockView& view, int kind, int index, SpectCh
   if (!view.fits(static_cast<uint64_t>(d.offset), count * sizeof(float))) return false;
 
   place->descr = d;
-  place->stats = has_stats ? reinterpret_cast<orxa_spect_statistics_2010*>(view.at(stats_at)) : nullptr;
+  place->stats =
+      has_stats ? reinterpret_cast<orxa_spect_statistics_2010*>(view.at(stats_at)) : nullptr;
   place->values = view.at(static_cast<uint64_t>(d.offset));
   return true;
 }
@@ -38,7 +39,8 @@ bool get_spect_params_for_data_type_2010(orxa_serv_block_subhead_2010* sub, floa
                                          orxa_spect_statistics_2010** stats, int index) {
   SubBlockView view(sub);
   SpectChannelPlace place;
-  if (!locate_spect_channel(view, get_data_structure_type(view.data_type()), index, &place)) return true;
+  if (!locate_spect_channel(view, get_data_structure_type(view.data_type()), index, &place))
+    return true;
   if (start != nullptr) *start = place.descr.start;
   if (inc != nullptr) *inc = place.descr.inc;
   if (length_or_group_size != nullptr) *length_or_group_size = place.descr.length;

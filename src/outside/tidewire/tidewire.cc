@@ -69,7 +69,9 @@ void Tidewire::SetSendTimeout(int ms) {
   if (ms > 0 && writer_ != nullptr) writer_->SetTimeout(ms);
 }
 
-int Tidewire::Connect(char* host, int port) { return Connect(static_cast<const char*>(host), port); }
+int Tidewire::Connect(char* host, int port) {
+  return Connect(static_cast<const char*>(host), port);
+}
 
 int Tidewire::Connect(const char* host, int port) {
   Disconnect();

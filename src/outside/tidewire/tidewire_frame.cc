@@ -66,8 +66,7 @@ void swap_fixed_head(unsigned char* head, MessageKind kind) {
 
 }  // namespace
 
-int check_message_head(unsigned char* head, uint32_t frame_length, bool swap,
-                       MessageKind* kind) {
+int check_message_head(unsigned char* head, uint32_t frame_length, bool swap, MessageKind* kind) {
   *kind = MessageKind::kNone;
   if (frame_length < 4) return TIDEWIRE_ERR_LENGTH;
   uint32_t pattern = load32(head);
@@ -110,27 +109,48 @@ int check_message_head(unsigned char* head, uint32_t frame_length, bool swap,
 
 const char* result_text(int code) {
   switch (code) {
-    case TIDEWIRE_OK: return "ok";
-    case TIDEWIRE_ERR_LOST: return "connection lost";
-    case TIDEWIRE_ERR_NOT_CONNECTED: return "not connected";
-    case TIDEWIRE_ERR_ARGUMENT: return "bad argument";
-    case TIDEWIRE_AGAIN_TIMEOUT: return "no message yet";
-    case TIDEWIRE_ERR_TIMEOUT: return "time-out";
-    case TIDEWIRE_ERR_BUSY: return "resource temporarily unavailable";
-    case TIDEWIRE_AGAIN_INTERRUPTED: return "interrupted";
-    case TIDEWIRE_ERR_TRUNCATED: return "peer closed in the middle of a frame";
-    case TIDEWIRE_ERR_TOO_LARGE: return "frame length 0 or above the size cap";
-    case TIDEWIRE_ERR_UNKNOWN_KIND: return "message of unknown kind";
-    case TIDEWIRE_ERR_LENGTH: return "header length disagrees with the frame length";
-    case TIDEWIRE_ERR_NO_MEMORY: return "out of memory";
-    case TIDEWIRE_ERR_IDLE: return "no complete message within the idle bound";
-    case TIDEWIRE_ERR_RESOLVE: return "host name not resolved";
-    case TIDEWIRE_ERR_CONNECT: return "connection failed";
-    case TIDEWIRE_ERR_CONNECT_TIMEOUT: return "connect time-out";
-    case TIDEWIRE_ERR_HANDSHAKE: return "peer is not a data link";
-    case TIDEWIRE_ERR_BAD_MESSAGE: return "message breaks the framing rules";
-    case TIDEWIRE_ERR_BIND: return "address not available for listening";
-    default: return "unknown result";
+    case TIDEWIRE_OK:
+      return "ok";
+    case TIDEWIRE_ERR_LOST:
+      return "connection lost";
+    case TIDEWIRE_ERR_NOT_CONNECTED:
+      return "not connected";
+    case TIDEWIRE_ERR_ARGUMENT:
+      return "bad argument";
+    case TIDEWIRE_AGAIN_TIMEOUT:
+      return "no message yet";
+    case TIDEWIRE_ERR_TIMEOUT:
+      return "time-out";
+    case TIDEWIRE_ERR_BUSY:
+      return "resource temporarily unavailable";
+    case TIDEWIRE_AGAIN_INTERRUPTED:
+      return "interrupted";
+    case TIDEWIRE_ERR_TRUNCATED:
+      return "peer closed in the middle of a frame";
+    case TIDEWIRE_ERR_TOO_LARGE:
+      return "frame length 0 or above the size cap";
+    case TIDEWIRE_ERR_UNKNOWN_KIND:
+      return "message of unknown kind";
+    case TIDEWIRE_ERR_LENGTH:
+      return "header length disagrees with the frame length";
+    case TIDEWIRE_ERR_NO_MEMORY:
+      return "out of memory";
+    case TIDEWIRE_ERR_IDLE:
+      return "no complete message within the idle bound";
+    case TIDEWIRE_ERR_RESOLVE:
+      return "host name not resolved";
+    case TIDEWIRE_ERR_CONNECT:
+      return "connection failed";
+    case TIDEWIRE_ERR_CONNECT_TIMEOUT:
+      return "connect time-out";
+    case TIDEWIRE_ERR_HANDSHAKE:
+      return "peer is not a data link";
+    case TIDEWIRE_ERR_BAD_MESSAGE:
+      return "message breaks the framing rules";
+    case TIDEWIRE_ERR_BIND:
+      return "address not available for listening";
+    default:
+      return "unknown result";
   }
 }
 

@@ -43,8 +43,7 @@ int check_frame_length(uint32_t length, uint32_t cap);
 // min(frame_length, kLongestHead) bytes as the sender wrote them; with swap the
 // fixed header is turned into host order in place. Returns 0 with *kind set, or
 // TIDEWIRE_ERR_UNKNOWN_KIND / TIDEWIRE_ERR_LENGTH.
-int check_message_head(unsigned char* head, uint32_t frame_length, bool swap,
-                       MessageKind* kind);
+int check_message_head(unsigned char* head, uint32_t frame_length, bool swap, MessageKind* kind);
 
 // Name of a result code for diagnostics.
 const char* result_text(int code);

@@ -39,14 +39,18 @@ int advance(Handshake* h, bool* swap) {
   tidewire::write_hello(ours);
   if (h->sent < sizeof ours) {
     ssize_t w = send(h->fd, ours + h->sent, sizeof ours - h->sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (w > 0) h->sent += static_cast<std::size_t>(w);
-    else if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return TIDEWIRE_ERR_LOST;
+    if (w > 0)
+      h->sent += static_cast<std::size_t>(w);
+    else if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+      return TIDEWIRE_ERR_LOST;
   }
   if (h->got < sizeof h->hello) {
     ssize_t n = recv(h->fd, h->hello + h->got, sizeof h->hello - h->got, MSG_DONTWAIT);
     if (n == 0) return TIDEWIRE_ERR_LOST;
-    if (n > 0) h->got += static_cast<std::size_t>(n);
-    else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return TIDEWIRE_ERR_LOST;
+    if (n > 0)
+      h->got += static_cast<std::size_t>(n);
+    else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+      return TIDEWIRE_ERR_LOST;
   }
   if (h->got < sizeof h->hello) return 0;
   if (tidewire::read_hello(h->hello, swap) != 0) return TIDEWIRE_ERR_HANDSHAKE;
@@ -122,7 +126,7 @@ int TidewireListener::Listen(const char* address, int port) {
   int rc = tidewire::listen_on(address, port, &fd, &bound);
   if (rc != 0) {
     tidewire::diag("TidewireListener::Listen() %s:%d: %s\n", address ? address : "*", port,
-              tidewire::result_text(rc));
+                   tidewire::result_text(rc));
     return rc;
   }
   fd_ = fd;

@@ -16,8 +16,8 @@
 #include <cstring>
 
 #include "tidewire.h"
-#include "tidewire_socket.h"
 #include "tidewire_frame.h"
+#include "tidewire_socket.h"
 
 namespace {
 
@@ -148,7 +148,8 @@ int TidewireWriter::Send(const iovec* iov, int n, int mode, uint64_t* frame_byte
   }
   tidewire::MessageKind kind;
   uint32_t length = static_cast<uint32_t>(total);
-  if (tidewire::check_message_head(head, length, false, &kind) != 0) return TIDEWIRE_ERR_BAD_MESSAGE;
+  if (tidewire::check_message_head(head, length, false, &kind) != 0)
+    return TIDEWIRE_ERR_BAD_MESSAGE;
 
   if (kept_ != nullptr) {
     int rc = FlushKept();

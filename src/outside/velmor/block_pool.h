@@ -35,9 +35,13 @@ struct PooledAllocator {
   T* allocate(std::size_t n) { return static_cast<T*>(pooled_allocate(n * sizeof(T))); }
   void deallocate(T* p, std::size_t n) { pooled_release(p, n * sizeof(T)); }
   template <class U>
-  bool operator==(const PooledAllocator<U>&) const { return true; }
+  bool operator==(const PooledAllocator<U>&) const {
+    return true;
+  }
   template <class U>
-  bool operator!=(const PooledAllocator<U>&) const { return false; }
+  bool operator!=(const PooledAllocator<U>&) const {
+    return false;
+  }
 };
 
 }  // namespace velmor

@@ -38,20 +38,34 @@ bool EqAdr::adr(const std::string& text) {
 
 const char* error_code_text(int code) {
   switch (code) {
-    case EQ_OK: return "ok";
-    case EQ_ERR_UNKNOWN_SERVER: return "unknown server";
-    case EQ_ERR_CONNECTION_REFUSED: return "connection refused";
-    case EQ_ERR_TIMEOUT: return "timeout";
-    case EQ_ERR_PROTOCOL: return "protocol error";
-    case EQ_ERR_UNKNOWN_PROPERTY: return "property unknown";
-    case EQ_ERR_SERVER_FAILURE: return "server-side failure";
-    case EQ_ERR_BAD_ADDRESS: return "bad address";
-    case EQ_ERR_CONNECTION_LOST: return "connection lost";
-    case EQ_ERR_NOT_SUPPORTED: return "call not supported by the property";
-    case EQ_ERR_INVALID_ARGUMENT: return "invalid argument";
-    case EQ_ERR_INJECTED: return "injected failure";
-    case EQ_ERR_CONNECT_FAILED: return "connect failed";
-    default: return "unknown error";
+    case EQ_OK:
+      return "ok";
+    case EQ_ERR_UNKNOWN_SERVER:
+      return "unknown server";
+    case EQ_ERR_CONNECTION_REFUSED:
+      return "connection refused";
+    case EQ_ERR_TIMEOUT:
+      return "timeout";
+    case EQ_ERR_PROTOCOL:
+      return "protocol error";
+    case EQ_ERR_UNKNOWN_PROPERTY:
+      return "property unknown";
+    case EQ_ERR_SERVER_FAILURE:
+      return "server-side failure";
+    case EQ_ERR_BAD_ADDRESS:
+      return "bad address";
+    case EQ_ERR_CONNECTION_LOST:
+      return "connection lost";
+    case EQ_ERR_NOT_SUPPORTED:
+      return "call not supported by the property";
+    case EQ_ERR_INVALID_ARGUMENT:
+      return "invalid argument";
+    case EQ_ERR_INJECTED:
+      return "injected failure";
+    case EQ_ERR_CONNECT_FAILED:
+      return "connect failed";
+    default:
+      return "unknown error";
   }
 }
 

@@ -65,8 +65,8 @@ struct EqCall::State {
 
   int call(uint8_t kind, EqAdr* address, const EqData* in, EqData* out) EXCLUDES(mu);
   int call_locked(uint8_t kind, EqAdr* address, const EqData* in, EqData* out) REQUIRES(mu);
-  int exchange_locked(const std::string& key, const std::string& host, int port, uint32_t id, bool retry,
-                      EqData* out, std::string* why) REQUIRES(mu);
+  int exchange_locked(const std::string& key, const std::string& host, int port, uint32_t id,
+                      bool retry, EqData* out, std::string* why) REQUIRES(mu);
   void drop_locked(const std::string& key) REQUIRES(mu);
   void release_buffers_locked() REQUIRES(mu) {
     std::string().swap(frame);
@@ -103,12 +103,13 @@ void EqCall::State::drop_locked(const std::string& key) {
 
 // One request/answer exchange, with at most one reconnect when `retry` is set
 // and the connection broke before any answer byte arrived.
-int EqCall::State::exchange_locked(const std::string& key, const std::string& host, int port, uint32_t id,
-                                   bool retry, EqData* out, std::string* why) {
+int EqCall::State::exchange_locked(const std::string& key, const std::string& host, int port,
+                                   uint32_t id, bool retry, EqData* out, std::string* why) {
   Deadline deadline = Deadline::in(call_ms);
   for (int attempt = 0;; ++attempt) {
     auto it = connections.find(key);
-    if (it != connections.end() && (it->second->reader.buffered() != 0 || !idle_connection_alive(it->second->fd))) {
+    if (it != connections.end() &&
+        (it->second->reader.buffered() != 0 || !idle_connection_alive(it->second->fd))) {
       drop_locked(key);  // closed by the server while idle: nothing sent yet, replace it
       it = connections.end();
     }
@@ -158,7 +159,8 @@ int EqCall::State::exchange_locked(const std::string& key, const std::string& ho
       rc = c.reader.read_into(&payload, head.size, deadline, &got);
       if (rc != 0) {
         drop_locked(key);
-        *why = rc == EQ_ERR_TIMEOUT ? "timeout, answer incomplete from" : "connection lost mid-answer from";
+        *why = rc == EQ_ERR_TIMEOUT ? "timeout, answer incomplete from"
+                                    : "connection lost mid-answer from";
         return rc;
       }
       bad = decode_answer(payload.data(), head.size, out);
@@ -249,9 +251,15 @@ int EqCall::set_option(EqAdr*, EqData*, EqData*, EqOption option) {
   return 0;
 }
 
-int EqCall::set(EqAdr* address, EqData* in, EqData* out) { return s_->call(kFrameSet, address, in, out); }
-int EqCall::get(EqAdr* address, EqData* in, EqData* out) { return s_->call(kFrameGet, address, in, out); }
-int EqCall::names(EqAdr* address, EqData* out) { return s_->call(kFrameNames, address, nullptr, out); }
+int EqCall::set(EqAdr* address, EqData* in, EqData* out) {
+  return s_->call(kFrameSet, address, in, out);
+}
+int EqCall::get(EqAdr* address, EqData* in, EqData* out) {
+  return s_->call(kFrameGet, address, in, out);
+}
+int EqCall::names(EqAdr* address, EqData* out) {
+  return s_->call(kFrameNames, address, nullptr, out);
+}
 
 void EqCall::set_timeouts(int connect_ms, int call_ms) {
   DaqLockGuard lock(s_->mu);

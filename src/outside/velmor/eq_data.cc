@@ -250,7 +250,8 @@ SpectrumElement* store_spectrum(EqDataContent& c, int index, const float* values
     // The comment may lie in this object's own elements (a short one inside the
     // string itself), which growing the list would move; arrays do not move.
     std::string held;
-    if (chars != 0 && !c.spectra.stays_in_place(i + 1)) comment = held.assign(comment, chars).c_str();
+    if (chars != 0 && !c.spectra.stays_in_place(i + 1))
+      comment = held.assign(comment, chars).c_str();
     if (old_count <= i) c.spectra.resize(i + 1);
     SpectrumElement& e = c.spectra[i];
     // All room is taken before anything is overwritten, so a failed allocation
@@ -269,7 +270,8 @@ SpectrumElement* store_spectrum(EqDataContent& c, int index, const float* values
   }
 }
 
-void store_stamp(SpectrumElement& e, unsigned seconds, unsigned short millis, unsigned short status) {
+void store_stamp(SpectrumElement& e, unsigned seconds, unsigned short millis,
+                 unsigned short status) {
   e.ts_seconds = seconds;
   e.ts_millis = millis;
   e.ts_status = status;
@@ -282,8 +284,8 @@ bool EqData::set_ts_spect(unsigned seconds, unsigned short millis, unsigned shor
   if (spectrum == nullptr) return true;
   EqDataContent& c = *c_;
   SpectrumElement* e = store_spectrum(c, index, spectrum->d_spect_array.d_spect_array_val,
-                                      spectrum->d_spect_array.d_spect_array_len, spectrum->comment.comment_val,
-                                      spectrum->comment.comment_len);
+                                      spectrum->d_spect_array.d_spect_array_len,
+                                      spectrum->comment.comment_val, spectrum->comment.comment_len);
   if (e == nullptr) return true;
   store_stamp(*e, seconds, millis, status);
   clear_group_part(*e);  // the element may have held a group spectrum before
@@ -301,8 +303,8 @@ bool EqData::set_ts_gspect(unsigned seconds, unsigned short millis, unsigned sho
   if (spectrum == nullptr) return true;
   EqDataContent& c = *c_;
   SpectrumElement* e = store_spectrum(c, index, spectrum->d_gspect_array.d_gspect_array_val,
-                                      spectrum->d_gspect_array.d_gspect_array_len, spectrum->comment.comment_val,
-                                      spectrum->comment.comment_len);
+                                      spectrum->d_gspect_array.d_gspect_array_len,
+                                      spectrum->comment.comment_val, spectrum->comment.comment_len);
   if (e == nullptr) return true;
   store_stamp(*e, seconds, millis, status);
   e->group = true;
@@ -351,9 +353,7 @@ bool EqData::set_image(const unsigned char* data, int length, IMH* header,
 void EqData::set_image_comm(const char* comment) {
   c_->image_comment = comment != nullptr ? comment : "";
 }
-const IMH* EqData::get_image_header() const {
-  return c_->has_image ? &c_->image_header : nullptr;
-}
+const IMH* EqData::get_image_header() const { return c_->has_image ? &c_->image_header : nullptr; }
 const unsigned char* EqData::get_image_data() const {
   return c_->image.empty() ? nullptr : c_->image.data();
 }

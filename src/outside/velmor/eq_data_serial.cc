@@ -60,8 +60,9 @@ struct Sink {
 };
 
 void put_imh(std::string& out, const IMH& h) {
-  const int32_t ints1[] = {h.width,  h.height, h.aoi_width, h.aoi_height,    h.x_start,     h.y_start,
-                           h.bpp,    h.ebitpp, h.hbin,      h.vbin,          h.source_format, h.image_format};
+  const int32_t ints1[] = {h.width,   h.height,  h.aoi_width,     h.aoi_height,
+                           h.x_start, h.y_start, h.bpp,           h.ebitpp,
+                           h.hbin,    h.vbin,    h.source_format, h.image_format};
   for (int32_t v : ints1) put_i32(out, v);
   put_u32(out, h.frame);
   put_u32(out, h.event);
@@ -72,20 +73,22 @@ void put_imh(std::string& out, const IMH& h) {
 }
 
 void get_imh(WireReader& r, IMH* h) {
-  int* ints1[] = {&h->width, &h->height, &h->aoi_width, &h->aoi_height, &h->x_start, &h->y_start,
-                  &h->bpp,   &h->ebitpp, &h->hbin,      &h->vbin,       &h->source_format,
-                  &h->image_format};
+  int* ints1[] = {&h->width,   &h->height,  &h->aoi_width,     &h->aoi_height,
+                  &h->x_start, &h->y_start, &h->bpp,           &h->ebitpp,
+                  &h->hbin,    &h->vbin,    &h->source_format, &h->image_format};
   for (int* v : ints1) *v = r.i32();
   h->frame = r.u32();
   h->event = r.u32();
-  float* floats[] = {&h->scale_x, &h->scale_y, &h->image_rotation, &h->fspare2, &h->fspare3, &h->fspare4};
+  float* floats[] = {&h->scale_x, &h->scale_y, &h->image_rotation,
+                     &h->fspare2, &h->fspare3, &h->fspare4};
   for (float* v : floats) *v = r.f32();
   int* ints2[] = {&h->image_flags, &h->ispare2, &h->ispare3, &h->ispare4, &h->length};
   for (int* v : ints2) *v = r.i32();
 }
 
 // Fixed part of one spectrum element on the wire, without comment and values.
-constexpr size_t kSpectrumFixed = 1 + 4 + 2 + 2 + 4 + 4 + 4 + 8 + 4 + 4 + 4 + 4 + 4 + 4 + 4 + 24 * 4 + 8 * 4 + 4;
+constexpr size_t kSpectrumFixed =
+    1 + 4 + 2 + 2 + 4 + 4 + 4 + 8 + 4 + 4 + 4 + 4 + 4 + 4 + 4 + 24 * 4 + 8 * 4 + 4;
 constexpr size_t kUstrFixed = 4 + 4 + 4 + 8 + 4;
 
 void write_sections(const EqDataContent& c, Sink& sink, uint32_t* sections) {
@@ -167,7 +170,8 @@ size_t estimate_size(const EqDataContent& c) {
   n += 4 + c.ints.size() * 8 + 4 + c.floats.size() * 4 + 4 + c.doubles.size() * 8 + 4;
   for (const std::string& s : c.strings) n += 4 + s.size();
   for (const UstrElement& e : c.ustr) n += kUstrFixed + e.str.size();
-  for (const SpectrumElement& e : c.spectra) n += kSpectrumFixed + 4 + e.comment.size() + 4 * e.data.size();
+  for (const SpectrumElement& e : c.spectra)
+    n += kSpectrumFixed + 4 + e.comment.size() + 4 * e.data.size();
   if (c.has_image) n += 100 + 4 + c.image.size();
   return n;
 }
@@ -178,7 +182,8 @@ bool read_section(WireReader& r, uint16_t tag, EqDataContent* c) {
     case kText:
     case kErrorText:
     case kImageComment: {
-      std::string& s = tag == kText ? c->text : (tag == kErrorText ? c->error_text : c->image_comment);
+      std::string& s =
+          tag == kText ? c->text : (tag == kErrorText ? c->error_text : c->image_comment);
       size_t n = r.left();
       s.assign(r.raw(n), n);
       break;
@@ -282,7 +287,7 @@ bool parse(const char* data, size_t length, EqDataContent* c) {
     const char* body = r.raw(size);
     if (r.failed() || reserved != 0) return true;
     if (tag == 0) return true;
-    if (tag > kLastTag) continue;  // a later version's part: skipped
+    if (tag > kLastTag) continue;         // a later version's part: skipped
     if (seen & (1u << tag)) return true;  // each part at most once
     seen |= 1u << tag;
     WireReader section(body, size);
@@ -323,7 +328,9 @@ bool EqDataAccess::serialize(const EqData& d, std::string& out, std::vector<Wire
   return false;
 }
 
-bool EqData::serialize(std::string& out) const { return EqDataAccess::serialize(*this, out, nullptr); }
+bool EqData::serialize(std::string& out) const {
+  return EqDataAccess::serialize(*this, out, nullptr);
+}
 
 bool EqData::deserialize(const char* data, size_t length) {
   // Parsed in place so that the object's buffers are reused; any failure

@@ -93,7 +93,8 @@ const char* decode_request(const char* payload, size_t size, std::string* proper
     in->init();
     return nullptr;
   }
-  if (in->deserialize(payload + (size - r.left()), r.left())) return "malformed data object in request";
+  if (in->deserialize(payload + (size - r.left()), r.left()))
+    return "malformed data object in request";
   return nullptr;
 }
 

@@ -80,7 +80,8 @@ void add_entry(const std::string& raw, std::map<std::string, Endpoint>* table) {
 class NameTable {
  public:
   bool register_entry(const char* name, const char* host, int port) EXCLUDES(mu_) {
-    if (name == nullptr || host == nullptr || *name == '\0' || *host == '\0' || port < 1 || port > 65535)
+    if (name == nullptr || host == nullptr || *name == '\0' || *host == '\0' || port < 1 ||
+        port > 65535)
       return true;
     DaqLockGuard lock(mu_);
     local_[table_key(name)] = Endpoint{host, port};
@@ -98,7 +99,8 @@ class NameTable {
     std::string keys[3];
     int n = 0;
     std::string fac = upper(a.facility());
-    if (!a.location().empty()) keys[n++] = fac + "/" + upper(a.device()) + "/" + upper(a.location());
+    if (!a.location().empty())
+      keys[n++] = fac + "/" + upper(a.device()) + "/" + upper(a.location());
     if (!a.device().empty()) keys[n++] = fac + "/" + upper(a.device());
     keys[n++] = fac;
     DaqLockGuard lock(mu_);
@@ -124,7 +126,8 @@ class NameTable {
     long mtime = -1;
     if (!text.empty() && !inline_list) {
       struct stat st;
-      if (stat(text.c_str(), &st) == 0) mtime = static_cast<long>(st.st_mtim.tv_sec) * 1000000000L + st.st_mtim.tv_nsec;
+      if (stat(text.c_str(), &st) == 0)
+        mtime = static_cast<long>(st.st_mtim.tv_sec) * 1000000000L + st.st_mtim.tv_nsec;
     }
     if (text == env_text_ && mtime == env_mtime_) return;
     env_text_ = text;
@@ -148,8 +151,8 @@ class NameTable {
     while (all.size() <= kMaxNamesFileBytes && file.read(chunk, sizeof chunk).gcount() > 0)
       all.append(chunk, static_cast<size_t>(file.gcount()));
     if (all.size() > kMaxNamesFileBytes) {
-      daq_print("velmor name table: VELMOR_NAMES file \"%s\" is larger than %zu bytes; ignored\n", text.c_str(),
-                kMaxNamesFileBytes);
+      daq_print("velmor name table: VELMOR_NAMES file \"%s\" is larger than %zu bytes; ignored\n",
+                text.c_str(), kMaxNamesFileBytes);
       return;
     }
     std::stringstream lines(all);
@@ -179,7 +182,9 @@ bool register_server(const char* facility_device, const char* host, int port) {
   return table().register_entry(facility_device, host, port);
 }
 
-bool unregister_server(const char* facility_device) { return table().unregister_entry(facility_device); }
+bool unregister_server(const char* facility_device) {
+  return table().unregister_entry(facility_device);
+}
 
 bool resolve_server(const EqAdr& address, std::string* host, int* port) {
   return table().resolve(address, host, port);

@@ -11,10 +11,10 @@
 // connection silent between frames is closed after the idle bound; and at the
 // total or per-peer cap the longest-idle connection makes room, so idle
 // connections cannot lock out a client that has work to do.
-#include <sys/socket.h>
-#include <unistd.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -85,8 +85,9 @@ struct PropertyServer::State {
   int dispatch(uint8_t kind, const std::string& property, const EqData& in, EqData& out);
   void reap_finished_locked() REQUIRES(mu);
   bool make_room_locked(const std::string& peer) REQUIRES(mu);
-  int wait_between_frames(ConnectionSlot* slot, SocketReader* reader, std::string* payload, std::string* answer,
-                          std::vector<WirePiece>* refs, std::unique_ptr<EqData>* in, std::unique_ptr<EqData>* out);
+  int wait_between_frames(ConnectionSlot* slot, SocketReader* reader, std::string* payload,
+                          std::string* answer, std::vector<WirePiece>* refs,
+                          std::unique_ptr<EqData>* in, std::unique_ptr<EqData>* out);
   bool wait_delay();
 };
 
@@ -118,7 +119,8 @@ int PropertyServer::State::dispatch(uint8_t kind, const std::string& property, c
     for (const Property& p : properties)
       if (p.name == property) found = &p;
     if (found == nullptr) {
-      out.set_error(EQ_ERR_UNKNOWN_PROPERTY, std::string(error_code_text(EQ_ERR_UNKNOWN_PROPERTY)) + ": " + property);
+      out.set_error(EQ_ERR_UNKNOWN_PROPERTY,
+                    std::string(error_code_text(EQ_ERR_UNKNOWN_PROPERTY)) + ": " + property);
       return EQ_ERR_UNKNOWN_PROPERTY;
     }
     handler = kind == kFrameSet ? found->on_set : found->on_get;
@@ -163,9 +165,11 @@ bool PropertyServer::State::wait_delay() {
 
 // Waits for the next frame: 1 when it starts arriving, 0 when the connection
 // is to end (idle bound, eviction, peer gone or stop).
-int PropertyServer::State::wait_between_frames(ConnectionSlot* slot, SocketReader* reader, std::string* payload,
-                                               std::string* answer, std::vector<WirePiece>* refs,
-                                               std::unique_ptr<EqData>* in, std::unique_ptr<EqData>* out) {
+int PropertyServer::State::wait_between_frames(ConnectionSlot* slot, SocketReader* reader,
+                                               std::string* payload, std::string* answer,
+                                               std::vector<WirePiece>* refs,
+                                               std::unique_ptr<EqData>* in,
+                                               std::unique_ptr<EqData>* out) {
   {
     DaqLockGuard lock(mu);
     // Idle since its last frame ended, or since it was accepted: the accept
@@ -318,7 +322,8 @@ void PropertyServer::State::accept_loop() {
     ConnectionSlot* slot = &connections.back();
     slot->fd = fd;
     slot->peer = peer;
-    slot->idle_since_ms = monotonic_ms();  // idle from the start: it may make room before its thread runs
+    slot->idle_since_ms =
+        monotonic_ms();  // idle from the start: it may make room before its thread runs
     slot->thread = std::thread([this, slot] { serve(slot); });
   }
 }
@@ -390,7 +395,8 @@ void PropertyServer::stop() {
 
 int PropertyServer::port() const { return s_->port; }
 
-bool PropertyServer::add_property(const std::string& name, PropertyHandler on_set, PropertyHandler on_get) {
+bool PropertyServer::add_property(const std::string& name, PropertyHandler on_set,
+                                  PropertyHandler on_get) {
   if (name.empty() || name.size() > kMaxPropertyName) return true;
   DaqLockGuard lock(s_->mu);
   for (Property& p : s_->properties) {

@@ -2,10 +2,7 @@
 // so a peer that went away yields an error code, never SIGPIPE.
 #include "socket_io.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -15,6 +12,9 @@
 #include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "velmor.h"
 
@@ -103,9 +103,12 @@ int connect_to(const std::string& host, int port, int timeout_ms, int* fd, std::
     close(s);
     int code = err == ECONNREFUSED ? EQ_ERR_CONNECTION_REFUSED
                                    : (err == ETIMEDOUT ? EQ_ERR_TIMEOUT : EQ_ERR_CONNECT_FAILED);
-    if (code == EQ_ERR_CONNECTION_REFUSED) *why = "connection refused at";
-    else if (code == EQ_ERR_TIMEOUT) *why = "timeout connecting to";
-    else *why = std::string("connect failed (") + std::strerror(err) + ") for";
+    if (code == EQ_ERR_CONNECTION_REFUSED)
+      *why = "connection refused at";
+    else if (code == EQ_ERR_TIMEOUT)
+      *why = "timeout connecting to";
+    else
+      *why = std::string("connect failed (") + std::strerror(err) + ") for";
     return code;
   }
   *fd = s;
@@ -152,7 +155,8 @@ int send_all(int fd, const char* data, size_t size, Deadline deadline) {
   return send_iov(fd, &whole, 1, deadline);
 }
 
-int send_gathered(int fd, const std::string& bytes, const std::vector<WirePiece>& refs, Deadline deadline) {
+int send_gathered(int fd, const std::string& bytes, const std::vector<WirePiece>& refs,
+                  Deadline deadline) {
   if (refs.empty()) return send_all(fd, bytes.data(), bytes.size(), deadline);
   std::vector<struct iovec> iov;
   size_t from = 0;
@@ -161,7 +165,8 @@ int send_gathered(int fd, const std::string& bytes, const std::vector<WirePiece>
     iov.push_back({const_cast<char*>(r.data), r.size});
     from = r.at;
   }
-  if (bytes.size() > from) iov.push_back({const_cast<char*>(bytes.data()) + from, bytes.size() - from});
+  if (bytes.size() > from)
+    iov.push_back({const_cast<char*>(bytes.data()) + from, bytes.size() - from});
   return send_iov(fd, iov.data(), iov.size(), deadline);
 }
 
@@ -274,7 +279,8 @@ bool listen_on(const char* host, int port, int* fd, int* bound_port, std::string
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   // A deep backlog: under a burst of connects, a caller's connect must not wait
   // for a dropped handshake to be sent again (a second, past its timeout).
-  if (bind(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0 || listen(s, SOMAXCONN) != 0) {
+  if (bind(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(s, SOMAXCONN) != 0) {
     *why = std::string("bind/listen: ") + std::strerror(errno);
     close(s);
     return true;
@@ -290,15 +296,18 @@ bool listen_on(const char* host, int port, int* fd, int* bound_port, std::string
 int accept_connection(int listen_fd, std::string* peer) {
   struct sockaddr_storage addr;
   socklen_t len = sizeof addr;
-  int s = accept4(listen_fd, reinterpret_cast<struct sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  int s = accept4(listen_fd, reinterpret_cast<struct sockaddr*>(&addr), &len,
+                  SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (s < 0) return s;
   set_nodelay(s);
   if (peer != nullptr) {
     char text[INET6_ADDRSTRLEN] = "";
     if (addr.ss_family == AF_INET)
-      inet_ntop(AF_INET, &reinterpret_cast<struct sockaddr_in*>(&addr)->sin_addr, text, sizeof text);
+      inet_ntop(AF_INET, &reinterpret_cast<struct sockaddr_in*>(&addr)->sin_addr, text,
+                sizeof text);
     else if (addr.ss_family == AF_INET6)
-      inet_ntop(AF_INET6, &reinterpret_cast<struct sockaddr_in6*>(&addr)->sin6_addr, text, sizeof text);
+      inet_ntop(AF_INET6, &reinterpret_cast<struct sockaddr_in6*>(&addr)->sin6_addr, text,
+                sizeof text);
     *peer = text;
   }
   return s;

@@ -32,7 +32,8 @@ int send_all(int fd, const char* data, size_t size, Deadline deadline);
 
 // Sends `bytes` with the referenced pieces spliced in at their offsets, in one
 // gathered stream (sendmsg). Same results as send_all.
-int send_gathered(int fd, const std::string& bytes, const std::vector<WirePiece>& refs, Deadline deadline);
+int send_gathered(int fd, const std::string& bytes, const std::vector<WirePiece>& refs,
+                  Deadline deadline);
 
 // Buffered reading of one connection: small frames arrive with one recv()
 // whatever their parts, large payloads are read straight into their buffer.

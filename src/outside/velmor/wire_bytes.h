@@ -68,7 +68,10 @@ void put_array(std::string& out, const T* values, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     typename std::conditional<sizeof(T) == 4, uint32_t, uint64_t>::type bits;
     std::memcpy(&bits, &values[i], sizeof(T));
-    if (sizeof(T) == 4) put_u32(out, static_cast<uint32_t>(bits)); else put_u64(out, bits);
+    if (sizeof(T) == 4)
+      put_u32(out, static_cast<uint32_t>(bits));
+    else
+      put_u64(out, bits);
   }
 #endif
 }
@@ -144,8 +147,11 @@ class WireReader {
     WireReader part(bytes, static_cast<size_t>(n) * sizeof(T));
     for (uint32_t i = 0; i < n; ++i) {
       auto bits = sizeof(T) == 4 ? static_cast<uint64_t>(part.u32()) : part.u64();
-      if (sizeof(T) == 4) { uint32_t b32 = static_cast<uint32_t>(bits); std::memcpy(&(*out)[i], &b32, 4); }
-      else std::memcpy(&(*out)[i], &bits, 8);
+      if (sizeof(T) == 4) {
+        uint32_t b32 = static_cast<uint32_t>(bits);
+        std::memcpy(&(*out)[i], &b32, 4);
+      } else
+        std::memcpy(&(*out)[i], &bits, 8);
     }
 #endif
     return true;

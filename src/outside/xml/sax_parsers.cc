@@ -25,7 +25,9 @@ SAX_Memory_Parser::SAX_Memory_Parser(char* xml) : reader_(nullptr), xml_(xml) {
 
 SAX_Memory_Parser::~SAX_Memory_Parser() { delete reader_; }
 
-bool SAX_Memory_Parser::init_ok() const { return reader_ != nullptr && reader_->ok() && xml_ != nullptr; }
+bool SAX_Memory_Parser::init_ok() const {
+  return reader_ != nullptr && reader_->ok() && xml_ != nullptr;
+}
 
 bool SAX_Memory_Parser::start() { return !init_ok() || reader_->start_memory(xml_); }
 
@@ -35,7 +37,9 @@ int SAX_Memory_Parser::get_attr(const char* name, char** value) {
   return reader_ != nullptr ? reader_->attr(name, value) : 1;
 }
 
-int SAX_Memory_Parser::get_error_counter() const { return reader_ != nullptr ? reader_->errors() : 0; }
+int SAX_Memory_Parser::get_error_counter() const {
+  return reader_ != nullptr ? reader_->errors() : 0;
+}
 
 SAX_File_Parser::SAX_File_Parser() : reader_(new (std::nothrow) SaxReader("SAX_File_Parser")) {}
 
@@ -51,4 +55,6 @@ int SAX_File_Parser::get_attr(const char* name, char** value) {
   return reader_ != nullptr ? reader_->attr(name, value) : 1;
 }
 
-int SAX_File_Parser::get_error_counter() const { return reader_ != nullptr ? reader_->errors() : 0; }
+int SAX_File_Parser::get_error_counter() const {
+  return reader_ != nullptr ? reader_->errors() : 0;
+}

@@ -57,7 +57,7 @@ class SaxReader {
   std::unique_ptr<xercesc::InputSource> source_;
   xercesc::XMLPScanToken token_;
   bool started_ = false;
-  bool running_ = false;  // the scanner still holds the document open
+  bool running_ = false;       // the scanner still holds the document open
   std::size_t delivered_ = 0;  // recorded element starts handed out so far
   // Slot of the element last reported. Its slot is only rewritten by a token
   // that reports a new element, so it stays valid across the null-tag items.

@@ -32,15 +32,24 @@ std::size_t valid_utf8_length(const unsigned char* s) {
 
 const char* replacement_for(unsigned char c) {
   switch (c) {
-    case '"': return "&quot;";
-    case '<': return "&lt;";
-    case '>': return "&gt;";
-    case '&': return "&amp;";
-    case '\'': return "&apos;";
-    case '\t': return "&#9;";
-    case '\n': return "&#10;";
-    case '\r': return "&#13;";
-    default: return c < 0x20 ? "?" : nullptr;
+    case '"':
+      return "&quot;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '&':
+      return "&amp;";
+    case '\'':
+      return "&apos;";
+    case '\t':
+      return "&#9;";
+    case '\n':
+      return "&#10;";
+    case '\r':
+      return "&#13;";
+    default:
+      return c < 0x20 ? "?" : nullptr;
   }
 }
 

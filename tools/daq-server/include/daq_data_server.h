@@ -26,12 +26,12 @@ struct DaqServerOptions {
   std::string device = "DAQ.SERVER1";
   std::string location = "DAQ.DATA.SVR";
   std::string control_host = "127.0.0.1";
-  int control_port = 0;         // 0: a free port
-  bool register_name = true;    // register FACILITY/DEVICE in the in-process name table
-  std::string names_file;       // daemon: also append "FACILITY/DEVICE host:port" here
+  int control_port = 0;       // 0: a free port
+  bool register_name = true;  // register FACILITY/DEVICE in the in-process name table
+  std::string names_file;     // daemon: also append "FACILITY/DEVICE host:port" here
   std::string data_host = "127.0.0.1";
   int max_requests = 4;
-  std::string catalog_file;     // empty: the built-in catalog
+  std::string catalog_file;  // empty: the built-in catalog
   int generation = DAQ_GENERATION_AUTO;
   double rate_hz = 10.0;
   bool real_time = false;
@@ -103,7 +103,7 @@ struct DaqRequestSummary {
   // The first DAQ_CONTROL_KEPT_FIRST and the last DAQ_CONTROL_KEPT_LAST control
   // messages, in the order received (all of them while control_total allows).
   std::vector<DaqControlRecord> control;
-  long control_total = 0;                        // every control message received
+  long control_total = 0;                           // every control message received
   long control_counts[DAQ_CONTROL_OTHER + 1] = {};  // by DaqControlKind
 };
 

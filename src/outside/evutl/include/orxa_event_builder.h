@@ -31,8 +31,8 @@ enum { ORXA_FORMAT_DEFAULT = -1, ORXA_FORMAT_LEGACY = 0, ORXA_FORMAT_2024 = 1 };
 struct orxa_spect_input {
   float start;
   float inc;
-  int32_t length;     // values per group; the number of values of a spectrum
-  int32_t groups;     // group spectra; spectra: ignored (written as 1)
+  int32_t length;  // values per group; the number of values of a spectrum
+  int32_t groups;  // group spectra; spectra: ignored (written as 1)
   float group_inc;
   const float* values;  // length (spectra) or length x groups (group spectra) values
   const orxa_spect_statistics_2010* statistics;  // optional; written when any sub-channel has one

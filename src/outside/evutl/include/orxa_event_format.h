@@ -66,11 +66,7 @@ enum {
 };
 
 // Data types that the conversion tests directly in a sub-head's type word.
-enum {
-  ORXA_UPD_BLOCK_2010 = 33,
-  ORXA_MULTI_SPECT_A = 25,
-  ORXA_MULTI_SPECT_B = 26
-};
+enum { ORXA_UPD_BLOCK_2010 = 33, ORXA_MULTI_SPECT_A = 25, ORXA_MULTI_SPECT_B = 26 };
 
 // Patterns that open a message on the data link.
 enum : uint32_t {
@@ -252,7 +248,8 @@ static_assert(offsetof(orxa_serv_block_subhead_2010, ldata) == 264, "orxa_serv_b
 static_assert(sizeof(orxa_name_value_channel) == 84, "orxa_name_value_channel");
 static_assert(offsetof(orxa_name_value_block, comment) == 4, "orxa_name_value_block");
 static_assert(offsetof(orxa_name_value_block, ndata) == 84, "orxa_name_value_block");
-static_assert(offsetof(orxa_name_value_block, data) == ORXA_NAME_VALUE_BLOCK_HEAD, "orxa_name_value_block");
+static_assert(offsetof(orxa_name_value_block, data) == ORXA_NAME_VALUE_BLOCK_HEAD,
+              "orxa_name_value_block");
 static_assert(sizeof(orxa_spect_statistics_2010) == 132, "orxa_spect_statistics_2010");
 static_assert(sizeof(orxa_image_ext_frame_head) == 100, "orxa_image_ext_frame_head");
 static_assert(offsetof(orxa_image_ext_frame_head, frame) == 48, "orxa_image_ext_frame_head");

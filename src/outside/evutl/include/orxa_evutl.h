@@ -179,12 +179,11 @@ DAQ_EXPORT void* get_pointer_to_data_2010(orxa_serv_block_subhead_2010* sub, int
 // *stats the start of the statistics table (one entry per sub-channel) or null.
 // spare is not used (pass null). Any output pointer may be null.
 // Returns false when filled, true on failure (outputs then unchanged).
-DAQ_EXPORT bool get_spect_params_for_data_type_2010(orxa_serv_block_subhead_2010* sub,
-                                                    float* start, float* inc, void* spare,
+DAQ_EXPORT bool get_spect_params_for_data_type_2010(orxa_serv_block_subhead_2010* sub, float* start,
+                                                    float* inc, void* spare,
                                                     int* length_or_group_size, int* groups,
                                                     float* group_inc,
-                                                    orxa_spect_statistics_2010** stats,
-                                                    int index);
+                                                    orxa_spect_statistics_2010** stats, int index);
 
 // Image sub-block: copies the frame head into *frame, points *image_bytes at the
 // image data (frame->length bytes) and *frame_in_event (when not null) at the frame
@@ -207,7 +206,7 @@ DAQ_EXPORT bool get_update_params(orxa_serv_block_subhead_2010* sub, int index, 
 // (0 for a negative ndata). The records are read in place: a name may be
 // unterminated within its 80 characters.
 DAQ_EXPORT orxa_name_value_block* get_name_value_block_2010(orxa_serv_block_subhead_2010* sub,
-                                                           int* usable);
+                                                            int* usable);
 
 // ---------------------------------------------------------------------------
 // Slow-data blocks. The block must hold data_length readable bytes. An invalid

@@ -25,25 +25,25 @@ enum { SendEvent_NOACK = 0, SendEvent_ACK = 1 };
 // Result codes of Connect, ReceiveEvent and SendEvent.
 enum {
   TIDEWIRE_OK = 0,
-  TIDEWIRE_ERR_LOST = 6,               // peer closed or reset; link inactive
-  TIDEWIRE_ERR_NOT_CONNECTED = 7,      // never connected, or disconnected
-  TIDEWIRE_ERR_ARGUMENT = 8,           // bad argument
-  TIDEWIRE_AGAIN_TIMEOUT = 22,         // try again: no message within the wake period
-  TIDEWIRE_ERR_TIMEOUT = 23,           // send: rest of the frame kept for the next send; ACK late
-  TIDEWIRE_ERR_BUSY = 28,              // send: nothing could be queued; nothing sent
-  TIDEWIRE_AGAIN_INTERRUPTED = 30,     // try again: a signal interrupted the wait
-  TIDEWIRE_ERR_TRUNCATED = 40,         // peer closed in the middle of a frame
-  TIDEWIRE_ERR_TOO_LARGE = 41,         // frame length 0 or above the cap
-  TIDEWIRE_ERR_UNKNOWN_KIND = 42,      // no known pattern at the start of the message
-  TIDEWIRE_ERR_LENGTH = 43,            // header length disagrees with the frame length
-  TIDEWIRE_ERR_NO_MEMORY = 44,         // receive buffer could not grow
-  TIDEWIRE_ERR_IDLE = 45,              // no complete message within the receiver's idle bound
-  TIDEWIRE_ERR_RESOLVE = 46,           // host name not resolved
-  TIDEWIRE_ERR_CONNECT = 47,           // refused, unreachable, no socket
-  TIDEWIRE_ERR_CONNECT_TIMEOUT = 48,   // no connection or no peer hello in time
-  TIDEWIRE_ERR_HANDSHAKE = 49,         // the peer's hello is not ours
-  TIDEWIRE_ERR_BAD_MESSAGE = 50,       // SendEvent: message breaks the framing rules
-  TIDEWIRE_ERR_BIND = 51               // TidewireListener: address not available
+  TIDEWIRE_ERR_LOST = 6,              // peer closed or reset; link inactive
+  TIDEWIRE_ERR_NOT_CONNECTED = 7,     // never connected, or disconnected
+  TIDEWIRE_ERR_ARGUMENT = 8,          // bad argument
+  TIDEWIRE_AGAIN_TIMEOUT = 22,        // try again: no message within the wake period
+  TIDEWIRE_ERR_TIMEOUT = 23,          // send: rest of the frame kept for the next send; ACK late
+  TIDEWIRE_ERR_BUSY = 28,             // send: nothing could be queued; nothing sent
+  TIDEWIRE_AGAIN_INTERRUPTED = 30,    // try again: a signal interrupted the wait
+  TIDEWIRE_ERR_TRUNCATED = 40,        // peer closed in the middle of a frame
+  TIDEWIRE_ERR_TOO_LARGE = 41,        // frame length 0 or above the cap
+  TIDEWIRE_ERR_UNKNOWN_KIND = 42,     // no known pattern at the start of the message
+  TIDEWIRE_ERR_LENGTH = 43,           // header length disagrees with the frame length
+  TIDEWIRE_ERR_NO_MEMORY = 44,        // receive buffer could not grow
+  TIDEWIRE_ERR_IDLE = 45,             // no complete message within the receiver's idle bound
+  TIDEWIRE_ERR_RESOLVE = 46,          // host name not resolved
+  TIDEWIRE_ERR_CONNECT = 47,          // refused, unreachable, no socket
+  TIDEWIRE_ERR_CONNECT_TIMEOUT = 48,  // no connection or no peer hello in time
+  TIDEWIRE_ERR_HANDSHAKE = 49,        // the peer's hello is not ours
+  TIDEWIRE_ERR_BAD_MESSAGE = 50,      // SendEvent: message breaks the framing rules
+  TIDEWIRE_ERR_BIND = 51              // TidewireListener: address not available
 };
 
 // Largest message (frame length) either side accepts: 256 MB.

@@ -26,11 +26,11 @@ namespace velmor {
 // ordinary ones are this library's own choice and appear on the wire.
 enum : int {
   DATA_NULL = 0,
-  DATA_INT = 3,      // 64-bit integer (one value)
-  DATA_FLOAT = 4,    // float (one value)
-  DATA_DOUBLE = 5,   // double (one value)
-  DATA_STRING = 7,   // a text
-  DATA_XML = 8,      // an XML document (a text)
+  DATA_INT = 3,     // 64-bit integer (one value)
+  DATA_FLOAT = 4,   // float (one value)
+  DATA_DOUBLE = 5,  // double (one value)
+  DATA_STRING = 7,  // a text
+  DATA_XML = 8,     // an XML document (a text)
   DATA_IMAGE = 22,
   DATA_A_INT = 53,     // array of 64-bit integers
   DATA_A_FLOAT = 54,   // array of floats
@@ -158,7 +158,7 @@ struct SpectrumElement {
   unsigned ts_seconds = 0;
   unsigned short ts_millis = 0;
   unsigned short ts_status = 0;
-  std::string comment;  // text up to the first NUL, at most comment_len characters
+  std::string comment;       // text up to the first NUL, at most comment_len characters
   uint32_t comment_len = 0;  // the producer's own count, kept as given
   uint32_t id = 0;
   int64_t tm = 0;
@@ -258,8 +258,8 @@ class DAQ_EXPORT EqData {
   // Null data with length > 0, negative length or null header: true.
   bool set_image(const unsigned char* data, int length, IMH* header,
                  PreserveTimestampAndEventId preserve);
-  void set_image_comm(const char* comment);  // null stores ""
-  const IMH* get_image_header() const;       // null when no image stored
+  void set_image_comm(const char* comment);     // null stores ""
+  const IMH* get_image_header() const;          // null when no image stored
   const unsigned char* get_image_data() const;  // null when no bytes
   int get_image_length() const;
   const char* get_image_comm() const;  // never null

@@ -35,7 +35,8 @@ constexpr int kDefaultMaxConnectionsPerPeer = 64;
 // Handlers run on the connection's thread, several at once for different
 // clients, without any server lock held: they may call add_property and
 // remove_property, and must guard their own shared state.
-using PropertyHandler = std::function<int(const std::string& property, const EqData& in, EqData& out)>;
+using PropertyHandler =
+    std::function<int(const std::string& property, const EqData& in, EqData& out)>;
 
 class DAQ_EXPORT PropertyServer {
  public:
@@ -65,10 +66,10 @@ class DAQ_EXPORT PropertyServer {
   std::vector<std::string> property_names() const;  // in registration order
 
   // Counters for tests and the debugging tool.
-  long calls_served() const;        // requests answered (failures included)
+  long calls_served() const;  // requests answered (failures included)
   long connections_accepted() const;
-  int open_connections() const;     // connections whose thread still runs
-  long bad_frames() const;          // connections ended for a bad frame
+  int open_connections() const;  // connections whose thread still runs
+  long bad_frames() const;       // connections ended for a bad frame
 
   // --- Test hooks (no effect unless armed) ---
   // Every call is answered with `code` and the text "server refuses calls"
@@ -90,8 +91,8 @@ class DAQ_EXPORT PropertyServer {
   // between frames the longest (from that peer, or from anyone at the total
   // cap) is closed to make room; the newcomer is refused only when none is idle.
   void set_max_connections_per_peer(int n);  // default kDefaultMaxConnectionsPerPeer
-  long connections_closed_idle() const;  // closed by the idle bound (or evicted as idle)
-  long connections_refused() const;      // refused at a connection cap
+  long connections_closed_idle() const;      // closed by the idle bound (or evicted as idle)
+  long connections_refused() const;          // refused at a connection cap
 
   struct State;  // internal
 
