@@ -7,7 +7,7 @@
 #include "receiver_lifecycle.h"
 #include "receiver_thread_loop.h"
 
-using Body = DaqReceiverBody<LegacyReceiverGen>;
+using Body = DaqReceiverBody<LegacyGen>;
 
 EqDAQdata::EqDAQdata(int dep, int inc)
     : depth(-1),

@@ -7,7 +7,7 @@
 #include "receiver_lifecycle.h"
 #include "receiver_thread_loop.h"
 
-using Body = DaqReceiverBody<ReceiverGen2024>;
+using Body = DaqReceiverBody<Gen2024>;
 
 EqDAQdata2024::EqDAQdata2024(int dep, int inc)
     : depth(-1),

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "receiver_generation.h"
+#include "tidewire.h"
 
 template <class Gen>
 struct DaqReceiverBody {
