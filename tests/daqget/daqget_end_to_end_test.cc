@@ -277,16 +277,34 @@ TEST(DaqgetEmbedded, Generation2024StreamCarriesItsEventNumbers) {
   expect_every_event(seen, sent);
 }
 
-TEST(DaqgetEmbedded, ChannelListPrintsTheDescriptions) {
+TEST(DaqgetEmbedded, ChannelListPrintsTheDescriptionsWithTheirPeriod) {
   Embedded e(Embedded::options("DG.LIST"));
   ASSERT_FALSE(e.server.start());
-  RunResult r =
-      run_daqget({"--servers", e.server.entry(), "--list-channels", "-f", "jsonl"}, e.env());
+  std::vector<std::string> list = {
+      "--servers", e.server.entry(),      "--list-channels", "--start", "2025-03-01T10:00:00Z",
+      "--stop",    "2025-03-01T11:00:00Z"};
+  std::vector<std::string> jsonl = list;
+  jsonl.insert(jsonl.end(), {"-f", "jsonl"});
+  RunResult r = run_daqget(jsonl, e.env());
   ASSERT_EQ(r.exit_code, DAQGET_OK) << r.err;
   std::set<std::string> names;
-  for (const nlohmann::json& j : json_lines(r.out)) names.insert(j["channel"].get<std::string>());
+  for (const nlohmann::json& j : json_lines(r.out)) {
+    names.insert(j["channel"].get<std::string>());
+    EXPECT_EQ(j["from"], "2025-03-01T10:00:00Z");
+    EXPECT_EQ(j["to"], "2025-03-01T11:00:00Z");
+  }
   EXPECT_EQ(names.size(), 11u);
   EXPECT_EQ(names.count(kImage), 1u);
+
+  RunResult table = run_daqget(list, e.env());
+  ASSERT_EQ(table.exit_code, DAQGET_OK) << table.err;
+  std::vector<std::string> rows = lines_of(table.out);
+  ASSERT_EQ(rows.size(), 12u) << table.out;
+  EXPECT_EQ(rows[0].rfind("CHANNEL ", 0), 0u) << rows[0];
+  EXPECT_NE(rows[0].find("FROM (UTC)"), std::string::npos) << rows[0];
+  for (size_t i = 1; i < rows.size(); ++i)
+    EXPECT_NE(rows[i].find(" 2025-03-01T10:00:00Z 2025-03-01T11:00:00Z"), std::string::npos)
+        << rows[i];
 }
 
 TEST(DaqgetRequest, InvalidTimeIsRefusedBeforeAnythingIsSent) {

@@ -221,7 +221,7 @@ int run(const DaqgetOptions& o, OutputTarget& output, long* rows) {
     std::vector<chan_descr_2010*>* list = nullptr;
     connection.get_chan_list(&list);
     if (list != nullptr) {
-      writer->descriptions(*list);
+      writer->descriptions(*list, channel_list_period(*reply, *connection.get_server_request()));
       *rows = static_cast<long>(list->size());
     }
   } else if (reply->port <= 0) {

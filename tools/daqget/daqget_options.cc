@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <map>
 
+#include "daq_server_util_def.h"
 #include "eq_daq_connect.h"
 #include "eq_daq_data.h"
 #include "exit_codes.h"
@@ -205,7 +206,7 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
   if (generation_text == "2024") o->generation = Generation::k2024;
   if (progress_text == "always") o->progress = 1;
   if (progress_text == "never") o->progress = 0;
-  if (o->list_channels) o->request_type = 2;
+  if (o->list_channels) o->request_type = ORXA_DAQ_REQ_CHANNELS;
   // Any other name would silently fall back to the LUMAR servers.
   if (!o->facility.empty() && !EqDAQconnect::known_facility(o->facility.c_str())) {
     std::fprintf(stderr,

@@ -4,6 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <ctime>
+
+#include "daq_server_util_def.h"
 #include "orxa_chan_descr.h"
 #include "value_format.h"
 #include "velmor.h"
@@ -34,14 +37,48 @@ std::string csv_field(const std::string& text) {
   return q + "\"";
 }
 
+ListPeriod channel_list_period(const daq_server_reply& reply, const daq_server_request& asked) {
+  ListPeriod p;
+  if (reply.stat.t_start_sec > 0 && reply.stat.t_stop_sec > reply.stat.t_start_sec) {
+    p.from = reply.stat.t_start_sec;
+    p.to = reply.stat.t_stop_sec;
+  } else if (asked.t_start_sec > 0 && asked.t_stop_sec > asked.t_start_sec) {
+    p.from = asked.t_start_sec;
+    p.to = asked.t_stop_sec;
+  }
+  return p;
+}
+
 namespace {
 
-std::string description_line(const chan_descr_2010& d) {
+// Whole seconds in UTC; an unknown bound (0) as an empty text.
+std::string period_bound(long seconds) {
+  if (seconds <= 0) return "";
+  time_t t = static_cast<time_t>(seconds);
+  struct tm utc;
+  char text[32];
+  if (gmtime_r(&t, &utc) == nullptr || std::strftime(text, sizeof text, "%FT%TZ", &utc) == 0)
+    return "";
+  return text;
+}
+
+std::string description_type(const chan_descr_2010& d) {
+  return data_type_name(static_cast<int>(d.dtype), d.dtype == 0);
+}
+
+const char kDescriptionColumns[] = "%-32s %-10s %-6s %-8s %-6s %-20s %-20s %s";
+
+std::string description_line(const chan_descr_2010& d, const ListPeriod& period) {
+  std::string from = period_bound(period.from);
+  std::string to = period_bound(period.to);
   char line[1024];
-  std::snprintf(line, sizeof line, "%-32s %-10s count %-6d max_size %-8d units %-6s %s",
-                d.prop_name, data_type_name(static_cast<int>(d.dtype), d.dtype == 0).c_str(),
-                d.count, d.max_size, d.units[0] != '\0' ? d.units : "-", d.prop_desc);
-  return line;
+  std::snprintf(line, sizeof line, kDescriptionColumns, d.prop_name, description_type(d).c_str(),
+                std::to_string(d.count).c_str(), std::to_string(d.max_size).c_str(),
+                d.units[0] != '\0' ? d.units : "-", from.empty() ? "-" : from.c_str(),
+                to.empty() ? "-" : to.c_str(), d.prop_desc);
+  std::string s = line;
+  s.erase(s.find_last_not_of(' ') + 1);  // an empty description leaves no trailing blanks
+  return s;
 }
 
 class TableWriter : public RecordWriter {
@@ -57,9 +94,13 @@ class TableWriter : public RecordWriter {
     header();
     row(h, "slow", float_text(value) + " (status " + std::to_string(status) + ")");
   }
-  void descriptions(const std::vector<chan_descr_2010*>& list) override {
+  void descriptions(const std::vector<chan_descr_2010*>& list, const ListPeriod& period) override {
+    char head[256];
+    std::snprintf(head, sizeof head, kDescriptionColumns, "CHANNEL", "TYPE", "COUNT", "MAX_SIZE",
+                  "UNITS", "FROM (UTC)", "TO (UTC)", "DESCRIPTION");
+    put(head);
     for (const chan_descr_2010* d : list)
-      if (d != nullptr) put(description_line(*d));
+      if (d != nullptr) put(description_line(*d, period));
   }
 
  private:
@@ -96,15 +137,15 @@ class CsvWriter : public RecordWriter {
     row(h, "slow", 1, float_text(value) + " (status " + std::to_string(status) + ")",
         float_text(value));
   }
-  void descriptions(const std::vector<chan_descr_2010*>& list) override {
-    put("channel,type,dtype,count,max_size,units,description,subsystem");
+  void descriptions(const std::vector<chan_descr_2010*>& list, const ListPeriod& period) override {
+    put("channel,type,dtype,count,max_size,units,description,subsystem,from,to");
+    std::string bounds = "," + period_bound(period.from) + "," + period_bound(period.to);
     for (const chan_descr_2010* d : list) {
       if (d == nullptr) continue;
-      put(csv_field(d->prop_name) + "," +
-          data_type_name(static_cast<int>(d->dtype), d->dtype == 0) + "," +
-          std::to_string(d->dtype) + "," + std::to_string(d->count) + "," +
-          std::to_string(d->max_size) + "," + csv_field(d->units) + "," + csv_field(d->prop_desc) +
-          "," + csv_field(d->subsystem));
+      put(csv_field(d->prop_name) + "," + description_type(*d) + "," + std::to_string(d->dtype) +
+          "," + std::to_string(d->count) + "," + std::to_string(d->max_size) + "," +
+          csv_field(d->units) + "," + csv_field(d->prop_desc) + "," + csv_field(d->subsystem) +
+          bounds);
     }
   }
 
@@ -137,20 +178,24 @@ class JsonLinesWriter : public RecordWriter {
     j["value"] = {{"value", std::strtod(float_text(value).c_str(), nullptr)}, {"status", status}};
     emit(j);
   }
-  void descriptions(const std::vector<chan_descr_2010*>& list) override {
+  void descriptions(const std::vector<chan_descr_2010*>& list, const ListPeriod& period) override {
+    std::string from = period_bound(period.from);
+    std::string to = period_bound(period.to);
     for (const chan_descr_2010* d : list) {
       if (d == nullptr) continue;
       nlohmann::ordered_json j = {
           {"channel", d->prop_name},
           {"daq_name", d->daq_name},
-          {"type", data_type_name(static_cast<int>(d->dtype), d->dtype == 0)},
+          {"type", description_type(*d)},
           {"dtype", d->dtype},
           {"count", d->count},
           {"max_size", d->max_size},
           {"units", d->units},
           {"description", d->prop_desc},
           {"subsystem", d->subsystem},
-          {"stream", d->stream}};
+          {"stream", d->stream},
+          {"from", from.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(from)},
+          {"to", to.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(to)}};
       emit(j);
     }
   }

@@ -15,6 +15,8 @@ namespace velmor {
 class EqData;
 }
 struct chan_descr_2010;
+struct daq_server_reply;
+struct daq_server_request;
 
 // What every line of one channel starts with.
 struct RowHead {
@@ -25,6 +27,17 @@ struct RowHead {
   int dtype = 0;
   int devtype = 0;
 };
+
+// The period a channel list covers, in seconds since 1970; 0: not known.
+struct ListPeriod {
+  long from = 0;
+  long to = 0;
+};
+
+// A channel description carries no period of its own: the list covers the period
+// the reply's statistics report, or, when the server reports none, the period the
+// request asked for (its seconds as validation derived them).
+ListPeriod channel_list_period(const daq_server_reply& reply, const daq_server_request& asked);
 
 class RecordWriter {
  public:
@@ -37,8 +50,9 @@ class RecordWriter {
   virtual void channel(const RowHead& head, const velmor::EqData* data) = 0;
   // One value of a slow-data block.
   virtual void slow(const RowHead& head, float value, int status) = 0;
-  // The channel descriptions of a channel-list request.
-  virtual void descriptions(const std::vector<chan_descr_2010*>& list) = 0;
+  // The channel descriptions of a channel-list request, each with the period.
+  virtual void descriptions(const std::vector<chan_descr_2010*>& list,
+                            const ListPeriod& period) = 0;
 
   // After the lines of one record: flushes, so a reader sees it at once.
   void end_record();
