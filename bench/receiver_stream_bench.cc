@@ -144,7 +144,7 @@ class ReceiverRun {
       std::vector<EqData_dtype*>* out = nullptr;
       if (receiver_.get_monitor(&out, nullptr, nullptr) & DAQ_MON_DATA) {
         ++taken;
-        release(out);
+        release_query_result(out);
       } else {
         std::this_thread::sleep_for(std::chrono::microseconds(20));
       }

@@ -15,6 +15,7 @@
 #include "eq_daq_connect.h"
 #include "eq_daq_data.h"
 #include "eq_daq_data_2024.h"
+#include "query_release.h"
 
 namespace py = pybind11;
 
@@ -35,12 +36,9 @@ void take_values(std::vector<EqData_dtype*>* out, Totals& t) {
         t.bytes += n;
         t.checksum += p[0] + p[n - 1];
       }
-      delete d->data;
     }
-    std::free(d->slblock);
-    delete d;
   }
-  delete out;
+  release_query_result(out);
 }
 
 // The same wait as the binding's: poll with a backoff from 50 us to 2 ms.

@@ -14,6 +14,10 @@ daq_server_reply* reply_of(py::handle reply);
 
 namespace {
 
+// The end-data status of a stream that ended with the server's end mark; its
+// text reads like a failure ("... (End of data)"), so a flag says it is not.
+constexpr int kEndMarkStatus = -3;
+
 const char* const kDirections[] = {"first", "last", "this", "next", "previous"};
 const int kDirectionBits[] = {DAQ_GET_FIRST, DAQ_GET_LAST, DAQ_GET_THIS, DAQ_GET_NEXT,
                               DAQ_GET_PREV};
@@ -23,9 +27,9 @@ class Receiver {
   Receiver(py::handle reply, int depth, int increment) {
     daq_server_reply* r = reply_of(reply);
     if (r->evid64bitmode)
-      access_ = std::make_unique<ReceiverOf<Receiver2024>>(depth, increment);
+      access_ = std::make_unique<ReceiverOf<Gen2024>>(depth, increment);
     else
-      access_ = std::make_unique<ReceiverOf<LegacyReceiver>>(depth, increment);
+      access_ = std::make_unique<ReceiverOf<LegacyGen>>(depth, increment);
     if (access_->set_reply(r))
       raise_error("ReceiverError", 1, "set_reply failed: the reply cannot be copied");
   }
@@ -240,6 +244,9 @@ void register_receiver(py::module_& m) {
       .def_property_readonly("end_data_status", [](Receiver& r) { return r.a().end_data_status(); })
       .def_property_readonly("end_data_status_text",
                              [](Receiver& r) { return std::string(r.a().end_data_status_text()); })
+      .def_property_readonly(
+          "ended_normally", [](Receiver& r) { return r.a().end_data_status() == kEndMarkStatus; },
+          "True when the stream ended with the server's end-of-data mark")
       .def(
           "set_idle_timeout",
           [](Receiver& r, double seconds) {

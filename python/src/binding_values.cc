@@ -1,5 +1,7 @@
 // Values of a record as Python objects. Scalars become numbers, texts str,
-// name/value and update elements lists of tuples, slow-data blocks bytes. Spectra
+// name/value and update elements lists of NameValue, slow-data blocks bytes (their
+// values as SlowEntry through `entries`; both named tuples of daqclient._records,
+// so positional unpacking still works). Spectra
 // and images become NumPy arrays that point into the data object the query
 // handed out: a capsule owning that object is the arrays' base, so the object
 // lives exactly as long as the last array over it and no byte is copied.
@@ -149,12 +151,19 @@ py::array image_pixels(const velmor::EqData& d, const velmor::IMH& h, const Data
   }
 }
 
+// A named-tuple type of the pure-Python layer; looked up per call, not kept in a
+// static, so no reference outlives the interpreter.
+py::object record_type(const char* name) {
+  return py::module_::import("daqclient._records").attr(name);
+}
+
 py::object ustr_value(const velmor::EqData& d) {
   py::list items;
+  py::object name_value = record_type("NameValue");
   for (int i = 0; i < d.ustr_count(); ++i) {
     const velmor::UstrElement* u = d.get_ustr(i);
     if (u == nullptr) continue;
-    items.append(py::make_tuple(u->i1, u->f1, u->f2, u->tm, u->str));
+    items.append(name_value(u->i1, u->f1, u->f2, u->tm, u->str));
   }
   return std::move(items);
 }
@@ -238,8 +247,8 @@ Channel make_channel(EqData_dtype* e, const std::string& name) {
   return c;
 }
 
-// The entries of a slow-data block as (name, event number, seconds, microseconds,
-// status, value) tuples; the block is read only within its own length.
+// The entries of a slow-data block as SlowEntry (name, event number, seconds,
+// microseconds, status, value); the block is read only within its own length.
 py::list slow_entries(const py::bytes& block) {
   std::string bytes = block;  // an aligned private copy for the decoder
   if (bytes.size() < sizeof(orxa_daq_slow_data_header))
@@ -251,13 +260,19 @@ py::list slow_entries(const py::bytes& block) {
   int n = orxa_slow_block_get_n_entries(h);
   if (n < 0) raise_error("DaqError", -1, "invalid slow-data block");
   py::list out;
+  py::object slow_entry = record_type("SlowEntry");
   for (int i = 0; i < n; ++i) {
     orxa_slow_entry_2024 e{};
     if (orxa_slow_block_get_entry(h, i, &e)) raise_error("DaqError", -1, "invalid slow-data entry");
-    out.append(py::make_tuple(std::string(e.name), e.event_number, e.time.timeup, e.time.timelow,
-                              e.status, e.value));
+    out.append(slow_entry(std::string(e.name), e.event_number, e.time.timeup, e.time.timelow,
+                          e.status, e.value));
   }
   return out;
+}
+
+py::list channel_entries(const Channel& c) {
+  if (!c.slow || !py::isinstance<py::bytes>(c.value)) return py::list();
+  return slow_entries(c.value.cast<py::bytes>());
 }
 
 py::object channel_named(const Record& r, const std::string& name) {
@@ -268,18 +283,7 @@ py::object channel_named(const Record& r, const std::string& name) {
 
 }  // namespace
 
-void release_elements(std::vector<EqData_dtype*>* out) {
-  if (out == nullptr) return;
-  for (EqData_dtype* d : *out) {
-    if (d == nullptr) continue;
-    delete d->data;
-    std::free(d->slblock);
-    delete d;
-  }
-  delete out;
-}
-
-RawRecord::~RawRecord() { release_elements(q.out); }
+RawRecord::~RawRecord() { release_query_result(q.out); }
 
 py::object make_record(RawRecord& raw) {
   Record r;
@@ -293,7 +297,7 @@ py::object make_record(RawRecord& raw) {
     r.channels.append(
         py::cast(make_channel(e, i < raw.q.names.size() ? raw.q.names[i] : std::string())));
   }
-  release_elements(raw.q.out);  // only the emptied elements are left
+  release_query_result(raw.q.out);  // only the emptied elements are left
   raw.q.out = nullptr;
   return py::cast(std::move(r));
 }
@@ -381,7 +385,15 @@ void register_values(py::module_& m) {
   DAQCLIENT_IMH_FIELD(length)
 #undef DAQCLIENT_IMH_FIELD
 
-  py::class_<Channel>(m, "Channel", "One channel of a record: name, types, value and stamp")
+  py::class_<Channel>(m, "Channel",
+                      "One channel of a record.\n\n"
+                      "name -- the channel's name as the record carries it\n"
+                      "dtype, devtype -- its DAQ data type and device type\n"
+                      "value -- its value (a number, str, NumPy array, Spectrum, Image, a list "
+                      "of NameValue, bytes of a slow-data block, or None)\n"
+                      "seconds, microseconds, datetime -- its time stamp (UTC)\n"
+                      "event_number -- its event number (a slow block's first)\n"
+                      "slow -- a slow-data block; entries gives its values as SlowEntry")
       .def_readonly("name", &Channel::name)
       .def_readonly("dtype", &Channel::dtype)
       .def_readonly("devtype", &Channel::devtype)
@@ -390,6 +402,8 @@ void register_values(py::module_& m) {
       .def_readonly("microseconds", &Channel::microseconds)
       .def_readonly("event_number", &Channel::event_number)
       .def_readonly("slow", &Channel::slow, "a slow-data block (value: bytes)")
+      .def_property_readonly("entries", &channel_entries,
+                             "the values of a slow-data block as SlowEntry (empty for others)")
       .def_property_readonly(
           "datetime", [](const Channel& c) { return utc_datetime(c.seconds, c.microseconds); })
       .def("__repr__", [](const Channel& c) {
@@ -397,7 +411,13 @@ void register_values(py::module_& m) {
                py::repr(c.value).cast<std::string>() + ">";
       });
 
-  py::class_<Record>(m, "Record", "One record of the cache: stamp and delivered channels")
+  py::class_<Record>(m, "Record",
+                     "One record of the cache.\n\n"
+                     "event_number, seconds, microseconds -- its stamp; timestamp and datetime "
+                     "(UTC) the same as one value\n"
+                     "channels -- its Channels in delivery order; record[name] and record[i] "
+                     "give a channel's value, channel(name) the Channel, names() every name\n"
+                     "slow -- a slow-data record; entries gives its values as SlowEntry")
       .def_readonly("event_number", &Record::event_number)
       .def_readonly("seconds", &Record::seconds)
       .def_readonly("microseconds", &Record::microseconds)
@@ -411,6 +431,15 @@ void register_values(py::module_& m) {
                                return py::len(r.channels) > 0 &&
                                       r.channels[0].cast<const Channel&>().slow;
                              })
+      .def_property_readonly(
+          "entries",
+          [](const Record& r) {
+            py::list all;
+            for (py::handle c : r.channels)
+              for (py::handle e : channel_entries(c.cast<const Channel&>())) all.append(e);
+            return all;
+          },
+          "the values of the record's slow-data blocks as SlowEntry (empty for an event record)")
       .def("__len__", [](const Record& r) { return py::len(r.channels); })
       .def(
           "__getitem__",
@@ -446,8 +475,8 @@ void register_values(py::module_& m) {
       });
 
   m.def("slow_entries", &slow_entries, py::arg("block"),
-        "The entries of a slow-data block: (name, event_number, seconds, microseconds, status, "
-        "value)");
+        "The entries of a slow-data block as SlowEntry: (name, event_number, seconds, "
+        "microseconds, status, value)");
   m.def("utc_datetime", &utc_datetime, py::arg("seconds"), py::arg("microseconds") = 0);
 }
 

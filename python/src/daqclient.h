@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "eq_evstore.h"
+#include "query_release.h"
 #include "receiver_access.h"
 
 namespace py = pybind11;
@@ -46,9 +47,6 @@ struct RawRecord {
 
   bool delivered() const { return q.out != nullptr; }
 };
-
-// Releases a query result as its owner must: data object, slow-block copy, element.
-void release_elements(std::vector<EqData_dtype*>* out);
 
 // Turns a delivered record into a daqclient Record; takes the copies over (the
 // raw record is empty afterwards). Needs the GIL.

@@ -16,9 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "daq_generation.h"
 #include "daq_text.h"
-#include "eq_daq_data.h"
-#include "eq_daq_data_2024.h"
 
 namespace daqclient {
 
@@ -61,29 +60,6 @@ class ReceiverAccess {
                             bool remove) = 0;
 };
 
-struct LegacyReceiver {
-  using Receiver = EqDAQdata;
-  using Record = eq_evstore_record;
-  using EventNumber = int;
-  static constexpr bool k2024 = false;
-  static bool remove(EqEvstore& c, Record* r) { return c.RemRecord(r, false); }
-  static bool event_bound(Receiver& r, uint64_t* ev, int how) {
-    int v = 0;
-    if (r.get_monitor(&v, how)) return true;
-    *ev = static_cast<uint32_t>(v);
-    return false;
-  }
-};
-
-struct Receiver2024 {
-  using Receiver = EqDAQdata2024;
-  using Record = eq_evstore_record_2024;
-  using EventNumber = uint64_t;
-  static constexpr bool k2024 = true;
-  static bool remove(EqEvstore& c, Record* r) { return c.RemRecord_2024(r, false); }
-  static bool event_bound(Receiver& r, uint64_t* ev, int how) { return r.get_monitor(ev, how); }
-};
-
 template <class G>
 class ReceiverOf final : public ReceiverAccess {
  public:
@@ -99,7 +75,12 @@ class ReceiverOf final : public ReceiverAccess {
   const char* end_data_status_text() override { return r_.get_end_data_status_string(); }
   int status(int* entries) override { return r_.get_monitor(entries); }
   bool time_bound(time_stamp* tm, int how) override { return r_.get_monitor(tm, how); }
-  bool event_bound(uint64_t* ev, int how) override { return G::event_bound(r_, ev, how); }
+  bool event_bound(uint64_t* ev, int how) override {
+    typename G::BoundNumber v = 0;
+    if (r_.get_monitor(&v, how)) return true;
+    *ev = G::event_number(v);
+    return false;
+  }
   void clear_monitor() override {
     std::lock_guard<std::mutex> g(query_lock_);
     r_.clear_monitor();
@@ -121,8 +102,8 @@ class ReceiverOf final : public ReceiverAccess {
     bool one = chan != nullptr && chan[0] != '\0';
     if (one) copy_text(name, chan);
     typename G::Record* rec = nullptr;
-    q.result = r_.get_monitor(static_cast<typename G::EventNumber>(evnum), tm, &q.out,
-                              one ? name : nullptr, how, 0, &rec);
+    q.result =
+        r_.get_monitor(G::query_number(evnum), tm, &q.out, one ? name : nullptr, how, 0, &rec);
     if (q.out == nullptr || rec == nullptr) return q;
     DAQEqEvstore* cache = r_.get_cache();
     cache->lock();

@@ -16,6 +16,7 @@
 #include "eq_daq_data.h"
 #include "eq_daq_data_2024.h"
 #include "eq_evstore.h"
+#include "orxa_event_builder.h"
 #include "orxa_evutl.h"
 
 struct LegacyGen {
@@ -76,6 +77,9 @@ struct LegacyGen {
   static constexpr uint32_t kControlLength = sizeof(Header) + sizeof(Tail);  // 40
   static constexpr EventNumber kPause = 0xffffffffu;                         // -1
   static constexpr EventNumber kFarewell = 0xfffffffeu;                      // -2
+  static constexpr EventNumber kEndOfStream = 0xfffffffdu;                   // -3
+  static constexpr int kFormat = ORXA_FORMAT_LEGACY;
+  static constexpr bool k2024 = false;
 
   static void* thread_entry(void* prm) { return receiver_thread(prm); }
   static constexpr void (*kSignalHandler)(int) = all_handler;
@@ -99,19 +103,22 @@ struct LegacyGen {
   static void after_init() {}
 
   // paired cache queries
+  // The legacy queries take the 32-bit event number as an int: the same bits, so
+  // numbers from 2^31 on travel as negative ints and come back unchanged.
+  static QueryNumber query_number(uint64_t ev) {
+    return static_cast<QueryNumber>(static_cast<EventNumber>(ev));
+  }
+  static EventNumber event_number(QueryNumber n) { return static_cast<EventNumber>(n); }
+
   static int count(EqEvstore& c, bool lock) { return c.GetNRecords(lock); }
   static bool is_empty(EqEvstore& c) { return c.IsEmpty(); }
   static Record* first(EqEvstore& c, int how) { return c.FindFirstRecord(how); }
   static Record* last(EqEvstore& c, int how) { return c.FindLastRecord(how); }
   static Record* find(EqEvstore& c, QueryNumber ev) { return c.FindRecord(ev); }
   static Record* find(EqEvstore& c, time_stamp t) { return c.FindRecord(t); }
-  static Record* next(EqEvstore& c, QueryNumber ev) {
-    return c.FindNextRecord(static_cast<uint32_t>(ev));
-  }
+  static Record* next(EqEvstore& c, QueryNumber ev) { return c.FindNextRecord(event_number(ev)); }
   static Record* next(EqEvstore& c, time_stamp t) { return c.FindNextRecord(t); }
-  static Record* prev(EqEvstore& c, QueryNumber ev) {
-    return c.FindPrevRecord(static_cast<uint32_t>(ev));
-  }
+  static Record* prev(EqEvstore& c, QueryNumber ev) { return c.FindPrevRecord(event_number(ev)); }
   static Record* prev(EqEvstore& c, time_stamp t) { return c.FindPrevRecord(t); }
   static eq_evstore_entry* channel(EqEvstore& c, Record* r, char* name) {
     return c.FindChannel(r, name);
@@ -182,6 +189,8 @@ struct Gen2024 {
   static constexpr EventNumber kPause = 0xffffffffffffffffull;
   static constexpr EventNumber kFarewell = 0xfffffffffffffffeull;
   static constexpr EventNumber kEndOfStream = 0xfffffffffffffffdull;
+  static constexpr int kFormat = ORXA_FORMAT_2024;
+  static constexpr bool k2024 = true;
 
   static void* thread_entry(void* prm) { return receiver_thread_2024(prm); }
   static constexpr void (*kSignalHandler)(int) = all_handler_2024;
@@ -204,6 +213,9 @@ struct Gen2024 {
   static void after_init() { set_data_format_2024(1); }
 
   // paired cache queries
+  static QueryNumber query_number(uint64_t ev) { return ev; }
+  static EventNumber event_number(QueryNumber n) { return n; }
+
   static int count(EqEvstore& c, bool lock) { return c.GetNRecords_2024(lock); }
   static bool is_empty(EqEvstore& c) { return c.IsEmpty_2024(); }
   static Record* first(EqEvstore& c, int how) { return c.FindFirstRecord_2024(how); }

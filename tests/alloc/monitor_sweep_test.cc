@@ -149,14 +149,7 @@ class MonitorSweep : public testing::Test {
       }
     };
     s.teardown = [&] {
-      if (out != nullptr) {
-        for (EqData_dtype* d : *out) {
-          delete d->data;
-          std::free(d->slblock);
-          delete d;
-        }
-        delete out;
-      }
+      release_query_result(out);
       r.reset();
     };
     EXPECT_GT(fa::run(s, source, &kSlowCopyMalloc), 0) << s.what;

@@ -12,6 +12,7 @@
 #include "daq_data_server.h"
 #include "eq_daq_connect.h"
 #include "eq_daq_data.h"
+#include "query_release.h"
 #include "server_fixture.h"
 
 namespace {
@@ -43,11 +44,8 @@ velmor::SpectrumElement first_spectrum(DaqDataServer& server,
         if (got.data.empty() && d->data != nullptr && d->data->get_spectrum(0) != nullptr) {
           got = *d->data->get_spectrum(0);
         }
-        delete d->data;
-        free(d->slblock);
-        delete d;
       }
-      delete out;
+      release_query_result(out);
     } else if ((rc & DAQ_MON_NO_MORE) != 0) {
       break;
     } else if (std::chrono::steady_clock::now() > deadline) {

@@ -11,39 +11,29 @@
 #include <vector>
 
 #include "daq_data_server.h"
+#include "daq_generation.h"
 #include "eq_daq_connect.h"
-#include "eq_daq_data.h"
-#include "eq_daq_data_2024.h"
+#include "query_release.h"
 #include "server_fixture.h"
 
 namespace {
 
-struct Legacy {
-  using Receiver = EqDAQdata;
+// The generation's mapping with what this test adds: the server's name for it
+// and a device of its own.
+struct LegacyRoad : LegacyGen {
   static constexpr int kGeneration = DAQ_GENERATION_LEGACY;
   static constexpr const char* kDevice = "WR.LEGACY";
 };
-struct Gen2024 {
-  using Receiver = EqDAQdata2024;
+struct Road2024 : Gen2024 {
   static constexpr int kGeneration = DAQ_GENERATION_2024;
   static constexpr const char* kDevice = "WR.GEN2024";
 };
-
-void release(std::vector<EqData_dtype*>* out) {
-  if (out == nullptr) return;
-  for (EqData_dtype* d : *out) {
-    delete d->data;
-    free(d->slblock);
-    delete d;
-  }
-  delete out;
-}
 
 }  // namespace
 
 template <class G>
 class WholeRoad : public testing::Test {};
-using Generations = testing::Types<Legacy, Gen2024>;
+using Generations = testing::Types<LegacyRoad, Road2024>;
 TYPED_TEST_SUITE(WholeRoad, Generations);
 
 TYPED_TEST(WholeRoad, RequestHandshakeStreamAndQueriesToTheEnd) {
@@ -82,7 +72,7 @@ TYPED_TEST(WholeRoad, RequestHandshakeStreamAndQueriesToTheEnd) {
         EXPECT_EQ(out->size(), 2u);
       }
     }
-    release(out);
+    release_query_result(out);
     if (out == nullptr && (rc & DAQ_MON_NO_MORE) != 0) break;
     ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "stream did not end";
     if (out == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -127,7 +117,7 @@ TYPED_TEST(WholeRoad, ServerSeesPauseHoldsAndOneResumeFromAnIdleApplication) {
   ASSERT_TRUE(servertest::wait_until([&] { return holds() >= 4; }, 10000));
   std::vector<EqData_dtype*>* out = nullptr;
   EXPECT_NE(receiver.get_monitor(&out, nullptr, nullptr) & DAQ_MON_DATA, 0);
-  release(out);
+  release_query_result(out);
   ASSERT_TRUE(servertest::wait_until(
       [&] {
         for (const DaqControlRecord& r : server.control_log(1)) {

@@ -38,6 +38,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #include "eq_daq_connect.h"
 #include "eq_daq_data.h"
 #include "eq_daq_data_2024.h"
+#include "query_release.h"
 #include "socket_send.h"
 #include "velmor.h"
 
@@ -319,17 +320,6 @@ struct Road {
   }
 };
 
-// Releases what a record query handed out.
-inline void release(std::vector<EqData_dtype*>* out) {
-  if (out == nullptr) return;
-  for (EqData_dtype* d : *out) {
-    delete d->data;
-    std::free(d->slblock);
-    delete d;
-  }
-  delete out;
-}
-
 // Takes records out until the stream has ended and the cache is empty (or the
 // time runs out), checking that event numbers follow each other.
 struct Drained {
@@ -348,7 +338,7 @@ int take_one(Receiver& r, uint64_t* number) {
   *number = 0;
   if (out != nullptr && !out->empty() && (*out)[0]->data != nullptr)
     *number = static_cast<uint64_t>((*out)[0]->data->get_mpnum());
-  release(out);
+  release_query_result(out);
   return rc;
 }
 

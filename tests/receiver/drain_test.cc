@@ -60,7 +60,7 @@ TYPED_TEST(ReceiverDrain, EveryEventArrivesOnceInOrderThroughADepthOf50) {
       uint64_t n = out->size() == 1 ? static_cast<uint64_t>((*out)[0]->data->get_mpnum()) : 0;
       if (n != expected) ++out_of_order;
       expected = n + 1;
-      release(out);
+      release_query_result(out);
       if (++taken % 512 == 0) most_records = std::max(most_records, r.get_number_of_entries());
       if (taken % idle_every(kEvents) == 0 && taken < kEvents) {
         ASSERT_TRUE(wait_for([&] { return r.get_number_of_entries() == 50; }, 10000));
@@ -162,7 +162,7 @@ TYPED_TEST(ReceiverDrain, RealServerStreamArrivesOnceInOrderInBothModes) {
                          : 0;
         if (n != expected) ++out_of_order;
         expected = n + 1;
-        release(out);
+        release_query_result(out);
         if (++taken % 512 == 0) most_records = std::max(most_records, r.get_number_of_entries());
         if (taken % idle_every(kEvents) == 0 && taken < kEvents) {
           // Idle until the server has recorded a hold: paused for sure.

@@ -63,7 +63,7 @@ TYPED_TEST(ReceiverFlow, FullCachePausesHoldsThenResumesAfterTheApplicationTakes
 
   std::vector<EqData_dtype*>* out = nullptr;
   EXPECT_EQ(this->receiver->get_monitor(&out, nullptr, nullptr), DAQ_MON_DATA);
-  release(out);
+  release_query_result(out);
   size_t before = s.controls.size();
   ASSERT_TRUE(s.Read(5000, [&](const std::vector<Control>& c) {
     return std::any_of(c.begin() + static_cast<long>(before), c.end(),
@@ -326,7 +326,7 @@ TYPED_TEST(ReceiverFlow, TimePausedIsNotIdle) {
   EXPECT_FALSE(this->receiver->if_thread_is_over());
   std::vector<EqData_dtype*>* out = nullptr;
   EXPECT_EQ(this->receiver->get_monitor(&out, nullptr, nullptr), DAQ_MON_DATA);
-  release(out);
+  release_query_result(out);
   ASSERT_TRUE(s.Read(
       5000, [](const std::vector<Control>& c) { return c.back().number != TypeParam::kPause; }));
   s.Read(400);  // receiving again, well inside the bound counted from the resume
@@ -356,7 +356,7 @@ TYPED_TEST(ReceiverFlow, ResumeBeforeTheFirstEventReadsAsAResume) {
   ASSERT_TRUE(s.Read(5000, [](const std::vector<Control>& c) { return !c.empty(); }));
   std::vector<EqData_dtype*>* out = nullptr;
   EXPECT_EQ(this->receiver->get_monitor(&out, nullptr, nullptr), DAQ_MON_DATA);
-  release(out);
+  release_query_result(out);
   ASSERT_TRUE(s.Read(5000, resumed));
   for (const Control& c : s.controls) {
     if (c.number != TypeParam::kPause) {
@@ -397,7 +397,7 @@ TYPED_TEST(ReceiverFlow, EventAfterAFailedPauseWaitsForRoomBeforeItIsAcknowledge
     std::vector<EqData_dtype*>* out = nullptr;
     if (r.get_monitor(&out, nullptr, nullptr) != DAQ_MON_DATA) return false;
     taken.push_back(out->at(0)->data->get_mpnum());
-    release(out);
+    release_query_result(out);
     return true;
   };
   ASSERT_TRUE(take());

@@ -25,7 +25,7 @@ class MonitorQuery : public ::testing::Test {
   void Add(const Bytes& ev) {
     DAQEqEvstore* c = r.get_cache();
     c->lock();
-    ASSERT_EQ(G::convert(*c, ev), 0);
+    ASSERT_EQ(convert<G>(*c, ev), 0);
     c->unlock();
   }
   // Event n stamped at `sec` seconds with channels A and B.
@@ -147,7 +147,7 @@ TYPED_TEST(MonitorQuery, OptionsFormWithoutOptionsTakesTheEarliestRecordByTime) 
   EXPECT_EQ((*out)[0]->data->get_mpnum(), 2);
   EXPECT_EQ((*out)[0]->slblock, nullptr);
   EXPECT_EQ((*out)[0]->dtype, ORXA_DT_SPECTRUM);
-  release(out);
+  release_query_result(out);
   ASSERT_EQ(this->List().size(), 2u);
   EXPECT_EQ(this->List()[0]->event_number, 1u);
   EXPECT_EQ(this->List()[1]->event_number, 3u);
@@ -164,7 +164,7 @@ TYPED_TEST(MonitorQuery, OptionsFormSearchesNamesAndRemovesByAccessBits) {
   EXPECT_EQ(this->r.get_monitor(&out, &op, nullptr), DAQ_MON_DATA);
   ASSERT_EQ(out->size(), 1u);
   EXPECT_EQ(this->Value((*out)[0]), 21.0f);
-  release(out);
+  release_query_result(out);
   ASSERT_EQ(this->List().size(), 1u);
   // A name that fills the whole field without a NUL matches nothing.
   std::memset(op.chan, 'A', sizeof op.chan);
@@ -178,7 +178,7 @@ TYPED_TEST(MonitorQuery, OptionsFormSearchesNamesAndRemovesByAccessBits) {
   EXPECT_EQ(this->r.get_monitor(&out, &op, nullptr), DAQ_MON_DATA);
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(out->size(), 2u);
-  release(out);
+  release_query_result(out);
   EXPECT_TRUE(this->Seen(0));
 }
 
@@ -198,7 +198,7 @@ TYPED_TEST(MonitorQuery, NotSeenIterationDeliversEachRecordOnceInTimeOrder) {
     std::vector<EqData_dtype*>* out = nullptr;
     ASSERT_EQ(this->Query(0, nullptr, "A", how, 0, &out), DAQ_MON_DATA);
     order.push_back(this->Value((*out)[0]));
-    release(out);
+    release_query_result(out);
   }
   EXPECT_EQ(order, (std::vector<float>{20.0f, 30.0f, 10.0f}));
   EXPECT_EQ(this->Query(0, nullptr, nullptr, how, 0), DAQ_MON_NOT_FOUND);
@@ -216,7 +216,7 @@ TYPED_TEST(MonitorQuery, DirectionsByEventNumberAndByTime) {
     std::vector<EqData_dtype*>* out = nullptr;
     int rc = this->Query(ev, tm, chan, how, 0, &out);
     float v = rc == DAQ_MON_DATA && !out->empty() ? this->Value((*out)[0]) : -1.0f;
-    release(out);
+    release_query_result(out);
     return v;
   };
   time_stamp t15{15, 0};
@@ -262,7 +262,7 @@ TYPED_TEST(MonitorQuery, SlowBlockIsHandedOutAsAPrivateCopy) {
   EXPECT_EQ(std::memcmp(d->slblock, stored, static_cast<size_t>(length)), 0);
   EXPECT_EQ(d->dtype, 33);
   EXPECT_EQ(d->devtype, 33);
-  release(out);
+  release_query_result(out);
 }
 
 TYPED_TEST(MonitorQuery, BadSlowBlockLengthIsACopyFailureThatChangesNothing) {
@@ -307,19 +307,19 @@ TYPED_TEST(MonitorQuery, RemovalHandsOutTheRecordsOwnObjects) {
   EXPECT_EQ(this->Value((*out)[0]), 10.0f);
   EXPECT_EQ(this->Value((*out)[1]), 11.0f);
   EXPECT_EQ((*out)[0]->dtype, ORXA_DT_SPECTRUM);
-  release(out);
+  release_query_result(out);
   ASSERT_EQ(this->Query(0, nullptr, nullptr, kFirstByTime, DAQ_GET_REMOVE, &out), DAQ_MON_DATA);
   ASSERT_EQ(out->size(), 1u);
   EXPECT_EQ((*out)[0]->slblock, block);
   EXPECT_EQ((*out)[0]->data, nullptr);
   EXPECT_EQ((*out)[0]->dtype, 33);
-  release(out);
+  release_query_result(out);
   // One channel of a removed record: the other is released with the record.
   ASSERT_EQ(this->Query(3, nullptr, "B", DAQ_GET_THIS, DAQ_GET_REMOVE, &out), DAQ_MON_DATA);
   ASSERT_EQ(out->size(), 1u);
   EXPECT_EQ((*out)[0]->data, channel_b);
   EXPECT_EQ(this->Value((*out)[0]), 31.0f);
-  release(out);
+  release_query_result(out);
   EXPECT_TRUE(list.empty());
   // Without out the objects are released with the result, once.
   this->AddAt(4, 40);
@@ -361,7 +361,7 @@ TYPED_TEST(MonitorQuery, FailedRemovalTakesNothingFromTheRecord) {
   ASSERT_EQ(out->size(), 3u);
   EXPECT_EQ((*out)[0]->data, channel_a);
   EXPECT_NE((*out)[2]->slblock, nullptr);
-  release(out);
+  release_query_result(out);
   EXPECT_EQ(list.size(), 1u);
 }
 

@@ -44,7 +44,7 @@ TYPED_TEST(MonitorThreads, TakerAndReaderRunBesideTheReceiver) {
       int rc = r.get_monitor(&out, nullptr, nullptr);
       if (rc & DAQ_MON_DATA) {
         taken.push_back(static_cast<uint64_t>((*out)[0]->data->get_mpnum()));
-        release(out);
+        release_query_result(out);
         if (taken.size() == kEvents / 2) {
           // Idle once with a full cache, so the server is surely paused and resumed.
           filled = wait_for([&] { return r.get_number_of_entries() == kDepth; }, 10000);
@@ -76,7 +76,7 @@ TYPED_TEST(MonitorThreads, TakerAndReaderRunBesideTheReceiver) {
     if (got & DAQ_MON_DATA) {
       ++reads;
       if (out->size() != 1 || (*out)[0]->data->get_spectrum(0) == nullptr) ++bad_copies;
-      release(out);
+      release_query_result(out);
     }
     r.get_number_of_entries();
   }

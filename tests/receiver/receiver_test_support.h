@@ -22,11 +22,13 @@
 #include <utility>
 #include <vector>
 
+#include "daq_generation.h"
 #include "daq_server_util_def.h"
 #include "daq_text.h"
 #include "eq_daq_data.h"
 #include "eq_daq_data_2024.h"
 #include "orxa_event_builder.h"
+#include "query_release.h"
 #include "socket_send.h"
 #include "tidewire.h"
 #include "tidewire_listener.h"
@@ -37,46 +39,16 @@ namespace rtest {
 using Bytes = std::vector<char>;
 using Clock = std::chrono::steady_clock;
 
-// What differs between the generations, as the tests see it.
-struct Legacy {
-  using Receiver = EqDAQdata;
-  using Record = eq_evstore_record;
-  using Options = DAQ_get_options;
-  using Header = orxa_eventheader;
-  using QueryNumber = int;
-  using BoundNumber = int;
-  static constexpr int kFormat = ORXA_FORMAT_LEGACY;
-  static constexpr bool k2024 = false;
-  static constexpr uint64_t kPause = 0xffffffffull;
-  static constexpr uint64_t kFarewell = 0xfffffffeull;
-  static constexpr uint64_t kEndOfStream = 0xfffffffdull;
-  static constexpr uint64_t kControlLength = 40;
-  static std::vector<Record*>& list(EqEvstore& c) { return c.cache; }
-  static int convert(DAQEqEvstore& c, const Bytes& ev) {
-    return c.daq_data_to_cache(reinterpret_cast<orxa_eventheader*>(const_cast<char*>(ev.data())),
-                               nullptr, 0);
-  }
-};
+// The generations as the tests name them.
+using Legacy = ::LegacyGen;
+using Gen2024 = ::Gen2024;
 
-struct Gen2024 {
-  using Receiver = EqDAQdata2024;
-  using Record = eq_evstore_record_2024;
-  using Options = DAQ_get_options_2024;
-  using Header = orxa_eventheader_2024;
-  using QueryNumber = uint64_t;
-  using BoundNumber = uint64_t;
-  static constexpr int kFormat = ORXA_FORMAT_2024;
-  static constexpr bool k2024 = true;
-  static constexpr uint64_t kPause = 0xffffffffffffffffull;
-  static constexpr uint64_t kFarewell = 0xfffffffffffffffeull;
-  static constexpr uint64_t kEndOfStream = 0xfffffffffffffffdull;
-  static constexpr uint64_t kControlLength = 56;
-  static std::vector<Record*>& list(EqEvstore& c) { return c.cache_2024; }
-  static int convert(DAQEqEvstore& c, const Bytes& ev) {
-    return c.daq_data_to_cache(
-        reinterpret_cast<orxa_eventheader_2024*>(const_cast<char*>(ev.data())), nullptr, 0);
-  }
-};
+// Converts an encoded event straight into the cache, as the receiver thread does.
+template <class G>
+int convert(DAQEqEvstore& c, const Bytes& ev) {
+  return c.daq_data_to_cache(reinterpret_cast<typename G::Header*>(const_cast<char*>(ev.data())),
+                             nullptr, 0);
+}
 
 // A reply record that cleans itself.
 struct Reply {
@@ -358,8 +330,8 @@ inline StreamStats serve_stream(Tidewire& link, bool is_2024, uint64_t count,
                                 const std::function<const Bytes&(uint64_t)>& make,
                                 const Bytes& end_of_stream, bool handshake = false,
                                 int timeout_ms = 60000, uint64_t first = 1) {
-  const uint64_t pause = is_2024 ? 0xffffffffffffffffull : 0xffffffffull;
-  const uint64_t farewell = is_2024 ? 0xfffffffffffffffeull : 0xfffffffeull;
+  const uint64_t pause = is_2024 ? Gen2024::kPause : Legacy::kPause;
+  const uint64_t farewell = is_2024 ? Gen2024::kFarewell : Legacy::kFarewell;
   StreamStats st;
   bool paused = false;
   auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -432,17 +404,6 @@ inline bool wait_for(const std::function<bool()>& pred, int ms = 5000) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
-}
-
-// Releases what a record query handed out.
-inline void release(std::vector<EqData_dtype*>* out) {
-  if (out == nullptr) return;
-  for (EqData_dtype* d : *out) {
-    delete d->data;
-    std::free(d->slblock);
-    delete d;
-  }
-  delete out;
 }
 
 }  // namespace rtest

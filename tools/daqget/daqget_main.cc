@@ -230,8 +230,8 @@ int run(const DaqgetOptions& o, OutputTarget& output, long* rows) {
   } else {
     bool gen2024 = o.generation == Generation::kAuto ? reply->evid64bitmode
                                                      : o.generation == Generation::k2024;
-    code = gen2024 ? receive<Receiving2024>(o, reply, *writer, rows)
-                   : receive<LegacyReceiving>(o, reply, *writer, rows);
+    code = gen2024 ? receive<Gen2024>(o, reply, *writer, rows)
+                   : receive<LegacyGen>(o, reply, *writer, rows);
   }
   if (writer->finish() && code == DAQGET_OK) {
     fail_line("daqget: writing the records failed");

@@ -16,26 +16,12 @@
 #include <thread>
 #include <vector>
 
-#include "eq_daq_data.h"
-#include "eq_daq_data_2024.h"
+#include "daq_generation.h"
 #include "orxa_evutl.h"
 #include "progress_bar.h"
+#include "query_release.h"
 #include "record_writer.h"
 #include "velmor.h"
-
-struct LegacyReceiving {
-  using Receiver = EqDAQdata;
-  using Record = eq_evstore_record;
-  static Record* earliest(DAQEqEvstore* cache) { return cache->FindFirstRecord(EQCACHE_FIND_TIME); }
-};
-
-struct Receiving2024 {
-  using Receiver = EqDAQdata2024;
-  using Record = eq_evstore_record_2024;
-  static Record* earliest(DAQEqEvstore* cache) {
-    return cache->FindFirstRecord_2024(EQCACHE_FIND_TIME);
-  }
-};
 
 struct ReceiveTally {
   long events = 0;  // event records written (slow-data records not counted)
@@ -58,7 +44,7 @@ RecordPeek<typename G::Record> peek_earliest(typename G::Receiver& receiver) {
   RecordPeek<typename G::Record> peek;
   DAQEqEvstore* cache = receiver.get_cache();
   cache->lock();
-  const typename G::Record* rec = G::earliest(cache);
+  const typename G::Record* rec = G::first(*cache, EQCACHE_FIND_TIME);
   if (rec != nullptr) {
     peek.record = rec;
     peek.head.event = rec->event_number;
@@ -94,16 +80,6 @@ inline void write_slow_block(orxa_daq_slow_data_header* block, RecordWriter& wri
     writer.slow(h, entry.value, entry.status);
     ++tally->rows;
   }
-}
-
-inline void release_values(std::vector<EqData_dtype*>* out) {
-  if (out == nullptr) return;
-  for (EqData_dtype* d : *out) {
-    delete d->data;
-    free(d->slblock);
-    delete d;
-  }
-  delete out;
 }
 
 template <class G>
@@ -159,7 +135,7 @@ ReceiveTally receive_records(typename G::Receiver& receiver, RecordWriter& write
     int rc = receiver.get_monitor(&out, nullptr, &taken);
     if (out != nullptr) {
       write_record<G>(peek, taken != nullptr && taken == peek.record, *out, writer, &tally);
-      release_values(out);
+      release_query_result(out);
       progress.update(tally.events);
       idle_us = 0;
       if (writer.failed()) {
