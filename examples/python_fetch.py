@@ -2,8 +2,12 @@
 """Fetch a few seconds of a spectrum, an image and a slow channel, and print a
 line per record: by default from the embedded DAQ data server, or from the
 servers named on the command line (entries FACILITY/DEVICE/LOCATION/).
+The package is built by an unsanitized build of the project:
 
-    PYTHONPATH=build/python/python /usr/bin/python3 examples/python_fetch.py
+    cmake -S . -B build/release-pkg -DCMAKE_BUILD_TYPE=Release -DDAQ_SANITIZE=none \
+          -DDAQ_BUILD_TESTS=OFF -DPython3_EXECUTABLE=/usr/bin/python3
+    cmake --build build/release-pkg -j --target daqclient_ext
+    PYTHONPATH=build/release-pkg/python /usr/bin/python3 examples/python_fetch.py
 """
 
 import sys
@@ -17,8 +21,7 @@ SLOW = "SLOW/TEMP/T1"
 
 def describe(record):
     if record.slow:
-        entries = daqclient.slow_entries(record[0])
-        return ", ".join(f"{name}={value:.3f}" for name, _, _, _, _, value in entries)
+        return ", ".join(f"{e.name}={e.value:.3f} (status {e.status})" for e in record.entries)
     spectrum = record[SPECTRUM]
     image = record[IMAGE]
     return (f"spectrum {spectrum.values.size} values from {spectrum.start} by {spectrum.inc}, "
@@ -34,6 +37,7 @@ def main():
         for record in records:
             kind = "slow " if record.slow else "event"
             print(f"{kind} {record.event_number} {record.datetime.isoformat()}  {describe(record)}")
+        print(f"end: {records.end_data_status_text} (normal: {records.ended_normally})")
     except daqclient.DaqError as failure:
         print(f"python_fetch: {failure}", file=sys.stderr)
         return 1

@@ -5,6 +5,7 @@ early or on an error, and no references or memory left behind."""
 import datetime as dt
 import gc
 import os
+import re
 import threading
 import time
 
@@ -108,6 +109,44 @@ def test_values_equal_what_the_server_sent(server):
     assert entries[0][1] == event_number_at(START) and entries[0][5] == pytest.approx(20.0, abs=0.5)
 
 
+def test_records_read_by_field_and_a_normal_end_reads_as_normal(server):
+    start, stop = window(1)
+    records = daqclient.fetch([SLOW, "RF/STATUS/NAMES"], start, stop, servers=server.entry)
+    assert records.ended_normally and records.end_data_status == -3
+    assert records.end_data_status_text.endswith("(End of data)")
+    event = next(r for r in records if not r.slow)
+    item = event["RF/STATUS/NAMES"][3]
+    assert isinstance(item, daqclient.NameValue)
+    assert item.name == item[4] == "RF/STATUS/NAMES:VALUE03" and item.value == item[1]
+    slow = next(r for r in records if r.slow)
+    (entry,) = slow.entries
+    assert entry == slow.channels[0].entries[0] == daqclient.slow_entries(slow[0])[0]
+    name, number, _, _, _, value = entry  # still unpacks as before
+    assert (entry.name, entry.event_number, entry.value) == (name, number, value)
+    assert (name, number) == (SLOW, event_number_at(START))
+    assert entry.datetime == START and entry.timestamp == START.timestamp()
+    assert event.entries == [] and event.channels[0].entries == []
+
+
+@pytest.mark.parametrize("arguments, named", [
+    (dict(channels=5), "channels must be a str or a list of str, got int"),
+    (dict(channels=[SPECTRUM, b"X"]), "channels must be a str or a list of str, got bytes in"),
+    (dict(start=[1]), "start must be a datetime, seconds since 1970 or a time text, got list"),
+    (dict(stop=None), "stop must be"),
+    (dict(servers=7), "servers must be a str or a list of str or None, got int"),
+    (dict(depth="5"), "depth must be an int, got str"),
+    (dict(comm_mode=True), "comm_mode must be an int or None, got bool"),
+    (dict(record_timeout="1"), "record_timeout must be a number of seconds or None, got str"),
+    (dict(server_options=[("rate_hz", 5)]), "server_options must be a dict or None, got list"),
+])
+def test_wrong_argument_types_raise_type_error_naming_the_argument(arguments, named):
+    start, stop = window(1)
+    call = dict(channels=[SPECTRUM], start=start, stop=stop, local=True)
+    call.update(arguments)
+    with pytest.raises(TypeError, match="^" + re.escape("fetch(): " + named)):
+        daqclient.fetch(call.pop("channels"), call.pop("start"), call.pop("stop"), **call)
+
+
 def test_arrays_outlive_their_record(server):
     start, stop = window(1)
     records = daqclient.fetch([IMAGE], start, stop, servers=server.entry)
@@ -132,6 +171,12 @@ def test_stream_dropped_by_the_server_raises_with_the_status():
         daqclient.fetch([SPECTRUM], start, stop, local=True, server_options={"drop_after": 10})
     assert failure.value.code not in (0, -3)
     assert failure.value.text
+    stream = daqclient.fetch([SPECTRUM], start, stop, local=True, stream=True,
+                             server_options={"drop_after": 10})
+    with pytest.raises(daqclient.ReceiverError) as failure:
+        for _ in stream:
+            assert stream.end_data_status is None and not stream.ended_normally
+    assert stream.end_data_status == failure.value.code and not stream.ended_normally
 
 
 def test_silent_link_ends_after_record_timeout_keeping_what_arrived():

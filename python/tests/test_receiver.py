@@ -27,7 +27,7 @@ def test_generation_follows_the_reply(filled, generation):
 
 def test_end_of_stream_status_and_text(filled):
     assert filled.thread_is_over and filled.done
-    assert filled.end_data_status == -3
+    assert filled.end_data_status == -3 and filled.ended_normally
     assert filled.end_data_status_text == "Time period out of one in the processed file (End of data)"
     bits, count = filled.status()
     assert count == 10
