@@ -3,9 +3,7 @@
 #include "eq_daq_data_2024.h"
 
 #include "end_data_status.h"
-#include "monitor_query.h"
-#include "receiver_lifecycle.h"
-#include "receiver_thread_loop.h"
+#include "receiver_body.h"
 
 using Body = DaqReceiverBody<Gen2024>;
 
