@@ -182,14 +182,6 @@ class DAQ_EXPORT EqEvstore {
   eq_evstore_entry* FindChannel_2024(uint64_t evnum, char* name);
   eq_evstore_entry* FindChannel(time_stamp time, char* name);
   eq_evstore_entry* FindChannel_2024(time_stamp time, char* name);
-
- private:
-  void clean_record(eq_evstore_record* rec, bool how);
-  void clean_record_2024(eq_evstore_record_2024* rec, bool how);
-  int find_by_name(eq_evstore_record* rec, char* name);
-  int find_by_name_2024(eq_evstore_record_2024* rec, char* name);
-  int find_by_name(int where, char* name);
-  int find_by_name_2024(int where, char* name);
 };
 
 // Turns DAQ events and slow-data blocks into cache records. Every conversion

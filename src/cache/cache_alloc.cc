@@ -5,7 +5,8 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "record_release.h"
+#include "daq_diag.h"
+#include "record_store.h"
 
 namespace {
 std::atomic<int> allocations_until_failure{0};
@@ -35,4 +36,9 @@ bool cache_append_entry(std::vector<eq_evstore_entry*>& entries, eq_evstore_entr
     release_entry(e);
     return false;
   }
+}
+
+int conversion_out_of_memory() {
+  daq_line("daq_data_to_cache() out of memory, conversion abandoned");
+  return CONV_NO_MEMORY;
 }

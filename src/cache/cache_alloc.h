@@ -8,10 +8,16 @@
 #include <new>
 #include <vector>
 
-#include "conversion_result.h"
-#include "daq_diag.h"
-
 struct eq_evstore_entry;
+
+// Results of the conversions, as the receiver and the monitor queries read them.
+enum {
+  CONV_OK = 0,
+  CONV_NO_CHANNELS = -1,  // a channel list without elements
+  CONV_BAD_INPUT = -2,    // null or malformed input, or a failed object decode
+  CONV_NO_MEMORY = -3,
+  CONV_FULL = -4  // a full list and no record to reuse (or an unknown slow pattern)
+};
 
 // True when the armed failure is due now; counts one allocation.
 bool cache_allocation_fails();
@@ -34,19 +40,11 @@ bool cache_append_entry(std::vector<eq_evstore_entry*>& entries, eq_evstore_entr
 
 void* cache_malloc(std::size_t n);
 
-// Runs one conversion. Memory that runs out in the middle of it (a text or a
-// list that grows) ends it with the no-memory result instead of an exception
-// crossing the store's interface; the conversion's own objects release what it
-// had made, and a reused record keeps what was written so far.
-template <class Conversion>
-int no_memory_on_throw(Conversion conversion) {
-  try {
-    return conversion();
-  } catch (const std::bad_alloc&) {
-    daq_line("daq_data_to_cache() out of memory, conversion abandoned");
-    return CONV_NO_MEMORY;
-  }
-}
+// Memory that runs out in the middle of a conversion (a text or a list that
+// grows) ends it with this result instead of an exception crossing the store's
+// interface: each conversion catches std::bad_alloc and returns this. Its own
+// objects release what it had made; a reused record keeps what was written so far.
+int conversion_out_of_memory();
 
 // Test hook: the nth counted allocation from now fails (1 = the next one); 0 disarms.
 void cache_fail_allocation(int nth);

@@ -1,29 +1,44 @@
 // EqEvstore: the navigation half. Every legacy/_2024 pair forwards to one body in
-// record_navigation.h.
+// record_navigation.h. None of these operations locks: by their contract the
+// caller holds the cache lock, which each one states with its scope.
 #include "record_navigation.h"
 
-#include "cache_generation.h"
+#include "daq_generation.h"
 
 using Nav = Navigation<LegacyGen>;
 using Nav2024 = Navigation<Gen2024>;
 
-int EqEvstore::FindFirstIndx(int how) { return Nav::extreme_index(cache, how, Extreme::first); }
+int EqEvstore::FindFirstIndx(int how) {
+  CacheLockScope held(*this, false);
+  return Nav::extreme_index(*this, how, Extreme::first);
+}
 int EqEvstore::FindFirstIndx_2024(int how) {
-  return Nav2024::extreme_index(cache_2024, how, Extreme::first);
+  CacheLockScope held(*this, false);
+  return Nav2024::extreme_index(*this, how, Extreme::first);
 }
 eq_evstore_record* EqEvstore::FindFirstRecord(int how) {
-  return Nav::at(cache, FindFirstIndx(how));
+  CacheLockScope held(*this, false);
+  return Nav::extreme_record(*this, how, Extreme::first);
 }
 eq_evstore_record_2024* EqEvstore::FindFirstRecord_2024(int how) {
-  return Nav2024::at(cache_2024, FindFirstIndx_2024(how));
+  CacheLockScope held(*this, false);
+  return Nav2024::extreme_record(*this, how, Extreme::first);
 }
-int EqEvstore::FindLastIndx(int how) { return Nav::extreme_index(cache, how, Extreme::last); }
+int EqEvstore::FindLastIndx(int how) {
+  CacheLockScope held(*this, false);
+  return Nav::extreme_index(*this, how, Extreme::last);
+}
 int EqEvstore::FindLastIndx_2024(int how) {
-  return Nav2024::extreme_index(cache_2024, how, Extreme::last);
+  CacheLockScope held(*this, false);
+  return Nav2024::extreme_index(*this, how, Extreme::last);
 }
-eq_evstore_record* EqEvstore::FindLastRecord(int how) { return Nav::at(cache, FindLastIndx(how)); }
+eq_evstore_record* EqEvstore::FindLastRecord(int how) {
+  CacheLockScope held(*this, false);
+  return Nav::extreme_record(*this, how, Extreme::last);
+}
 eq_evstore_record_2024* EqEvstore::FindLastRecord_2024(int how) {
-  return Nav2024::at(cache_2024, FindLastIndx_2024(how));
+  CacheLockScope held(*this, false);
+  return Nav2024::extreme_record(*this, how, Extreme::last);
 }
 
 namespace {
@@ -34,8 +49,11 @@ bool store_event_number(const Record* r, Out* out) {
   return false;
 }
 
-template <class Record, class Record2024>
-bool store_time(const Record* r, const Record2024* r2024, time_stamp* tm) {
+// The legacy list first; the 2024 list only when the legacy one yields nothing.
+bool store_time(EqEvstore& s, Extreme which, time_stamp* tm) REQUIRES(cache_mutex(s)) {
+  const eq_evstore_record* r = Nav::extreme_record(s, EQCACHE_FIND_TIME, which);
+  const eq_evstore_record_2024* r2024 =
+      r != nullptr ? nullptr : Nav2024::extreme_record(s, EQCACHE_FIND_TIME, which);
   if (r == nullptr && r2024 == nullptr) return true;
   if (tm != nullptr) *tm = r != nullptr ? r->time : r2024->time;
   return false;
@@ -43,80 +61,114 @@ bool store_time(const Record* r, const Record2024* r2024, time_stamp* tm) {
 }  // namespace
 
 bool EqEvstore::get_first_eventnum(int* evnum) {
-  return store_event_number(FindFirstRecord(EQCACHE_FIND_EVNUM), evnum);
+  CacheLockScope held(*this, false);
+  return store_event_number(Nav::extreme_record(*this, EQCACHE_FIND_EVNUM, Extreme::first), evnum);
 }
 bool EqEvstore::get_first_eventnum_2024(uint64_t* evnum) {
-  return store_event_number(FindFirstRecord_2024(EQCACHE_FIND_EVNUM), evnum);
+  CacheLockScope held(*this, false);
+  return store_event_number(Nav2024::extreme_record(*this, EQCACHE_FIND_EVNUM, Extreme::first),
+                            evnum);
 }
 bool EqEvstore::get_last_eventnum(int* evnum) {
-  return store_event_number(FindLastRecord(EQCACHE_FIND_EVNUM), evnum);
+  CacheLockScope held(*this, false);
+  return store_event_number(Nav::extreme_record(*this, EQCACHE_FIND_EVNUM, Extreme::last), evnum);
 }
 bool EqEvstore::get_last_eventnum_2024(uint64_t* evnum) {
-  return store_event_number(FindLastRecord_2024(EQCACHE_FIND_EVNUM), evnum);
+  CacheLockScope held(*this, false);
+  return store_event_number(Nav2024::extreme_record(*this, EQCACHE_FIND_EVNUM, Extreme::last),
+                            evnum);
 }
 
 bool EqEvstore::get_first_time(time_stamp* tm) {
-  eq_evstore_record* r = FindFirstRecord(EQCACHE_FIND_TIME);
-  return store_time(r, r ? nullptr : FindFirstRecord_2024(EQCACHE_FIND_TIME), tm);
+  CacheLockScope held(*this, false);
+  return store_time(*this, Extreme::first, tm);
 }
 bool EqEvstore::get_last_time(time_stamp* tm) {
-  eq_evstore_record* r = FindLastRecord(EQCACHE_FIND_TIME);
-  return store_time(r, r ? nullptr : FindLastRecord_2024(EQCACHE_FIND_TIME), tm);
+  CacheLockScope held(*this, false);
+  return store_time(*this, Extreme::last, tm);
 }
 
-int EqEvstore::FindNextIndx(uint32_t ev) { return Nav::step_index(cache, ev, Direction::next); }
+int EqEvstore::FindNextIndx(uint32_t ev) {
+  CacheLockScope held(*this, false);
+  return Nav::step_index(*this, ev, Direction::next);
+}
 int EqEvstore::FindNextIndx_2024(uint64_t ev) {
-  return Nav2024::step_index(cache_2024, ev, Direction::next);
+  CacheLockScope held(*this, false);
+  return Nav2024::step_index(*this, ev, Direction::next);
 }
 eq_evstore_record* EqEvstore::FindNextRecord(uint32_t ev) {
-  return Nav::at(cache, FindNextIndx(ev));
+  CacheLockScope held(*this, false);
+  return Nav::at(*this, Nav::step_index(*this, ev, Direction::next));
 }
 eq_evstore_record_2024* EqEvstore::FindNextRecord_2024(uint64_t ev) {
-  return Nav2024::at(cache_2024, FindNextIndx_2024(ev));
+  CacheLockScope held(*this, false);
+  return Nav2024::at(*this, Nav2024::step_index(*this, ev, Direction::next));
 }
-int EqEvstore::FindPrevIndx(uint32_t ev) { return Nav::step_index(cache, ev, Direction::prev); }
+int EqEvstore::FindPrevIndx(uint32_t ev) {
+  CacheLockScope held(*this, false);
+  return Nav::step_index(*this, ev, Direction::prev);
+}
 int EqEvstore::FindPrevIndx_2024(uint64_t ev) {
-  return Nav2024::step_index(cache_2024, ev, Direction::prev);
+  CacheLockScope held(*this, false);
+  return Nav2024::step_index(*this, ev, Direction::prev);
 }
 eq_evstore_record* EqEvstore::FindPrevRecord(uint32_t ev) {
-  return Nav::at(cache, FindPrevIndx(ev));
+  CacheLockScope held(*this, false);
+  return Nav::at(*this, Nav::step_index(*this, ev, Direction::prev));
 }
 eq_evstore_record_2024* EqEvstore::FindPrevRecord_2024(uint64_t ev) {
-  return Nav2024::at(cache_2024, FindPrevIndx_2024(ev));
+  CacheLockScope held(*this, false);
+  return Nav2024::at(*this, Nav2024::step_index(*this, ev, Direction::prev));
 }
 
-int EqEvstore::FindNextIndx(time_stamp ts) { return Nav::step_index(cache, ts, Direction::next); }
+int EqEvstore::FindNextIndx(time_stamp ts) {
+  CacheLockScope held(*this, false);
+  return Nav::step_index(*this, ts, Direction::next);
+}
 int EqEvstore::FindNextIndx_2024(time_stamp ts) {
-  return Nav2024::step_index(cache_2024, ts, Direction::next);
+  CacheLockScope held(*this, false);
+  return Nav2024::step_index(*this, ts, Direction::next);
 }
 eq_evstore_record* EqEvstore::FindNextRecord(time_stamp ts) {
-  return Nav::at(cache, FindNextIndx(ts));
+  CacheLockScope held(*this, false);
+  return Nav::at(*this, Nav::step_index(*this, ts, Direction::next));
 }
 eq_evstore_record_2024* EqEvstore::FindNextRecord_2024(time_stamp ts) {
-  return Nav2024::at(cache_2024, FindNextIndx_2024(ts));
+  CacheLockScope held(*this, false);
+  return Nav2024::at(*this, Nav2024::step_index(*this, ts, Direction::next));
 }
-int EqEvstore::FindPrevIndx(time_stamp ts) { return Nav::step_index(cache, ts, Direction::prev); }
+int EqEvstore::FindPrevIndx(time_stamp ts) {
+  CacheLockScope held(*this, false);
+  return Nav::step_index(*this, ts, Direction::prev);
+}
 int EqEvstore::FindPrevIndx_2024(time_stamp ts) {
-  return Nav2024::step_index(cache_2024, ts, Direction::prev);
+  CacheLockScope held(*this, false);
+  return Nav2024::step_index(*this, ts, Direction::prev);
 }
 eq_evstore_record* EqEvstore::FindPrevRecord(time_stamp ts) {
-  return Nav::at(cache, FindPrevIndx(ts));
+  CacheLockScope held(*this, false);
+  return Nav::at(*this, Nav::step_index(*this, ts, Direction::prev));
 }
 eq_evstore_record_2024* EqEvstore::FindPrevRecord_2024(time_stamp ts) {
-  return Nav2024::at(cache_2024, FindPrevIndx_2024(ts));
+  CacheLockScope held(*this, false);
+  return Nav2024::at(*this, Nav2024::step_index(*this, ts, Direction::prev));
 }
 
 eq_evstore_record* EqEvstore::FindRecord(int evnum) {
-  return Nav::find_by_event(cache, static_cast<uint32_t>(evnum));
+  CacheLockScope held(*this, false);
+  return Nav::find_by_event(*this, static_cast<uint32_t>(evnum));
 }
 eq_evstore_record_2024* EqEvstore::FindRecord_2024(uint64_t evnum) {
-  return Nav2024::find_by_event(cache_2024, evnum);
+  CacheLockScope held(*this, false);
+  return Nav2024::find_by_event(*this, evnum);
 }
 eq_evstore_record* EqEvstore::FindRecord(time_stamp time) {
-  return Nav::find_by_time(cache, time, max_time_diff);
+  CacheLockScope held(*this, false);
+  return Nav::find_by_time(*this, time);
 }
 eq_evstore_record_2024* EqEvstore::FindRecord_2024(time_stamp time) {
-  return Nav2024::find_by_time(cache_2024, time, max_time_diff);
+  CacheLockScope held(*this, false);
+  return Nav2024::find_by_time(*this, time);
 }
 
 eq_evstore_entry* EqEvstore::FindChannel(eq_evstore_record* rec, char* name) {
@@ -127,32 +179,21 @@ eq_evstore_entry* EqEvstore::FindChannel_2024(eq_evstore_record_2024* rec, char*
 }
 eq_evstore_entry* EqEvstore::FindChannel(int evnum, char* name) {
   if (name == nullptr || name[0] == '\0') return nullptr;
-  return Nav::channel(FindRecord(evnum), name);
+  CacheLockScope held(*this, false);
+  return Nav::channel(Nav::find_by_event(*this, static_cast<uint32_t>(evnum)), name);
 }
 eq_evstore_entry* EqEvstore::FindChannel_2024(uint64_t evnum, char* name) {
   if (name == nullptr || name[0] == '\0') return nullptr;
-  return Nav2024::channel(FindRecord_2024(evnum), name);
+  CacheLockScope held(*this, false);
+  return Nav2024::channel(Nav2024::find_by_event(*this, evnum), name);
 }
 eq_evstore_entry* EqEvstore::FindChannel(time_stamp time, char* name) {
   if (name == nullptr || name[0] == '\0') return nullptr;
-  return Nav::channel(FindRecord(time), name);
+  CacheLockScope held(*this, false);
+  return Nav::channel(Nav::find_by_time(*this, time), name);
 }
 eq_evstore_entry* EqEvstore::FindChannel_2024(time_stamp time, char* name) {
   if (name == nullptr || name[0] == '\0') return nullptr;
-  return Nav2024::channel(FindRecord_2024(time), name);
-}
-
-int EqEvstore::find_by_name(eq_evstore_record* rec, char* name) {
-  return Nav::entry_position(rec, name);
-}
-int EqEvstore::find_by_name_2024(eq_evstore_record_2024* rec, char* name) {
-  return Nav2024::entry_position(rec, name);
-}
-int EqEvstore::find_by_name(int where, char* name) {
-  if (where < 0 || static_cast<std::size_t>(where) >= cache.size()) return NAV_INVALID;
-  return Nav::entry_position(cache[where], name);
-}
-int EqEvstore::find_by_name_2024(int where, char* name) {
-  if (where < 0 || static_cast<std::size_t>(where) >= cache_2024.size()) return NAV_INVALID;
-  return Nav2024::entry_position(cache_2024[where], name);
+  CacheLockScope held(*this, false);
+  return Nav2024::channel(Nav2024::find_by_time(*this, time), name);
 }

@@ -1,7 +1,7 @@
 // Read-side scans of one list, written once for both generations. Lists are in
 // arrival order and never sorted, so every lookup is one linear pass; where keys
 // tie, the lowest position wins because only a strictly better key replaces the
-// choice. Nothing here locks: the caller holds the cache lock.
+// choice. Nothing here locks: every list scan requires the cache lock.
 #ifndef DAQ_CACHE_RECORD_NAVIGATION_H
 #define DAQ_CACHE_RECORD_NAVIGATION_H
 
@@ -10,8 +10,20 @@
 #include <limits>
 #include <vector>
 
+#include "cache_lock.h"
 #include "eq_evstore.h"
-#include "time_key.h"
+
+// The scalar key by which lookups measure the distance between time stamps.
+// timelow carries microseconds, so the key is in milliseconds: a key of
+// timeup * 1000 + timelow would rank 1 s + 999999 us after 2 s + 0 us.
+inline double time_key_ms(const time_stamp& ts) {
+  return static_cast<double>(ts.timeup) * 1000.0 + static_cast<double>(ts.timelow) / 1000.0;
+}
+
+// Lexicographic order, seconds first: the order of first/last and of eviction.
+inline bool time_before(const time_stamp& a, const time_stamp& b) {
+  return a.timeup != b.timeup ? a.timeup < b.timeup : a.timelow < b.timelow;
+}
 
 enum { NAV_NONE = -1, NAV_INVALID = -2 };
 
@@ -28,7 +40,8 @@ struct Navigation {
   // First or last by time (wins when both selectors are given) or by event number.
   // The starting bound is the extreme value of the key, so a record carrying it is
   // never selected: 0xFFFFFFFF:0xFFFFFFFF never first, 0:0 never last.
-  static int extreme_index(const List& list, int how, Extreme which) {
+  static int extreme_index(EqEvstore& s, int how, Extreme which) REQUIRES(cache_mutex(s)) {
+    const List& list = records<Gen>(s);
     bool by_time = (how & EQCACHE_FIND_TIME) != 0;
     if (!by_time && (how & EQCACHE_FIND_EVNUM) == 0) return NAV_INVALID;
     if (list.empty()) return NAV_NONE;
@@ -55,7 +68,8 @@ struct Navigation {
 
   // The nearest event number after (before) ev, counted modulo 2^bits, so that 5
   // follows 4294967290 for 32-bit numbers.
-  static int step_index(const List& list, EventNumber ev, Direction dir) {
+  static int step_index(EqEvstore& s, EventNumber ev, Direction dir) REQUIRES(cache_mutex(s)) {
+    const List& list = records<Gen>(s);
     int found = NAV_NONE;
     Distance best = std::numeric_limits<Distance>::max();
     for (std::size_t i = 0; i < list.size(); ++i) {
@@ -73,7 +87,8 @@ struct Navigation {
 
   // The smallest positive key distance, rounded to single precision; a record with
   // exactly the key of ts is neither next nor previous.
-  static int step_index(const List& list, time_stamp ts, Direction dir) {
+  static int step_index(EqEvstore& s, time_stamp ts, Direction dir) REQUIRES(cache_mutex(s)) {
+    const List& list = records<Gen>(s);
     const double two_64 = 18446744073709551616.0;
     float best = static_cast<float>(dir == Direction::next ? two_64 * 1000.0 : two_64);
     double key = time_key_ms(ts);
@@ -89,21 +104,27 @@ struct Navigation {
     return found;
   }
 
-  static Record* at(const List& list, int pos) {
+  static Record* at(EqEvstore& s, int pos) REQUIRES(cache_mutex(s)) {
+    const List& list = records<Gen>(s);
     return pos >= 0 && static_cast<std::size_t>(pos) < list.size() ? list[pos] : nullptr;
   }
 
-  static Record* find_by_event(const List& list, EventNumber ev) {
-    for (Record* r : list)
+  static Record* extreme_record(EqEvstore& s, int how, Extreme which) REQUIRES(cache_mutex(s)) {
+    return at(s, extreme_index(s, how, which));
+  }
+
+  static Record* find_by_event(EqEvstore& s, EventNumber ev) REQUIRES(cache_mutex(s)) {
+    for (Record* r : records<Gen>(s))
       if (r->event_number == ev) return r;
     return nullptr;
   }
 
   // First in list order within the tolerance, not the nearest.
-  static Record* find_by_time(const List& list, time_stamp ts, float tolerance_ms) {
+  static Record* find_by_time(EqEvstore& s, time_stamp ts) REQUIRES(cache_mutex(s)) {
     double key = time_key_ms(ts);
-    for (Record* r : list)
-      if (std::fabs(key - time_key_ms(r->time)) <= static_cast<double>(tolerance_ms)) return r;
+    double tolerance_ms = static_cast<double>(s.max_time_diff);
+    for (Record* r : records<Gen>(s))
+      if (std::fabs(key - time_key_ms(r->time)) <= tolerance_ms) return r;
     return nullptr;
   }
 

@@ -1,14 +1,42 @@
 // EqEvstore: the store half. Each legacy/_2024 pair forwards to one template body
 // in record_store.h; this file adds only what is not per list (depth, tolerance,
-// the lock, the two-list operations).
+// the lock, the two-list operations) and the release of what the store owns.
 #include "record_store.h"
 
-#include "cache_generation.h"
-#include "daq_diag.h"
+#include <cstddef>
+#include <cstdlib>
+
+#include "daq_generation.h"
 #include "velmor.h"
 
 using Legacy = RecordStore<LegacyGen>;
 using Store2024 = RecordStore<Gen2024>;
+
+// Receivers hold a DAQEqEvstore by value and applications compile against the
+// public header: the layout does not move.
+static_assert(offsetof(EqEvstore, depth) == 0 && offsetof(EqEvstore, cache) == 8 &&
+                  offsetof(EqEvstore, cache_2024) == 32 &&
+                  offsetof(EqEvstore, max_time_diff) == 56 && offsetof(EqEvstore, mlock) == 64 &&
+                  offsetof(EqEvstore, depthinc) == 104 && sizeof(EqEvstore) == 112,
+              "EqEvstore's public layout");
+
+void release_type_record(EqData_dtype* type_record) {
+  if (type_record == nullptr) return;
+  delete type_record->data;
+  std::free(type_record->slblock);
+  delete type_record;
+}
+
+void release_entry(eq_evstore_entry* entry) {
+  if (entry == nullptr) return;
+  release_type_record(entry->data);
+  delete entry;
+}
+
+void release_entries(std::vector<eq_evstore_entry*>& entries) {
+  for (eq_evstore_entry* e : entries) release_entry(e);
+  entries.clear();
+}
 
 void print_entry(const eq_evstore_entry* entry) {
   if (entry == nullptr) return;
@@ -34,7 +62,7 @@ void EqEvstore::unlock() { pthread_mutex_unlock(&mlock); }
 
 bool EqEvstore::SetDepth(int dpth) {
   if (dpth <= 0) return true;
-  OptionalCacheLock guard(&mlock, true);
+  CacheLockScope lock(*this, true);
   depth = dpth;
   return false;
 }
@@ -44,28 +72,38 @@ int EqEvstore::SetInc(int d) { return depthinc = d; }
 int EqEvstore::GetInc() { return depthinc; }
 
 void EqEvstore::SetTimeDiff(float df) {
-  OptionalCacheLock guard(&mlock, true);
+  CacheLockScope lock(*this, true);
   max_time_diff = df;
 }
 
-bool EqEvstore::IsFull() { return static_cast<long>(cache.size()) == depth; }
-bool EqEvstore::IsFull_2024() { return static_cast<long>(cache_2024.size()) == depth; }
-bool EqEvstore::IsEmpty() { return cache.empty(); }
-bool EqEvstore::IsEmpty_2024() { return cache_2024.empty(); }
+bool EqEvstore::IsFull() {
+  CacheLockScope held(*this, false);
+  return Legacy::is_full_locked(*this);
+}
+bool EqEvstore::IsFull_2024() {
+  CacheLockScope held(*this, false);
+  return Store2024::is_full_locked(*this);
+}
+bool EqEvstore::IsEmpty() {
+  CacheLockScope held(*this, false);
+  return records<LegacyGen>(*this).empty();
+}
+bool EqEvstore::IsEmpty_2024() {
+  CacheLockScope held(*this, false);
+  return records<Gen2024>(*this).empty();
+}
 
 int EqEvstore::GetNRecords(bool how) {
-  OptionalCacheLock guard(&mlock, how);
-  return static_cast<int>(cache.size());
+  CacheLockScope lock(*this, how);
+  return static_cast<int>(records<LegacyGen>(*this).size());
 }
 int EqEvstore::GetNRecords_2024(bool how) {
-  OptionalCacheLock guard(&mlock, how);
-  return static_cast<int>(cache_2024.size());
+  CacheLockScope lock(*this, how);
+  return static_cast<int>(records<Gen2024>(*this).size());
 }
 
-bool EqEvstore::AddRecord(eq_evstore_record* rec) { return Legacy::add(*this, rec, true); }
-bool EqEvstore::AddRecord_2024(eq_evstore_record_2024* rec) {
-  return Store2024::add(*this, rec, true);
-}
+bool EqEvstore::AddRecord(eq_evstore_record* rec) { return Legacy::add(*this, rec); }
+bool EqEvstore::AddRecord_2024(eq_evstore_record_2024* rec) { return Store2024::add(*this, rec); }
 
 bool EqEvstore::RemRecord(int pos, bool how) { return Legacy::remove_at(*this, pos, how); }
 bool EqEvstore::RemRecord_2024(int pos, bool how) { return Store2024::remove_at(*this, pos, how); }
@@ -83,15 +121,10 @@ bool EqEvstore::RemEntry_2024(eq_evstore_record_2024* rec, eq_evstore_entry* ent
   return Store2024::remove_entry(rec, ent);
 }
 
-void EqEvstore::clean_record(eq_evstore_record* rec, bool how) { Legacy::clean(*this, rec, how); }
-void EqEvstore::clean_record_2024(eq_evstore_record_2024* rec, bool how) {
-  Store2024::clean(*this, rec, how);
-}
-
 void EqEvstore::CleanCache() {
-  OptionalCacheLock guard(&mlock, true);
-  Legacy::clear_list(*this);
-  Store2024::clear_list(*this);
+  CacheLockScope lock(*this, true);
+  Legacy::clear_locked(*this);
+  Store2024::clear_locked(*this);
 }
 
 void EqEvstore::SetRecordSeen(bool seen, eq_evstore_record* rec) { Legacy::set_seen(seen, rec); }
@@ -100,8 +133,9 @@ void EqEvstore::SetRecordSeen_2024(bool seen, eq_evstore_record_2024* rec) {
 }
 
 void EqEvstore::ClenAllSeen() {
-  for (eq_evstore_record* r : cache) Legacy::set_seen(false, r);
-  for (eq_evstore_record_2024* r : cache_2024) Store2024::set_seen(false, r);
+  CacheLockScope held(*this, false);
+  Legacy::clear_seen_locked(*this);
+  Store2024::clear_seen_locked(*this);
 }
 
 void EqEvstore::PrintEntry(eq_evstore_entry* entry) { print_entry(entry); }
@@ -109,7 +143,7 @@ void EqEvstore::PrintRecord(eq_evstore_record* rec) { Legacy::print(rec); }
 void EqEvstore::PrintRecord_2024(eq_evstore_record_2024* rec) { Store2024::print(rec); }
 
 void EqEvstore::PrintAll(bool how) {
-  OptionalCacheLock guard(&mlock, how);
-  Legacy::print_list(*this, "DAQ CACHE");
-  Store2024::print_list(*this, "DAQ CACHE2024");
+  CacheLockScope lock(*this, how);
+  Legacy::print_list_locked(*this, "DAQ CACHE");
+  Store2024::print_list_locked(*this, "DAQ CACHE2024");
 }

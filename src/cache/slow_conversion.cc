@@ -7,20 +7,20 @@
 // dropped event on the store.
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "cache_alloc.h"
-#include "cache_generation.h"
-#include "conversion_result.h"
 #include "daq_diag.h"
-#include "record_for_conversion.h"
-#include "record_release.h"
+#include "daq_generation.h"
+#include "record_store.h"
 
 namespace {
 
 enum { SLOW_DATA_TYPE = ORXA_UPD_BLOCK_2010 };
 
 template <class Gen>
-int convert_slow_block(EqEvstore& s, orxa_daq_slow_data_header* slhd, int how) {
+int convert_slow_block(EqEvstore& s, orxa_daq_slow_data_header* slhd, int how)
+    REQUIRES(cache_mutex(s)) {
   using Record = typename Gen::Record;
   RecordForConversion<Gen> slot(s, how, Gen::report_full_cache_slow);
   if (slot.result != CONV_OK) return slot.result;
@@ -31,19 +31,19 @@ int convert_slow_block(EqEvstore& s, orxa_daq_slow_data_header* slhd, int how) {
   Gen::read_first_event_number(slhd, rec);
 
   eq_evstore_entry* e = cache_new<eq_evstore_entry>();
-  EqData_dtype* d = cache_new<EqData_dtype>();
-  void* copy = (e && d) ? cache_malloc(slhd->data_length) : nullptr;
+  EqData_dtype* type_record = cache_new<EqData_dtype>();
+  void* copy = (e && type_record) ? cache_malloc(slhd->data_length) : nullptr;
   if (copy == nullptr) {
-    delete d;
+    delete type_record;
     delete e;
     slot.finish(s, CONV_NO_MEMORY);
     return CONV_NO_MEMORY;
   }
   std::memcpy(copy, slhd, slhd->data_length);
-  d->slblock = static_cast<orxa_daq_slow_data_header*>(copy);
-  d->dtype = SLOW_DATA_TYPE;
-  d->devtype = SLOW_DATA_TYPE;
-  e->data = d;
+  type_record->slblock = static_cast<orxa_daq_slow_data_header*>(copy);
+  type_record->dtype = SLOW_DATA_TYPE;
+  type_record->devtype = SLOW_DATA_TYPE;
+  e->data = type_record;
   if (!cache_append_entry(rec->entry, e)) return CONV_NO_MEMORY;
   if (!slot.finish(s, CONV_OK)) {
     daq_line("daq_data_to_cache(slow) the cache refused the block's record");
@@ -52,7 +52,8 @@ int convert_slow_block(EqEvstore& s, orxa_daq_slow_data_header* slhd, int how) {
   return CONV_OK;
 }
 
-int slow_block_to_cache(EqEvstore& s, orxa_daq_slow_data_header* slhd, int how) {
+int slow_block_to_cache(EqEvstore& s, orxa_daq_slow_data_header* slhd, int how)
+    REQUIRES(cache_mutex(s)) {
   if (slhd->pattern != LegacyGen::kSlowPattern && slhd->pattern != Gen2024::kSlowPattern)
     return CONV_FULL;
   // A copy shorter than its own header could not be read back.
@@ -69,7 +70,13 @@ int slow_block_to_cache(EqEvstore& s, orxa_daq_slow_data_header* slhd, int how) 
 
 int DAQEqEvstore::daq_data_to_cache(orxa_daq_slow_data_header* slhd, int how) {
   if (slhd == nullptr) return CONV_BAD_INPUT;
-  int result = no_memory_on_throw([&] { return slow_block_to_cache(*this, slhd, how); });
+  CacheLockScope held(*this, false);
+  int result;
+  try {
+    result = slow_block_to_cache(*this, slhd, how);
+  } catch (const std::bad_alloc&) {
+    result = conversion_out_of_memory();
+  }
   if (result != CONV_OK) dropped_events.fetch_add(1, std::memory_order_relaxed);
   return result;
 }
@@ -81,6 +88,7 @@ int DAQEqEvstore::daq_data_to_cache(std::vector<orxa_channel_entry_long*>* res, 
     return CONV_NO_CHANNELS;
   }
   // The record stays empty: its time and number are 0, a reused one keeps its entries.
+  CacheLockScope held(*this, false);
   RecordForConversion<LegacyGen> slot(*this, how, LegacyGen::report_full_cache);
   if (slot.result == CONV_OK) slot.finish(*this, CONV_OK);
   return slot.result;

@@ -1,1 +1,0 @@
-#include "daq_generation.h"
