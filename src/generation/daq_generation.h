@@ -30,15 +30,9 @@ struct LegacyGen {
   static constexpr std::size_t kNchanOffset = offsetof(orxa_serv_block_head_2010, nchan);
   static constexpr uint32_t kSlowPattern = ORXA_SLOW_PATTERN;
 
+  // Unchecked: the cache itself reaches a list through records(), which requires its lock.
   static std::vector<Record*>& list(EqEvstore& s) { return s.cache; }
   static bool is_full(EqEvstore& s) { return s.IsFull(); }
-  static Record* first_record(EqEvstore& s, int how) { return s.FindFirstRecord(how); }
-  static eq_evstore_entry* find_channel(EqEvstore& s, Record* r, char* name) {
-    return s.FindChannel(r, name);
-  }
-  static bool remove_entry(EqEvstore& s, Record* r, eq_evstore_entry* e) {
-    return s.RemEntry(r, e);
-  }
 
   static int64_t event_length(const Header& h) { return h.event_length; }
 
@@ -143,13 +137,6 @@ struct Gen2024 {
 
   static std::vector<Record*>& list(EqEvstore& s) { return s.cache_2024; }
   static bool is_full(EqEvstore& s) { return s.IsFull_2024(); }
-  static Record* first_record(EqEvstore& s, int how) { return s.FindFirstRecord_2024(how); }
-  static eq_evstore_entry* find_channel(EqEvstore& s, Record* r, char* name) {
-    return s.FindChannel_2024(r, name);
-  }
-  static bool remove_entry(EqEvstore& s, Record* r, eq_evstore_entry* e) {
-    return s.RemEntry_2024(r, e);
-  }
 
   static int64_t event_length(const Header& h) { return h.event_length; }
 
