@@ -20,6 +20,7 @@
 #include <chrono>
 
 #include "daq_diag.h"
+#include "daq_generation.h"
 #include "event_synth.h"
 
 namespace {
@@ -112,13 +113,20 @@ void DataStream::run() {
   finished_ = true;
 }
 
+// The receiver's control values read as signed numbers are the same in both widths.
+constexpr int64_t kPauseNumber = static_cast<int32_t>(LegacyGen::kPause);
+constexpr int64_t kFarewellNumber = static_cast<int32_t>(LegacyGen::kFarewell);
+static_assert(static_cast<int64_t>(Gen2024::kPause) == kPauseNumber &&
+                  static_cast<int64_t>(Gen2024::kFarewell) == kFarewellNumber,
+              "control values differ between the generations");
+
 void DataStream::handle_control(int64_t number, time_stamp time) {
   DaqControlKind kind = DAQ_CONTROL_OTHER;
   bool progress = true;
-  if (number == -2) {
+  if (number == kFarewellNumber) {
     kind = DAQ_CONTROL_FAREWELL;
     farewell_ = true;
-  } else if (number == -1) {
+  } else if (number == kPauseNumber) {
     kind = paused_ ? DAQ_CONTROL_HOLD : DAQ_CONTROL_PAUSE;
     paused_ = true;
   } else if (number >= 0 && paused_) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "daq_generation.h"
 #include "daq_text.h"
 
 namespace {
@@ -280,7 +281,7 @@ const char* EventSynth::end_of_stream(time_stamp time, size_t* length) {
     orxa_eventheader_2024 h{};
     h.pattern = ORXA_EVENT_PATTERN_2024;
     h.event_length = sizeof h + sizeof(orxa_eventtail_2024);
-    h.event_number = 0xfffffffffffffffdull;
+    h.event_number = Gen2024::kEndOfStream;
     h.event_time = time;
     orxa_eventtail_2024 t{static_cast<uint64_t>(h.event_length)};
     scratch_.resize(sizeof h + sizeof t);
@@ -290,7 +291,7 @@ const char* EventSynth::end_of_stream(time_stamp time, size_t* length) {
     orxa_eventheader h{};
     h.pattern = ORXA_EVENT_PATTERN;
     h.event_length = sizeof h + sizeof(orxa_eventtail);
-    h.event_number = 0xfffffffdu;
+    h.event_number = LegacyGen::kEndOfStream;
     h.event_time = time;
     orxa_eventtail t{h.event_length};
     scratch_.resize(sizeof h + sizeof t);
