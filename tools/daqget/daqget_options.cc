@@ -113,7 +113,7 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
       ->check(CLI::Range(1, 3))
       ->group(req);
   app.add_flag("-l,--list-channels", o->list_channels,
-               "ask for the channel descriptions only and print them")
+               "ask for the channel descriptions only and print them with the period they cover")
       ->group(req);
 
   auto* srv = "Servers";
