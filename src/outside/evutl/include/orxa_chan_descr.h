@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "daq_export.h"
+#include "orxa_evutl_export.h"
 
 struct bit_descr {
   int bit;
@@ -59,30 +59,32 @@ struct chan_descr_2010 {
 // releases them with clean_chan_desr_list. Returns 0 on success, a negative code
 // otherwise (the codes are listed in docs/channel-descriptions.md); on failure vc
 // is left exactly as it was passed in.
-DAQ_EXPORT int parse_descr_list_read(char* xml, std::vector<chan_descr_2010*>* vc, bool, bool);
+ORXA_EVUTL_EXPORT int parse_descr_list_read(char* xml, std::vector<chan_descr_2010*>* vc, bool,
+                                            bool);
 
 // Writes the descriptions of vc as a channel-description document into *out
 // (appending). filter, mode, flags and select and the extra list are accepted for
 // compatibility: the call of the protocol passes (vc, null, 2, 0, -1, out, null).
 // Null entries are skipped; the counts written are those of the vectors.
 // Returns 0 on success, not 0 when vc or out is null (then *out is unchanged).
-DAQ_EXPORT int dump_chan_desr(std::vector<chan_descr_2010*>* vc, char* filter, int mode, int flags,
-                              int select, std::string* out, std::vector<chan_descr_2010*>* extra);
+ORXA_EVUTL_EXPORT int dump_chan_desr(std::vector<chan_descr_2010*>* vc, char* filter, int mode,
+                                     int flags, int select, std::string* out,
+                                     std::vector<chan_descr_2010*>* extra);
 
 // Name of the outermost element of a channel-description document.
-DAQ_EXPORT const char* get_chan_descr_root_tag(int, int);
+ORXA_EVUTL_EXPORT const char* get_chan_descr_root_tag(int, int);
 
 // Releases every description of the list (with its bit, dimension and statistics
 // records) and empties it. A null list does nothing.
-DAQ_EXPORT void clean_chan_desr_list(std::vector<chan_descr_2010*>* vc);
+ORXA_EVUTL_EXPORT void clean_chan_desr_list(std::vector<chan_descr_2010*>* vc);
 
 // Reads year-month-dayThour:minute:second (UTC) into *t. False on success.
-DAQ_EXPORT bool time_from_isodate2(char* text, time_t* t);
+ORXA_EVUTL_EXPORT bool time_from_isodate2(char* text, time_t* t);
 
 // Writes the default run catalog directory name ("/daq/orxa/adm/", or the value
 // of ORXA_DAQ_CATALOG_DIR when set), NUL-terminated, into buf, whose
 // size is *size. Returns 0 on success, not 0 when it does not fit or the arguments
 // are unusable. The first and last arguments are accepted for compatibility.
-DAQ_EXPORT int get_run_catalog_dir_name(char* facility, char* buf, int* size, int);
+ORXA_EVUTL_EXPORT int get_run_catalog_dir_name(char* facility, char* buf, int* size, int);
 
 #endif

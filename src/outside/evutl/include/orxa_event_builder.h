@@ -15,9 +15,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "daq_export.h"
 #include "orxa_event_format.h"
 #include "orxa_evutl.h"
+#include "orxa_evutl_export.h"
 
 namespace velmor {
 class EqData;
@@ -38,7 +38,7 @@ struct orxa_spect_input {
   const orxa_spect_statistics_2010* statistics;  // optional; written when any sub-channel has one
 };
 
-class DAQ_EXPORT OrxaEventBuilder {
+class ORXA_EVUTL_EXPORT OrxaEventBuilder {
  public:
   explicit OrxaEventBuilder(int format = ORXA_FORMAT_DEFAULT);
 
@@ -89,7 +89,7 @@ class DAQ_EXPORT OrxaEventBuilder {
   std::vector<char> buf_;
 };
 
-class DAQ_EXPORT OrxaSlowBlockBuilder {
+class ORXA_EVUTL_EXPORT OrxaSlowBlockBuilder {
  public:
   explicit OrxaSlowBlockBuilder(int format = ORXA_FORMAT_DEFAULT);
 

@@ -13,8 +13,8 @@
 
 #include <cstdint>
 
-#include "daq_export.h"
 #include "orxa_event_format.h"
+#include "orxa_evutl_export.h"
 
 namespace velmor {
 class EqData;
@@ -128,23 +128,23 @@ static_assert(offsetof(orxa_slow_entry_2024, name) == 24, "orxa_slow_entry_2024"
 // Format switch: 1 selects the 2024 defaults, 0 the legacy ones. It decides the
 // layout assumed for a slow-data block of unknown pattern and the generation of
 // builders made with ORXA_FORMAT_DEFAULT; nothing else.
-DAQ_EXPORT void set_data_format_2024(int on);
-DAQ_EXPORT int get_data_format_2024();
+ORXA_EVUTL_EXPORT void set_data_format_2024(int on);
+ORXA_EVUTL_EXPORT int get_data_format_2024();
 
 // ---------------------------------------------------------------------------
 // Data-type table.
 
 // Structure kind of a data type (ORXA_DATA_*); -1 for an unknown type.
-DAQ_EXPORT int get_data_structure_type(int dtype);
+ORXA_EVUTL_EXPORT int get_data_structure_type(int dtype);
 
 // Number of sub-channels: fixed by the type, or read from the block for group
 // spectra (sub-head needed: -1 when null, 0 when the block is invalid).
 // -1 for an unknown type.
-DAQ_EXPORT int get_channel_number(int dtype, orxa_serv_block_subhead_2010* sub);
+ORXA_EVUTL_EXPORT int get_channel_number(int dtype, orxa_serv_block_subhead_2010* sub);
 
 // Name of sub-channel index (static text): "" for the single-channel types,
 // null for an unknown type or an index out of range.
-DAQ_EXPORT const char* get_chan_name(int dtype, int index);
+ORXA_EVUTL_EXPORT const char* get_chan_name(int dtype, int index);
 
 // ---------------------------------------------------------------------------
 // Sub-block decoders.
@@ -162,70 +162,72 @@ enum {
 // it; server_block may be null and is not read. On failure nothing is allocated
 // and *out is unchanged. With allocate 0 the existing object *out is filled
 // instead (left in its init() state when the bytes do not deserialise).
-DAQ_EXPORT int orxa_daq_to_eqdata(int mode, char* server_block, orxa_serv_block_subhead_2010* sub,
-                                  velmor::EqData** out, int allocate);
-DAQ_EXPORT int orxa_daq_to_eqdata_2024(int mode, char* server_block,
-                                       orxa_serv_block_subhead_2010* sub, velmor::EqData** out,
-                                       int allocate);
+ORXA_EVUTL_EXPORT int orxa_daq_to_eqdata(int mode, char* server_block,
+                                         orxa_serv_block_subhead_2010* sub, velmor::EqData** out,
+                                         int allocate);
+ORXA_EVUTL_EXPORT int orxa_daq_to_eqdata_2024(int mode, char* server_block,
+                                              orxa_serv_block_subhead_2010* sub,
+                                              velmor::EqData** out, int allocate);
 
 // Address of sub-channel index's first value (spectrum kinds), of the image bytes
 // (image, index 0), of the serialised object (kind 0, index 0), of record index
 // (name/value and update blocks); null when it does not lie inside the sub-block
 // or the type has no data.
-DAQ_EXPORT void* get_pointer_to_data_2010(orxa_serv_block_subhead_2010* sub, int index);
+ORXA_EVUTL_EXPORT void* get_pointer_to_data_2010(orxa_serv_block_subhead_2010* sub, int index);
 
 // Spectrum parameters of sub-channel index (spectrum and group-spectrum kinds).
 // length_or_group_size receives the descriptor's length, groups its group count;
 // *stats the start of the statistics table (one entry per sub-channel) or null.
 // spare is not used (pass null). Any output pointer may be null.
 // Returns false when filled, true on failure (outputs then unchanged).
-DAQ_EXPORT bool get_spect_params_for_data_type_2010(orxa_serv_block_subhead_2010* sub, float* start,
-                                                    float* inc, void* spare,
-                                                    int* length_or_group_size, int* groups,
-                                                    float* group_inc,
-                                                    orxa_spect_statistics_2010** stats, int index);
+ORXA_EVUTL_EXPORT bool get_spect_params_for_data_type_2010(orxa_serv_block_subhead_2010* sub,
+                                                           float* start, float* inc, void* spare,
+                                                           int* length_or_group_size, int* groups,
+                                                           float* group_inc,
+                                                           orxa_spect_statistics_2010** stats,
+                                                           int index);
 
 // Image sub-block: copies the frame head into *frame, points *image_bytes at the
 // image data (frame->length bytes) and *frame_in_event (when not null) at the frame
 // head inside the event. false on success, true on failure.
-DAQ_EXPORT bool get_image_ext_params(orxa_serv_block_subhead_2010* sub,
-                                     orxa_image_ext_frame_head* frame,
-                                     orxa_image_ext_frame_head** frame_in_event,
-                                     unsigned char** image_bytes);
+ORXA_EVUTL_EXPORT bool get_image_ext_params(orxa_serv_block_subhead_2010* sub,
+                                            orxa_image_ext_frame_head* frame,
+                                            orxa_image_ext_frame_head** frame_in_event,
+                                            unsigned char** image_bytes);
 
 // Number of values of an update block; 0 when the block is invalid (0 is failure).
-DAQ_EXPORT int get_number_of_upd_channels_2010(orxa_serv_block_subhead_2010* sub);
+ORXA_EVUTL_EXPORT int get_number_of_upd_channels_2010(orxa_serv_block_subhead_2010* sub);
 
 // Value index of an update block: name (into the event, NUL-terminated), status,
 // time and value. false on success, true on failure (outputs unchanged).
-DAQ_EXPORT bool get_update_params(orxa_serv_block_subhead_2010* sub, int index, char** name,
-                                  int* status, time_stamp* time, float* value);
+ORXA_EVUTL_EXPORT bool get_update_params(orxa_serv_block_subhead_2010* sub, int index, char** name,
+                                         int* status, time_stamp* time, float* value);
 
 // Name/value block of a sub-block (kind 16), or null when its fixed head does not
 // fit. *usable receives how many of its ndata records lie inside the sub-block
 // (0 for a negative ndata). The records are read in place: a name may be
 // unterminated within its 80 characters.
-DAQ_EXPORT orxa_name_value_block* get_name_value_block_2010(orxa_serv_block_subhead_2010* sub,
-                                                            int* usable);
+ORXA_EVUTL_EXPORT orxa_name_value_block* get_name_value_block_2010(
+    orxa_serv_block_subhead_2010* sub, int* usable);
 
 // ---------------------------------------------------------------------------
 // Slow-data blocks. The block must hold data_length readable bytes. An invalid
 // block (data_length < 12, entries not fitting, null) gives -1 / 0 as listed.
 
 // data_length, or -1.
-DAQ_EXPORT int orxa_slow_block_get_length(orxa_daq_slow_data_header* h);
+ORXA_EVUTL_EXPORT int orxa_slow_block_get_length(orxa_daq_slow_data_header* h);
 // channels_number, or -1.
-DAQ_EXPORT int orxa_slow_block_get_n_entries(orxa_daq_slow_data_header* h);
+ORXA_EVUTL_EXPORT int orxa_slow_block_get_n_entries(orxa_daq_slow_data_header* h);
 // Event number of the first entry: the low 32 bits are returned, the full number
 // is stored in *evid_2024 when not null. 0 for an invalid or empty block.
-DAQ_EXPORT unsigned int orxa_slow_block_get_first_evid(orxa_daq_slow_data_header* h,
-                                                       uint64_t* evid_2024);
+ORXA_EVUTL_EXPORT unsigned int orxa_slow_block_get_first_evid(orxa_daq_slow_data_header* h,
+                                                              uint64_t* evid_2024);
 // Seconds and microseconds of the first entry; 0 for an invalid or empty block.
-DAQ_EXPORT unsigned int orxa_slow_block_get_first_time_s(orxa_daq_slow_data_header* h);
-DAQ_EXPORT unsigned int orxa_slow_block_get_first_time_us(orxa_daq_slow_data_header* h);
+ORXA_EVUTL_EXPORT unsigned int orxa_slow_block_get_first_time_s(orxa_daq_slow_data_header* h);
+ORXA_EVUTL_EXPORT unsigned int orxa_slow_block_get_first_time_us(orxa_daq_slow_data_header* h);
 // Entry index in the generation-neutral form (name always terminated).
 // false on success, true on failure.
-DAQ_EXPORT bool orxa_slow_block_get_entry(orxa_daq_slow_data_header* h, int index,
-                                          orxa_slow_entry_2024* entry);
+ORXA_EVUTL_EXPORT bool orxa_slow_block_get_entry(orxa_daq_slow_data_header* h, int index,
+                                                 orxa_slow_entry_2024* entry);
 
 #endif

@@ -14,8 +14,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "daq_export.h"
 #include "orxa_event_format.h"
+#include "tidewire_export.h"
 
 class RNG_RingBuffer;
 
@@ -54,7 +54,7 @@ enum { TIDEWIRE_WAKE_MS = 200 };
 class TidewireReader;
 class TidewireWriter;
 
-class DAQ_EXPORT Tidewire {
+class TIDEWIRE_EXPORT Tidewire {
  public:
   // verbose: also print a line when the link connects and disconnects (errors are
   // always printed).

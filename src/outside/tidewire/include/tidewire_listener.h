@@ -9,10 +9,10 @@
 #ifndef TIDEWIRE_LISTENER_H
 #define TIDEWIRE_LISTENER_H
 
-#include "daq_export.h"
 #include "tidewire.h"
+#include "tidewire_export.h"
 
-class DAQ_EXPORT TidewireListener {
+class TIDEWIRE_EXPORT TidewireListener {
  public:
   TidewireListener();
   ~TidewireListener();  // closes the listening socket, not the links handed out

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "daq_export.h"
+#include "velmor_export.h"
 
 namespace velmor {
 
@@ -66,7 +66,7 @@ enum : int {
 };
 
 // The fixed text of an error code ("unknown error" for codes not listed).
-DAQ_EXPORT const char* error_code_text(int code);
+VELMOR_EXPORT const char* error_code_text(int code);
 
 // ---------------------------------------------------------------------------
 // Records the system fills before handing them to EqData (fields in order).
@@ -187,7 +187,7 @@ struct EqDataAccess;   // the library's own access to it, internal
 
 // The typed data object. Copyable by value as well as with copy_from.
 // Not thread-safe: one object is used by one thread at a time.
-class DAQ_EXPORT EqData {
+class VELMOR_EXPORT EqData {
  public:
   EqData();
   ~EqData();
@@ -300,7 +300,7 @@ class DAQ_EXPORT EqData {
 // ---------------------------------------------------------------------------
 // A property address: "/FACILITY[/DEVICE[/LOCATION]]/PROPERTY". The leading '/'
 // is optional; the last part is the property name (it may contain '.').
-class DAQ_EXPORT EqAdr {
+class VELMOR_EXPORT EqAdr {
  public:
   EqAdr();
   // Parses the text. Returns false when it has a server part and a property.
@@ -330,11 +330,11 @@ class DAQ_EXPORT EqAdr {
 // then FACILITY/DEVICE, then FACILITY.
 
 // Registers (or replaces) an entry. port outside 1..65535 or null texts: true.
-DAQ_EXPORT bool register_server(const char* facility_device, const char* host, int port);
+VELMOR_EXPORT bool register_server(const char* facility_device, const char* host, int port);
 // Removes an in-process entry; true when there was none.
-DAQ_EXPORT bool unregister_server(const char* facility_device);
+VELMOR_EXPORT bool unregister_server(const char* facility_device);
 // Resolves an address to host and port; false on success.
-DAQ_EXPORT bool resolve_server(const EqAdr& address, std::string* host, int* port);
+VELMOR_EXPORT bool resolve_server(const EqAdr& address, std::string* host, int* port);
 
 // ---------------------------------------------------------------------------
 // Property calls over the transport.
@@ -351,7 +351,7 @@ DAQ_EXPORT bool resolve_server(const EqAdr& address, std::string* host, int* por
 // Every call reports its result in out: error() 0 and the answer, or the
 // failure code with get_string() / error_text() giving the text. A call also
 // returns out->error() for convenience.
-class DAQ_EXPORT EqCall {
+class VELMOR_EXPORT EqCall {
  public:
   EqCall();
   ~EqCall();

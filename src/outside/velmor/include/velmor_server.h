@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "daq_export.h"
 #include "velmor.h"
+#include "velmor_export.h"
 
 namespace velmor {
 
@@ -38,7 +38,7 @@ constexpr int kDefaultMaxConnectionsPerPeer = 64;
 using PropertyHandler =
     std::function<int(const std::string& property, const EqData& in, EqData& out)>;
 
-class DAQ_EXPORT PropertyServer {
+class VELMOR_EXPORT PropertyServer {
  public:
   PropertyServer();
   ~PropertyServer();  // stops the server

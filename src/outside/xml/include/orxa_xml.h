@@ -7,17 +7,17 @@
 
 #include <string>
 
-#include "daq_export.h"
+#include "orxa_xml_export.h"
 
 // Appends the XML declaration (one line).
-DAQ_EXPORT void set_xml_header(std::string& out);
+ORXA_XML_EXPORT void set_xml_header(std::string& out);
 // Start and end tags followed by a line end, as used between the lines of a document.
-DAQ_EXPORT void START_TAGN(std::string& out, const char* name);
-DAQ_EXPORT void END_TAGN(std::string& out, const char* name);
+ORXA_XML_EXPORT void START_TAGN(std::string& out, const char* name);
+ORXA_XML_EXPORT void END_TAGN(std::string& out, const char* name);
 // Start and end tags exactly as they stand in a written document, without the line
 // end, so that a reader can search a document for them.
-DAQ_EXPORT void START_TAG(std::string& out, const char* name);
-DAQ_EXPORT void END_TAG(std::string& out, const char* name);
+ORXA_XML_EXPORT void START_TAG(std::string& out, const char* name);
+ORXA_XML_EXPORT void END_TAG(std::string& out, const char* name);
 
 // Appends value with the five XML special characters replaced by entity
 // references (&quot; &lt; &gt; &amp; &apos;), for use inside a double-quoted
@@ -26,7 +26,7 @@ DAQ_EXPORT void END_TAG(std::string& out, const char* name);
 // unchanged. A byte XML 1.0 cannot carry (another control character, malformed
 // UTF-8) is written as '?', so the document stays readable. A null value appends
 // nothing.
-DAQ_EXPORT void append_xml_escaped(std::string& out, const char* value);
+ORXA_XML_EXPORT void append_xml_escaped(std::string& out, const char* value);
 
 class SaxReader;  // the parsing machinery; private to the library
 
@@ -39,7 +39,7 @@ class SaxReader;  // the parsing machinery; private to the library
 
 // Reads a NUL-terminated document held in memory. The text must stay valid and
 // unchanged until the parser is destroyed.
-class DAQ_EXPORT SAX_Memory_Parser {
+class ORXA_XML_EXPORT SAX_Memory_Parser {
  public:
   explicit SAX_Memory_Parser(char* xml);
   ~SAX_Memory_Parser();
@@ -66,7 +66,7 @@ class DAQ_EXPORT SAX_Memory_Parser {
 };
 
 // The same reading, for a document in a file named at start().
-class DAQ_EXPORT SAX_File_Parser {
+class ORXA_XML_EXPORT SAX_File_Parser {
  public:
   SAX_File_Parser();
   ~SAX_File_Parser();
