@@ -43,7 +43,7 @@ enum {
   DAQ_FETCH_LINK_FAILED = 4,       // the data link could not be opened or received on
   DAQ_FETCH_STREAM_BROKEN = 5,     // the stream ended without its end-of-data mark
   DAQ_FETCH_DROPPED = 6,           // the receiver threw data away (end mark seen)
-  DAQ_FETCH_STOPPED = 7            // stop() was called or the callback returned false
+  DAQ_FETCH_STOPPED = 7            // stop() was called, or the callback returned false or threw
 };
 
 // Which receiver takes the stream.
@@ -113,7 +113,8 @@ class DAQ_EXPORT DaqFetch {
   DaqFetch& operator=(const DaqFetch&) = delete;
 
   // Runs the road and hands every record to deliver, in event order; deliver
-  // returns false to stop. Returns a DAQ_FETCH_* result. Once per object: a
+  // returns false to stop (an exception it throws stops the same way and is
+  // not passed on). Returns a DAQ_FETCH_* result. Once per object: a
   // second call returns DAQ_FETCH_BAD_REQUEST.
   int run(const std::function<bool(DaqFetchRecord&)>& deliver);
   // Any thread, any time; idempotent.

@@ -75,6 +75,10 @@ int DaqFetch::run(const std::function<bool(DaqFetchRecord&)>& deliver) {
   }
   s.ran = true;
   s.error.clear();
+  if (!deliver) {
+    s.error = "no callback to deliver records to";
+    return DAQ_FETCH_BAD_REQUEST;
+  }
 
   velmor::EqCall call;
   const DaqFetchRequest& q = s.request;

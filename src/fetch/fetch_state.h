@@ -31,6 +31,7 @@ struct DaqFetch::State {
   uint64_t dropped_events = 0;
   uint64_t dropped_sub_blocks = 0;
   bool stream_2024 = false;
+  bool callback_threw = false;
 };
 
 #endif

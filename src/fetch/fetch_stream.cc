@@ -28,7 +28,13 @@ LoopEnd take_all(DaqFetch::State& s, typename G::Receiver& receiver,
     int rc = receiver.get_monitor(&out, nullptr, &taken);
     if (out != nullptr) {
       complete_record(taken != nullptr && taken == peeked, out, s.requested, &rec);
-      bool go = deliver(rec);
+      bool go = false;
+      // The callback's exception must not leave the library nor the values behind.
+      try {
+        go = deliver(rec);
+      } catch (...) {
+        s.callback_threw = true;
+      }
       release_query_result(rec.values);
       s.delivered.fetch_add(1);
       idle_us = 0;
@@ -71,7 +77,8 @@ int stream_records(DaqFetch::State& s, daq_server_reply* reply, const DaqFetchDe
   s.dropped_sub_blocks = receiver.get_dropped_sub_blocks();
   uint64_t n = s.delivered.load();
   if (end == LoopEnd::stopped) {
-    s.error = "stopped after " + std::to_string(n) + " records";
+    s.error = std::string(s.callback_threw ? "the callback threw; " : "") + "stopped after " +
+              std::to_string(n) + " records";
     return DAQ_FETCH_STOPPED;
   }
   // -3 is the server's end-of-data mark; anything else means the stream broke.

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -130,6 +131,23 @@ TEST(FetchStop, FromAnotherThreadMidStreamEndsPromptly) {
   EXPECT_EQ(fetch.records_delivered(), events.size());
   for (size_t i = 0; i < events.size(); ++i) EXPECT_EQ(events[i], i);
   EXPECT_NE(fetch.error().find("stopped after"), std::string::npos) << fetch.error();
+}
+
+// The callback ends the fetch by returning false or by throwing; either way
+// nothing leaks and what was delivered counts.
+TEST(FetchStop, ByTheCallback) {
+  Server s(DAQ_GENERATION_2024);
+  ASSERT_TRUE(s.started);
+  for (bool by_throw : {false, true}) {
+    DaqFetch fetch(range_request(*s.server, DAQ_FETCH_PUSH));
+    int rc = fetch.run([&](DaqFetchRecord& r) {
+      if (r.event == 2 && by_throw) throw std::runtime_error("enough");
+      return r.event < 2;
+    });
+    EXPECT_EQ(rc, DAQ_FETCH_STOPPED);
+    EXPECT_EQ(fetch.records_delivered(), 3u);
+    EXPECT_EQ(fetch.error().find("the callback threw") != std::string::npos, by_throw);
+  }
 }
 
 // A stop while the handshake waits on a slow server cancels it.
