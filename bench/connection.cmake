@@ -1,5 +1,3 @@
 # Request handshake over loopback against the two bare property calls it makes.
-if(TARGET daq_server AND TARGET connection_obj)
-  daq_bench(connection_handshake SOURCES ${CMAKE_CURRENT_LIST_DIR}/connection_handshake.cc
-    LIBS daq_server connection_obj protocol_obj velmorapi ORXAevutl ORXAXML tidewire Threads::Threads)
-endif()
+daq_bench(connection_handshake SOURCES ${CMAKE_CURRENT_LIST_DIR}/connection_handshake.cc
+  LIBS daq_server connection_obj protocol_obj velmorapi ORXAevutl ORXAXML tidewire Threads::Threads)

@@ -16,14 +16,21 @@ elseif(NOT DAQ_SANITIZE STREQUAL "none")
 endif()
 
 # Header-only helpers shared by every library: diagnostics, bounded text copies, annotated mutex.
+# The outside libraries see only these, so their installed headers stand alone.
 add_library(daq_common INTERFACE)
 target_include_directories(daq_common INTERFACE
-  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src/common>
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src/common>)
+
+# What the products and everything built on them (server, tools, Python, tests)
+# see in addition: the public headers and the internal generation mapping.
+add_library(daq_product INTERFACE)
+target_include_directories(daq_product INTERFACE
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>)
-target_link_libraries(daq_common INTERFACE daq_generation)
+target_link_libraries(daq_product INTERFACE daq_common daq_generation)
 
 # daq_object_library(<target> SOURCES ... [INCLUDE dirs...] [LINK targets...])
 # One subsystem compiled once (PIC); shared libraries and tests link these objects.
+# Product subsystems add daq_product to LINK; outside libraries get daq_common alone.
 function(daq_object_library target)
   cmake_parse_arguments(A "" "" "SOURCES;INCLUDE;LINK" ${ARGN})
   add_library(${target} OBJECT ${A_SOURCES})

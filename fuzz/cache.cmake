@@ -1,5 +1,3 @@
 # Arbitrary bytes as an event of either generation, or a slow-data block, into the
 # record cache.
-if(TARGET evstore_obj)
-  daq_fuzzer(cache_events SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/cache_events.cc LIBS evstore_obj)
-endif()
+daq_fuzzer(cache_events SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/cache_events.cc LIBS evstore_obj)

@@ -1,8 +1,6 @@
 # The two document readers of the request/reply protocol; each reads whatever
 # arrives and, when it succeeds, must write a document that reads back cleanly.
-if(TARGET protocol_obj AND TARGET ORXAXML AND TARGET ORXAevutl)
-  daq_fuzzer(parse_daq_request SOURCES ${CMAKE_CURRENT_LIST_DIR}/protocol_parse_request.cc
-    LIBS protocol_obj ORXAXML ORXAevutl)
-  daq_fuzzer(parse_daq_reply SOURCES ${CMAKE_CURRENT_LIST_DIR}/protocol_parse_reply.cc
-    LIBS protocol_obj ORXAXML ORXAevutl)
-endif()
+daq_fuzzer(parse_daq_request SOURCES ${CMAKE_CURRENT_LIST_DIR}/protocol_parse_request.cc
+  LIBS protocol_obj ORXAXML ORXAevutl)
+daq_fuzzer(parse_daq_reply SOURCES ${CMAKE_CURRENT_LIST_DIR}/protocol_parse_reply.cc
+  LIBS protocol_obj ORXAXML ORXAevutl)
