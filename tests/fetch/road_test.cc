@@ -150,7 +150,8 @@ TEST(FetchStop, ByTheCallback) {
   }
 }
 
-// A stop while the handshake waits on a slow server cancels it.
+// A stop while the handshake waits on a slow server cancels it, and one
+// before the handshake prevents it.
 TEST(FetchStop, CancelsARunningHandshake) {
   DaqServerOptions o;
   o.processing_times = 1000;  // "Processing" for a long while
@@ -168,6 +169,13 @@ TEST(FetchStop, CancelsARunningHandshake) {
   EXPECT_EQ(rc, DAQ_FETCH_STOPPED);
   EXPECT_EQ(fetch.connect_code(), 14);
   EXPECT_EQ(fetch.records_delivered(), 0u);
+
+  // A stop before run() is kept: nothing more is asked of the server.
+  long answered = server.requests_answered();
+  DaqFetch early(range_request(server, DAQ_FETCH_PUSH));
+  early.stop();
+  EXPECT_EQ(early.run([](DaqFetchRecord&) { return true; }), DAQ_FETCH_STOPPED);
+  EXPECT_EQ(server.requests_answered(), answered);
 }
 
 // Refusals: by validation before anything is sent, and by the server.
