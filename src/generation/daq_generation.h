@@ -147,6 +147,7 @@ struct Gen2024 {
   static void report_decode_failure(int r) {
     daq_print("orxa_daq_to_eqdata_2024() failed !!!  error:%d\n", r);
   }
+  // The garbled function name is kept on purpose: operators' scripts match this line.
   static void report_full_cache() {
     daq_line("daq_data_ljvhuto_cache() !!!! Failed to find first record in FULL cache !!!!!");
   }
