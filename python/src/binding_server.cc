@@ -8,13 +8,10 @@
 
 #include "daqclient.h"
 
-#ifdef DAQCLIENT_HAS_SERVER
 #include "daq_data_server.h"
-#endif
 
 namespace daqclient {
 
-#ifdef DAQCLIENT_HAS_SERVER
 namespace {
 
 std::atomic<int> next_device{1};
@@ -197,11 +194,3 @@ void register_server(py::module_& m) {
 }
 
 }  // namespace daqclient
-
-#else
-
-namespace daqclient {
-void register_server(py::module_& m) { m.attr("HAS_LOCAL_SERVER") = false; }
-}  // namespace daqclient
-
-#endif
