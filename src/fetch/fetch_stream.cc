@@ -22,12 +22,8 @@ LoopEnd take_all(DaqFetch::State& s, typename G::Receiver& receiver,
   for (;;) {
     if (s.stop.load()) return LoopEnd::stopped;
     DaqFetchRecord rec;
-    const typename G::Record* peeked = peek_record<G>(receiver, &rec);
-    std::vector<EqData_dtype*>* out = nullptr;
-    typename G::Record* taken = nullptr;
-    int rc = receiver.get_monitor(&out, nullptr, &taken);
-    if (out != nullptr) {
-      complete_record(taken != nullptr && taken == peeked, out, s.requested, &rec);
+    int rc = take_record<G>(receiver, s.requested, &rec);
+    if (rec.values != nullptr) {
       bool go = false;
       // The callback's exception must not leave the library nor the values behind.
       try {

@@ -1,41 +1,37 @@
-// Taking the earliest record out of a receiver's cache together with its
-// names. get_monitor hands out the values but not their names, so the names of
-// the record about to be taken are read under the cache lock first, and kept
-// only when get_monitor took that same record (only the fetch removes records;
-// the receiver thread only appends).
+// Taking the earliest record out of a receiver's cache with its head and names.
+// get_monitor hands out the values but not their names, and a record is gone
+// (its address free for reuse) once taken, so both are read in one cache hold
+// by the receiver body.
 #ifndef DAQ_FETCH_RECORD_TAKE_H
 #define DAQ_FETCH_RECORD_TAKE_H
 
-#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "channel_answer.h"
 #include "daq_fetch.h"
-#include "daq_generation.h"
+#include "receiver_body.h"
 
-// The earliest record's head and names into *rec; the record itself, or null
-// when the cache is empty.
+// The receiver's monitor code (DAQ_MON_*); on DAQ_MON_DATA *rec is complete and
+// owns its values.
 template <class G>
-const typename G::Record* peek_record(typename G::Receiver& receiver, DaqFetchRecord* rec) {
-  DAQEqEvstore* cache = receiver.get_cache();
-  cache->lock();
-  const typename G::Record* r = G::first(*cache, EQCACHE_FIND_TIME);
-  if (r != nullptr) {
-    rec->event = r->event_number;
-    rec->seconds = r->time.timeup;
-    rec->micros = r->time.timelow;
-    for (const eq_evstore_entry* e : r->entry) {
-      if (e != nullptr) rec->names.emplace_back(e->name, strnlen(e->name, sizeof e->name));
-    }
-  }
-  cache->unlock();
-  return r;
+int take_record(typename G::Receiver& receiver, const std::vector<std::string>& requested,
+                DaqFetchRecord* rec) {
+  typename DaqReceiverBody<G>::TakenHead head;
+  std::vector<EqData_dtype*>* values = nullptr;
+  int rc = DaqReceiverBody<G>::take_first(receiver, &values, &head);
+  if (values == nullptr) return rc;
+  rec->values = values;
+  rec->event = head.event;
+  rec->seconds = head.seconds;
+  rec->micros = head.micros;
+  rec->slow = !values->empty() && (*values)[0] != nullptr && (*values)[0]->slblock != nullptr;
+  rec->names = std::move(head.names);
+  rec->requested.clear();
+  for (const std::string& name : rec->names)
+    rec->requested.push_back(answered_channel(requested, name));
+  return rc;
 }
-
-// Completes *rec for the values get_monitor handed out (taken into
-// rec->values); same: it took the peeked record. Head and names come from the
-// values themselves when it did not.
-void complete_record(bool same, std::vector<EqData_dtype*>* values,
-                     const std::vector<std::string>& requested, DaqFetchRecord* rec);
 
 #endif

@@ -603,6 +603,18 @@ typename Gen::Record* DaqReceiverBody<Gen>::locate(Receiver& r, QueryNumber evnu
 template <class Gen>
 int DaqReceiverBody<Gen>::record_query(Receiver& r, QueryNumber evnum, time_stamp* tm, Result** out,
                                        char* chan, int how, int rem, Record** rc) {
+  return query(r, evnum, tm, out, chan, how, rem, rc, nullptr);
+}
+
+template <class Gen>
+int DaqReceiverBody<Gen>::take_first(Receiver& r, Result** out, TakenHead* head) {
+  return query(r, 0, nullptr, out, nullptr, DAQ_GET_FIRST + EQCACHE_FIND_TIME, DAQ_GET_REMOVE,
+               nullptr, head);
+}
+
+template <class Gen>
+int DaqReceiverBody<Gen>::query(Receiver& r, QueryNumber evnum, time_stamp* tm, Result** out,
+                                char* chan, int how, int rem, Record** rc, TakenHead* head) {
   bool by_channel = chan != nullptr && chan[0] != '\0';
   int bits = thread_bits(r);
   bool no_thread = (bits & DAQ_MON_NO_THREAD) != 0;
@@ -618,6 +630,24 @@ int DaqReceiverBody<Gen>::record_query(Receiver& r, QueryNumber evnum, time_stam
     hold.release();
     if (no_thread && (how & EQCACHE_FIND_NOTSEEN)) return DAQ_MON_NO_MORE + bits;
     return DAQ_MON_NOT_FOUND + bits;
+  }
+  if (head != nullptr) {
+    // Before the take, which empties the entries; only entries that deliver a
+    // value get a name, so the names line up with the values.
+    head->event = record->event_number;
+    head->seconds = record->time.timeup;
+    head->micros = record->time.timelow;
+    head->names.clear();
+    auto add_name = [head](const eq_evstore_entry* e) {
+      if (e == nullptr || e->data == nullptr) return;
+      if (e->data->data == nullptr && e->data->slblock == nullptr) return;
+      head->names.emplace_back(e->name, strnlen(e->name, sizeof e->name));
+    };
+    if (by_channel) {
+      add_name(wanted);
+    } else {
+      for (const eq_evstore_entry* e : record->entry) add_name(e);
+    }
   }
   Result* result = new (std::nothrow) Result();
   bool failed = result == nullptr;

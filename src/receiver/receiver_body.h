@@ -5,6 +5,8 @@
 #ifndef DAQ_RECEIVER_BODY_H
 #define DAQ_RECEIVER_BODY_H
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include "daq_generation.h"
@@ -48,6 +50,16 @@ struct DaqReceiverBody {
                           int how, int rem, Record** rc);
   static int options_query(Receiver& r, Result** out, Options* op, Record** rc);
 
+  // What a taken record was: read under the same hold as the taking, since the
+  // record is gone (and its address may be reused) once the hold ends.
+  struct TakenHead {
+    uint64_t event = 0;
+    uint32_t seconds = 0, micros = 0;
+    std::vector<std::string> names;  // one per value handed out, in order
+  };
+  // The earliest record by time, removed, with its head; codes as record_query.
+  static int take_first(Receiver& r, Result** out, TakenHead* head);
+
  private:
   // The fields that the receiver lock guards, behind accessors that require it.
   class State;
@@ -56,6 +68,8 @@ struct DaqReceiverBody {
   static void release_task(Receiver& r);
   static int thread_bits(Receiver& r);
   static Record* locate(Receiver& r, QueryNumber evnum, time_stamp* tm, int how);
+  static int query(Receiver& r, QueryNumber evnum, time_stamp* tm, Result** out, char* chan,
+                   int how, int rem, Record** rc, TakenHead* head);
 };
 
 #endif
