@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "daq_export.h"
+#include "daq_receiver_counters.h"
 #include "eq_evstore.h"
 
 // Results of DaqFetch::run; error() holds the one-line text of each failure.
@@ -44,6 +45,14 @@ enum {
   DAQ_FETCH_STREAM_BROKEN = 5,     // the stream ended without its end-of-data mark
   DAQ_FETCH_DROPPED = 6,           // the receiver threw data away (end mark seen)
   DAQ_FETCH_STOPPED = 7            // stop() was called, or the callback returned false or threw
+};
+
+// Resuming a broken stream: consecutive failed attempts allowed, and the wait
+// before the first of them, doubling up to the cap.
+enum {
+  DAQ_FETCH_DEFAULT_RETRIES = 5,
+  DAQ_FETCH_DEFAULT_BACKOFF_MS = 500,
+  DAQ_FETCH_MAX_BACKOFF_MS = 8000
 };
 
 // Which receiver takes the stream.
@@ -76,6 +85,27 @@ struct DaqFetchRequest {
   int connect_timeout_s = 0;  // budget of the handshake (0: the connection's default)
   int idle_timeout_ms = -1;   // receiver's idle bound (-1: the receiver's default)
   int generation = DAQ_FETCH_GEN_AUTO;
+  // A stream that breaks (link lost, idle bound passed, end without the
+  // end-of-data mark) is asked again from the last delivered event, at most
+  // `retries` times in a row without a record delivered (0: never).
+  int retries = DAQ_FETCH_DEFAULT_RETRIES;
+  int backoff_ms = DAQ_FETCH_DEFAULT_BACKOFF_MS;
+  // The period the reply reports must be the one asked, else the fetch fails
+  // (servers whose zone differs from ours); true accepts the reply's.
+  bool accept_period_mismatch = false;
+};
+
+// Everything one fetch has done so far: its receivers' counters summed over
+// every stream it opened, and its own.
+struct DaqFetchCounters {
+  DaqReceiverCounters received;
+  uint64_t records_delivered = 0;
+  uint64_t duplicates_skipped = 0;  // resent events of a resumed stream, not delivered again
+  uint64_t reconnects = 0;          // streams asked again after a break
+  uint64_t last_event = 0;          // last delivered event and its time stamp
+  uint32_t last_seconds = 0;
+  uint32_t last_micros = 0;
+  double elapsed_s = 0;  // since run() began
 };
 
 // One record as handed to the callback. Valid during the call only, except
@@ -128,6 +158,8 @@ class DAQ_EXPORT DaqFetch {
   uint64_t dropped_events() const;
   uint64_t dropped_sub_blocks() const;
   bool stream_2024() const;  // the 2024 receiver took the stream
+  // Any thread, while run() goes on and after it.
+  DaqFetchCounters counters() const;
 
   struct State;
 

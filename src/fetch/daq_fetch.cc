@@ -116,3 +116,9 @@ uint64_t DaqFetch::records_delivered() const { return s_->delivered.load(); }
 uint64_t DaqFetch::dropped_events() const { return s_->dropped_events; }
 uint64_t DaqFetch::dropped_sub_blocks() const { return s_->dropped_sub_blocks; }
 bool DaqFetch::stream_2024() const { return s_->stream_2024; }
+
+DaqFetchCounters DaqFetch::counters() const {
+  DaqFetchCounters c;
+  c.records_delivered = s_->delivered.load();
+  return c;
+}
