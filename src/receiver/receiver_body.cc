@@ -75,6 +75,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "control_message.h"
@@ -83,6 +84,7 @@
 #include "daq_text.h"
 #include "end_data_status.h"
 #include "monitor_copy.h"
+#include "receiver_counter_block.h"
 #include "receiver_signals.h"
 #include "tidewire.h"
 
@@ -146,11 +148,13 @@ void DaqReceiverBody<Gen>::construct(Receiver& r, int dep, int inc) {
   r.cache.SetInc(inc);
   r.dlink = new Tidewire(false);
   r.done = false;
+  create_receiver_counters(&r);
 }
 
 template <class Gen>
 void DaqReceiverBody<Gen>::destroy(Receiver& r) {
   init(r);
+  drop_receiver_counters(&r);
   delete r.dlink;
   r.dlink = nullptr;
   pthread_mutex_destroy(&r.mlock);
@@ -177,9 +181,10 @@ bool DaqReceiverBody<Gen>::set_cache_depth(Receiver& r, int dep) {
 
 template <class Gen>
 bool DaqReceiverBody<Gen>::set_reply(Receiver& r, daq_server_reply* rep) {
-  // The drop counts describe one acquisition, which starts here.
+  // The drop counts and the other counters describe one acquisition, which starts here.
   r.dropped_events = 0;
   r.cache.reset_dropped_counts();
+  if (auto counters = find_receiver_counters(&r)) counters->reset();
   bool failed = copy_reply(&r.reply, rep);
   if (r.depth > 0) return failed;
   // 5.05 records per second of the served period, the float step kept as the
@@ -334,6 +339,7 @@ class ReceiverPass {
         cache_(task->cache),
         link_(task->dlink),
         handshake_(task->reply->request.comm_mode == ORXA_DAQ_COMM_HNDS),
+        counters_(counters_of(task->it)),
         idle_since_(monotonic_ms()) {}
 
   PassEnd run() {
@@ -351,6 +357,9 @@ class ReceiverPass {
         it_->set_end_data_status(ret);
         return PassEnd::kFarewell;
       }
+      uint32_t length = 0;
+      link_->get_message(&length);
+      counters_->add_bytes(length);
       PassEnd taken = take_message();
       // A wait for room while taking it was no idleness either.
       idle_since_ = monotonic_ms();
@@ -372,7 +381,19 @@ class ReceiverPass {
     sleep_ms(500);
   }
 
+  // A pause still going when the thread ends ends with it.
+  void finish() {
+    if (!receiving_) counters_->unpaused(paused_since_us_, counter_clock_us());
+  }
+
  private:
+  // The thread's block; one that could not be made counts into a block nobody reads.
+  static std::shared_ptr<ReceiverCounterBlock> counters_of(const void* receiver) {
+    static ReceiverCounterBlock unread;
+    auto found = find_receiver_counters(receiver);
+    return found != nullptr ? found : std::shared_ptr<ReceiverCounterBlock>(found, &unread);
+  }
+
   PassEnd take_message() {
     typename Gen::Header* ev = Gen::event_header(link_);
     orxa_daq_slow_data_header* sl = ev == nullptr ? link_->get_slow_data_header() : nullptr;
@@ -387,22 +408,25 @@ class ReceiverPass {
         it_->set_end_data_status(status);
         return PassEnd::kEnd;
       }
+      counters_->event(ev->event_number, ev->event_time.timeup, ev->event_time.timelow);
     }
     bool room = false;
     PassEnd waited = await_room(&room);
     // Asked to stop with the message in hand: it is neither stored nor acknowledged.
     if (waited != PassEnd::kContinue || !room) return waited;
     if (sl != nullptr) {
-      cache_->lock();
-      cache_->daq_data_to_cache(sl, 0);
-      cache_->unlock();
+      auto convert = [this, sl] { return cache_->daq_data_to_cache(sl, 0); };
+      // The block's pattern picks the list it goes to.
+      if (sl->pattern == Gen2024::kSlowPattern) {
+        store<Gen2024>(convert);
+      } else {
+        store<LegacyGen>(convert);
+      }
       return PassEnd::kContinue;
     }
     // An event the conversion refuses (bad data) does not stop the thread; the
     // cache counts it.
-    cache_->lock();
-    cache_->daq_data_to_cache(ev, nullptr, 0);
-    cache_->unlock();
+    store<Gen>([this, ev] { return cache_->daq_data_to_cache(ev, nullptr, 0); });
     msg_.take_event(*ev);
     last_event_ = ev->event_number;
     if (handshake_) {
@@ -411,6 +435,18 @@ class ReceiverPass {
         return PassEnd::kFarewell;
     }
     return PassEnd::kContinue;
+  }
+
+  // Converts under the cache lock and counts what the store did. A list over its
+  // depth (the depth was lowered) pushes out its earliest record for the new one;
+  // a list at its depth refuses the message, which the cache counts as dropped.
+  template <class ListGen, class Convert>
+  void store(Convert convert) {
+    cache_->lock();
+    bool over = ListGen::count(*cache_, false) >= cache_->GetDepth();
+    bool stored = convert() == 0;
+    counters_->stored(over && stored, static_cast<uint64_t>(ListGen::count(*cache_, false)));
+    cache_->unlock();
   }
 
   // Waits, paused and holding, until the cache has room for one more record or the
@@ -442,7 +478,12 @@ class ReceiverPass {
     msg_.header.num_svr_block = 0;
     if (!link_->IsLinkActive()) return PassEnd::kContinue;
     SendOutcome sent = msg_.send(link_);
-    if (sent == SendOutcome::kSent) receiving_ = false;
+    if (sent == SendOutcome::kSent) {
+      receiving_ = false;
+      paused_since_us_ = counter_clock_us();
+      counters_->pause_request_sent();
+      counters_->paused(paused_since_us_);
+    }
     return sent == SendOutcome::kFatal ? PassEnd::kFarewell : PassEnd::kContinue;
   }
 
@@ -455,7 +496,11 @@ class ReceiverPass {
     cache_->SetDepth(grown > INT_MAX ? INT_MAX : static_cast<int>(grown));
     msg_.header.event_time.timeup = static_cast<uint32_t>(now.tv_sec);
     msg_.header.event_time.timelow = static_cast<uint32_t>(now.tv_usec);
-    if (link_->IsLinkActive() && msg_.send(link_) == SendOutcome::kFatal) return PassEnd::kFarewell;
+    if (link_->IsLinkActive()) {
+      SendOutcome sent = msg_.send(link_);
+      if (sent == SendOutcome::kFatal) return PassEnd::kFarewell;
+      if (sent == SendOutcome::kSent) counters_->hold_sent();
+    }
     wait_for_room(kHoldPeriodMs);
     return PassEnd::kContinue;
   }
@@ -479,11 +524,15 @@ class ReceiverPass {
       return PassEnd::kContinue;
     }
     SendOutcome sent = msg_.send(link_);
-    if (sent == SendOutcome::kSent) start_receiving();
+    if (sent == SendOutcome::kSent) {
+      counters_->resume_sent();
+      start_receiving();
+    }
     return sent == SendOutcome::kFatal ? PassEnd::kFarewell : PassEnd::kContinue;
   }
 
   void start_receiving() {
+    if (!receiving_) counters_->unpaused(paused_since_us_, counter_clock_us());
     receiving_ = true;
     idle_since_ = monotonic_ms();
   }
@@ -500,8 +549,10 @@ class ReceiverPass {
   DAQEqEvstore* cache_;
   Tidewire* link_;
   const bool handshake_;
+  const std::shared_ptr<ReceiverCounterBlock> counters_;
   ControlMessage<Gen> msg_;
   bool receiving_ = true;
+  long long paused_since_us_ = 0;  // while paused
   // What a resume carries: the last event received, 0 before the first.
   typename Gen::EventNumber last_event_ = 0;
   long long idle_since_;
@@ -522,6 +573,7 @@ void* DaqReceiverBody<Gen>::thread_main(void* prm) {
     if (end != PassEnd::kContinue) break;
   }
   if (end == PassEnd::kFarewell) pass.say_farewell();
+  pass.finish();
   std::fflush(stdout);  // the stream's buffered lines are out once its thread has ended
   task->dlink->Disconnect();
   task->it->set_done(true);

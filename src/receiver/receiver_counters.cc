@@ -1,15 +1,18 @@
-// The receivers' counters. To be kept beside each receiver; for now only what
-// the receiver already counts.
+// The receivers' counters, read from the block kept beside each receiver; the
+// drop counts come from the receiver's own getters.
 #include "daq_receiver_counters.h"
 
 #include "eq_daq_data.h"
 #include "eq_daq_data_2024.h"
+#include "receiver_counter_block.h"
 
 namespace {
 
 template <class Receiver>
 DaqReceiverCounters counters_of(Receiver& receiver) {
-  DaqReceiverCounters c;
+  auto block = find_receiver_counters(&receiver);
+  DaqReceiverCounters c =
+      block != nullptr ? block->read(counter_clock_us()) : DaqReceiverCounters();
   c.dropped_events = receiver.get_dropped_events();
   c.dropped_sub_blocks = receiver.get_dropped_sub_blocks();
   return c;

@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <type_traits>
 
+#include "daq_receiver_counters.h"
 #include "receiver_test_support.h"
 
 namespace {
@@ -263,10 +265,103 @@ TYPED_TEST(ReceiverFlow, DropsOfTheConversionAreCountedUntilTheNextReply) {
   this->SendEvents(2, 2);
   ASSERT_TRUE(wait_for([&] { return this->receiver->get_number_of_entries() == 1; }));
   EXPECT_EQ(this->receiver->get_dropped_events(), 1u);
+  DaqReceiverCounters before = daq_receiver_counters(*this->receiver);
+  EXPECT_EQ(before.events_received, 2u);
+  EXPECT_EQ(before.dropped_events, 1u);
   this->receiver->stop_receiver();
   Reply next(this->server.port());
   ASSERT_FALSE(this->receiver->set_reply(&next.r));
   EXPECT_EQ(this->receiver->get_dropped_events(), 0u);
+  DaqReceiverCounters after = daq_receiver_counters(*this->receiver);
+  EXPECT_EQ(after.events_received + after.bytes_received + after.max_depth + after.last_event, 0u);
+}
+
+// A slow application: the cache fills, the server is paused, held and resumed
+// again and again; the counters, read after the thread has ended, tell what the
+// server saw.
+TYPED_TEST(ReceiverFlow, CountersTellWhatTheServerSaw) {
+  constexpr uint64_t kEvents = 40;
+  ASSERT_TRUE(this->Start(4, 0));
+  Bytes end = this->maker.bare(TypeParam::kEndOfStream);
+  uint64_t bytes = end.size();
+  for (uint64_t n = 1; n <= kEvents; ++n) bytes += this->maker.spectrum(n).size();
+  StreamStats stats;
+  auto t0 = Clock::now();
+  std::thread serve([&] {
+    EventMaker maker(TypeParam::kFormat);
+    Bytes ev;
+    stats = serve_stream(
+        this->server.link(), TypeParam::k2024, kEvents,
+        [&](uint64_t n) -> const Bytes& { return ev = maker.spectrum(n); }, end, false, 20000, 1,
+        true);
+  });
+  auto* r = this->receiver.get();
+  auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (!(r->if_thread_is_over() && r->get_number_of_entries() == 0) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::vector<EqData_dtype*>* out = nullptr;
+    if (r->get_monitor(&out, nullptr, nullptr) & DAQ_MON_DATA) release_query_result(out);
+  }
+  serve.join();
+  auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0);
+  EXPECT_FALSE(stats.timed_out);
+  EXPECT_TRUE(stats.lost);  // the receiver closed the link after the end of the stream
+  DaqReceiverCounters c = daq_receiver_counters(*r);
+  EXPECT_EQ(c.events_received, kEvents);
+  EXPECT_EQ(c.bytes_received, bytes);
+  EXPECT_GT(c.pause_requests, 0u);
+  EXPECT_GT(c.holds_sent, 0u);
+  EXPECT_EQ(c.pause_requests, stats.pause_requests);
+  EXPECT_EQ(c.holds_sent, stats.pauses - stats.pause_requests);
+  EXPECT_EQ(c.resumes_sent, stats.resumes);
+  EXPECT_EQ(c.max_depth, 4u);
+  EXPECT_EQ(c.records_evicted, 0u);
+  EXPECT_EQ(c.dropped_events, 0u);
+  EXPECT_EQ(c.last_event, kEvents);
+  EXPECT_EQ(c.last_seconds, stamp_of(kEvents).timeup);
+  EXPECT_EQ(c.last_micros, stamp_of(kEvents).timelow);
+  EXPECT_GT(c.paused_us, 0u);
+  EXPECT_LT(c.paused_us, static_cast<uint64_t>(elapsed.count()));
+}
+
+// The thread's flow control keeps its own list below the depth, so only a list of
+// the other generation's slow blocks can meet a full store: at its depth a block
+// is refused (dropped), over it (the depth was lowered) the earliest record goes.
+TYPED_TEST(ReceiverFlow, OnlyRecordsPushedOutAreCountedAsEvicted) {
+  using Other = std::conditional_t<TypeParam::k2024, Legacy, Gen2024>;
+  OrxaSlowBlockBuilder slow(Other::kFormat);
+  auto block = [&slow](uint32_t i) {
+    slow.clear();
+    slow.add("T1", i, time_stamp{1000 + i, 0}, 1.5f);
+    size_t len = 0;
+    const char* b = slow.finish(&len);
+    return b == nullptr ? Bytes() : Bytes(b, b + len);
+  };
+  for (int depth : {3, 2}) {
+    SCOPED_TRACE(depth);
+    StreamServer server(TypeParam::k2024);
+    typename TypeParam::Receiver r(5, 0);
+    DAQEqEvstore* cache = r.get_cache();
+    for (uint32_t i = 1; i <= 3; ++i) {
+      Bytes b = block(i);
+      cache->lock();
+      cache->daq_data_to_cache(reinterpret_cast<orxa_daq_slow_data_header*>(b.data()), 0);
+      cache->unlock();
+    }
+    ASSERT_EQ(Other::count(*cache, true), 3);
+    ASSERT_FALSE(r.set_cache_depth(depth));
+    ASSERT_TRUE(server.AttachReceiver(r));
+    ASSERT_FALSE(r.start_receiver(false));
+    for (uint32_t i = 4; i <= 5; ++i) ASSERT_EQ(server.Send(block(i)), 0);
+    ASSERT_TRUE(wait_for([&] {
+      DaqReceiverCounters c = daq_receiver_counters(r);
+      return c.records_evicted + c.dropped_events == 2;
+    }));
+    DaqReceiverCounters c = daq_receiver_counters(r);
+    EXPECT_EQ(c.records_evicted, depth == 2 ? 2u : 0u);
+    EXPECT_EQ(Other::count(*cache, true), 3);
+    r.stop_receiver();
+  }
 }
 
 // The number a raw peer finds in a control frame.

@@ -314,8 +314,9 @@ class RawServer {
 // What a streaming server saw of the receiver's flow control.
 struct StreamStats {
   uint64_t sent = 0;
-  uint64_t pauses = 0;   // pause requests and holds
-  uint64_t resumes = 0;  // other control messages while paused
+  uint64_t pauses = 0;          // pause requests and holds
+  uint64_t pause_requests = 0;  // the pauses that began a pause; the others were holds
+  uint64_t resumes = 0;         // other control messages while paused
   uint64_t acks = 0;
   bool farewell = false;
   bool lost = false;
@@ -325,11 +326,12 @@ struct StreamStats {
 // Serves events first..first+count-1 (made by make(n)) as a server honouring the control
 // messages: a pause request stops sending, holds keep it paused, a resume
 // continues; in handshake mode each event waits for its ready acknowledgment.
-// Ends with the end-of-stream event (when one is given). Every wait is bounded by timeout_ms.
+// Ends with the end-of-stream event (when one is given), then, with to_close, reads
+// control messages until the receiver closes the link. Every wait is bounded by timeout_ms.
 inline StreamStats serve_stream(Tidewire& link, bool is_2024, uint64_t count,
                                 const std::function<const Bytes&(uint64_t)>& make,
                                 const Bytes& end_of_stream, bool handshake = false,
-                                int timeout_ms = 60000, uint64_t first = 1) {
+                                int timeout_ms = 60000, uint64_t first = 1, bool to_close = false) {
   const uint64_t pause = is_2024 ? Gen2024::kPause : Legacy::kPause;
   const uint64_t farewell = is_2024 ? Gen2024::kFarewell : Legacy::kFarewell;
   StreamStats st;
@@ -351,6 +353,7 @@ inline StreamStats serve_stream(Tidewire& link, bool is_2024, uint64_t count,
     }
     if (c.number == pause) {
       ++st.pauses;
+      if (!paused) ++st.pause_requests;
       paused = true;
     } else if (paused) {
       ++st.resumes;
@@ -393,6 +396,14 @@ inline StreamStats serve_stream(Tidewire& link, bool is_2024, uint64_t count,
     }
   }
   if (!end_of_stream.empty()) send_bytes(link, end_of_stream);
+  bool got = false;
+  while (to_close && !st.lost && !st.farewell) {
+    if (Clock::now() > deadline) {
+      st.timed_out = true;
+      break;
+    }
+    take(200, &got);
+  }
   return st;
 }
 

@@ -1,0 +1,127 @@
+#include "receiver_counter_block.h"
+
+#include <time.h>
+
+#include <mutex>
+#include <new>
+#include <unordered_map>
+
+template <class Change>
+void ReceiverCounterBlock::change_together(Change change) {
+  uint64_t s = sequence_.load(std::memory_order_relaxed);
+  sequence_.store(s + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  change();
+  sequence_.store(s + 2, std::memory_order_release);
+}
+
+void ReceiverCounterBlock::event(uint64_t number, uint32_t seconds, uint32_t micros) {
+  bump(events_, 1);
+  change_together([&] {
+    last_event_.store(number, std::memory_order_relaxed);
+    last_time_.store(static_cast<uint64_t>(seconds) << 32 | micros, std::memory_order_relaxed);
+  });
+}
+
+void ReceiverCounterBlock::paused(long long now_us) {
+  change_together([&] { paused_since_us_.store(now_us, std::memory_order_relaxed); });
+}
+
+void ReceiverCounterBlock::stored(bool evicted, uint64_t records_held) {
+  if (evicted) bump(evicted_, 1);
+  if (records_held > max_depth_.load(std::memory_order_relaxed))
+    max_depth_.store(records_held, std::memory_order_relaxed);
+}
+
+void ReceiverCounterBlock::unpaused(long long since_us, long long now_us) {
+  change_together([&] {
+    paused_since_us_.store(0, std::memory_order_relaxed);
+    if (now_us > since_us) bump(paused_us_, static_cast<uint64_t>(now_us - since_us));
+  });
+}
+
+void ReceiverCounterBlock::reset() {
+  for (std::atomic<uint64_t>* c :
+       {&events_, &bytes_, &evicted_, &pause_requests_, &holds_, &resumes_, &max_depth_})
+    c->store(0, std::memory_order_relaxed);
+  change_together([&] {
+    paused_us_.store(0, std::memory_order_relaxed);
+    paused_since_us_.store(0, std::memory_order_relaxed);
+    last_event_.store(0, std::memory_order_relaxed);
+    last_time_.store(0, std::memory_order_relaxed);
+  });
+}
+
+DaqReceiverCounters ReceiverCounterBlock::read(long long now_us) const {
+  DaqReceiverCounters c;
+  c.events_received = events_.load(std::memory_order_relaxed);
+  c.bytes_received = bytes_.load(std::memory_order_relaxed);
+  c.records_evicted = evicted_.load(std::memory_order_relaxed);
+  c.pause_requests = pause_requests_.load(std::memory_order_relaxed);
+  c.holds_sent = holds_.load(std::memory_order_relaxed);
+  c.resumes_sent = resumes_.load(std::memory_order_relaxed);
+  c.max_depth = max_depth_.load(std::memory_order_relaxed);
+  uint64_t before, after, time;
+  long long since;
+  do {
+    before = sequence_.load(std::memory_order_acquire);
+    c.last_event = last_event_.load(std::memory_order_relaxed);
+    time = last_time_.load(std::memory_order_relaxed);
+    c.paused_us = paused_us_.load(std::memory_order_relaxed);
+    since = paused_since_us_.load(std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    after = sequence_.load(std::memory_order_relaxed);
+  } while (before != after || (before & 1) != 0);
+  c.last_seconds = static_cast<uint32_t>(time >> 32);
+  c.last_micros = static_cast<uint32_t>(time);
+  // A pause still going counts up to now.
+  if (since != 0 && now_us > since) c.paused_us += static_cast<uint64_t>(now_us - since);
+  return c;
+}
+
+long long counter_clock_us() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<long long>(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+
+namespace {
+
+struct CounterTable {
+  std::mutex lock;
+  std::unordered_map<const void*, std::shared_ptr<ReceiverCounterBlock>> blocks;
+};
+
+// Never destroyed: receivers with static storage may outlive any other static.
+CounterTable& table() {
+  static CounterTable* t = new CounterTable();
+  return *t;
+}
+
+}  // namespace
+
+std::shared_ptr<ReceiverCounterBlock> create_receiver_counters(const void* receiver) {
+  CounterTable& t = table();
+  std::lock_guard<std::mutex> hold(t.lock);
+  try {
+    auto block = std::make_shared<ReceiverCounterBlock>();
+    t.blocks[receiver] = block;
+    return block;
+  } catch (const std::bad_alloc&) {
+    t.blocks.erase(receiver);  // no stale block of an earlier receiver here
+    return nullptr;
+  }
+}
+
+std::shared_ptr<ReceiverCounterBlock> find_receiver_counters(const void* receiver) {
+  CounterTable& t = table();
+  std::lock_guard<std::mutex> hold(t.lock);
+  auto it = t.blocks.find(receiver);
+  return it == t.blocks.end() ? nullptr : it->second;
+}
+
+void drop_receiver_counters(const void* receiver) {
+  CounterTable& t = table();
+  std::lock_guard<std::mutex> hold(t.lock);
+  t.blocks.erase(receiver);
+}
