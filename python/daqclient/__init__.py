@@ -56,14 +56,27 @@ class _Ending:
     """How a fetch's stream ended: the receiver's end-data status and its text
     (both None until the stream is over), and ended_normally, True only when
     the stream ended as it should (the status text of the server's end mark,
-    "... (End of data)", reads like a failure but is not one)."""
+    "... (End of data)", reads like a failure but is not one); and counters(),
+    what the fetch has done so far."""
 
     end_data_status = None
     end_data_status_text = None
+    _run = None  # the _daqclient.Fetch, set by fetch()
 
     @property
     def ended_normally(self):
         return self.end_data_status in _NORMAL_END
+
+    def counters(self):
+        """A dict of what the fetch has done so far, readable while it runs and
+        after: the receivers' events_received, bytes_received, dropped_events,
+        dropped_sub_blocks, records_evicted, pause_requests, holds_sent,
+        resumes_sent, paused_us, max_depth and last_event_received,
+        last_seconds_received, last_micros_received (summed over every stream
+        the fetch opened), and the fetch's records_delivered,
+        duplicates_skipped, reconnects, last_event, last_seconds, last_micros
+        (of the last record delivered) and elapsed_s."""
+        return self._run.counters()
 
 
 class Records(list, _Ending):
@@ -72,19 +85,54 @@ class Records(list, _Ending):
 
 class RecordStream(_Ending):
     """The records of fetch(..., stream=True), one by one; how the stream ended
-    is known once the iteration is over. close() stops the receiver (and a local
-    server) early."""
+    is known once the iteration is over. close(), the end of a `with` block or
+    the stream's last reference going stops the fetch (and a local server)
+    early; a `for` loop over fetch(...) itself stops it when left by break."""
 
-    _records = None  # the generator, set by fetch()
+    def __init__(self, run, server):
+        self._run = run
+        self._server = server
+        self._over = False
 
     def __iter__(self):
         return self
 
     def __next__(self):
-        return next(self._records)
+        if self._over:
+            raise StopIteration
+        try:
+            record = self._run.next()
+        except BaseException:
+            self.close()
+            raise
+        if record is not None:
+            return record
+        self.close()
+        run = self._run
+        if run.result != _daqclient.FETCH_STOPPED:
+            self.end_data_status = run.end_data_status
+            self.end_data_status_text = run.end_data_status_text
+        if run.result not in (_daqclient.FETCH_OK, _daqclient.FETCH_STOPPED):
+            raise _failure(run)
+        raise StopIteration
 
     def close(self):
-        self._records.close()
+        if self._over:
+            return
+        self._over = True
+        self._run.stop()
+        if self._server is not None:
+            self._server.stop()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self.close()
+        return False
+
+    def __del__(self):
+        self.close()
 
 
 def _type_name(value):
@@ -136,62 +184,83 @@ def _check_arguments(channels, start, stop, servers, facility, experiment, comm_
         _refuse_type("server_options", "a dict or None", server_options)
 
 
-def _request(channels, start, stop, facility, experiment, comm_mode, request_type):
-    if isinstance(channels, str):
-        channels = [channels]
-    connection = Connection(facility)
-    connection.set_start_time(start)
-    connection.set_stop_time(stop)
-    if experiment is not None:
-        connection.set_experiment(experiment)
-    if comm_mode is not None:
-        connection.set_comm_mode(comm_mode)
-    if request_type is not None:
-        connection.set_request_type(request_type)
-    for name in channels:
-        connection.add_channel(name)
-    return connection
+def _check_values(connect_timeout, record_timeout, retries):
+    if retries is not None and not (isinstance(retries, numbers.Integral) and _is_number(retries)):
+        _refuse_type("retries", "an int or None", retries)
+    if retries is not None and retries < 0:
+        raise RequestError(-1, f"fetch(): retries must be 0 or more, got {retries}")
+    if connect_timeout is not None and not 1 <= math.ceil(connect_timeout) <= _LONGEST_S:
+        raise RequestError(-1, f"fetch(): connect_timeout must be above 0 and at most "
+                               f"{_LONGEST_S} seconds, got {connect_timeout}")
+    if record_timeout is not None and not 0 <= record_timeout <= 2000000:
+        raise RequestError(-1, "idle timeout must be 0 (no bound) to 2000000 seconds")
 
 
-def _connect(connection, servers, connect_timeout):
-    if connect_timeout is not None:
-        # The connection bounds itself in whole seconds, every server and retry included.
-        connection.set_connect_timeout(math.ceil(connect_timeout))
-    return connection.connect(servers)
+# The longest handshake budget the connection takes, in seconds.
+_LONGEST_S = 2**31 - 1
+
+# The communication modes of the request, as the fetch names them.
+_COMM_MODES = {None: False, 1: False, 2: True}
 
 
-def _records(connection, servers, depth, increment, connect_timeout, record_timeout, server,
-             ending):
-    try:
-        reply = _connect(connection, servers, connect_timeout)
-        receiver = Receiver(reply, depth, increment)
-        if record_timeout is not None:
-            receiver.set_idle_timeout(record_timeout)
-        with receiver:
-            while True:
-                record = receiver.take()
-                if record is None:
-                    break
-                yield record
-            status = receiver.end_data_status
-            ending.end_data_status = status
-            ending.end_data_status_text = receiver.end_data_status_text
-            if status not in _NORMAL_END:
-                raise ReceiverError(status, receiver.link_failure_text)
-            events, blocks = receiver.dropped_events, receiver.dropped_sub_blocks
-            if events or blocks:
-                error = ReceiverError(
-                    status, f"data were dropped: {events} events and {blocks} channel sub-blocks")
-                error.dropped_events, error.dropped_sub_blocks = events, blocks
-                raise error
-    finally:
-        if server is not None:
-            server.stop()
+def _instant(value, what):
+    """UTC seconds of a request time (see fetch())."""
+    if isinstance(value, str):
+        text = _times.checked_time_text(value, what)
+        local = _dt.datetime.strptime(text, "%Y-%m-%dT%H:%M:%S")
+        return int(local.replace(tzinfo=_times._request_zone()).timestamp())
+    _times.request_time_text(value, what)  # refuses what the protocol cannot carry
+    if isinstance(value, _dt.datetime):
+        if value.tzinfo is None:
+            value = value.replace(tzinfo=_dt.timezone.utc)
+        return math.floor(value.timestamp())
+    return math.floor(value)
+
+
+def _fetch_request(channels, start, stop, facility, experiment, comm_mode, request_type, depth,
+                   increment, connect_timeout, record_timeout, retries):
+    """The keywords of a _daqclient.Fetch but its servers; refuses what it cannot ask."""
+    if comm_mode not in _COMM_MODES:
+        raise RequestError(-1, f"set_comm_mode rejected the value {comm_mode} (1: push, "
+                               f"2: handshake)")
+    if request_type not in (None, 1):
+        raise RequestError(-1, f"fetch(): request_type {request_type} asks for no data; "
+                               f"send it with Connection")
+    return dict(
+        channels=[channels] if isinstance(channels, str) else list(channels),
+        start_sec=_instant(start, "start"), stop_sec=_instant(stop, "stop"),
+        facility=facility or "", experiment=experiment or "", handshake=_COMM_MODES[comm_mode],
+        depth=depth, increment=increment,
+        connect_timeout_s=0 if connect_timeout is None else math.ceil(connect_timeout),
+        idle_timeout_ms=-1 if record_timeout is None else int(record_timeout * 1000 + 0.5),
+        retries=_daqclient.FETCH_DEFAULT_RETRIES if retries is None else retries)
+
+
+def _failure(run):
+    """The exception for a fetch that ended without its end mark or with drops."""
+    result, line = run.result, run.error
+    code = run.connect_code
+    if result == _daqclient.FETCH_HANDSHAKE_FAILED or (
+            result == _daqclient.FETCH_BAD_REQUEST and code != 0):
+        # The connection's text of the code, then the server's reason after it.
+        text = Connection().error_text(code)
+        if text == "Unknown" or not line.startswith(text):
+            text = line.removesuffix(f" (code {code})")
+        reason = line[len(text) + 2:] if line.startswith(text + ": ") else ""
+        return ConnectError(code, text, reason)
+    if result == _daqclient.FETCH_BAD_REQUEST:
+        return RequestError(-1, line)
+    if result in (_daqclient.FETCH_NO_STREAM, _daqclient.FETCH_LINK_FAILED):
+        return ReceiverError(1, line)
+    error = ReceiverError(run.end_data_status, line)
+    if result == _daqclient.FETCH_DROPPED:
+        error.dropped_events, error.dropped_sub_blocks = run.dropped_events, run.dropped_sub_blocks
+    return error
 
 
 def fetch(channels, start, stop, servers=None, local=False, *, stream=False, facility=None,
           experiment=None, comm_mode=None, request_type=None, depth=0, increment=0,
-          connect_timeout=None, record_timeout=None, server_options=None):
+          connect_timeout=None, record_timeout=None, server_options=None, retries=None):
     """Fetches the records of `channels` between `start` and `stop`.
 
     channels -- a channel name or a list of them; "NAME@p1@p2@p3@p4" carries
@@ -208,40 +277,58 @@ def fetch(channels, start, stop, servers=None, local=False, *, stream=False, fac
     connect_timeout -- seconds the whole handshake may take (whole seconds, at
                 least 1; default 180); past it ConnectError with code 9
     record_timeout -- seconds the data link may stay silent (the receiver's idle
-                bound; default 60, 0: no bound); past it the stream ends
+                bound; default 60, 0: no bound); past it the stream breaks
+    retries  -- how often in a row a broken stream (link lost, silent past
+                record_timeout, ended without the end mark) is asked again from
+                the last delivered record without a record coming (None: the
+                fetch's default, FETCH_DEFAULT_RETRIES; 0: never). Records
+                already delivered are never delivered again.
 
     Records come earliest first and are taken out of the receiver's cache as they
-    are handed over (fields: see the package's docstring). The result tells how
-    the stream ended: end_data_status, end_data_status_text (the system's text)
-    and ended_normally (True when it ended with the server's end mark).
+    are handed over (fields: see the package's docstring); the fetch runs on a
+    thread of its own, without the GIL. The result tells how the stream ended:
+    end_data_status, end_data_status_text (the system's text) and ended_normally
+    (True when it ended with the server's end mark); counters() gives what the
+    fetch has done (a dict; also while a stream runs). Leaving a stream early
+    (close(), a break out of the loop, Ctrl-C) stops the fetch.
     TypeError for an argument of the wrong type, naming it; RequestError for a
     value the request cannot carry (an unknown facility, a time the protocol
-    would misread), ConnectError when no
-    server accepts the request, ReceiverError when the stream ends on an error
-    (the data link's text of it) or data were dropped on the way; without
+    would misread, retries below 0), ConnectError when no server accepts the
+    request, ReceiverError when the stream ends on an error after its retries
+    (the fetch's line of it) or data were dropped on the way; without
     stream=True the error's `records` holds every record received before it.
     """
     _check_arguments(channels, start, stop, servers, facility, experiment, comm_mode,
                      request_type, depth, increment, connect_timeout, record_timeout,
                      server_options)
-    connection = _request(channels, start, stop, facility, experiment, comm_mode, request_type)
+    _check_values(connect_timeout, record_timeout, retries)
+    if local and not HAS_LOCAL_SERVER:
+        raise DaqError(-1, "this build has no embedded DAQ data server")
+    request = _fetch_request(channels, start, stop, facility, experiment, comm_mode, request_type,
+                             depth, increment, connect_timeout, record_timeout, retries)
     server = None
     if local:
-        if not HAS_LOCAL_SERVER:
-            raise DaqError(-1, "this build has no embedded DAQ data server")
         server = LocalServer(**(server_options or {}))
         server.start()
         servers = server.entry
-    road = (connection, servers, depth, increment, connect_timeout, record_timeout, server)
-    if stream:
-        result = RecordStream()
-        result._records = _records(*road, result)
-        return result
-    result = Records()
     try:
-        for record in _records(*road, result):
+        run = _daqclient.Fetch(servers=servers, **request)
+    except BaseException:
+        if server is not None:
+            server.stop()
+        raise
+    records = RecordStream(run, server)
+    if stream:
+        return records
+    result = Records()
+    result._run = run
+    try:
+        for record in records:
             result.append(record)
     except ReceiverError as error:
         error.records = result
         raise
+    finally:
+        result.end_data_status = records.end_data_status
+        result.end_data_status_text = records.end_data_status_text
     return result

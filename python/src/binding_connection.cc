@@ -100,14 +100,6 @@ class Reply {
   daq_server_reply reply_;
 };
 
-// A facility name without a server list of its own would silently fall back to
-// the LUMAR servers.
-void check_facility(const std::string& facility) {
-  if (!facility.empty() && !EqDAQconnect::known_facility(facility.c_str()))
-    raise_error("RequestError", -1,
-                "unknown facility '" + facility + "' (known: LUMAR, NOVIK, VENDA, TARSEN)");
-}
-
 class Connection {
  public:
   explicit Connection(const std::string& facility)
@@ -251,6 +243,14 @@ auto text_setter(Setter setter, const char* name) {
 }
 
 }  // namespace
+
+// A facility name without a server list of its own would silently fall back to
+// the LUMAR servers.
+void check_facility(const std::string& facility) {
+  if (!facility.empty() && !EqDAQconnect::known_facility(facility.c_str()))
+    raise_error("RequestError", -1,
+                "unknown facility '" + facility + "' (known: LUMAR, NOVIK, VENDA, TARSEN)");
+}
 
 // The deep copy a Receiver takes its reply from.
 daq_server_reply* reply_of(py::handle reply) { return reply.cast<Reply&>().get(); }

@@ -1,7 +1,8 @@
 // The daqclient extension module: the request builder and handshake
 // (Connection, Reply), the data receivers of both generations (Receiver), the
 // values of a record (Record, Channel, Spectrum, Image) and the embedded DAQ data
-// server (LocalServer). The pure-Python layer (daqclient/__init__.py) adds fetch.
+// server (LocalServer) and the one-call acquisition (Fetch), which the
+// pure-Python layer (daqclient/__init__.py) turns into fetch().
 #include "daqclient.h"
 #include "eq_daq_data.h"
 
@@ -11,6 +12,7 @@ PYBIND11_MODULE(_daqclient, m) {
   daqclient::register_connection(m);
   daqclient::register_receiver(m);
   daqclient::register_server(m);
+  daqclient::register_fetch(m);
 
   m.attr("GET_FIRST") = static_cast<int>(DAQ_GET_FIRST);
   m.attr("GET_LAST") = static_cast<int>(DAQ_GET_LAST);

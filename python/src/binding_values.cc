@@ -53,6 +53,7 @@ struct Channel {
   int microseconds = 0;
   long event_number = 0;
   bool slow = false;
+  std::string requested;
 };
 
 struct Record {
@@ -285,7 +286,7 @@ py::object channel_named(const Record& r, const std::string& name) {
 
 RawRecord::~RawRecord() { release_query_result(q.out); }
 
-py::object make_record(RawRecord& raw) {
+py::object make_record(RawRecord& raw, const std::vector<std::string>* requested) {
   Record r;
   r.event_number = raw.q.event_number;
   r.seconds = raw.q.time.timeup;
@@ -294,8 +295,9 @@ py::object make_record(RawRecord& raw) {
   for (size_t i = 0; i < elements.size(); ++i) {
     EqData_dtype* e = elements[i];
     if (e == nullptr) continue;
-    r.channels.append(
-        py::cast(make_channel(e, i < raw.q.names.size() ? raw.q.names[i] : std::string())));
+    Channel c = make_channel(e, i < raw.q.names.size() ? raw.q.names[i] : std::string());
+    if (requested != nullptr && i < requested->size()) c.requested = (*requested)[i];
+    r.channels.append(py::cast(std::move(c)));
   }
   release_query_result(raw.q.out);  // only the emptied elements are left
   raw.q.out = nullptr;
@@ -393,7 +395,9 @@ void register_values(py::module_& m) {
                       "of NameValue, bytes of a slow-data block, or None)\n"
                       "seconds, microseconds, datetime -- its time stamp (UTC)\n"
                       "event_number -- its event number (a slow block's first)\n"
-                      "slow -- a slow-data block; entries gives its values as SlowEntry")
+                      "slow -- a slow-data block; entries gives its values as SlowEntry\n"
+                      "requested -- the requested channel the value answers (fetch only; \"\" "
+                      "when none matches)")
       .def_readonly("name", &Channel::name)
       .def_readonly("dtype", &Channel::dtype)
       .def_readonly("devtype", &Channel::devtype)
@@ -402,6 +406,7 @@ void register_values(py::module_& m) {
       .def_readonly("microseconds", &Channel::microseconds)
       .def_readonly("event_number", &Channel::event_number)
       .def_readonly("slow", &Channel::slow, "a slow-data block (value: bytes)")
+      .def_readonly("requested", &Channel::requested)
       .def_property_readonly("entries", &channel_entries,
                              "the values of a slow-data block as SlowEntry (empty for others)")
       .def_property_readonly(

@@ -28,6 +28,7 @@ void register_values(py::module_& m);
 void register_connection(py::module_& m);
 void register_receiver(py::module_& m);
 void register_server(py::module_& m);
+void register_fetch(py::module_& m);
 
 // Raises the Python exception class `kind` of daqclient._errors ("DaqError",
 // "ConnectError", "ReceiverError", "RequestError") carrying code and text, and
@@ -49,8 +50,13 @@ struct RawRecord {
 };
 
 // Turns a delivered record into a daqclient Record; takes the copies over (the
-// raw record is empty afterwards). Needs the GIL.
-py::object make_record(RawRecord& raw);
+// raw record is empty afterwards). `requested`, when given, names the requested
+// channel each value answers (same index as the names). Needs the GIL.
+py::object make_record(RawRecord& raw, const std::vector<std::string>* requested = nullptr);
+
+// Raises RequestError for a facility without a server list of its own, which
+// the connection would silently replace by the default list.
+void check_facility(const std::string& facility);
 
 // A time given as (seconds, microseconds), seconds as a number, or a datetime.
 time_stamp to_time_stamp(py::handle value);

@@ -4,8 +4,10 @@ early or on an error, and no references or memory left behind."""
 
 import datetime as dt
 import gc
+import _thread
 import os
 import re
+import signal
 import threading
 import time
 
@@ -137,6 +139,7 @@ def test_records_read_by_field_and_a_normal_end_reads_as_normal(server):
     (dict(depth="5"), "depth must be an int, got str"),
     (dict(comm_mode=True), "comm_mode must be an int or None, got bool"),
     (dict(record_timeout="1"), "record_timeout must be a number of seconds or None, got str"),
+    (dict(retries=1.0), "retries must be an int or None, got float"),
     (dict(server_options=[("rate_hz", 5)]), "server_options must be a dict or None, got list"),
 ])
 def test_wrong_argument_types_raise_type_error_naming_the_argument(arguments, named):
@@ -165,13 +168,14 @@ def test_stream_yields_records_and_stops_the_server_when_closed():
     records.close()  # stops the receiver and the embedded server
 
 
-def test_stream_dropped_by_the_server_raises_with_the_status():
+def test_stream_dropped_by_the_server_raises_with_the_status_without_retries():
     start, stop = window(5)
     with pytest.raises(daqclient.ReceiverError) as failure:
-        daqclient.fetch([SPECTRUM], start, stop, local=True, server_options={"drop_after": 10})
+        daqclient.fetch([SPECTRUM], start, stop, local=True, retries=0,
+                        server_options={"drop_after": 10})
     assert failure.value.code not in (0, -3)
     assert failure.value.text
-    stream = daqclient.fetch([SPECTRUM], start, stop, local=True, stream=True,
+    stream = daqclient.fetch([SPECTRUM], start, stop, local=True, stream=True, retries=0,
                              server_options={"drop_after": 10})
     with pytest.raises(daqclient.ReceiverError) as failure:
         for _ in stream:
@@ -183,12 +187,67 @@ def test_silent_link_ends_after_record_timeout_keeping_what_arrived():
     start, stop = window(5)
     began = time.monotonic()
     with pytest.raises(daqclient.ReceiverError) as failure:
-        daqclient.fetch([SPECTRUM], start, stop, local=True, record_timeout=1,
+        daqclient.fetch([SPECTRUM], start, stop, local=True, record_timeout=1, retries=0,
                         server_options={"stall_after": 10, "stall_ms": 30000})
     assert time.monotonic() - began < 15
     assert failure.value.code > 0 and failure.value.text
     assert [r.event_number for r in failure.value.records] == [
         event_number_at(START) + i for i in range(10)]
+
+
+def test_broken_stream_resumes_delivering_every_event_once_and_counts_it():
+    start, stop = window(5)
+    records = daqclient.fetch([SPECTRUM], start, stop, local=True, retries=3,
+                              server_options={"drop_after": 20})
+    first = event_number_at(START)
+    assert [r.event_number for r in records] == list(range(first, first + 50))
+    assert records.ended_normally
+    counters = records.counters()
+    assert counters["reconnects"] >= 2 and counters["records_delivered"] == 50
+    with pytest.raises(daqclient.RequestError, match="retries must be 0 or more, got -1"):
+        daqclient.fetch([SPECTRUM], start, stop, local=True, retries=-1)
+
+
+def test_counters_while_the_stream_runs_and_after():
+    start, stop = window(3)
+    stream = daqclient.fetch([SPECTRUM, SLOW], start, stop, local=True, stream=True)
+    taken = [next(stream) for _ in range(5)]
+    running = stream.counters()
+    taken += list(stream)
+    after = stream.counters()
+    assert set(after) == set(running) == {
+        "events_received", "bytes_received", "dropped_events", "dropped_sub_blocks",
+        "records_evicted", "pause_requests", "holds_sent", "resumes_sent", "paused_us",
+        "max_depth", "last_event_received", "last_seconds_received", "last_micros_received",
+        "records_delivered", "duplicates_skipped", "reconnects", "last_event", "last_seconds",
+        "last_micros", "elapsed_s"}
+    assert 5 <= running["records_delivered"] <= after["records_delivered"] == len(taken) == 33
+    assert after["events_received"] >= 30 and after["bytes_received"] > 30 * 4096
+    assert after["reconnects"] == after["duplicates_skipped"] == after["dropped_events"] == 0
+    last = taken[-1]
+    assert (after["last_event"], after["last_seconds"]) == (last.event_number, last.seconds)
+
+
+def test_leaving_a_stream_early_stops_the_fetch_promptly():
+    with daqclient.LocalServer(real_time=True) as server:
+        start, stop = window(600)
+        began = time.monotonic()
+        for record in daqclient.fetch([SPECTRUM], start, stop, servers=server.entry, stream=True):
+            break
+        with daqclient.fetch([SPECTRUM], start, stop, servers=server.entry, stream=True) as stream:
+            next(stream)
+        # A suite run in the background inherits SIGINT ignored: bring Python's handler.
+        previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+        try:
+            threading.Timer(0.5, _thread.interrupt_main).start()
+            with pytest.raises(KeyboardInterrupt):
+                daqclient.fetch([SPECTRUM], start, stop, servers=server.entry)
+        finally:
+            signal.signal(signal.SIGINT, previous)
+        # Every stream was released by the server, long before its 600 s.
+        assert server.wait_released(3, 5000)
+        assert time.monotonic() - began < 5
+        assert stream.end_data_status is None and stream.counters()["records_delivered"] == 1
 
 
 def test_dropped_data_raise_with_the_counts_and_the_rest_of_the_records():

@@ -1,0 +1,248 @@
+// Fetch: DaqFetch run on a thread of its own, without the GIL, its records
+// handed to the Python iterator through a small bounded queue. The queue only
+// smooths the hand-over: flow control stays with the receiver's cache, since
+// the fetch thread waits while the queue is full and takes nothing more out.
+// Closing the iterator, a Ctrl-C in the waiting thread or the object's end
+// stops the fetch and joins its thread.
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "daq_fetch.h"
+#include "daqclient.h"
+#include "eq_daq_data.h"
+
+namespace daqclient {
+
+namespace {
+
+// Records waiting for Python. Enough to keep both threads busy; the cache
+// behind the fetch holds the rest.
+constexpr size_t kQueueLimit = 16;
+
+struct Waiting {
+  RawRecord raw;
+  std::vector<std::string> requested;
+};
+
+// The receiver's own text of an end-data status (0 when none was set).
+std::string end_status_text(int status) {
+  EqDAQdata texts(1, 0);
+  texts.set_end_data_status(status);
+  return texts.get_end_data_status_string();
+}
+
+py::dict counters_dict(const DaqFetchCounters& c) {
+  const DaqReceiverCounters& r = c.received;
+  py::dict d;
+  d["events_received"] = r.events_received;
+  d["bytes_received"] = r.bytes_received;
+  d["dropped_events"] = r.dropped_events;
+  d["dropped_sub_blocks"] = r.dropped_sub_blocks;
+  d["records_evicted"] = r.records_evicted;
+  d["pause_requests"] = r.pause_requests;
+  d["holds_sent"] = r.holds_sent;
+  d["resumes_sent"] = r.resumes_sent;
+  d["paused_us"] = r.paused_us;
+  d["max_depth"] = r.max_depth;
+  d["last_event_received"] = r.last_event;
+  d["last_seconds_received"] = r.last_seconds;
+  d["last_micros_received"] = r.last_micros;
+  d["records_delivered"] = c.records_delivered;
+  d["duplicates_skipped"] = c.duplicates_skipped;
+  d["reconnects"] = c.reconnects;
+  d["last_event"] = c.last_event;
+  d["last_seconds"] = c.last_seconds;
+  d["last_micros"] = c.last_micros;
+  d["elapsed_s"] = c.elapsed_s;
+  return d;
+}
+
+class Fetch {
+ public:
+  explicit Fetch(const DaqFetchRequest& request) : fetch_(request) {}
+
+  ~Fetch() {
+    py::gil_scoped_release nogil;
+    stop();
+  }
+
+  // The next record, None once the fetch has ended (result() tells how).
+  py::object next() {
+    if (!started_) start();
+    for (;;) {
+      std::unique_ptr<Waiting> item;
+      bool over = false;
+      {
+        py::gil_scoped_release nogil;
+        std::unique_lock<std::mutex> lock(lock_);
+        // Back to Python every 100 ms for its signals.
+        ready_.wait_for(lock, std::chrono::milliseconds(100),
+                        [this] { return !queue_.empty() || finished_; });
+        if (!queue_.empty()) {
+          item = std::move(queue_.front());
+          queue_.pop_front();
+          space_.notify_one();
+        } else {
+          over = finished_;
+        }
+      }
+      if (item) return make_record(item->raw, &item->requested);
+      if (over) {
+        join();
+        return py::none();
+      }
+      if (PyErr_CheckSignals() != 0) {
+        {
+          py::gil_scoped_release nogil;
+          stop();
+        }
+        throw py::error_already_set();
+      }
+    }
+  }
+
+  // Ends the fetch (a handshake or stream still going) and drops what waits.
+  void stop() {
+    fetch_.stop();
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      closing_ = true;
+      queue_.clear();
+    }
+    space_.notify_all();
+    join();
+  }
+
+  int result() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return finished_ ? result_ : -1;
+  }
+  DaqFetch& fetch() { return fetch_; }
+
+ private:
+  void start() {
+    started_ = true;
+    worker_ = std::thread([this] {
+      int rc = fetch_.run([this](DaqFetchRecord& r) { return offer(r); });
+      std::lock_guard<std::mutex> guard(lock_);
+      result_ = rc;
+      finished_ = true;
+      ready_.notify_all();
+    });
+  }
+
+  // On the fetch thread: queues the record, taking its values over.
+  bool offer(DaqFetchRecord& r) {
+    auto item = std::make_unique<Waiting>();
+    item->raw.q.event_number = r.event;
+    item->raw.q.time = time_stamp{r.seconds, r.micros};
+    item->raw.q.names = std::move(r.names);
+    item->raw.q.out = r.values;
+    r.values = nullptr;
+    item->requested = std::move(r.requested);
+    std::unique_lock<std::mutex> lock(lock_);
+    space_.wait(lock, [this] { return queue_.size() < kQueueLimit || closing_; });
+    if (closing_) return false;
+    queue_.push_back(std::move(item));
+    ready_.notify_one();
+    return true;
+  }
+
+  void join() {
+    if (worker_.joinable()) worker_.join();
+  }
+
+  DaqFetch fetch_;
+  std::thread worker_;
+  bool started_ = false;
+  std::mutex lock_;
+  std::condition_variable ready_;
+  std::condition_variable space_;
+  std::deque<std::unique_ptr<Waiting>> queue_;
+  bool closing_ = false;
+  bool finished_ = false;
+  int result_ = 0;
+};
+
+std::vector<std::string> names_of(py::object value) {
+  std::vector<std::string> out;
+  if (py::isinstance<py::str>(value)) {
+    out.push_back(value.cast<std::string>());
+  } else if (!value.is_none()) {
+    for (py::handle s : value) out.push_back(s.cast<std::string>());
+  }
+  return out;
+}
+
+std::unique_ptr<Fetch> make_fetch(py::object channels, int64_t start_sec, int64_t stop_sec,
+                                  py::object servers, const std::string& facility,
+                                  const std::string& experiment, bool handshake, int depth,
+                                  int increment, int connect_timeout_s, int idle_timeout_ms,
+                                  int retries) {
+  check_facility(facility);
+  DaqFetchRequest q;
+  q.channels = names_of(channels);
+  q.start_sec = start_sec;
+  q.stop_sec = stop_sec;
+  for (const std::string& s : names_of(servers)) q.servers += (q.servers.empty() ? "" : ":") + s;
+  q.facility = facility;
+  q.experiment = experiment;
+  q.comm_mode = handshake ? DAQ_FETCH_HANDSHAKE : DAQ_FETCH_PUSH;
+  q.depth = depth;
+  q.increment = increment;
+  q.connect_timeout_s = connect_timeout_s;
+  q.idle_timeout_ms = idle_timeout_ms;
+  q.retries = retries;
+  return std::make_unique<Fetch>(q);
+}
+
+}  // namespace
+
+void register_fetch(py::module_& m) {
+  m.attr("FETCH_OK") = static_cast<int>(DAQ_FETCH_OK);
+  m.attr("FETCH_BAD_REQUEST") = static_cast<int>(DAQ_FETCH_BAD_REQUEST);
+  m.attr("FETCH_HANDSHAKE_FAILED") = static_cast<int>(DAQ_FETCH_HANDSHAKE_FAILED);
+  m.attr("FETCH_NO_STREAM") = static_cast<int>(DAQ_FETCH_NO_STREAM);
+  m.attr("FETCH_LINK_FAILED") = static_cast<int>(DAQ_FETCH_LINK_FAILED);
+  m.attr("FETCH_STREAM_BROKEN") = static_cast<int>(DAQ_FETCH_STREAM_BROKEN);
+  m.attr("FETCH_DROPPED") = static_cast<int>(DAQ_FETCH_DROPPED);
+  m.attr("FETCH_STOPPED") = static_cast<int>(DAQ_FETCH_STOPPED);
+  m.attr("FETCH_DEFAULT_RETRIES") = static_cast<int>(DAQ_FETCH_DEFAULT_RETRIES);
+
+  py::class_<Fetch>(m, "Fetch",
+                    "One acquisition from request to last record (DaqFetch), run on a thread "
+                    "of its own; fetch() is its Python face")
+      .def(py::init(&make_fetch), py::arg("channels"), py::arg("start_sec"), py::arg("stop_sec"),
+           py::arg("servers") = py::none(), py::arg("facility") = "", py::arg("experiment") = "",
+           py::arg("handshake") = false, py::arg("depth") = 0, py::arg("increment") = 0,
+           py::arg("connect_timeout_s") = 0, py::arg("idle_timeout_ms") = -1,
+           py::arg("retries") = static_cast<int>(DAQ_FETCH_DEFAULT_RETRIES))
+      .def("next", &Fetch::next,
+           "The next record in event order (starts the fetch); None once it has ended")
+      .def(
+          "stop",
+          [](Fetch& f) {
+            py::gil_scoped_release nogil;
+            f.stop();
+          },
+          "Ends the fetch and joins its thread (safe from another Python thread)")
+      .def_property_readonly("result", &Fetch::result,
+                             "the fetch's result code (FETCH_*), -1 while it runs")
+      .def_property_readonly("error", [](Fetch& f) { return f.fetch().error(); })
+      .def_property_readonly("connect_code", [](Fetch& f) { return f.fetch().connect_code(); })
+      .def_property_readonly("end_data_status", [](Fetch& f) { return f.fetch().end_status(); })
+      .def_property_readonly("end_data_status_text",
+                             [](Fetch& f) { return end_status_text(f.fetch().end_status()); })
+      .def_property_readonly("dropped_events", [](Fetch& f) { return f.fetch().dropped_events(); })
+      .def_property_readonly("dropped_sub_blocks",
+                             [](Fetch& f) { return f.fetch().dropped_sub_blocks(); })
+      .def(
+          "counters", [](Fetch& f) { return counters_dict(f.fetch().counters()); },
+          "What the fetch has done so far, as a dict (any time, also while it runs)");
+}
+
+}  // namespace daqclient
