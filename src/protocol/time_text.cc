@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "daq_mutex.h"
+#include "zone_time.h"
 
 namespace {
 // One %u conversion: blanks, an optional sign, at least one digit. The value wraps
@@ -60,8 +61,8 @@ bool read_time_text(const char* text, std::size_t size, struct tm* out) {
 }
 
 int local_seconds(struct tm* fields) {
-  time_t t = mktime(fields);
-  if (t == static_cast<time_t>(-1) || t < INT32_MIN || t > INT32_MAX) return -1;
+  int64_t t = 0;
+  if (!local_instant(*fields, &t) || t < INT32_MIN || t > INT32_MAX) return -1;
   return static_cast<int>(t);
 }
 

@@ -1,52 +1,22 @@
 // Validation of requests before sending and of replies after receiving. The
 // request's times are local times of the experiment's zone, so the conversion
-// sets TZ for its duration and then gives the process back the TZ it had (or its
-// absence): the application's own local-time conversions must not change zone
-// behind its back. The process-wide local_time_lock keeps two validations (and
-// the reply's conversion) from seeing each other's zone.
+// sets TZ for its duration (ZoneScope) and then gives the process back the TZ it
+// had (or its absence): the application's own local-time conversions must not
+// change zone behind its back. The process-wide local_time_lock keeps two
+// validations (and the reply's conversion) from seeing each other's zone.
 #include <cstdlib>
 #include <ctime>
 #include <string>
 
+#include "daq_diag.h"
 #include "daq_mutex.h"
 #include "daq_server_util_def.h"
 #include "daq_text.h"
 #include "time_text.h"
+#include "zone_time.h"
 
 namespace {
-const char kZoneVariable[] = "ORXA_EXP_TIMEZONE";
-const char kDefaultZone[] = "CET";
-
 int current_seconds() { return static_cast<int>(time(nullptr)); }
-
-// Sets TZ to the experiment's zone on construction and restores the value (or
-// absence) the process had on destruction, so every return path restores it.
-// The caller holds the lock.
-class ExperimentZone {
- public:
-  ExperimentZone() {
-    const char* had = std::getenv("TZ");
-    had_zone_ = had != nullptr;
-    if (had_zone_) saved_ = had;
-    const char* zone = std::getenv(kZoneVariable);
-    setenv("TZ", zone != nullptr ? zone : kDefaultZone, 1);
-    tzset();
-  }
-  ~ExperimentZone() {
-    if (had_zone_) {
-      setenv("TZ", saved_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-  ExperimentZone(const ExperimentZone&) = delete;
-  ExperimentZone& operator=(const ExperimentZone&) = delete;
-
- private:
-  bool had_zone_ = false;
-  std::string saved_;
-};
 
 // Reads the configuration file into a fresh request and merges it into request.
 // The fresh request starts without an experiment: only an Exp the file names
@@ -67,8 +37,14 @@ int convert_times(daq_server_request* request) {
   struct tm start;
   if (!read_time_text(request->t_start, sizeof request->t_start, &start)) return -7;
 
-  DaqLockGuard guard(local_time_lock());
-  ExperimentZone zone;
+  // The C library would read an unknown zone as UTC and shift the request.
+  std::string zone_name = experiment_zone_name();
+  std::string unknown = unknown_zone_reason(zone_name);
+  if (!unknown.empty()) {
+    daq_print("ORXA_EXP_TIMEZONE: %s\n", unknown.c_str());
+    return -7;
+  }
+  ZoneScope zone(zone_name);
   int seconds = local_seconds(&start);
   request->t_start_sec = seconds < 0 ? 0 : seconds;
   if (request->t_stop[0] != '\0') {

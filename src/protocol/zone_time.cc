@@ -1,0 +1,247 @@
+// Readings of local times are found from the offsets the zone uses around them,
+// not from mktime: mktime picks one occurrence of a repeated hour by the state
+// its previous call left, so two servers (or two requests) would disagree.
+#include "zone_time.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "time_text.h"
+
+namespace {
+
+const char kZoneVariable[] = "ORXA_EXP_TIMEZONE";
+const char kDefaultZone[] = "CET";
+// Offsets in use are searched this far on both sides of a wall-clock time: no
+// zone is further than 26 hours from UTC.
+const int kOffsetSearchHours = 26;
+// Covering texts step outward this far at a time, at most this many times.
+const int kCoverStep = 900;
+const int kCoverSteps = 240;
+
+bool is_tzif_file(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  char magic[4] = {0, 0, 0, 0};
+  size_t got = std::fread(magic, 1, sizeof magic, f);
+  std::fclose(f);
+  return got == sizeof magic && std::memcmp(magic, "TZif", 4) == 0;
+}
+
+bool in_database(const std::string& name) {
+  if (name.empty()) return false;
+  if (name[0] == '/') return is_tzif_file(name);
+  // Only names below the database's folder.
+  if (name == ".." || name.compare(0, 3, "../") == 0 || name.find("/../") != std::string::npos)
+    return false;
+  const char* dir = std::getenv("TZDIR");
+  std::string base = dir != nullptr && *dir != '\0' ? dir : "/usr/share/zoneinfo";
+  return is_tzif_file(base + "/" + name);
+}
+
+// Reads up to max digits; false when there is none or the value passes limit.
+bool digits(const char*& p, int max, int limit) {
+  int n = 0;
+  int value = 0;
+  while (n < max && std::isdigit(static_cast<unsigned char>(*p))) {
+    value = value * 10 + (*p++ - '0');
+    ++n;
+  }
+  return n > 0 && value <= limit;
+}
+
+bool rule_name(const char*& p) {
+  const char* start = p;
+  if (*p == '<') {
+    ++p;
+    while (std::isalnum(static_cast<unsigned char>(*p)) || *p == '+' || *p == '-') ++p;
+    if (*p != '>' || p - start - 1 < 3) return false;
+    ++p;
+    return true;
+  }
+  while (std::isalpha(static_cast<unsigned char>(*p))) ++p;
+  return p - start >= 3;
+}
+
+// [+-]hh[:mm[:ss]]; rule times may count hours up to 167.
+bool rule_time(const char*& p, int hour_digits, int hour_limit) {
+  if (*p == '+' || *p == '-') ++p;
+  if (!digits(p, hour_digits, hour_limit)) return false;
+  for (int i = 0; i < 2 && *p == ':'; ++i) {
+    ++p;
+    if (!digits(p, 2, 59)) return false;
+  }
+  return true;
+}
+
+// Jn, n or Mm.w.d, then an optional /time.
+bool rule_date(const char*& p) {
+  if (*p == 'J') {
+    ++p;
+    if (!digits(p, 3, 365)) return false;
+  } else if (*p == 'M') {
+    ++p;
+    if (!digits(p, 2, 12) || *p++ != '.' || !digits(p, 1, 5) || *p++ != '.' || !digits(p, 1, 6))
+      return false;
+  } else if (!digits(p, 3, 365)) {
+    return false;
+  }
+  if (*p == '/') {
+    ++p;
+    return rule_time(p, 3, 167);
+  }
+  return true;
+}
+
+// std offset [dst [offset] [,date[/time],date[/time]]]
+bool posix_rule(const std::string& text) {
+  const char* p = text.c_str();
+  if (!rule_name(p) || !rule_time(p, 2, 24)) return false;
+  if (*p == '\0') return true;
+  if (!rule_name(p)) return false;
+  if (*p != ',' && *p != '\0' && !rule_time(p, 2, 24)) return false;
+  if (*p == '\0') return true;
+  if (*p++ != ',' || !rule_date(p) || *p++ != ',' || !rule_date(p)) return false;
+  return *p == '\0';
+}
+
+// The fields read as if they were UTC: the wall clock's own count of seconds.
+bool wall_seconds(const struct tm& fields, int64_t* wall) {
+  struct tm f = fields;
+  f.tm_isdst = 0;
+  errno = 0;
+  time_t t = timegm(&f);
+  if (t == static_cast<time_t>(-1) && errno != 0) return false;
+  *wall = static_cast<int64_t>(t);
+  return true;
+}
+
+int64_t wall_clock(int64_t seconds) {
+  time_t t = static_cast<time_t>(seconds);
+  struct tm local;
+  if (localtime_r(&t, &local) == nullptr) return seconds;
+  return seconds + local.tm_gmtoff;
+}
+
+}  // namespace
+
+std::string experiment_zone_name() {
+  const char* zone = std::getenv(kZoneVariable);
+  return zone != nullptr ? zone : kDefaultZone;
+}
+
+std::string unknown_zone_reason(const std::string& name) {
+  if (name.empty()) return "";  // UTC by definition
+  if (name[0] == ':') {
+    if (in_database(name.substr(1))) return "";
+  } else if (in_database(name) || posix_rule(name)) {
+    return "";
+  }
+  return "time zone '" + name + "' is unknown (neither in the zone database nor a TZ rule)";
+}
+
+ZoneScope::ZoneScope(const std::string& zone) : guard_(local_time_lock()) {
+  const char* had = std::getenv("TZ");
+  had_zone_ = had != nullptr;
+  if (had_zone_) saved_ = had;
+  setenv("TZ", zone.c_str(), 1);
+  tzset();
+}
+
+ZoneScope::~ZoneScope() {
+  if (had_zone_) {
+    setenv("TZ", saved_.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+}
+
+int local_readings(const struct tm& fields, int64_t out[2]) {
+  int64_t wall = 0;
+  if (!wall_seconds(fields, &wall)) return 0;
+  std::vector<long> offsets;
+  for (int h = -kOffsetSearchHours; h <= kOffsetSearchHours; ++h) {
+    time_t t = static_cast<time_t>(wall + h * 3600LL);
+    struct tm local;
+    if (localtime_r(&t, &local) == nullptr) continue;
+    if (std::find(offsets.begin(), offsets.end(), local.tm_gmtoff) == offsets.end())
+      offsets.push_back(local.tm_gmtoff);
+  }
+  std::vector<int64_t> found;
+  for (long offset : offsets) {
+    int64_t candidate = wall - offset;
+    if (wall_clock(candidate) == wall &&
+        std::find(found.begin(), found.end(), candidate) == found.end())
+      found.push_back(candidate);
+  }
+  std::sort(found.begin(), found.end());
+  int n = static_cast<int>(std::min<size_t>(found.size(), 2));
+  for (int i = 0; i < n; ++i) out[i] = found[i];
+  return n;
+}
+
+bool local_instant(const struct tm& fields, int64_t* seconds) {
+  int64_t readings[2];
+  if (local_readings(fields, readings) > 0) {
+    *seconds = readings[0];
+    return true;
+  }
+  // A gap: read with the offset in force before the change, as mktime and
+  // Python's datetime do, so 02:30 on a spring day is 03:30 after the change.
+  int64_t wall = 0;
+  if (!wall_seconds(fields, &wall)) return false;
+  int64_t low = wall - kOffsetSearchHours * 3600LL;
+  int64_t high = wall + kOffsetSearchHours * 3600LL;
+  if (wall_clock(low) > wall || wall_clock(high) <= wall) return false;
+  while (high - low > 1) {
+    int64_t middle = low + (high - low) / 2;
+    (wall_clock(middle) > wall ? high : low) = middle;
+  }
+  *seconds = wall - (wall_clock(high - 1) - (high - 1));
+  return true;
+}
+
+std::string local_text(int64_t seconds) {
+  time_t t = static_cast<time_t>(seconds);
+  struct tm local;
+  char text[32] = "";
+  if (localtime_r(&t, &local) == nullptr ||
+      std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local) == 0)
+    return "";
+  return text;
+}
+
+namespace {
+// The local text at or around seconds whose every reading lies on the asked
+// side of bound, stepping outward by kCoverStep.
+bool cover(int64_t bound, int direction, std::string* text) {
+  int64_t at = bound;
+  for (int i = 0; i < kCoverSteps; ++i, at += direction * kCoverStep) {
+    std::string candidate = local_text(at);
+    struct tm fields;
+    int64_t readings[2];
+    if (candidate.empty() || !read_time_text(candidate.c_str(), candidate.size(), &fields))
+      return false;
+    int n = local_readings(fields, readings);
+    if (n == 0) continue;
+    bool covers = direction < 0 ? readings[n - 1] <= bound : readings[0] >= bound;
+    if (covers) {
+      *text = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+}  // namespace
+
+bool covering_texts(int64_t start, int64_t stop, std::string* start_text, std::string* stop_text) {
+  if (!cover(start, -1, start_text)) return true;
+  stop_text->clear();
+  return stop > 0 && !cover(stop, 1, stop_text);
+}
