@@ -17,8 +17,9 @@
 //
 // Threads: run() is called from one thread and calls the callback on it.
 // stop() may be called from any thread at any time, also before run() or after
-// it: it cancels a running handshake and ends the stream; run() then returns
-// DAQ_FETCH_STOPPED with the records delivered so far intact. A DaqFetch runs
+// it: it cancels a running handshake, ends the stream or the wait before a
+// resume; run() then returns DAQ_FETCH_STOPPED with the records delivered so
+// far intact. A DaqFetch runs
 // once; make a new one for another fetch.
 //
 // Contract in full: docs/fetch.md.
@@ -86,8 +87,13 @@ struct DaqFetchRequest {
   int idle_timeout_ms = -1;   // receiver's idle bound (-1: the receiver's default)
   int generation = DAQ_FETCH_GEN_AUTO;
   // A stream that breaks (link lost, idle bound passed, end without the
-  // end-of-data mark) is asked again from the last delivered event, at most
-  // `retries` times in a row without a record delivered (0: never).
+  // end-of-data mark, a data link that would not open) is asked again, with a
+  // new handshake, for the rest of the range: from the second of the last
+  // delivered record, or the same runs again. Records delivered before are
+  // skipped, so each is delivered once, in order. At most `retries` attempts
+  // in a row without a record delivered (0: a break ends the fetch); the
+  // first waits backoff_ms, each next one twice as long, up to
+  // DAQ_FETCH_MAX_BACKOFF_MS. Negative values are refused.
   int retries = DAQ_FETCH_DEFAULT_RETRIES;
   int backoff_ms = DAQ_FETCH_DEFAULT_BACKOFF_MS;
   // The period the reply reports must be the one asked, else the fetch fails
@@ -105,7 +111,7 @@ struct DaqFetchCounters {
   uint64_t last_event = 0;          // last delivered event and its time stamp
   uint32_t last_seconds = 0;
   uint32_t last_micros = 0;
-  double elapsed_s = 0;  // since run() began
+  double elapsed_s = 0;  // since run() began; frozen when it returns
 };
 
 // One record as handed to the callback. Valid during the call only, except
@@ -152,8 +158,8 @@ class DAQ_EXPORT DaqFetch {
 
   // After run() (values of a run still going are not defined):
   const std::string& error() const;  // one line, empty after DAQ_FETCH_OK
-  int connect_code() const;          // connect()'s result (0 unless the handshake ran)
-  int end_status() const;            // the receiver's end status (-3: end-of-data mark)
+  int connect_code() const;          // the last connect()'s result (0 unless one ran)
+  int end_status() const;            // the last receiver's end status (-3: end-of-data mark)
   uint64_t records_delivered() const;
   uint64_t dropped_events() const;
   uint64_t dropped_sub_blocks() const;
