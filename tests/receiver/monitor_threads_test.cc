@@ -1,10 +1,12 @@
 // Monitor queries from two application threads while the receiver thread fills
 // the cache and regulates a streaming server: one thread takes records out, the
-// other reads status, bounds and unseen records. Run under ThreadSanitizer too.
+// other reads status, bounds, unseen records and the receiver's counters. Run
+// under ThreadSanitizer too.
 #include <gtest/gtest.h>
 
 #include <atomic>
 
+#include "daq_receiver_counters.h"
 #include "receiver_test_support.h"
 
 namespace {
@@ -59,8 +61,17 @@ TYPED_TEST(MonitorThreads, TakerAndReaderRunBesideTheReceiver) {
     taker_done = true;
   });
 
-  uint64_t reads = 0, bad_status = 0, bad_copies = 0;
+  uint64_t reads = 0, bad_status = 0, bad_copies = 0, bad_counters = 0;
+  DaqReceiverCounters seen;
   while (!taker_done) {
+    // Counts never go back, and the last event's number and time stamp belong together.
+    DaqReceiverCounters c = daq_receiver_counters(r);
+    time_stamp stamp = stamp_of(c.last_event);
+    if (c.events_received < seen.events_received || c.bytes_received < seen.bytes_received ||
+        c.paused_us < seen.paused_us || c.last_event > kEvents ||
+        (c.last_event != 0 && (c.last_seconds != stamp.timeup || c.last_micros != stamp.timelow)))
+      ++bad_counters;
+    seen = c;
     int ent = -1;
     int status = r.get_monitor(&ent);
     if (ent < 0 || ent > kDepth || (status & (DAQ_MON_DATA | DAQ_MON_EMPTY)) == 0) ++bad_status;
@@ -92,6 +103,12 @@ TYPED_TEST(MonitorThreads, TakerAndReaderRunBesideTheReceiver) {
   EXPECT_GE(stats.pauses, stats.resumes);
   EXPECT_EQ(bad_status, 0u);
   EXPECT_EQ(bad_copies, 0u);
+  EXPECT_EQ(bad_counters, 0u);
+  DaqReceiverCounters c = daq_receiver_counters(r);
+  EXPECT_EQ(c.events_received, kEvents);
+  EXPECT_EQ(c.last_event, kEvents);
+  EXPECT_EQ(c.max_depth, static_cast<uint64_t>(kDepth));
+  EXPECT_GE(c.resumes_sent, stats.resumes);
   EXPECT_GT(reads, 0u);
   ASSERT_EQ(taken.size(), kEvents);
   for (uint64_t i = 0; i < kEvents; ++i) ASSERT_EQ(taken[i], i + 1) << i;
