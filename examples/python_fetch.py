@@ -38,6 +38,10 @@ def main():
             kind = "slow " if record.slow else "event"
             print(f"{kind} {record.event_number} {record.datetime.isoformat()}  {describe(record)}")
         print(f"end: {records.end_data_status_text} (normal: {records.ended_normally})")
+        c = records.counters()
+        print(f"{c['records_delivered']} records of {c['events_received']} events, "
+              f"{c['bytes_received']} bytes in {c['elapsed_s']:.2f} s, "
+              f"{c['reconnects']} reconnects, {c['dropped_events']} events dropped")
     except daqclient.DaqError as failure:
         print(f"python_fetch: {failure}", file=sys.stderr)
         return 1

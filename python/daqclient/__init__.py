@@ -3,14 +3,15 @@
 The classes wrap the C++ objects of libtarnvik: Connection (EqDAQconnect),
 Reply (the server's answer), Receiver (EqDAQdata / EqDAQdata2024) and
 LocalServer (the embeddable DAQ data server). fetch() runs the whole road in
-one call.
+one call, through the library's fetch (Fetch).
 
 What a fetch hands out:
   Record      -- event_number, seconds, microseconds, timestamp, datetime (UTC),
                  channels (a list of Channel), slow; record[name] / record[i] give
                  a channel's value; entries: the values of a slow-data record
   Channel     -- name, dtype, devtype, value, seconds, microseconds, datetime,
-                 event_number, slow; entries: the values of a slow-data block
+                 event_number, slow; entries: the values of a slow-data block;
+                 requested: the requested channel the value answers
   SlowEntry   -- one slow-data value: name, event_number, seconds, microseconds,
                  status, value, timestamp, datetime (a named tuple)
   NameValue   -- one item of a name/value or update channel: number, value,

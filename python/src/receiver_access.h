@@ -5,7 +5,8 @@
 // records leave the cache only through queries (a full cache refuses events
 // rather than evicting), and this object serialises its queries.
 //
-// Used by the extension module and by the C++ reference road of the benchmark.
+// Used by the Receiver binding, for applications that drive a receiver
+// themselves; fetch() goes through the library's DaqFetch instead.
 #ifndef DAQCLIENT_RECEIVER_ACCESS_H
 #define DAQCLIENT_RECEIVER_ACCESS_H
 

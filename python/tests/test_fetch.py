@@ -99,6 +99,7 @@ def test_values_equal_what_the_server_sent(server):
 
         for i in range(6):
             (update,) = r[f"VACUUM/UPDATE/PUMPS.{i}"]
+            assert r.channel(f"VACUUM/UPDATE/PUMPS.{i}").requested == "VACUUM/UPDATE/PUMPS"
             assert update[4] == f"VACUUM/UPDATE/PUMPS.{i}"
             assert update[1] == pytest.approx(1e-7 * (1 + i + (ev % 1000) * 0.001), rel=1e-5)
 
