@@ -1,6 +1,7 @@
 // Human-readable dumps of requests and replies on standard output. The lines are
 // part of the system's interface (operators and scripts read them), so formats
-// stay byte for byte; fixed text fields are printed within their arrays.
+// stay byte for byte; fixed text fields are printed within their arrays. Each
+// dump is one diagnostics block, so a sink counts a repeated dump as one message.
 #include <cstdlib>
 
 #include "daq_diag.h"
@@ -63,6 +64,7 @@ void print_texts(const char* title, const std::vector<char*>& texts) {
 
 void print_daq_request(daq_server_request* request) {
   if (request == nullptr) return;
+  DaqDiagBlock dump;
   const daq_server_request& r = *request;
   daq_print("======DAQ_REQUEST=ID=%i=====\n", static_cast<int>(r.id));
   print_time("TStart", r.t_start, r.t_start_sec);
@@ -122,6 +124,7 @@ void print_daq_request(daq_server_request* request) {
 
 void print_daq_reply(daq_server_reply* reply) {
   if (reply == nullptr) return;
+  DaqDiagBlock dump;
   daq_line("+++++++++++DAQ_REPLY+++++++++++++");
   print_daq_request(&reply->request);
   daq_line("------STATISTICS--------");

@@ -380,6 +380,23 @@ TEST(DaqgetLocal, EmbeddedDefaultServesEveryKindToAFile) {
   std::remove(path.c_str());
 }
 
+// Per-event library lines: the first shown where the libraries print it
+// (standard output, with the records in a file), the rest counted at the end.
+TEST(DaqgetLocal, RepeatedLibraryLinesShowOnceWithACount) {
+  RunResult r = run_daqget({"--local", "--handshake", "-o", "/dev/null"});
+  ASSERT_EQ(r.exit_code, DAQGET_OK) << r.err;
+  std::vector<std::string> lines = lines_of(r.out + r.err);
+  for (const std::string text :
+       {"We have to send 'READY' flag",
+        "daq_data_to_cache() WARNING not all subchannels will be put !!!"}) {
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), text), 1) << text;
+    EXPECT_EQ(
+        std::count(lines.begin(), lines.end(), "daqget: \"" + text + "\" repeated 99 more times"),
+        1)
+        << r.err;
+  }
+}
+
 namespace {
 
 // The daq-server daemon as a child process; its start-up line names the

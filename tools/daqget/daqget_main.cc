@@ -29,6 +29,7 @@
 #include "request_builder.h"
 #include "value_format.h"
 #include "velmor.h"
+#include "warning_tally.h"
 
 namespace {
 
@@ -254,6 +255,9 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
   std::thread watcher(watch_signals, stop_signals);
+  // Library lines repeated per event or per handshake pass are shown once.
+  WarningTally warnings;
+  warnings.install();
 
   int code;
   {
@@ -280,5 +284,7 @@ int main(int argc, char** argv) {
   }
   g_quit_watcher.store(true);
   watcher.join();
+  warnings.uninstall();
+  warnings.report(stderr);
   return code;
 }
