@@ -204,20 +204,6 @@ _LONGEST_S = 2**31 - 1
 _COMM_MODES = {None: False, 1: False, 2: True}
 
 
-def _instant(value, what):
-    """UTC seconds of a request time (see fetch())."""
-    if isinstance(value, str):
-        text = _times.checked_time_text(value, what)
-        local = _dt.datetime.strptime(text, "%Y-%m-%dT%H:%M:%S")
-        return int(local.replace(tzinfo=_times._request_zone()).timestamp())
-    _times.request_time_text(value, what)  # refuses what the protocol cannot carry
-    if isinstance(value, _dt.datetime):
-        if value.tzinfo is None:
-            value = value.replace(tzinfo=_dt.timezone.utc)
-        return math.floor(value.timestamp())
-    return math.floor(value)
-
-
 def _fetch_request(channels, start, stop, facility, experiment, comm_mode, request_type, depth,
                    increment, connect_timeout, record_timeout, retries):
     """The keywords of a _daqclient.Fetch but its servers; refuses what it cannot ask."""
@@ -229,7 +215,8 @@ def _fetch_request(channels, start, stop, facility, experiment, comm_mode, reque
                                f"send it with Connection")
     return dict(
         channels=[channels] if isinstance(channels, str) else list(channels),
-        start_sec=_instant(start, "start"), stop_sec=_instant(stop, "stop"),
+        start_sec=_times.request_instant(start, "start"),
+        stop_sec=_times.request_instant(stop, "stop"),
         facility=facility or "", experiment=experiment or "", handshake=_COMM_MODES[comm_mode],
         depth=depth, increment=increment,
         connect_timeout_s=0 if connect_timeout is None else math.ceil(connect_timeout),
@@ -267,7 +254,9 @@ def fetch(channels, start, stop, servers=None, local=False, *, stream=False, fac
     channels -- a channel name or a list of them; "NAME@p1@p2@p3@p4" carries
                 sampling parameters
     start, stop -- datetime (naive means UTC), seconds since 1970, or a time text
-                year-month-dayThour:minute:second in the zone of ORXA_EXP_TIMEZONE
+                year-month-dayThour:minute:second with Z or +hh:mm / -hh:mm, or
+                without either in the experiment's zone (ORXA_EXP_TIMEZONE,
+                default CET; an unknown zone is a RequestError)
     servers  -- a server entry "FACILITY/DEVICE/LOCATION/" or a list of them
                 (tried in order); None: the facility's list or ORXA_DAQ_SERVERS
     local    -- start the embedded DAQ data server and fetch from it

@@ -152,12 +152,15 @@ class Fetch {
     return true;
   }
 
+  // next() and stop() may meet here from two Python threads.
   void join() {
+    std::lock_guard<std::mutex> guard(join_lock_);
     if (worker_.joinable()) worker_.join();
   }
 
   DaqFetch fetch_;
   std::thread worker_;
+  std::mutex join_lock_;
   bool started_ = false;
   std::mutex lock_;
   std::condition_variable ready_;

@@ -112,6 +112,19 @@ def test_values_equal_what_the_server_sent(server):
     assert entries[0][1] == event_number_at(START) and entries[0][5] == pytest.approx(20.0, abs=0.5)
 
 
+def test_every_spelling_of_the_same_instants_fetches_the_same_records(server, monkeypatch):
+    monkeypatch.setenv("ORXA_EXP_TIMEZONE", "Europe/Berlin")
+    start, stop = window(1)
+    spellings = [(start, stop), (start.timestamp(), stop.timestamp()),
+                 ("2025-03-01T09:00:00Z", "2025-03-01T09:00:01Z"),
+                 ("2025-03-01T07:00:00-02:00", "2025-03-01T07:00:01-02:00"),
+                 ("2025-03-01T10:00:00", "2025-03-01T10:00:01")]
+    first = event_number_at(START)
+    for begin, end in spellings:
+        records = daqclient.fetch([SPECTRUM], begin, end, servers=server.entry)
+        assert [r.event_number for r in records] == list(range(first, first + 10)), begin
+
+
 def test_records_read_by_field_and_a_normal_end_reads_as_normal(server):
     start, stop = window(1)
     records = daqclient.fetch([SLOW, "RF/STATUS/NAMES"], start, stop, servers=server.entry)
