@@ -421,7 +421,8 @@ void register_values(py::module_& m) {
                      "event_number, seconds, microseconds -- its stamp; timestamp and datetime "
                      "(UTC) the same as one value\n"
                      "channels -- its Channels in delivery order; record[name] and record[i] "
-                     "give a channel's value, channel(name) the Channel, names() every name\n"
+                     "give a channel's value, channel(name) the Channel, names() every name, "
+                     "answering(requested) the Channels answering a requested channel\n"
                      "slow -- a slow-data record; entries gives its values as SlowEntry")
       .def_readonly("event_number", &Record::event_number)
       .def_readonly("seconds", &Record::seconds)
@@ -466,6 +467,16 @@ void register_values(py::module_& m) {
              return false;
            })
       .def("channel", &channel_named, "the Channel of that name")
+      .def(
+          "answering",
+          [](const Record& r, const std::string& requested) {
+            py::list out;
+            for (py::handle c : r.channels)
+              if (c.cast<const Channel&>().requested == requested) out.append(c);
+            return out;
+          },
+          py::arg("requested"),
+          "the Channels that answer a requested channel (a fetch's records), in order")
       .def("names",
            [](const Record& r) {
              std::vector<std::string> n;

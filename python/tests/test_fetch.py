@@ -99,9 +99,12 @@ def test_values_equal_what_the_server_sent(server):
 
         for i in range(6):
             (update,) = r[f"VACUUM/UPDATE/PUMPS.{i}"]
-            assert r.channel(f"VACUUM/UPDATE/PUMPS.{i}").requested == "VACUUM/UPDATE/PUMPS"
             assert update[4] == f"VACUUM/UPDATE/PUMPS.{i}"
             assert update[1] == pytest.approx(1e-7 * (1 + i + (ev % 1000) * 0.001), rel=1e-5)
+
+        pumps = r.answering("VACUUM/UPDATE/PUMPS")
+        assert [c.name for c in pumps] == [f"VACUUM/UPDATE/PUMPS.{i}" for i in range(6)]
+        assert [c.name for c in r.answering(SPECTRUM)] == [SPECTRUM]
 
         obj = r["MAGNET/QUAD/Q1.CURRENT"]
         np.testing.assert_allclose(obj, wave(16, ev, 100.0), rtol=1e-5, atol=1e-4)
