@@ -188,8 +188,8 @@ def _check_arguments(channels, start, stop, servers, facility, experiment, comm_
 def _check_values(connect_timeout, record_timeout, retries):
     if retries is not None and not (isinstance(retries, numbers.Integral) and _is_number(retries)):
         _refuse_type("retries", "an int or None", retries)
-    if retries is not None and retries < 0:
-        raise RequestError(-1, f"fetch(): retries must be 0 or more, got {retries}")
+    if retries is not None and not 0 <= retries <= _LONGEST_S:
+        raise RequestError(-1, f"fetch(): retries must be 0 to {_LONGEST_S}, got {retries}")
     if connect_timeout is not None and not 1 <= math.ceil(connect_timeout) <= _LONGEST_S:
         raise RequestError(-1, f"fetch(): connect_timeout must be above 0 and at most "
                                f"{_LONGEST_S} seconds, got {connect_timeout}")
@@ -197,7 +197,7 @@ def _check_values(connect_timeout, record_timeout, retries):
         raise RequestError(-1, "idle timeout must be 0 (no bound) to 2000000 seconds")
 
 
-# The longest handshake budget the connection takes, in seconds.
+# The largest count the fetch takes: retries, seconds of the handshake budget.
 _LONGEST_S = 2**31 - 1
 
 # The communication modes of the request, as the fetch names them.
@@ -286,7 +286,8 @@ def fetch(channels, start, stop, servers=None, local=False, *, stream=False, fac
     would misread, retries below 0), ConnectError when no server accepts the
     request, ReceiverError when the stream ends on an error after its retries
     (the fetch's line of it) or data were dropped on the way; without
-    stream=True the error's `records` holds every record received before it.
+    stream=True the error's `records` holds every record received before it
+    (also when a resume's handshake failed).
     """
     _check_arguments(channels, start, stop, servers, facility, experiment, comm_mode,
                      request_type, depth, increment, connect_timeout, record_timeout,
@@ -315,7 +316,7 @@ def fetch(channels, start, stop, servers=None, local=False, *, stream=False, fac
     try:
         for record in records:
             result.append(record)
-    except ReceiverError as error:
+    except DaqError as error:  # a resume's handshake may fail too
         error.records = result
         raise
     finally:

@@ -221,7 +221,7 @@ def test_broken_stream_resumes_delivering_every_event_once_and_counts_it():
     assert records.ended_normally
     counters = records.counters()
     assert counters["reconnects"] >= 2 and counters["records_delivered"] == 50
-    with pytest.raises(daqclient.RequestError, match="retries must be 0 or more, got -1"):
+    with pytest.raises(daqclient.RequestError, match="retries must be 0 to 2147483647, got -1"):
         daqclient.fetch([SPECTRUM], start, stop, local=True, retries=-1)
 
 
@@ -238,7 +238,8 @@ def test_counters_while_the_stream_runs_and_after():
         "max_depth", "last_event_received", "last_seconds_received", "last_micros_received",
         "records_delivered", "duplicates_skipped", "reconnects", "last_event", "last_seconds",
         "last_micros", "elapsed_s"}
-    assert 5 <= running["records_delivered"] <= after["records_delivered"] == len(taken) == 33
+    # The fetch counts a record once handed over, which may be just after Python has it.
+    assert 4 <= running["records_delivered"] <= after["records_delivered"] == len(taken) == 33
     assert after["events_received"] >= 30 and after["bytes_received"] > 30 * 4096
     assert after["reconnects"] == after["duplicates_skipped"] == after["dropped_events"] == 0
     last = taken[-1]
