@@ -225,6 +225,19 @@ def test_broken_stream_resumes_delivering_every_event_once_and_counts_it():
         daqclient.fetch([SPECTRUM], start, stop, local=True, retries=-1)
 
 
+def test_server_gone_for_good_ends_after_the_retries_keeping_what_arrived():
+    server = daqclient.LocalServer(real_time=True)
+    server.start()
+    threading.Timer(1.0, server.stop).start()
+    start, stop = window(600)
+    with pytest.raises(daqclient.DaqError) as failure:
+        daqclient.fetch([SPECTRUM], start, stop, servers=server.entry, retries=2)
+    assert "2 reconnects" in str(failure.value)
+    got = [r.event_number for r in failure.value.records]
+    assert got and got == list(range(event_number_at(START), event_number_at(START) + len(got)))
+    assert failure.value.records.counters()["reconnects"] == 2
+
+
 def test_counters_while_the_stream_runs_and_after():
     start, stop = window(3)
     stream = daqclient.fetch([SPECTRUM, SLOW], start, stop, local=True, stream=True)
