@@ -2,12 +2,9 @@
 // what an application driving the connection would be refused.
 #include "fetch_request.h"
 
-#include <cstdlib>
-#include <ctime>
-
-#include "daq_mutex.h"
+#include "daq_time_text.h"
 #include "eq_daq_connect.h"
-#include "time_text.h"
+#include "fetch_period.h"
 
 namespace {
 
@@ -16,38 +13,28 @@ bool refuse(std::string* error, const char* field, const std::string& value) {
   return true;
 }
 
-bool set_time(EqDAQconnect* c, bool start, int64_t seconds, std::string* error) {
-  const char* field = start ? "start" : "stop";
-  if (seconds <= 0) return false;
-  if (seconds > INT32_MAX) return refuse(error, field, std::to_string(seconds));
-  std::string text = instant_request_text(seconds);
-  int rc = text.empty() ? -1
-           : start      ? c->set_start_time(text.c_str())
-                        : c->set_stop_time(text.c_str());
-  return rc != 0 ? refuse(error, field, std::to_string(seconds)) : false;
+// The range's texts: covering texts for a time range, a stop's own text when
+// only a stop is given.
+bool set_times(const DaqFetchRequest& q, EqDAQconnect* c, std::string* error) {
+  std::string start, stop;
+  if (q.start_sec > 0) {
+    if (period_request_texts(q, &start, &stop, error)) return true;
+  } else if (q.stop_sec > 0) {
+    if (q.stop_sec > INT32_MAX) return refuse(error, "stop", std::to_string(q.stop_sec));
+    if (daq_instant_time_text(q.stop_sec, &stop, error)) return true;
+  }
+  if (!start.empty() && c->set_start_time(start.c_str()) != 0)
+    return refuse(error, "start", std::to_string(q.start_sec));
+  if (!stop.empty() && c->set_stop_time(stop.c_str()) != 0)
+    return refuse(error, "stop", std::to_string(q.stop_sec));
+  return false;
 }
 
 }  // namespace
 
 std::string instant_request_text(int64_t seconds) {
-  char text[DAQ_TIME_TEXT_SIZE] = "";
-  // Validation sets the process-wide TZ under this lock too.
-  DaqLockGuard guard(local_time_lock());
-  const char* had = std::getenv("TZ");
-  std::string saved = had != nullptr ? had : "";
-  const char* zone = std::getenv("ORXA_EXP_TIMEZONE");
-  setenv("TZ", zone != nullptr ? zone : "CET", 1);
-  tzset();
-  time_t t = static_cast<time_t>(seconds);
-  struct tm local {};
-  if (localtime_r(&t, &local) != nullptr) strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-  if (had != nullptr) {
-    setenv("TZ", saved.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
-  tzset();
-  return text;
+  std::string text, why;
+  return daq_instant_time_text(seconds, &text, &why) ? std::string() : text;
 }
 
 std::string requested_name(const std::string& channel) {
@@ -55,8 +42,7 @@ std::string requested_name(const std::string& channel) {
 }
 
 bool fill_fetch_request(const DaqFetchRequest& q, EqDAQconnect* c, std::string* error) {
-  if (set_time(c, true, q.start_sec, error)) return true;
-  if (set_time(c, false, q.stop_sec, error)) return true;
+  if (set_times(q, c, error)) return true;
   if (q.first_run > 0) {
     int last = q.last_run > 0 ? q.last_run : q.first_run;
     if (c->set_run_first(q.first_run) != 0)
