@@ -37,11 +37,11 @@ def image_bytes(width, height, bpp, event_number):
     return ((pixel % width + event_number % 256) & 0xFF).astype(np.uint8)
 
 
-@pytest.mark.parametrize("generation", ["legacy", "2024"])
-def test_fetch_local_returns_every_event_and_slow_block_in_order(generation):
+@pytest.mark.parametrize("generation, comm_mode", [("legacy", None), ("2024", None), ("2024", 2)])
+def test_fetch_local_returns_every_event_and_slow_block_in_order(generation, comm_mode):
     start, stop = window(3)
     records = daqclient.fetch([SPECTRUM, IMAGE, SLOW], start, stop, local=True,
-                              server_options={"generation": generation})
+                              comm_mode=comm_mode, server_options={"generation": generation})
     events = [r for r in records if not r.slow]
     slow = [r for r in records if r.slow]
     assert len(events) == 30 and len(slow) == 3
