@@ -126,6 +126,7 @@ class Fetch {
  private:
   void start() {
     started_ = true;
+    std::lock_guard<std::mutex> guard(join_lock_);
     worker_ = std::thread([this] {
       int rc = fetch_.run([this](DaqFetchRecord& r) { return offer(r); });
       std::lock_guard<std::mutex> guard(lock_);
@@ -152,7 +153,8 @@ class Fetch {
     return true;
   }
 
-  // next() and stop() may meet here from two Python threads.
+  // next() and stop() may meet here from two Python threads; the lock also
+  // keeps a first next() from starting the thread while another joins.
   void join() {
     std::lock_guard<std::mutex> guard(join_lock_);
     if (worker_.joinable()) worker_.join();
