@@ -26,10 +26,10 @@ struct DaqReceiverCounters {
   uint64_t pause_requests = 0;  // pause messages sent to the server
   uint64_t holds_sent = 0;      // hold messages sent while paused
   uint64_t resumes_sent = 0;    // resume messages sent
-  uint64_t paused_us = 0;   // time the server was paused, a pause going on included (microseconds)
-  uint64_t max_depth = 0;   // most records the cache held at once, after a store
-  uint64_t last_event = 0;  // number of the last event received
-  uint32_t last_seconds = 0;  // its time stamp
+  uint64_t paused_us = 0;       // time the server was paused, counted at each hold (microseconds)
+  uint64_t max_depth = 0;       // most records the cache held at once, after a store
+  uint64_t last_event = 0;      // number of the last event received
+  uint32_t last_seconds = 0;    // its time stamp
   uint32_t last_micros = 0;
 };
 

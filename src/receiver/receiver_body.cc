@@ -382,9 +382,7 @@ class ReceiverPass {
   }
 
   // A pause still going when the thread ends ends with it.
-  void finish() {
-    if (!receiving_) counters_->unpaused(paused_since_us_, counter_clock_us());
-  }
+  void finish() { count_pause_time(); }
 
  private:
   // The thread's block; one that could not be made counts into a block nobody reads.
@@ -480,9 +478,8 @@ class ReceiverPass {
     SendOutcome sent = msg_.send(link_);
     if (sent == SendOutcome::kSent) {
       receiving_ = false;
-      paused_since_us_ = counter_clock_us();
+      pause_mark_us_ = counter_clock_us();
       counters_->pause_request_sent();
-      counters_->paused(paused_since_us_);
     }
     return sent == SendOutcome::kFatal ? PassEnd::kFarewell : PassEnd::kContinue;
   }
@@ -490,6 +487,7 @@ class ReceiverPass {
   PassEnd hold(int cdepth) {
     timeval now{};
     gettimeofday(&now, nullptr);
+    count_pause_time();
     msg_.header.event_number = Gen::kPause;
     // Saturating, so a long hold with a large increment cannot overflow the depth.
     int64_t grown = static_cast<int64_t>(cdepth) + cache_->GetInc();
@@ -531,8 +529,16 @@ class ReceiverPass {
     return sent == SendOutcome::kFatal ? PassEnd::kFarewell : PassEnd::kContinue;
   }
 
+  // Adds the time paused since the last mark, so the count grows while a pause lasts.
+  void count_pause_time() {
+    if (receiving_) return;
+    long long now = counter_clock_us();
+    if (now > pause_mark_us_) counters_->add_paused_us(static_cast<uint64_t>(now - pause_mark_us_));
+    pause_mark_us_ = now;
+  }
+
   void start_receiving() {
-    if (!receiving_) counters_->unpaused(paused_since_us_, counter_clock_us());
+    count_pause_time();
     receiving_ = true;
     idle_since_ = monotonic_ms();
   }
@@ -552,7 +558,7 @@ class ReceiverPass {
   const std::shared_ptr<ReceiverCounterBlock> counters_;
   ControlMessage<Gen> msg_;
   bool receiving_ = true;
-  long long paused_since_us_ = 0;  // while paused
+  long long pause_mark_us_ = 0;  // while paused: up to here its time is counted
   // What a resume carries: the last event received, 0 before the first.
   typename Gen::EventNumber last_event_ = 0;
   long long idle_since_;

@@ -9,24 +9,17 @@
 // Without fences (the thread sanitizer does not follow them): each field is
 // stored with release, so a reader that acquires a new value also sees the odd
 // count stored before it, and reads again.
-template <class Change>
-void ReceiverCounterBlock::change_together(Change change) {
+void ReceiverCounterBlock::set_last(uint64_t number, uint64_t time) {
   uint64_t s = sequence_.load(std::memory_order_relaxed);
   sequence_.store(s + 1, std::memory_order_relaxed);
-  change();
+  last_event_.store(number, std::memory_order_release);
+  last_time_.store(time, std::memory_order_release);
   sequence_.store(s + 2, std::memory_order_release);
 }
 
 void ReceiverCounterBlock::event(uint64_t number, uint32_t seconds, uint32_t micros) {
   bump(events_, 1);
-  change_together([&] {
-    last_event_.store(number, std::memory_order_release);
-    last_time_.store(static_cast<uint64_t>(seconds) << 32 | micros, std::memory_order_release);
-  });
-}
-
-void ReceiverCounterBlock::paused(long long now_us) {
-  change_together([&] { paused_since_us_.store(now_us, std::memory_order_release); });
+  set_last(number, static_cast<uint64_t>(seconds) << 32 | micros);
 }
 
 void ReceiverCounterBlock::stored(bool evicted, uint64_t records_held) {
@@ -35,28 +28,14 @@ void ReceiverCounterBlock::stored(bool evicted, uint64_t records_held) {
     max_depth_.store(records_held, std::memory_order_relaxed);
 }
 
-void ReceiverCounterBlock::unpaused(long long since_us, long long now_us) {
-  uint64_t total = paused_us_.load(std::memory_order_relaxed);
-  if (now_us > since_us) total += static_cast<uint64_t>(now_us - since_us);
-  change_together([&] {
-    paused_since_us_.store(0, std::memory_order_release);
-    paused_us_.store(total, std::memory_order_release);
-  });
-}
-
 void ReceiverCounterBlock::reset() {
-  for (std::atomic<uint64_t>* c :
-       {&events_, &bytes_, &evicted_, &pause_requests_, &holds_, &resumes_, &max_depth_})
+  for (std::atomic<uint64_t>* c : {&events_, &bytes_, &evicted_, &pause_requests_, &holds_,
+                                   &resumes_, &paused_us_, &max_depth_})
     c->store(0, std::memory_order_relaxed);
-  change_together([&] {
-    paused_us_.store(0, std::memory_order_release);
-    paused_since_us_.store(0, std::memory_order_release);
-    last_event_.store(0, std::memory_order_release);
-    last_time_.store(0, std::memory_order_release);
-  });
+  set_last(0, 0);
 }
 
-DaqReceiverCounters ReceiverCounterBlock::read(long long now_us) const {
+DaqReceiverCounters ReceiverCounterBlock::read() const {
   DaqReceiverCounters c;
   c.events_received = events_.load(std::memory_order_relaxed);
   c.bytes_received = bytes_.load(std::memory_order_relaxed);
@@ -65,20 +44,16 @@ DaqReceiverCounters ReceiverCounterBlock::read(long long now_us) const {
   c.holds_sent = holds_.load(std::memory_order_relaxed);
   c.resumes_sent = resumes_.load(std::memory_order_relaxed);
   c.max_depth = max_depth_.load(std::memory_order_relaxed);
+  c.paused_us = paused_us_.load(std::memory_order_relaxed);
   uint64_t before, after, time;
-  long long since;
   do {
     before = sequence_.load(std::memory_order_acquire);
     c.last_event = last_event_.load(std::memory_order_acquire);
     time = last_time_.load(std::memory_order_acquire);
-    c.paused_us = paused_us_.load(std::memory_order_acquire);
-    since = paused_since_us_.load(std::memory_order_acquire);
     after = sequence_.load(std::memory_order_relaxed);
   } while (before != after || (before & 1) != 0);
   c.last_seconds = static_cast<uint32_t>(time >> 32);
   c.last_micros = static_cast<uint32_t>(time);
-  // A pause still going counts up to now.
-  if (since != 0 && now_us > since) c.paused_us += static_cast<uint64_t>(now_us - since);
   return c;
 }
 

@@ -3,9 +3,10 @@
 //
 // One writer: the receiver thread, which looks its block up once when it starts
 // and keeps it for its life, so counting costs relaxed atomic stores only. Any
-// thread reads. set_reply resets the block for a new acquisition; all fields are
-// atomic, so a reset racing a running thread loses no more than the counts made
-// meanwhile. The block outlives the receiver for a thread still holding it.
+// thread reads. set_reply resets the block for a new acquisition, which begins
+// after the last one's thread has ended; a reset racing a running thread is free
+// of data races but may leave some counts of the old stream. The block outlives
+// the receiver for a thread still holding it.
 #ifndef DAQ_RECEIVER_COUNTER_BLOCK_H
 #define DAQ_RECEIVER_COUNTER_BLOCK_H
 
@@ -24,20 +25,19 @@ class ReceiverCounterBlock {
   void pause_request_sent() { bump(pause_requests_, 1); }
   void hold_sent() { bump(holds_, 1); }
   void resume_sent() { bump(resumes_, 1); }
-  void paused(long long now_us);
-  // The end of a pause that began at since_us (the thread keeps its own copy, as
-  // a reset may clear the block's).
-  void unpaused(long long since_us, long long now_us);
+  // The thread adds a pause's time as it goes, at each hold and at its end, so
+  // the count only grows and a long pause shows while it lasts.
+  void add_paused_us(uint64_t us) { bump(paused_us_, us); }
 
   void reset();
   // The counts now; the drop counts are the receiver's and are left to the caller.
-  DaqReceiverCounters read(long long now_us) const;
+  DaqReceiverCounters read() const;
 
  private:
-  // Changes fields that a reader must see together: the last event's number and
-  // time, and the pause time with the start of a pause still going.
-  template <class Change>
-  void change_together(Change change);
+  // The last event's number and time change together under a sequence count
+  // (odd while they change), so a reader never pairs one event's number with
+  // another's time.
+  void set_last(uint64_t number, uint64_t time);
   // A single writer needs no read-modify-write.
   static void bump(std::atomic<uint64_t>& c, uint64_t n) {
     c.store(c.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
@@ -49,10 +49,9 @@ class ReceiverCounterBlock {
   std::atomic<uint64_t> pause_requests_{0};
   std::atomic<uint64_t> holds_{0};
   std::atomic<uint64_t> resumes_{0};
-  std::atomic<uint64_t> max_depth_{0};
-  std::atomic<uint64_t> sequence_{0};  // odd while fields that go together change
   std::atomic<uint64_t> paused_us_{0};
-  std::atomic<long long> paused_since_us_{0};  // 0 while not paused
+  std::atomic<uint64_t> max_depth_{0};
+  std::atomic<uint64_t> sequence_{0};
   std::atomic<uint64_t> last_event_{0};
   std::atomic<uint64_t> last_time_{0};  // seconds << 32 | microseconds
 };

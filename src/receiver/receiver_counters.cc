@@ -11,8 +11,7 @@ namespace {
 template <class Receiver>
 DaqReceiverCounters counters_of(Receiver& receiver) {
   auto block = find_receiver_counters(&receiver);
-  DaqReceiverCounters c =
-      block != nullptr ? block->read(counter_clock_us()) : DaqReceiverCounters();
+  DaqReceiverCounters c = block != nullptr ? block->read() : DaqReceiverCounters();
   c.dropped_events = receiver.get_dropped_events();
   c.dropped_sub_blocks = receiver.get_dropped_sub_blocks();
   return c;

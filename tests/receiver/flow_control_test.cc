@@ -62,6 +62,14 @@ TYPED_TEST(ReceiverFlow, FullCachePausesHoldsThenResumesAfterTheApplicationTakes
   auto span = s.controls.back().at - s.controls[1].at;
   EXPECT_GE(span, std::chrono::milliseconds(40 * static_cast<int>(s.controls.size() - 2)));
   EXPECT_EQ(this->receiver->get_cache()->GetDepth(), 3);  // increment 0: never grown
+  // While the pause lasts, its time shows, counted up to the last hold at least (a
+  // message is counted once sent, so the server may read it first).
+  auto* r = this->receiver.get();
+  EXPECT_TRUE(
+      wait_for([&] { return daq_receiver_counters(*r).holds_sent >= s.controls.size() - 1; }));
+  DaqReceiverCounters held = daq_receiver_counters(*r);
+  EXPECT_EQ(held.pause_requests, 1u);
+  EXPECT_GE(held.paused_us, 40000u * (s.controls.size() - 2));
 
   std::vector<EqData_dtype*>* out = nullptr;
   EXPECT_EQ(this->receiver->get_monitor(&out, nullptr, nullptr), DAQ_MON_DATA);
