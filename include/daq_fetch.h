@@ -36,6 +36,8 @@
 #include "daq_receiver_counters.h"
 #include "eq_evstore.h"
 
+class EqDAQconnect;
+
 // Results of DaqFetch::run; error() holds the one-line text of each failure.
 enum {
   DAQ_FETCH_OK = 0,                // the stream ended with its end-of-data mark, nothing dropped
@@ -99,6 +101,16 @@ struct DaqFetchRequest {
   // The period the reply reports must be the one asked, else the fetch fails
   // (servers whose zone differs from ours); true accepts the reply's.
   bool accept_period_mismatch = false;
+  // For an application that needs the connection itself; both optional, both
+  // called on run()'s thread before each handshake and after each one that
+  // succeeded. prepare may set what the fields above do not cover (files,
+  // directories, a request file); a non-empty text it returns fails the fetch
+  // with DAQ_FETCH_BAD_REQUEST and that text as error(). accepted sees the
+  // reply before the stream opens; false ends the fetch with DAQ_FETCH_OK and
+  // no stream (the reply was all the application wanted, a channel list).
+  // Neither may throw.
+  std::function<std::string(EqDAQconnect&)> prepare;
+  std::function<bool(EqDAQconnect&)> accepted;
 };
 
 // Everything one fetch has done so far: its receivers' counters summed over

@@ -14,6 +14,7 @@
 #include "fetch_state.h"
 #include "fetch_stream.h"
 #include "query_release.h"
+#include "validation_meaning.h"
 #include "velmor.h"
 
 namespace {
@@ -39,10 +40,9 @@ bool connect_own_code(int rc) {
 std::string connect_failure(EqDAQconnect& c, int rc) {
   const char* why = c.get_reply_error();
   std::string reason = why != nullptr ? why : "";
-  if (!connect_own_code(rc)) {
-    return "invalid request: " + (reason.empty() ? std::string("refused by validation") : reason) +
-           " (code " + std::to_string(rc) + ")";
-  }
+  if (!connect_own_code(rc))
+    return std::string("invalid request: ") + validation_meaning(rc) + " (code " +
+           std::to_string(rc) + ")";
   std::string line = c.get_error(rc);
   if (!reason.empty() && line.find(reason) == std::string::npos) line += ": " + reason;
   return line;
@@ -60,6 +60,7 @@ int attempt(DaqFetch::State& s, const DaqFetchRequest& q, const DaqFetchDeliver&
   velmor::EqCall call;
   EqDAQconnect connection(&call, q.facility.empty() ? nullptr : q.facility.c_str());
   if (fill_fetch_request(q, &connection, &s.error)) return DAQ_FETCH_BAD_REQUEST;
+  if (q.prepare && !(s.error = q.prepare(connection)).empty()) return DAQ_FETCH_BAD_REQUEST;
 
   // A stop before this point is seen here; one after it cancels connect().
   if (publish(s, &connection)) connection.set_connect_cancel(true);
@@ -74,6 +75,7 @@ int attempt(DaqFetch::State& s, const DaqFetchRequest& q, const DaqFetchDeliver&
   }
 
   daq_server_reply* reply = connection.get_server_reply();
+  if (q.accepted && !q.accepted(connection)) return DAQ_FETCH_OK;
   if (reply->port <= 0) {
     s.error = std::string("the server announced no data stream: ") + reply->reason;
     return DAQ_FETCH_NO_STREAM;

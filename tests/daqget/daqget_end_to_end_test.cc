@@ -191,7 +191,9 @@ TEST(DaqgetEmbedded, StreamCutByTheServerEndsWithItsReasonAndExitCode) {
   o.drop_after = 20;
   Embedded e(o);
   ASSERT_FALSE(e.server.start());
-  RunResult r = run_daqget(five_seconds(e.server.entry(), "jsonl"), e.env());
+  std::vector<std::string> args = five_seconds(e.server.entry(), "jsonl");
+  args.insert(args.end(), {"--retries", "0"});  // a resumed stream would complete
+  RunResult r = run_daqget(args, e.env());
   EXPECT_EQ(r.exit_code, DAQGET_STREAM_BROKEN) << r.err;
   EXPECT_NE(r.err.find("daqget: the stream ended early after 20 events: "), std::string::npos)
       << r.err;
@@ -207,7 +209,7 @@ TEST(DaqgetEmbedded, SilentLinkEndsAfterTheIdleBoundKeepingWhatArrived) {
   Embedded e(o);
   ASSERT_FALSE(e.server.start());
   std::vector<std::string> args = five_seconds(e.server.entry(), "jsonl");
-  args.insert(args.end(), {"--idle-timeout", "1"});
+  args.insert(args.end(), {"--idle-timeout", "1", "--retries", "0"});
   RunResult r = run_daqget(args, e.env());
   EXPECT_EQ(r.exit_code, DAQGET_STREAM_BROKEN) << r.err;
   EXPECT_LT(r.seconds, 20.0);
@@ -558,7 +560,7 @@ TEST(DaqgetOutputFile, OldFileStaysUntilRecordsArriveAndIsReplacedWhole) {
   Embedded cut(o);
   ASSERT_FALSE(cut.server.start());
   args = five_seconds(cut.server.entry(), "jsonl");
-  args.insert(args.end(), {"-o", path});
+  args.insert(args.end(), {"-o", path, "--retries", "0"});
   EXPECT_EQ(run_daqget(args, cut.env()).exit_code, DAQGET_STREAM_BROKEN);
   size_t spectra = 0;
   for (const nlohmann::json& j : json_lines(read_file(path))) spectra += j["channel"] == kSpectrum;
@@ -572,7 +574,9 @@ TEST(DaqgetExitCodes, DataLinkThatCannotBeOpenedIsSix) {
   o.accept_timeout_ms = 50;  // ... the stream has given up waiting for a receiver
   Embedded e(o);
   ASSERT_FALSE(e.server.start());
-  RunResult r = run_daqget(five_seconds(e.server.entry(), "csv"), e.env());
+  std::vector<std::string> args = five_seconds(e.server.entry(), "csv");
+  args.insert(args.end(), {"--retries", "0"});
+  RunResult r = run_daqget(args, e.env());
   EXPECT_EQ(r.exit_code, DAQGET_LINK_FAILED) << r.err;
   EXPECT_NE(r.err.find("daqget: cannot open the data link to 127.0.0.1:"), std::string::npos)
       << r.err;

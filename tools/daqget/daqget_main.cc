@@ -1,49 +1,53 @@
-// daqget: builds a DAQ request from its options, runs the handshake, receives
-// the stream and writes each record as it arrives.
+// daqget: builds a fetch request from its options, runs the fetch and writes
+// each record as it arrives; the fetch's hooks add what only daqget asks for
+// (request fields it does not carry, the not-found lines, channel lists).
 //
 // Signals: SIGINT and SIGTERM are blocked before any thread starts (the
 // embedded server's, the receiver's) and taken by one watcher thread, which
-// cancels a running handshake and ends the monitor loop; the run then stops the
-// receiver cleanly and exits with 130.
+// stops the fetch (a running handshake is cancelled, the stream ended); the
+// run then exits with 130.
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include "daq_data_server.h"
+#include "daq_fetch.h"
 #include "daqget_options.h"
 #include "eq_daq_connect.h"
-#include "eq_daq_data.h"
-#include "eq_daq_data_2024.h"
 #include "exit_codes.h"
+#include "fetch_report.h"
+#include "fetched_record.h"
 #include "orxa_chan_descr.h"
 #include "output_target.h"
 #include "progress_bar.h"
-#include "receive_loop.h"
 #include "record_writer.h"
 #include "request_builder.h"
 #include "value_format.h"
-#include "velmor.h"
 #include "warning_tally.h"
 
 namespace {
 
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_quit_watcher{false};
-std::atomic<EqDAQconnect*> g_connection{nullptr};
+// The running fetch; the lock keeps it alive while the watcher stops it.
+std::mutex g_fetch_lock;
+DaqFetch* g_fetch = nullptr;
 
 void watch_signals(sigset_t set) {
   timespec tick{0, 100 * 1000 * 1000};
   while (!g_quit_watcher.load()) {
     if (sigtimedwait(&set, nullptr, &tick) > 0) {
+      std::lock_guard<std::mutex> guard(g_fetch_lock);
       g_stop.store(true);
-      EqDAQconnect* c = g_connection.load();
-      if (c != nullptr) c->set_connect_cancel(true);
+      if (g_fetch != nullptr) g_fetch->stop();
     }
   }
 }
@@ -106,66 +110,157 @@ bool progress_wanted(const DaqgetOptions& o) {
   return isatty(STDERR_FILENO) == 1;
 }
 
-// Receives the stream of the reply with the receiver of generation G.
-template <class G>
-int receive(const DaqgetOptions& o, daq_server_reply* reply, RecordWriter& writer, long* rows) {
-  typename G::Receiver receiver(o.depth, o.increment);
-  if (o.idle_timeout >= 0)
-    receiver.set_idle_timeout(static_cast<int>(o.idle_timeout * 1000.0 + 0.5));
-  if (receiver.set_reply(reply)) {
-    fail_line("daqget: the reply cannot be kept (out of memory)");
-    return DAQGET_LINK_FAILED;
+// The fetch's texts of a refused field, named by daqget's option.
+std::string option_error(const std::string& error) {
+  static const char* const kFields[][2] = {{"start ", "--start-sec "},
+                                           {"stop ", "--stop-sec "},
+                                           {"first run ", "--first-run "},
+                                           {"last run ", "--last-run "},
+                                           {"experiment ", "--experiment "},
+                                           {"channel ", "--channel "},
+                                           {"connect timeout ", "--connect-timeout "},
+                                           {"idle timeout ", "--idle-timeout "}};
+  for (const auto& f : kFields) {
+    if (error.rfind(f[0], 0) == 0) return "daqget: " + (f[1] + error.substr(std::strlen(f[0])));
   }
-  if (receiver.connect()) {
-    std::fprintf(stderr, "daqget: cannot open the data link to %s:%d\n", reply->host, reply->port);
-    return DAQGET_LINK_FAILED;
+  return "daqget: " + error;
+}
+
+// The data link's own text of a broken stream, out of the fetch's line.
+std::string link_text(const std::string& error) {
+  size_t at = error.find(" records: ");
+  return at == std::string::npos ? error : error.substr(at + std::strlen(" records: "));
+}
+
+// What a run leaves behind for main: lines written, and the fetch's counters
+// when it got that far.
+struct RunOutcome {
+  long rows = 0;
+  DaqFetchCounters counters;
+};
+
+// Everything the fetch's hooks and callback share with the run.
+struct Session {
+  const DaqgetOptions& o;
+  std::unique_ptr<RecordWriter> writer;
+  std::unique_ptr<ProgressBar> progress;
+  RecordTally tally;
+  std::string own_error;  // a refusal of daqget's own, already a whole line
+  bool handshakes = false;
+  bool listed = false;
+  bool streamed = false;
+};
+
+std::string prepare(Session& s, EqDAQconnect& c) {
+  if (complete_request(s.o, &c, &s.own_error)) return s.own_error;
+  if (s.o.show_request && !s.handshakes) c.print_request();
+  if (s.o.show_reply || isatty(STDERR_FILENO) == 1) c.set_pass_observer(report_pass, nullptr);
+  return "";
+}
+
+// A resumed stream answers again with the same reply: told once.
+bool accepted(Session& s, EqDAQconnect& c) {
+  daq_server_reply* reply = c.get_server_reply();
+  if (!s.handshakes) {
+    s.handshakes = true;
+    report_not_found(reply);
+    if (s.o.show_reply) show_reply(reply);
   }
-  if (receiver.start_receiver(false)) {
-    fail_line("daqget: the receiver thread did not start");
-    return DAQGET_LINK_FAILED;
+  if (c.if_just_get_chan_list()) {
+    std::vector<chan_descr_2010*>* list = nullptr;
+    c.get_chan_list(&list);
+    if (list != nullptr) {
+      s.writer->descriptions(*list, channel_list_period(*reply, *c.get_server_request()));
+      s.tally.rows = static_cast<long>(list->size());
+    }
+    s.listed = true;
+    return false;
   }
-  ProgressBar progress(progress_wanted(o), reply->stat.events);
-  ReceiveTally tally = receive_records<G>(receiver, writer, progress, g_stop);
-  receiver.stop_receiver();
-  *rows = tally.rows;
-  if (tally.output_failed) {
+  if (reply->port > 0 && !s.progress)
+    s.progress = std::make_unique<ProgressBar>(progress_wanted(s.o), reply->stat.events);
+  s.streamed = s.streamed || reply->port > 0;
+  return true;
+}
+
+// Lines written, for -v.
+void show_tally(const Session& s) {
+  if (s.o.show_reply) {
+    std::fprintf(stderr, "daqget: %ld events, %ld slow-data blocks, %ld lines written\n",
+                 s.tally.events, s.tally.slow_blocks, s.tally.rows);
+  }
+}
+
+// The closing lines and the exit code of a fetch's result.
+int verdict(const Session& s, const DaqFetch& fetch, int rc) {
+  if (s.writer->failed()) {
     fail_line("daqget: writing the records failed");
     return DAQGET_OUTPUT_FAILED;
   }
-  if (tally.interrupted) {
-    std::fprintf(stderr, "daqget: interrupted after %ld events\n", tally.events);
+  if (rc == DAQ_FETCH_OK) {
+    if (!s.listed) show_tally(s);
+    return DAQGET_OK;
+  }
+  if (rc == DAQ_FETCH_BAD_REQUEST && !s.own_error.empty()) {
+    fail_line(s.own_error);
+    return DAQGET_BAD_REQUEST;
+  }
+  if (rc == DAQ_FETCH_STOPPED) {
+    if (s.tally.rows == 0 && fetch.connect_code() == EQ_DAQ_CONNECT_CANCELED) {
+      fail_line("daqget: " + fetch.error());
+    } else {
+      std::fprintf(stderr, "daqget: interrupted after %ld events\n", s.tally.events);
+    }
     return DAQGET_INTERRUPTED;
   }
-  int status = receiver.get_end_data_status();
-  if (o.show_reply) {
-    std::fprintf(stderr, "daqget: %ld events, %ld slow-data blocks, %ld lines written\n",
-                 tally.events, tally.slow_blocks, tally.rows);
+  if (rc == DAQ_FETCH_STREAM_BROKEN || rc == DAQ_FETCH_DROPPED) {
+    show_tally(s);
+    // -3 is the server's end-of-data mark; anything else means the stream broke.
+    if (fetch.end_status() != -3) {
+      std::fprintf(stderr, "daqget: the stream ended early after %ld events: %s\n", s.tally.events,
+                   link_text(fetch.error()).c_str());
+    }
+    // Data the receiver had to throw away is a failure even after the end mark.
+    unsigned long long events = fetch.dropped_events();
+    unsigned long long blocks = fetch.dropped_sub_blocks();
+    if (events + blocks > 0) {
+      std::fprintf(stderr,
+                   "daqget: data were dropped: %llu events and %llu channel sub-blocks "
+                   "(malformed, or refused by the cache)\n",
+                   events, blocks);
+    }
+    return DAQGET_STREAM_BROKEN;
   }
-  int code = DAQGET_OK;
-  // -3 is the server's end-of-data mark; anything else means the stream broke.
-  if (status != -3) {
-    std::fprintf(stderr, "daqget: the stream ended early after %ld events: %s (status %d)\n",
-                 tally.events, receiver.get_link_failure_string(), status);
-    code = DAQGET_STREAM_BROKEN;
+  int connect_rc = fetch.connect_code();
+  bool field = rc == DAQ_FETCH_BAD_REQUEST && connect_rc == EQ_DAQ_CONNECT_OK;
+  fail_line(field ? option_error(fetch.error()) : "daqget: " + fetch.error());
+  // Records already written: the stream broke, whatever failed after it.
+  if (fetch.records_delivered() > 0) return DAQGET_STREAM_BROKEN;
+  switch (rc) {
+    case DAQ_FETCH_HANDSHAKE_FAILED:
+      return connect_exit_code(connect_rc);
+    case DAQ_FETCH_BAD_REQUEST:
+      return DAQGET_BAD_REQUEST;
+    case DAQ_FETCH_NO_STREAM:
+      return DAQGET_REFUSED;
+    default:
+      return DAQGET_LINK_FAILED;
   }
-  // Data the receiver had to throw away is a failure even after the end mark.
-  unsigned long long events = receiver.get_dropped_events();
-  unsigned long long blocks = receiver.get_dropped_sub_blocks();
-  if (events + blocks > 0) {
-    std::fprintf(stderr,
-                 "daqget: data were dropped: %llu events and %llu channel sub-blocks "
-                 "(malformed, or refused by the cache)\n",
-                 events, blocks);
-    code = DAQGET_STREAM_BROKEN;
-  }
-  return code;
 }
 
-// *rows: the lines of records written, so the caller knows whether a failed
-// run still leaves output worth keeping.
-int run(const DaqgetOptions& o, OutputTarget& output, long* rows) {
+// The run's own clock, for a fetch whose counters carry no duration.
+double seconds_since(std::chrono::steady_clock::time_point from) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+}
+
+int run(const DaqgetOptions& o, OutputTarget& output, RunOutcome* outcome) {
   std::unique_ptr<DaqDataServer> local;
-  std::string whom = o.servers;
+  DaqFetchRequest q;
+  std::string error;
+  if (build_request(o, &q, &error)) {
+    fail_line(error);
+    return DAQGET_BAD_REQUEST;
+  }
+  q.servers = o.servers;
   if (o.local) {
     DaqServerOptions so;
     so.device = "DAQ.LOCAL";  // an entry of its own, not one of a facility's real servers
@@ -175,66 +270,41 @@ int run(const DaqgetOptions& o, OutputTarget& output, long* rows) {
       fail_line("daqget: the embedded DAQ data server did not start");
       return DAQGET_LOCAL_FAILED;
     }
-    whom = local->entry();
+    q.servers = local->entry();
   }
 
-  velmor::EqCall call;
-  EqDAQconnect connection(&call, o.facility.empty() ? nullptr : o.facility.c_str());
-  std::string error;
-  if (build_request(o, &connection, &error)) {
-    fail_line(error);
-    return DAQGET_BAD_REQUEST;
+  Session s{o, make_record_writer(o.format, output.file(), o.max_values), nullptr, {}, {}};
+  q.prepare = [&s](EqDAQconnect& c) { return prepare(s, c); };
+  q.accepted = [&s](EqDAQconnect& c) { return accepted(s, c); };
+  DaqFetch fetch(q);
+  {
+    std::lock_guard<std::mutex> guard(g_fetch_lock);
+    g_fetch = &fetch;
+    if (g_stop.load()) fetch.stop();
   }
-  if (o.show_request) connection.print_request();
-  if (check_request(&connection, &error)) {
-    fail_line(error);
-    return DAQGET_BAD_REQUEST;
+  auto started = std::chrono::steady_clock::now();
+  int rc = fetch.run([&s](DaqFetchRecord& r) {
+    write_fetched_record(r, *s.writer, &s.tally);
+    s.progress->update(s.tally.events);
+    return !s.writer->failed();
+  });
+  {
+    std::lock_guard<std::mutex> guard(g_fetch_lock);
+    g_fetch = nullptr;
   }
-  if (o.connect_timeout > 0) connection.set_connect_timeout(o.connect_timeout);
-  if (o.show_reply || isatty(STDERR_FILENO) == 1)
-    connection.set_pass_observer(report_pass, nullptr);
+  outcome->counters = fetch.counters();
 
-  g_connection.store(&connection);
-  int rc = g_stop.load() ? static_cast<int>(EQ_DAQ_CONNECT_CANCELED)
-                         : connection.connect(whom.empty() ? nullptr : whom.c_str());
-  g_connection.store(nullptr);
-  if (rc != EQ_DAQ_CONNECT_OK) {
-    std::string reason = connection.get_reply_error();
-    std::string line = std::string("daqget: ") + connection.get_error(rc);
-    if (connect_exit_code(rc) == DAQGET_BAD_REQUEST) {
-      // get_error knows only connect's own codes; the reason names the validation.
-      line = "daqget: " + (reason.empty() ? std::string("invalid request") : reason) + ": " +
-             validation_meaning(rc) + " (code " + std::to_string(rc) + ")";
-    } else if (!reason.empty() && line.find(reason) == std::string::npos) {
-      line += ": " + reason;
-    }
-    fail_line(line);
-    return connect_exit_code(rc);
+  // The stream ran: what it carried, before the lines that judge it.
+  if (s.streamed && !s.listed && (rc != DAQ_FETCH_LINK_FAILED || fetch.records_delivered() > 0)) {
+    s.progress->done(s.tally.events);
+    double took =
+        outcome->counters.elapsed_s > 0 ? outcome->counters.elapsed_s : seconds_since(started);
+    fail_line(fetch_summary_line(outcome->counters, took,
+                                 fetch.dropped_events() + fetch.dropped_sub_blocks()));
   }
-
-  daq_server_reply* reply = connection.get_server_reply();
-  report_not_found(reply);
-  if (o.show_reply) show_reply(reply);
-
-  std::unique_ptr<RecordWriter> writer = make_record_writer(o.format, output.file(), o.max_values);
-  int code = DAQGET_OK;
-  if (connection.if_just_get_chan_list()) {
-    std::vector<chan_descr_2010*>* list = nullptr;
-    connection.get_chan_list(&list);
-    if (list != nullptr) {
-      writer->descriptions(*list, channel_list_period(*reply, *connection.get_server_request()));
-      *rows = static_cast<long>(list->size());
-    }
-  } else if (reply->port <= 0) {
-    std::fprintf(stderr, "daqget: the server announced no data stream: %s\n", reply->reason);
-    return DAQGET_REFUSED;
-  } else {
-    bool gen2024 = o.generation == Generation::kAuto ? reply->evid64bitmode
-                                                     : o.generation == Generation::k2024;
-    code = gen2024 ? receive<Gen2024>(o, reply, *writer, rows)
-                   : receive<LegacyGen>(o, reply, *writer, rows);
-  }
-  if (writer->finish() && code == DAQGET_OK) {
+  int code = verdict(s, fetch, rc);
+  outcome->rows = s.tally.rows;
+  if (s.writer->finish() && code == DAQGET_OK) {
     fail_line("daqget: writing the records failed");
     code = DAQGET_OUTPUT_FAILED;
   }
@@ -260,6 +330,7 @@ int main(int argc, char** argv) {
   warnings.install();
 
   int code;
+  RunOutcome outcome;
   {
     OutputTarget output;
     std::string error;
@@ -267,8 +338,8 @@ int main(int argc, char** argv) {
       fail_line(error);
       code = DAQGET_OUTPUT_FAILED;
     } else {
-      long rows = 0;
-      code = run(options, output, &rows);
+      code = run(options, output, &outcome);
+      long rows = outcome.rows;
       if (output.close() && code == DAQGET_OK) {
         fail_line("daqget: writing the records failed");
         code = DAQGET_OUTPUT_FAILED;
@@ -286,5 +357,12 @@ int main(int argc, char** argv) {
   watcher.join();
   warnings.uninstall();
   warnings.report(stderr);
+  if (!options.stats_file.empty()) {
+    std::string error;
+    if (write_fetch_stats(options.stats_file, outcome.counters, code, &error)) {
+      fail_line(error);
+      if (code == DAQGET_OK) code = DAQGET_OUTPUT_FAILED;
+    }
+  }
   return code;
 }

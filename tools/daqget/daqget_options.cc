@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <map>
 
+#include "daq_fetch.h"
 #include "daq_server_util_def.h"
 #include "eq_daq_connect.h"
 #include "eq_daq_data.h"
@@ -155,6 +156,12 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
                      std::to_string(DAQ_RECEIVER_DEFAULT_IDLE_TIMEOUT_MS / 1000) + "; 0: no bound)")
       ->check(CLI::Range(0.0, 2000000.0))
       ->group(rcv);
+  app.add_option("--retries", o->retries,
+                 "times a broken stream is asked again from the last event written, before "
+                 "giving up (default " +
+                     std::to_string(DAQ_FETCH_DEFAULT_RETRIES) + "; 0: never)")
+      ->check(CLI::Range(0, 1000))
+      ->group(rcv);
   app.add_option("--generation", generation_text,
                  "event-number generation: auto (from the reply), legacy or 2024")
       ->check(CLI::IsMember({"auto", "legacy", "2024"}))
@@ -176,6 +183,9 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
       ->group(out);
   app.add_option("--values", o->max_values, "values shown per spectrum in the table (default 4)")
       ->check(CLI::Range(0, 1000))
+      ->group(out);
+  app.add_option("--stats", o->stats_file,
+                 "write the fetch's counters and the exit code to this file as JSON")
       ->group(out);
 
   try {

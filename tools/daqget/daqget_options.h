@@ -44,6 +44,10 @@ struct DaqgetOptions {
   bool show_request = false;
   int progress = -1;   // -1: when standard error is a terminal, 0 never, 1 always
   int max_values = 4;  // values shown in a table summary
+
+  // Resuming a broken stream: -1 leaves the fetch's default.
+  int retries = -1;
+  std::string stats_file;  // the fetch's counters as JSON; empty: none
 };
 
 // Reads argv into *options. Returns -1 to go on, else the exit code to end with

@@ -1,7 +1,8 @@
-// The request is filled only through EqDAQconnect's setters, so daqget refuses
-// exactly what an application would be refused. Time texts are read by the
-// library in the experiment's zone; daqget converts its own forms (seconds, a
-// UTC text ending in Z) into that zone's text so both ends agree on the instant.
+// Times reach the fetch as UTC instants: daqget reads its texts strictly (a
+// naive text in the experiment's zone, Z or an offset as given) and the fetch
+// writes them back as the protocol's local texts. Everything else goes through
+// EqDAQconnect's setters, so daqget refuses exactly what an application would
+// be refused.
 #include "request_builder.h"
 
 #include <cerrno>
@@ -19,47 +20,11 @@ bool refuse(std::string* error, const char* option, const std::string& value) {
   return true;
 }
 
-bool set_time(EqDAQconnect* c, bool start, const std::string& text, long seconds,
-              std::string* error) {
-  const char* option = start ? "--start" : "--stop";
-  std::string request_text;
-  if (!text.empty()) {
-    std::string why;
-    if (read_request_time(text, &request_text, &why)) {
-      *error = std::string("daqget: ") + option + " " + text + ": " + why;
-      return true;
-    }
-  } else if (seconds > 0) {
-    if (seconds > kLastRequestSecond)
-      return refuse(error, start ? "--start-sec" : "--stop-sec", std::to_string(seconds));
-    request_text = seconds_to_request_text(seconds);
-    if ((start ? c->set_start_time(static_cast<int>(seconds))
-               : c->set_stop_time(static_cast<int>(seconds))) != 0)
-      return refuse(error, start ? "--start-sec" : "--stop-sec", std::to_string(seconds));
-  } else {
-    return false;
-  }
-  int rc = start ? c->set_start_time(request_text.c_str()) : c->set_stop_time(request_text.c_str());
-  return rc != 0 ? refuse(error, option, text.empty() ? request_text : text) : false;
-}
-
-// Runs are set through the setters except "all runs": the protocol writes it as
-// first run 0, which set_run_first refuses, so it goes into the request itself.
-// A first run alone is the single run (the validation refuses a first run above
-// an unset last run).
-bool set_runs(const DaqgetOptions& o, EqDAQconnect* c, std::string* error) {
-  if (o.run_first < 0) return false;
-  if (o.run_first == 0) {
-    daq_server_request* request = c->get_server_request();
-    request->run_first = 0;
-    request->run_last = 0;
-    return false;
-  }
-  int last = o.run_last > 0 ? o.run_last : o.run_first;
-  if (c->set_run_first(o.run_first) != 0)
-    return refuse(error, "--first-run", std::to_string(o.run_first));
-  if (c->set_run_last(last) != 0) return refuse(error, "--last-run", std::to_string(last));
-  return false;
+bool read_time(const char* what, const std::string& text, int64_t* seconds, std::string* error) {
+  std::string why;
+  if (!read_request_instant(text, seconds, &why)) return false;
+  *error = std::string("daqget: ") + what + " " + text + ": " + why;
+  return true;
 }
 
 // What parse_daq_request_from_file's result says about a configuration file.
@@ -72,53 +37,77 @@ std::string config_reason(const std::string& path, int rc) {
   return "not a well-formed request document (parser result " + std::to_string(rc) + ")";
 }
 
-}  // namespace
-
-const char* validation_meaning(int code) {
-  switch (code) {
-    case -1:
-      return "no request";
-    case -2:
-      return "nothing selected: give a start time, a first run or a file";
-    case -3:
-      return "neither an experiment nor a file";
-    case -5:
-      return "the request type is not 1, 2 or 3";
-    case -6:
-      return "the communication mode is not push or handshake";
-    case -7:
-      return "the start time cannot be read";
-    case -8:
-      return "the stop time cannot be read";
-    case -9:
-      return "the run range is empty";
-    case -10:
-      return "the start is not before the stop";
-    default:
-      return "the configuration file cannot be read or merged";
+// Reads a --config file on its own before anything is sent, so its failure is
+// told apart from the validation's codes (both share connect's result). Its
+// times, when the options give none, are read like the options' texts: the
+// library would read them in the experiment's zone only.
+bool read_config(const std::string& path, int64_t* start, int64_t* stop, std::string* error) {
+  daq_server_request file;
+  clean_request(&file);
+  std::string name = path;
+  int rc = parse_daq_request_from_file(&name[0], &file);
+  bool failed = rc != 0;
+  if (failed) {
+    *error = "daqget: --config " + path + ": " + config_reason(path, rc);
+  } else {
+    std::string from(file.t_start, strnlen(file.t_start, sizeof file.t_start));
+    std::string to(file.t_stop, strnlen(file.t_stop, sizeof file.t_stop));
+    std::string what = "--config " + path + ": TStart";
+    failed = *start == 0 && !from.empty() && read_time(what.c_str(), from, start, error);
+    what = "--config " + path + ": TStop";
+    failed = failed || (*stop == 0 && !to.empty() && read_time(what.c_str(), to, stop, error));
   }
+  clean_request(&file);
+  return failed;
 }
 
-bool build_request(const DaqgetOptions& o, EqDAQconnect* c, std::string* error) {
-  long start_sec = o.start_sec;
-  long stop_sec = o.stop_sec;
-  bool has_range = !o.start_text.empty() || start_sec > 0 || o.run_first >= 0 || !o.files.empty() ||
-                   !o.config_file.empty();
+}  // namespace
+
+bool build_request(const DaqgetOptions& o, DaqFetchRequest* q, std::string* error) {
+  int64_t start = o.start_sec;
+  int64_t stop = o.stop_sec;
+  if (!o.start_text.empty() && read_time("--start", o.start_text, &start, error)) return true;
+  if (!o.stop_text.empty() && read_time("--stop", o.stop_text, &stop, error)) return true;
+  bool has_range = start > 0 || o.run_first >= 0 || !o.files.empty() || !o.config_file.empty();
   if (!has_range && o.local) {
-    start_sec = kLocalDefaultStartSec;
-    if (stop_sec <= 0 && o.stop_text.empty()) stop_sec = start_sec + kLocalDefaultSeconds;
+    start = kLocalDefaultStartSec;
+    if (stop <= 0) stop = start + kLocalDefaultSeconds;
   } else if (!has_range && o.list_channels) {
     // A request must select something; the channels of the last hour are the
     // ones a user most likely means.
-    stop_sec = static_cast<long>(time(nullptr));
-    start_sec = stop_sec - 3600;
+    stop = static_cast<int64_t>(time(nullptr));
+    start = stop - 3600;
   }
-  if (set_time(c, true, o.start_text, start_sec, error)) return true;
-  if (set_time(c, false, o.stop_text, stop_sec, error)) return true;
+  if (!o.config_file.empty() && read_config(o.config_file, &start, &stop, error)) return true;
+  q->start_sec = start;
+  q->stop_sec = stop;
+  // Run 0 ("all runs") is set on the connection: the fetch takes runs from 1.
+  if (o.run_first > 0) {
+    q->first_run = o.run_first;
+    q->last_run = o.run_last > 0 ? o.run_last : o.run_first;
+  }
+  q->channels = o.channels;
+  q->experiment = o.experiment;
+  q->facility = o.facility;
+  q->comm_mode = o.handshake ? DAQ_FETCH_HANDSHAKE : DAQ_FETCH_PUSH;
+  q->depth = o.depth;
+  q->increment = o.increment;
+  q->connect_timeout_s = o.connect_timeout;
+  if (o.idle_timeout >= 0) q->idle_timeout_ms = static_cast<int>(o.idle_timeout * 1000.0 + 0.5);
+  q->generation = o.generation == Generation::kLegacy ? DAQ_FETCH_GEN_LEGACY
+                  : o.generation == Generation::k2024 ? DAQ_FETCH_GEN_2024
+                                                      : DAQ_FETCH_GEN_AUTO;
+  if (o.retries >= 0) q->retries = o.retries;
+  return false;
+}
 
-  if (set_runs(o, c, error)) return true;
-  if (!o.experiment.empty() && c->set_experiment(o.experiment.c_str()) != 0)
-    return refuse(error, "--experiment", o.experiment);
+bool complete_request(const DaqgetOptions& o, EqDAQconnect* c, std::string* error) {
+  // The protocol writes "all runs" as first run 0, which set_run_first refuses.
+  if (o.run_first == 0) {
+    daq_server_request* request = c->get_server_request();
+    request->run_first = 0;
+    request->run_last = 0;
+  }
   if (!o.data_dir.empty() && c->set_data_dir(o.data_dir.c_str()) != 0)
     return refuse(error, "--data-dir", o.data_dir);
   if (!o.catalog_dir.empty() && c->set_ctl_dir(o.catalog_dir.c_str()) != 0)
@@ -127,54 +116,10 @@ bool build_request(const DaqgetOptions& o, EqDAQconnect* c, std::string* error) 
     return refuse(error, "--config", o.config_file);
   if (o.scan_mode >= 0 && c->set_scan_mode(o.scan_mode) != 0)
     return refuse(error, "--scan-mode", std::to_string(o.scan_mode));
-  if (o.handshake && c->set_comm_mode(ORXA_DAQ_COMM_HNDS) != 0)
-    return refuse(error, "--handshake", "");
   if (o.request_type > 0 && c->set_request_type(o.request_type) != 0)
     return refuse(error, "--request-type", std::to_string(o.request_type));
-  for (const std::string& channel : o.channels) {
-    if (c->add_channel(channel.c_str()) != 0) return refuse(error, "--channel", channel);
-  }
   for (const std::string& file : o.files) {
     if (c->add_file(file.c_str()) != 0) return refuse(error, "--file", file);
-  }
-  return false;
-}
-
-bool check_request(EqDAQconnect* c, std::string* error) {
-  daq_server_request* request = c->get_server_request();
-  if (request->conf_file[0] != '\0') {
-    std::string path(request->conf_file, strnlen(request->conf_file, sizeof request->conf_file));
-    daq_server_request scratch;
-    clean_request(&scratch);
-    int rc = parse_daq_request_from_file(&path[0], &scratch);
-    clean_request(&scratch);
-    if (rc != 0) {
-      *error = "daqget: --config " + path + ": " + config_reason(path, rc);
-      return true;
-    }
-  }
-  // A deep copy through copy_reply: the holder lends the connection's texts
-  // for the copy and gives them back before it is cleaned.
-  daq_server_reply holder;
-  daq_server_reply copy;
-  clean_reply(&holder);
-  clean_reply(&copy);
-  holder.request = *request;
-  bool no_copy = copy_reply(&copy, &holder);
-  holder.request.chan_list.clear();
-  holder.request.file_list.clear();
-  clean_reply(&holder);
-  if (no_copy) {
-    clean_reply(&copy);
-    *error = "daqget: the request cannot be checked (out of memory)";
-    return true;
-  }
-  int rc = validate_daq_request(&copy.request, true);
-  clean_reply(&copy);
-  if (rc != 0) {
-    *error = std::string("daqget: invalid request: ") + validation_meaning(rc) + " (code " +
-             std::to_string(rc) + ")";
-    return true;
   }
   return false;
 }
