@@ -89,6 +89,7 @@ bool period_mismatch(const DaqFetchRequest& q, const daq_server_reply& reply, st
 
 bool instant_in_request(const DaqFetchRequest& q, uint32_t sec, uint32_t usec) {
   (void)usec;  // the range's ends are whole seconds
-  if (q.start_sec <= 0) return true;
+  // A caller that accepts the server's reading of the texts takes its period.
+  if (q.start_sec <= 0 || q.accept_period_mismatch) return true;
   return sec >= q.start_sec && (q.stop_sec <= 0 || sec < q.stop_sec);
 }

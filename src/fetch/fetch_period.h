@@ -31,7 +31,8 @@ bool period_mismatch(const DaqFetchRequest& q, const daq_server_reply& reply, st
 
 // Whether a record stamped sec.usec lies in the instants asked:
 // start_sec <= stamp < stop_sec for a time range (stop 0: no end); every
-// record of any other request.
+// record of any other request, and of one that accepts the server's period
+// (accept_period_mismatch).
 bool instant_in_request(const DaqFetchRequest& q, uint32_t sec, uint32_t usec);
 
 #endif

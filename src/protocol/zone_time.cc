@@ -145,7 +145,8 @@ std::string unknown_zone_reason(const std::string& name) {
   return "time zone '" + name + "' is unknown (neither in the zone database nor a TZ rule)";
 }
 
-ZoneScope::ZoneScope(const std::string& zone) : guard_(local_time_lock()) {
+ZoneScope::ZoneScope(const std::string& zone) {
+  local_time_lock().lock();
   const char* had = std::getenv("TZ");
   had_zone_ = had != nullptr;
   if (had_zone_) saved_ = had;
@@ -160,6 +161,7 @@ ZoneScope::~ZoneScope() {
     unsetenv("TZ");
   }
   tzset();
+  local_time_lock().unlock();
 }
 
 int local_readings(const struct tm& fields, int64_t out[2]) {

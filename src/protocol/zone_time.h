@@ -23,13 +23,13 @@ std::string unknown_zone_reason(const std::string& name);
 // the process back the TZ it had (or its absence) and reloads the zone state.
 class ZoneScope {
  public:
-  explicit ZoneScope(const std::string& zone);
-  ~ZoneScope();
+  // The lock is held across the object's life, which the analysis cannot follow.
+  explicit ZoneScope(const std::string& zone) NO_THREAD_SAFETY_ANALYSIS;
+  ~ZoneScope() NO_THREAD_SAFETY_ANALYSIS;
   ZoneScope(const ZoneScope&) = delete;
   ZoneScope& operator=(const ZoneScope&) = delete;
 
  private:
-  DaqLockGuard guard_;
   bool had_zone_ = false;
   std::string saved_;
 };
