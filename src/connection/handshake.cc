@@ -266,6 +266,7 @@ int EqDAQconnect::send_to_entry(const std::string& entry, int* noted) {
     return kStepNextEntry;
   }
   if (same_requests(&reply.request, &request) < 1) {
+    DaqDiagBlock both;  // the request sent and its changed echo: one dump, met again each pass
     print_daq_request(&request);
     print_daq_request(&reply.request);
     *noted = EQ_DAQ_CONNECT_DIFFERENT;

@@ -463,6 +463,29 @@ TEST(DaqgetDaemon, ServesEveryRecordAndReportsACutStream) {
       << broken.err;
 }
 
+// Every handshake pass meets the changed echo again: its two dumps (sent and
+// echoed) are shown once, as one block, and the passes after it counted.
+TEST(DaqgetDaemon, ChangedEchoDumpsShowOnceWithACount) {
+  Daemon d({"--entry", "LUMAR.DAQ/DG.ECHO/DAQ.DATA.SVR", "--echo-changed"});
+  ASSERT_FALSE(d.names.empty()) << "no start-up line";
+  RunResult r = run_daqget(five_seconds("LUMAR.DAQ/DG.ECHO/DAQ.DATA.SVR/", "csv"),
+                           {"VELMOR_NAMES=" + d.names});
+  EXPECT_EQ(r.exit_code, DAQGET_REFUSED) << r.err;
+  std::vector<std::string> lines = lines_of(r.err);
+  auto starts = [](const std::string& line, const char* head) { return line.rfind(head, 0) == 0; };
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [&](const std::string& l) { return starts(l, "======DAQ_REQUEST="); }),
+            2)
+      << r.err;
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [&](const std::string& l) {
+                            return starts(l, "daqget: \"======DAQ_REQUEST=") &&
+                                   l.find("\" (26 lines) repeated ") != std::string::npos;
+                          }),
+            1)
+      << r.err;
+}
+
 namespace {
 
 std::string read_file(const std::string& path) {
