@@ -210,9 +210,9 @@ def _fetch_request(channels, start, stop, facility, experiment, comm_mode, reque
     if comm_mode not in _COMM_MODES:
         raise RequestError(-1, f"set_comm_mode rejected the value {comm_mode} (1: push, "
                                f"2: handshake)")
-    if request_type not in (None, 1):
-        raise RequestError(-1, f"fetch(): request_type {request_type} asks for no data; "
-                               f"send it with Connection")
+    if request_type == 2:
+        raise RequestError(-1, "fetch(): request_type 2 asks for the channel list, no data; "
+                               "send it with Connection")
     return dict(
         channels=[channels] if isinstance(channels, str) else list(channels),
         start_sec=_times.request_instant(start, "start"),
@@ -221,7 +221,8 @@ def _fetch_request(channels, start, stop, facility, experiment, comm_mode, reque
         depth=depth, increment=increment,
         connect_timeout_s=0 if connect_timeout is None else math.ceil(connect_timeout),
         idle_timeout_ms=-1 if record_timeout is None else int(record_timeout * 1000 + 0.5),
-        retries=_daqclient.FETCH_DEFAULT_RETRIES if retries is None else retries)
+        retries=_daqclient.FETCH_DEFAULT_RETRIES if retries is None else retries,
+        request_type=request_type or 0)
 
 
 def _failure(run):

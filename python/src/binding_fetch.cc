@@ -13,6 +13,7 @@
 
 #include "daq_fetch.h"
 #include "daqclient.h"
+#include "eq_daq_connect.h"
 #include "eq_daq_data.h"
 
 namespace daqclient {
@@ -187,7 +188,7 @@ std::unique_ptr<Fetch> make_fetch(py::object channels, int64_t start_sec, int64_
                                   py::object servers, const std::string& facility,
                                   const std::string& experiment, bool handshake, int depth,
                                   int increment, int connect_timeout_s, int idle_timeout_ms,
-                                  int retries) {
+                                  int retries, int request_type) {
   check_facility(facility);
   DaqFetchRequest q;
   q.channels = names_of(channels);
@@ -202,6 +203,13 @@ std::unique_ptr<Fetch> make_fetch(py::object channels, int64_t start_sec, int64_
   q.connect_timeout_s = connect_timeout_s;
   q.idle_timeout_ms = idle_timeout_ms;
   q.retries = retries;
+  if (request_type != 0) {
+    q.prepare = [request_type](EqDAQconnect& c) {
+      return c.set_request_type(request_type) != 0
+                 ? "request type " + std::to_string(request_type) + ": value refused"
+                 : std::string();
+    };
+  }
   return std::make_unique<Fetch>(q);
 }
 
@@ -225,7 +233,8 @@ void register_fetch(py::module_& m) {
            py::arg("servers") = py::none(), py::arg("facility") = "", py::arg("experiment") = "",
            py::arg("handshake") = false, py::arg("depth") = 0, py::arg("increment") = 0,
            py::arg("connect_timeout_s") = 0, py::arg("idle_timeout_ms") = -1,
-           py::arg("retries") = static_cast<int>(DAQ_FETCH_DEFAULT_RETRIES))
+           py::arg("retries") = static_cast<int>(DAQ_FETCH_DEFAULT_RETRIES),
+           py::arg("request_type") = 0)
       .def("next", &Fetch::next,
            "The next record in event order (starts the fetch); None once it has ended")
       .def(

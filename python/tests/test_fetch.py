@@ -128,6 +128,15 @@ def test_every_spelling_of_the_same_instants_fetches_the_same_records(server, mo
         assert [r.event_number for r in records] == list(range(first, first + 10)), begin
 
 
+def test_request_types_the_fetch_takes_and_refuses(server):
+    start, stop = window(1)
+    passed_on = daqclient.fetch([SPECTRUM], start, stop, servers=server.entry, request_type=3)
+    assert len(passed_on) == 10 and passed_on.ended_normally
+    for kind, text in ((2, "the channel list"), (7, "request type 7: value refused")):
+        with pytest.raises(daqclient.RequestError, match=text):
+            daqclient.fetch([SPECTRUM], start, stop, servers=server.entry, request_type=kind)
+
+
 def test_records_read_by_field_and_a_normal_end_reads_as_normal(server):
     start, stop = window(1)
     records = daqclient.fetch([SLOW, "RF/STATUS/NAMES"], start, stop, servers=server.entry)
