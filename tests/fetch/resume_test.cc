@@ -230,6 +230,33 @@ TEST(FetchCounters, ReadWhileRunningAndAddingUp) {
   EXPECT_EQ(fetch.counters().elapsed_s, n.elapsed_s);  // frozen once run() is over
 }
 
+// Slow-data blocks come at each whole second and are told apart by their time
+// stamp: the block of the second a resume starts from is resent and skipped.
+TEST(FetchResume, SlowDataOnceBySecond) {
+  DroppingServer s;
+  ASSERT_TRUE(s.started);
+  DaqFetchRequest q = dropping_request(*s.server);
+  q.channels.push_back("SLOW/TEMP/T1");
+  DaqFetch fetch(q);
+  std::vector<uint64_t> events;
+  std::vector<uint32_t> slow_seconds;
+  int rc = fetch.run([&](DaqFetchRecord& r) {
+    if (r.slow) {
+      slow_seconds.push_back(r.seconds);
+    } else {
+      events.push_back(r.event);
+    }
+    return true;
+  });
+  ASSERT_EQ(rc, DAQ_FETCH_OK) << fetch.error();
+  EXPECT_GE(fetch.counters().reconnects, 4u);
+  ASSERT_EQ(events.size(), 100u);
+  for (size_t i = 0; i < events.size(); ++i) EXPECT_EQ(events[i], i);
+  ASSERT_EQ(slow_seconds.size(), 10u);
+  for (size_t i = 0; i < slow_seconds.size(); ++i)
+    EXPECT_EQ(slow_seconds[i], static_cast<uint32_t>(kOrigin + static_cast<int64_t>(i)));
+}
+
 // Without retries a break ends the fetch as it always did; with them a stop
 // ends the wait before the next attempt at once.
 TEST(FetchRetries, NoneKeepsTheBreakAndAStopEndsTheBackoff) {
