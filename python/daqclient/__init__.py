@@ -185,7 +185,9 @@ def _check_arguments(channels, start, stop, servers, facility, experiment, comm_
         _refuse_type("server_options", "a dict or None", server_options)
 
 
-def _check_values(connect_timeout, record_timeout, retries):
+def _check_values(connect_timeout, record_timeout, retries, accept_period_mismatch):
+    if not isinstance(accept_period_mismatch, bool):
+        _refuse_type("accept_period_mismatch", "a bool", accept_period_mismatch)
     if retries is not None and not (isinstance(retries, numbers.Integral) and _is_number(retries)):
         _refuse_type("retries", "an int or None", retries)
     if retries is not None and not 0 <= retries <= _LONGEST_S:
@@ -205,7 +207,7 @@ _COMM_MODES = {None: False, 1: False, 2: True}
 
 
 def _fetch_request(channels, start, stop, facility, experiment, comm_mode, request_type, depth,
-                   increment, connect_timeout, record_timeout, retries):
+                   increment, connect_timeout, record_timeout, retries, accept_period_mismatch):
     """The keywords of a _daqclient.Fetch but its servers; refuses what it cannot ask."""
     if comm_mode not in _COMM_MODES:
         raise RequestError(-1, f"set_comm_mode rejected the value {comm_mode} (1: push, "
@@ -222,7 +224,7 @@ def _fetch_request(channels, start, stop, facility, experiment, comm_mode, reque
         connect_timeout_s=0 if connect_timeout is None else math.ceil(connect_timeout),
         idle_timeout_ms=-1 if record_timeout is None else int(record_timeout * 1000 + 0.5),
         retries=_daqclient.FETCH_DEFAULT_RETRIES if retries is None else retries,
-        request_type=request_type or 0)
+        request_type=request_type or 0, accept_period_mismatch=accept_period_mismatch)
 
 
 def _failure(run):
@@ -249,7 +251,8 @@ def _failure(run):
 
 def fetch(channels, start, stop, servers=None, local=False, *, stream=False, facility=None,
           experiment=None, comm_mode=None, request_type=None, depth=0, increment=0,
-          connect_timeout=None, record_timeout=None, server_options=None, retries=None):
+          connect_timeout=None, record_timeout=None, server_options=None, retries=None,
+          accept_period_mismatch=False):
     """Fetches the records of `channels` between `start` and `stop`.
 
     channels -- a channel name or a list of them; "NAME@p1@p2@p3@p4" carries
@@ -274,6 +277,9 @@ def fetch(channels, start, stop, servers=None, local=False, *, stream=False, fac
                 the last delivered record without a record coming (None: the
                 fetch's default, FETCH_DEFAULT_RETRIES; 0: never). Records
                 already delivered are never delivered again.
+    accept_period_mismatch -- take the period the server's reply reports when
+                it reaches outside the one asked (a server reading the times in
+                another zone) instead of failing, and every record it sends
 
     Records come earliest first and are taken out of the receiver's cache as they
     are handed over (fields: see the package's docstring); the fetch runs on a
@@ -293,11 +299,12 @@ def fetch(channels, start, stop, servers=None, local=False, *, stream=False, fac
     _check_arguments(channels, start, stop, servers, facility, experiment, comm_mode,
                      request_type, depth, increment, connect_timeout, record_timeout,
                      server_options)
-    _check_values(connect_timeout, record_timeout, retries)
+    _check_values(connect_timeout, record_timeout, retries, accept_period_mismatch)
     if local and not HAS_LOCAL_SERVER:
         raise DaqError(-1, "this build has no embedded DAQ data server")
     request = _fetch_request(channels, start, stop, facility, experiment, comm_mode, request_type,
-                             depth, increment, connect_timeout, record_timeout, retries)
+                             depth, increment, connect_timeout, record_timeout, retries,
+                             accept_period_mismatch)
     server = None
     if local:
         server = LocalServer(**(server_options or {}))

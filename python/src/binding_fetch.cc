@@ -188,7 +188,7 @@ std::unique_ptr<Fetch> make_fetch(py::object channels, int64_t start_sec, int64_
                                   py::object servers, const std::string& facility,
                                   const std::string& experiment, bool handshake, int depth,
                                   int increment, int connect_timeout_s, int idle_timeout_ms,
-                                  int retries, int request_type) {
+                                  int retries, int request_type, bool accept_period_mismatch) {
   check_facility(facility);
   DaqFetchRequest q;
   q.channels = names_of(channels);
@@ -203,6 +203,7 @@ std::unique_ptr<Fetch> make_fetch(py::object channels, int64_t start_sec, int64_
   q.connect_timeout_s = connect_timeout_s;
   q.idle_timeout_ms = idle_timeout_ms;
   q.retries = retries;
+  q.accept_period_mismatch = accept_period_mismatch;
   if (request_type != 0) {
     q.prepare = [request_type](EqDAQconnect& c) {
       return c.set_request_type(request_type) != 0
@@ -234,7 +235,7 @@ void register_fetch(py::module_& m) {
            py::arg("handshake") = false, py::arg("depth") = 0, py::arg("increment") = 0,
            py::arg("connect_timeout_s") = 0, py::arg("idle_timeout_ms") = -1,
            py::arg("retries") = static_cast<int>(DAQ_FETCH_DEFAULT_RETRIES),
-           py::arg("request_type") = 0)
+           py::arg("request_type") = 0, py::arg("accept_period_mismatch") = false)
       .def("next", &Fetch::next,
            "The next record in event order (starts the fetch); None once it has ended")
       .def(

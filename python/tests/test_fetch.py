@@ -166,6 +166,7 @@ def test_records_read_by_field_and_a_normal_end_reads_as_normal(server):
     (dict(comm_mode=True), "comm_mode must be an int or None, got bool"),
     (dict(record_timeout="1"), "record_timeout must be a number of seconds or None, got str"),
     (dict(retries=1.0), "retries must be an int or None, got float"),
+    (dict(accept_period_mismatch=1), "accept_period_mismatch must be a bool, got int"),
     (dict(server_options=[("rate_hz", 5)]), "server_options must be a dict or None, got list"),
 ])
 def test_wrong_argument_types_raise_type_error_naming_the_argument(arguments, named):
