@@ -55,6 +55,9 @@
 //   trickle that never completes a message is idle. Time paused does not count.
 // - It tests its stop flag after every pass; a pass blocks at most for the link's
 //   wake period, a hold's 50 ms, or until SIGABRT interrupts it.
+// - It counts what it does into the receiver's counter block
+//   (receiver_counter_block.h), looked up once when it starts: counting takes no
+//   lock beyond the cache lock that each store holds anyway.
 //
 // Monitor queries. A record query holds the cache lock from its first test to the
 // end of delivery (copies, seen mark or removal included), so the receiver thread
