@@ -2,8 +2,10 @@
 // binding builds on get_monitor: the query finds and copies the record, and
 // then, under the cache lock, the record's stamp and the names of the delivered
 // entries are read and the record is removed when asked. That is sound because
-// records leave the cache only through queries (a full cache refuses events
-// rather than evicting), and this object serialises its queries.
+// records leave the cache only through queries, which this object serialises,
+// as long as the depth is not lowered below what the cache holds: then the
+// receiver pushes out the earliest record for a new one, possibly between the
+// query and that reading.
 //
 // Used by the Receiver binding, for applications that drive a receiver
 // themselves; fetch() goes through the library's DaqFetch instead.
