@@ -33,14 +33,23 @@ bool is_tzif_file(const std::string& path) {
   return got == sizeof magic && std::memcmp(magic, "TZif", 4) == 0;
 }
 
+// getenv under the lock: a ZoneScope's setenv may move the environment while
+// another thread reads it.
+bool read_environment(const char* name, std::string* value) {
+  DaqLockGuard guard(local_time_lock());
+  const char* v = std::getenv(name);
+  if (v != nullptr) *value = v;
+  return v != nullptr;
+}
+
 bool in_database(const std::string& name) {
   if (name.empty()) return false;
   if (name[0] == '/') return is_tzif_file(name);
   // Only names below the database's folder.
   if (name == ".." || name.compare(0, 3, "../") == 0 || name.find("/../") != std::string::npos)
     return false;
-  const char* dir = std::getenv("TZDIR");
-  std::string base = dir != nullptr && *dir != '\0' ? dir : "/usr/share/zoneinfo";
+  std::string base;
+  if (!read_environment("TZDIR", &base) || base.empty()) base = "/usr/share/zoneinfo";
   return is_tzif_file(base + "/" + name);
 }
 
@@ -131,8 +140,8 @@ int64_t wall_clock(int64_t seconds) {
 }  // namespace
 
 std::string experiment_zone_name() {
-  const char* zone = std::getenv(kZoneVariable);
-  return zone != nullptr ? zone : kDefaultZone;
+  std::string zone;
+  return read_environment(kZoneVariable, &zone) ? zone : kDefaultZone;
 }
 
 std::string unknown_zone_reason(const std::string& name) {

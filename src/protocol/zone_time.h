@@ -11,7 +11,8 @@
 #include "daq_mutex.h"
 
 // ORXA_EXP_TIMEZONE when set (also when empty, which the C library reads as
-// UTC), else "CET".
+// UTC), else "CET". Takes local_time_lock(): call it outside a ZoneScope, as
+// unknown_zone_reason.
 std::string experiment_zone_name();
 
 // Empty when the C library reads name as the zone it names: a file of the zone
