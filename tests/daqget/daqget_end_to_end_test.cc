@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -145,6 +146,49 @@ TEST(DaqgetEmbedded, EveryFormatReadsBackWithEveryRecordTheServerSent) {
     expect_every_event(seen, sent);
     EXPECT_TRUE(e.server.wait_released(1, 15000));
   }
+}
+
+// The summary line and the counters agree with what was written: 50 events,
+// and 5 slow-data blocks besides them.
+TEST(DaqgetEmbedded, StatsFileAndSummaryLineCountWhatWasWritten) {
+  Embedded e(Embedded::options("DG.STATS"));
+  ASSERT_FALSE(e.server.start());
+  std::string path = testing::TempDir() + "daqget_stats.json";
+  std::vector<std::string> args = five_seconds(e.server.entry(), "jsonl");
+  args.insert(args.end(), {"--stats", path});
+  RunResult r = run_daqget(args, e.env());
+  ASSERT_EQ(r.exit_code, DAQGET_OK) << r.err;
+  std::ifstream in(path);
+  nlohmann::json stats = nlohmann::json::parse(in, nullptr, false);
+  ASSERT_TRUE(stats.is_object()) << path;
+  EXPECT_EQ(stats["exit_code"], 0);
+  EXPECT_EQ(stats["records_delivered"], 55u);
+  EXPECT_EQ(stats["reconnects"], 0u);
+  const nlohmann::json& received = stats["received"];
+  EXPECT_EQ(received["events_received"], 50u) << stats.dump();
+  DaqRequestSummary sent;
+  ASSERT_TRUE(e.server.summary(1, &sent));
+  EXPECT_EQ(stats["last_event"], sent.first_event + 49);
+  EXPECT_GT(received["bytes_received"].get<uint64_t>(), 50u * 4096);
+  EXPECT_EQ(received["dropped_events"], 0u);
+  int summaries = 0;
+  for (const std::string& l : lines_of(r.err)) {
+    unsigned long long events = 0, reconnects = 9, dropped = 9;
+    double mb = 0, seconds = 0, rate = 0;
+    int end = 0;
+    if (std::sscanf(l.c_str(),
+                    "daqget: %llu events, %lf MB in %lf s (%lf MB/s), %llu reconnects, "
+                    "%llu dropped%n",
+                    &events, &mb, &seconds, &rate, &reconnects, &dropped, &end) == 6 &&
+        static_cast<size_t>(end) == l.size()) {
+      ++summaries;
+      EXPECT_EQ(events, 50u) << l;
+      EXPECT_GT(mb, 0.2) << l;
+      EXPECT_EQ(reconnects + dropped, 0u) << l;
+    }
+  }
+  EXPECT_EQ(summaries, 1) << r.err;
+  std::remove(path.c_str());
 }
 
 TEST(DaqgetEmbedded, HandshakeModeKeepsStandardOutputToRecordsOnly) {

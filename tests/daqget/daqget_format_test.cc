@@ -175,6 +175,10 @@ TEST(CommandLine, RangesModesAndRefusals) {
   EXPECT_EQ(parse({"--local", "--scan-mode", "all", "--handshake"}, &s), -1);
   EXPECT_EQ(s.scan_mode, 15);
   EXPECT_TRUE(s.handshake);
+  EXPECT_EQ(s.retries, -1);  // the fetch's default
+  DaqgetOptions r;
+  EXPECT_EQ(parse({"--local", "--retries", "0"}, &r), -1);
+  EXPECT_EQ(r.retries, 0);
 
   for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
            {"--start", "2025-1-1T0:0:0", "--scan-mode", "11"},
@@ -189,7 +193,9 @@ TEST(CommandLine, RangesModesAndRefusals) {
            {"--start-sec", "1735689600", "--stop-sec", "4294967297"},
            {"--local-port", "7300"},
            {"--facility", "lumar", "--start", "2025-1-1T0:0:0"},
-           {"--connect-timeout", "0", "--local"}}) {
+           {"--connect-timeout", "0", "--local"},
+           {"--retries", "-1", "--local"},
+           {"--retries", "some", "--local"}}) {
     DaqgetOptions b;
     testing::internal::CaptureStderr();
     EXPECT_EQ(parse(bad, &b), DAQGET_USAGE) << bad[0] << " " << bad[1];
