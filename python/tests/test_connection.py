@@ -155,6 +155,36 @@ def test_times_are_written_in_the_request_zone(monkeypatch):
     assert (c.request["t_start"], c.request["t_stop"]) == ("2025-03-01T10:00:00", "2025-3-1T10:0:5")
 
 
+@pytest.mark.parametrize("seconds, spellings", [
+    (1736942400, ["2025-01-15T12:00:00Z", "2025-01-15T07:00:00-05:00", "2025-01-15T13:00:00"]),
+    (1752580800, ["2025-07-15T12:00:00z", "2025-07-15T17:30:00+0530", "2025-07-15T14:00:00"]),
+    # Across the spring change, and the repeated autumn hour (a local text: its first occurrence).
+    (1743296400, ["2025-03-30T01:00:00Z", "2025-03-30T03:00:00+02", "2025-03-30T03:00:00"]),
+    (1761438600, ["2025-10-26T00:30:00Z", "2025-10-26T02:30:00+02:00", "2025-10-26T02:30:00"]),
+    (1761442200, ["2025-10-26T01:30:00Z", "2025-10-26T02:30:00+01:00"])])
+def test_every_spelling_of_a_time_is_the_same_instant(monkeypatch, seconds, spellings):
+    from daqclient import _times
+
+    monkeypatch.setenv("ORXA_EXP_TIMEZONE", "Europe/Berlin")
+    moment = dt.datetime.fromtimestamp(seconds, dt.timezone.utc)
+    for value in spellings + [seconds, float(seconds), moment, moment.replace(tzinfo=None)]:
+        assert _times.request_instant(value, "start") == seconds, value
+    # Texts with a zone are rewritten in the experiment's zone, as the C++ library writes them.
+    assert _times.checked_time_text(spellings[1]) == _times.request_time_text(seconds)
+
+
+def test_unknown_zone_is_an_error_not_utc(monkeypatch):
+    from daqclient import _times
+
+    monkeypatch.setenv("ORXA_EXP_TIMEZONE", "Europe/Berln")
+    with pytest.raises(daqclient.RequestError, match="Europe/Berln") as failure:
+        _times.request_instant("2025-01-15T13:00:00", "stop")
+    assert failure.value.code == -8
+    assert _times.request_instant("2025-01-15T12:00:00Z") == 1736942400
+    monkeypatch.setenv("ORXA_EXP_TIMEZONE", "CET-1CEST,M3.5.0,M10.5.0/3")  # a TZ rule
+    assert _times.request_instant("2025-07-15T14:00:00") == 1752580800
+
+
 @pytest.mark.parametrize("value", [
     "2025-13-01T00:00:00", "2025-02-29T00:00:00", "2024-02-31T00:00:00", "2025-01-01T25:61:61",
     "2025-01-01T10:00:00junk", "2025-01-01 10:00:00", "2038-01-19T03:14:08Z", 2**31, -5,
