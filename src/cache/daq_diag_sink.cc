@@ -28,13 +28,16 @@ Installed g_installed GUARDED_BY(g_mutex);
 std::atomic<bool> g_any{false};  // read first, so printing without a sink takes no lock
 
 // What this thread is gathering. A message of several pieces is identified by
-// its text: a dump repeats only when every line is the same.
+// its text: a dump repeats only when every line is the same. The counts are
+// trivially destructible, so a print without a sink touches no thread-local
+// that registers a destructor (which allocates on the thread's first print);
+// the text is touched only while gathering.
 struct Gathering {
-  std::string text;
   int pieces = 0;
   int blocks = 0;  // open dumps (a reply's dump holds a request's)
 };
 thread_local Gathering t_gathering;
+thread_local std::string t_text;
 
 bool gathering() { return t_gathering.pieces > 0 || t_gathering.blocks > 0; }
 
@@ -54,10 +57,9 @@ void deliver(const char* identity, const char* text, std::size_t length, bool fl
 }
 
 void deliver_gathered() {
-  Gathering& g = t_gathering;
-  deliver(g.text.c_str(), g.text.data(), g.text.size(), true);
-  g.text.clear();
-  g.pieces = 0;
+  deliver(t_text.c_str(), t_text.data(), t_text.size(), true);
+  t_text.clear();
+  t_gathering.pieces = 0;
 }
 
 // One piece of output: delivered at once when it is a whole line outside a
@@ -70,7 +72,7 @@ void take(const char* identity, const std::string& text, bool flush) {
     deliver(identity, text.data(), text.size(), flush);
     return;
   }
-  g.text += text;
+  t_text += text;
   ++g.pieces;
   if (g.blocks == 0 && ends_line) deliver_gathered();
 }
