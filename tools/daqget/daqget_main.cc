@@ -126,10 +126,15 @@ std::string option_error(const std::string& error) {
   return "daqget: " + error;
 }
 
-// The data link's own text of a broken stream, out of the fetch's line.
-std::string link_text(const std::string& error) {
+// The line of a broken stream: daqget's own, with the data link's text, for a
+// stream that broke once; the fetch's, which also counts the reconnects, after
+// a resume.
+std::string broken_line(const std::string& error, long events) {
+  const char kOnce[] = "the stream ended early after ";
   size_t at = error.find(" records: ");
-  return at == std::string::npos ? error : error.substr(at + std::strlen(" records: "));
+  if (error.rfind(kOnce, 0) != 0 || at == std::string::npos) return "daqget: " + error;
+  return "daqget: " + (kOnce + std::to_string(events) + " events: ") +
+         error.substr(at + std::strlen(" records: "));
 }
 
 // What a run leaves behind for main: lines written, and the fetch's counters
@@ -214,11 +219,7 @@ int verdict(const Session& s, const DaqFetch& fetch, int rc) {
   }
   if (rc == DAQ_FETCH_STREAM_BROKEN || rc == DAQ_FETCH_DROPPED) {
     show_tally(s);
-    // -3 is the server's end-of-data mark; anything else means the stream broke.
-    if (fetch.end_status() != -3) {
-      std::fprintf(stderr, "daqget: the stream ended early after %ld events: %s\n", s.tally.events,
-                   link_text(fetch.error()).c_str());
-    }
+    if (rc == DAQ_FETCH_STREAM_BROKEN) fail_line(broken_line(fetch.error(), s.tally.events));
     // Data the receiver had to throw away is a failure even after the end mark.
     unsigned long long events = fetch.dropped_events();
     unsigned long long blocks = fetch.dropped_sub_blocks();

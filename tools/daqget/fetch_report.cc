@@ -6,15 +6,32 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+namespace {
+
+// "512 B", "12.3 kB", "2.2 MB", "1.4 GB".
+std::string size_text(double bytes) {
+  static const char* const kUnits[] = {"B", "kB", "MB", "GB", "TB"};
+  int unit = 0;
+  while (bytes >= 1000 && unit < 4) {
+    bytes /= 1000;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, kUnits[unit]);
+  return text;
+}
+
+}  // namespace
+
 std::string fetch_summary_line(const DaqFetchCounters& c, double seconds,
                                unsigned long long dropped) {
-  double mb = static_cast<double>(c.received.bytes_received) / 1e6;
+  double bytes = static_cast<double>(c.received.bytes_received);
   char line[256];
-  std::snprintf(line, sizeof line,
-                "daqget: %llu events, %.1f MB in %.1f s (%.1f MB/s), %llu reconnects, %llu dropped",
-                static_cast<unsigned long long>(c.received.events_received), mb, seconds,
-                seconds > 0 ? mb / seconds : 0.0, static_cast<unsigned long long>(c.reconnects),
-                dropped);
+  std::snprintf(
+      line, sizeof line, "daqget: %llu events, %s in %.1f s (%s/s), %llu reconnects, %llu dropped",
+      static_cast<unsigned long long>(c.received.events_received), size_text(bytes).c_str(),
+      seconds, size_text(seconds > 0 ? bytes / seconds : 0).c_str(),
+      static_cast<unsigned long long>(c.reconnects), dropped);
   return line;
 }
 

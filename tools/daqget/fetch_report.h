@@ -8,8 +8,8 @@
 #include "daq_fetch.h"
 
 // "daqget: 600 events, 12.3 MB in 10.2 s (1.2 MB/s), 0 reconnects, 0 dropped",
-// without a line end; seconds is the fetch's duration, dropped its events and
-// channel sub-blocks thrown away.
+// without a line end (sizes in decimal units, B to TB); seconds is the fetch's
+// duration, dropped its events and channel sub-blocks thrown away.
 std::string fetch_summary_line(const DaqFetchCounters& counters, double seconds,
                                unsigned long long dropped);
 
