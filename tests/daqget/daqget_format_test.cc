@@ -2,6 +2,7 @@
 // CSV quoting, the request's time texts and the command line.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -153,6 +154,31 @@ TEST(RequestTimes, TextsTheProtocolWouldMisreadAreRefused) {
   EXPECT_FALSE(read_request_time("2024-02-29T23:59:59", &out, &why)) << why;
   EXPECT_FALSE(read_request_time("2038-01-19T03:14:07Z", &out, &why)) << why;
   EXPECT_EQ(out, "2038-01-19T04:14:07");
+}
+
+TEST(RequestTimes, ConfigFileTimesKeepTheirZone) {
+  if (!have_zone("CET")) GTEST_SKIP() << "no zone database";
+  unsetenv("ORXA_EXP_TIMEZONE");
+  char path[] = "/tmp/daqget_config_XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  std::string document =
+      "<?xml version=\"1.0\"?>\n<DAQREQ>\n<Exp name=\"linac\"/>\n"
+      "<TStart time=\"2025-01-15T12:00:00Z\"/>\n<TStop time=\"2025-01-15T13:00:10+01:00\"/>\n"
+      "</DAQREQ>\n";
+  bool written =
+      write(fd, document.data(), document.size()) == static_cast<ssize_t>(document.size());
+  close(fd);
+  DaqgetOptions o;
+  o.config_file = path;
+  DaqFetchRequest q;
+  std::string error;
+  bool failed = build_request(o, &q, &error);
+  unlink(path);
+  ASSERT_TRUE(written);
+  ASSERT_FALSE(failed) << error;
+  EXPECT_EQ(q.start_sec, 1736942400);
+  EXPECT_EQ(q.stop_sec, 1736942410);
 }
 
 TEST(CommandLine, RangesModesAndRefusals) {
