@@ -286,7 +286,7 @@ int run(const DaqgetOptions& o, OutputTarget& output, RunOutcome* outcome) {
   auto started = std::chrono::steady_clock::now();
   int rc = fetch.run([&s](DaqFetchRecord& r) {
     write_fetched_record(r, *s.writer, &s.tally);
-    s.progress->update(s.tally.events);
+    if (s.progress) s.progress->update(s.tally.events);
     return !s.writer->failed();
   });
   {
@@ -297,7 +297,7 @@ int run(const DaqgetOptions& o, OutputTarget& output, RunOutcome* outcome) {
 
   // The stream ran: what it carried, before the lines that judge it.
   if (s.streamed && !s.listed && (rc != DAQ_FETCH_LINK_FAILED || fetch.records_delivered() > 0)) {
-    s.progress->done(s.tally.events);
+    if (s.progress) s.progress->done(s.tally.events);
     double took =
         outcome->counters.elapsed_s > 0 ? outcome->counters.elapsed_s : seconds_since(started);
     fail_line(fetch_summary_line(outcome->counters, took,
