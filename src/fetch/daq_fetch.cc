@@ -9,6 +9,7 @@
 
 #include "daq_generation.h"
 #include "eq_daq_connect.h"
+#include "fetch_period.h"
 #include "fetch_request.h"
 #include "fetch_resume.h"
 #include "fetch_state.h"
@@ -75,6 +76,7 @@ int attempt(DaqFetch::State& s, const DaqFetchRequest& q, const DaqFetchDeliver&
   }
 
   daq_server_reply* reply = connection.get_server_reply();
+  if (period_mismatch(q, *reply, &s.error)) return DAQ_FETCH_BAD_REQUEST;
   if (q.accepted && !q.accepted(connection)) return DAQ_FETCH_OK;
   if (reply->port <= 0) {
     s.error = std::string("the server announced no data stream: ") + reply->reason;
@@ -167,6 +169,12 @@ int DaqFetch::run(const std::function<bool(DaqFetchRecord&)>& deliver) {
               ": value refused";
     return DAQ_FETCH_BAD_REQUEST;
   }
+  // The connection would silently take the default facility's servers instead.
+  if (!s.request.facility.empty() && !EqDAQconnect::known_facility(s.request.facility.c_str())) {
+    s.error = "unknown facility '" + s.request.facility + "'";
+    return DAQ_FETCH_BAD_REQUEST;
+  }
+  s.narrow = period_widened(s.request);
   s.tally.begin();
   int code = attempts(s, deliver);
   s.tally.end();

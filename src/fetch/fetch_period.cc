@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "fetch_request.h"
 #include "time_text.h"
 #include "zone_time.h"
 
@@ -85,6 +86,14 @@ bool period_mismatch(const DaqFetchRequest& q, const daq_server_reply& reply, st
            (q.stop_sec > 0 ? utc_text(q.stop_sec) : std::string("now")) +
            "): its time zone differs from ORXA_EXP_TIMEZONE=" + zone;
   return true;
+}
+
+bool period_widened(const DaqFetchRequest& q) {
+  if (q.start_sec <= 0) return false;
+  std::string start_text, stop_text, error;
+  if (period_request_texts(q, &start_text, &stop_text, &error)) return false;
+  return start_text != instant_request_text(q.start_sec) ||
+         (q.stop_sec > 0 && stop_text != instant_request_text(q.stop_sec));
 }
 
 bool instant_in_request(const DaqFetchRequest& q, uint32_t sec, uint32_t usec) {

@@ -29,6 +29,10 @@ bool period_request_texts(const DaqFetchRequest& q, std::string* start_text, std
 // data it has; a reply without a period (seconds 0 or less) is not checked.
 bool period_mismatch(const DaqFetchRequest& q, const daq_server_reply& reply, std::string* error);
 
+// Whether the texts of a time range ask more than its instants (a repeated
+// hour, texts that would read backwards), so the records must be narrowed.
+bool period_widened(const DaqFetchRequest& q);
+
 // Whether a record stamped sec.usec lies in the instants asked:
 // start_sec <= stamp < stop_sec for a time range (stop 0: no end); every
 // record of any other request, and of one that accepts the server's period

@@ -11,6 +11,7 @@
 
 #include "daq_fetch.h"
 #include "daq_mutex.h"
+#include "fetch_period.h"
 #include "fetch_resume.h"
 #include "fetch_tally.h"
 
@@ -48,8 +49,11 @@ struct DaqFetch::State {
 
   // Whether a record not delivered yet is one the caller asked for. Every
   // record is, as long as the request's range is what the server was asked;
-  // a range asked wider than wanted narrows it here.
-  bool wanted(const DaqFetchRecord&) const { return true; }
+  // a range asked wider than wanted (set when run() begins) narrows it here.
+  bool narrow = false;
+  bool wanted(const DaqFetchRecord& r) const {
+    return !narrow || instant_in_request(request, r.seconds, r.micros);
+  }
   uint64_t delivered() const { return tally.now().records_delivered; }
 };
 

@@ -193,6 +193,13 @@ TEST(FetchRefused, GivesItsCodeAndOneLine) {
   EXPECT_NE(invalid.error().find("invalid request"), std::string::npos) << invalid.error();
   EXPECT_EQ(server.requests_answered(), 0);
 
+  DaqFetchRequest elsewhere = range_request(server, DAQ_FETCH_PUSH);
+  elsewhere.servers.clear();
+  elsewhere.facility = "NOWHERE";  // would fall back to the default facility's servers
+  DaqFetch unknown(elsewhere);
+  EXPECT_EQ(unknown.run([](DaqFetchRecord&) { return true; }), DAQ_FETCH_BAD_REQUEST);
+  EXPECT_EQ(unknown.error(), "unknown facility 'NOWHERE'");
+
   DaqFetch refused(range_request(server, DAQ_FETCH_PUSH));
   EXPECT_EQ(refused.run([](DaqFetchRecord&) { return true; }), DAQ_FETCH_HANDSHAKE_FAILED);
   EXPECT_EQ(refused.connect_code(), 4);

@@ -253,7 +253,7 @@ double seconds_since(std::chrono::steady_clock::time_point from) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
-int run(const DaqgetOptions& o, OutputTarget& output, RunOutcome* outcome) {
+int run(const DaqgetOptions& o, OutputTarget& output, WarningTally& warnings, RunOutcome* outcome) {
   std::unique_ptr<DaqDataServer> local;
   DaqFetchRequest q;
   std::string error;
@@ -294,6 +294,9 @@ int run(const DaqgetOptions& o, OutputTarget& output, RunOutcome* outcome) {
     g_fetch = nullptr;
   }
   outcome->counters = fetch.counters();
+  // The libraries' repeats before daqget's own closing lines, so the line
+  // that judges the run stays last.
+  warnings.report(stderr);
 
   // The stream ran: what it carried, before the lines that judge it.
   if (s.streamed && !s.listed && (rc != DAQ_FETCH_LINK_FAILED || fetch.records_delivered() > 0)) {
@@ -339,7 +342,7 @@ int main(int argc, char** argv) {
       fail_line(error);
       code = DAQGET_OUTPUT_FAILED;
     } else {
-      code = run(options, output, &outcome);
+      code = run(options, output, warnings, &outcome);
       long rows = outcome.rows;
       if (output.close() && code == DAQGET_OK) {
         fail_line("daqget: writing the records failed");

@@ -42,11 +42,12 @@ int WarningTally::report(std::FILE* to) {
   std::fflush(stdout);
   DaqLockGuard hold(mutex_);
   int written = 0;
-  for (const Seen& s : seen_) {
+  for (Seen& s : seen_) {
     if (s.more == 0) continue;
     std::string dump = s.lines > 1 ? " (" + std::to_string(s.lines) + " lines)" : "";
     std::fprintf(to, "daqget: \"%s\"%s repeated %llu more %s\n", s.first_line.c_str(), dump.c_str(),
                  s.more, s.more == 1 ? "time" : "times");
+    s.more = 0;
     ++written;
   }
   return written;

@@ -26,7 +26,8 @@ class WarningTally {
   void uninstall();
   // Writes `daqget: "LINE" repeated N more times` for every message seen more
   // than once, in the order first seen (LINE: the first line of its first
-  // occurrence); returns the number of such lines.
+  // occurrence); returns the number of such lines. Counts start again from
+  // zero, so a later report tells only what came after.
   int report(std::FILE* to);
 
  private:
