@@ -1,11 +1,8 @@
 // One interface over both receiver generations, and the record query the
-// binding builds on get_monitor: the query finds and copies the record, and
-// then, under the cache lock, the record's stamp and the names of the delivered
-// entries are read and the record is removed when asked. That is sound because
-// records leave the cache only through queries, which this object serialises,
-// as long as the depth is not lowered below what the cache holds: then the
-// receiver pushes out the earliest record for a new one, possibly between the
-// query and that reading.
+// binding builds on: the receiver body's query that reads the record's stamp
+// and the names of the delivered entries under the same cache hold that finds,
+// copies or removes it, so a record the receiver thread pushes out (a depth
+// lowered below what the cache holds) is never read after it is gone.
 //
 // Used by the Receiver binding, for applications that drive a receiver
 // themselves; fetch() goes through the library's DaqFetch instead.
@@ -17,10 +14,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "daq_generation.h"
 #include "daq_text.h"
+#include "receiver_body.h"
 
 namespace daqclient {
 
@@ -104,26 +103,19 @@ class ReceiverOf final : public ReceiverAccess {
     char name[DAQ_GET_CHAN_SIZE] = {0};
     bool one = chan != nullptr && chan[0] != '\0';
     if (one) copy_text(name, chan);
-    typename G::Record* rec = nullptr;
+    DaqRecordHead head;
     q.result =
-        r_.get_monitor(G::query_number(evnum), tm, &q.out, one ? name : nullptr, how, 0, &rec);
-    if (q.out == nullptr || rec == nullptr) return q;
-    DAQEqEvstore* cache = r_.get_cache();
-    cache->lock();
-    q.time = rec->time;
-    q.event_number = rec->event_number;
+        daq_record_query_with_head(r_, G::query_number(evnum), tm, &q.out, one ? name : nullptr,
+                                   how, remove ? DAQ_GET_REMOVE : 0, &head);
+    if (q.out == nullptr) return q;
+    q.time.timeup = head.seconds;
+    q.time.timelow = head.micros;
+    q.event_number = head.event;
     if (one) {
       q.names.emplace_back(name);
     } else {
-      // The elements follow the entries that hold a copyable value, in order.
-      for (const eq_evstore_entry* e : rec->entry) {
-        if (e == nullptr || e->data == nullptr) continue;
-        if (e->data->data == nullptr && e->data->slblock == nullptr) continue;
-        q.names.emplace_back(e->name);
-      }
+      q.names = std::move(head.names);
     }
-    if (remove) G::remove(*cache, rec);
-    cache->unlock();
     return q;
   }
 

@@ -18,7 +18,7 @@
 template <class G>
 int take_record(typename G::Receiver& receiver, const std::vector<std::string>& requested,
                 DaqFetchRecord* rec) {
-  typename DaqReceiverBody<G>::TakenHead head;
+  typename DaqReceiverBody<G>::RecordHead head;
   std::vector<EqData_dtype*>* values = nullptr;
   int rc = DaqReceiverBody<G>::take_first(receiver, &values, &head);
   if (values == nullptr) return rc;

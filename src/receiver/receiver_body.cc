@@ -668,14 +668,21 @@ int DaqReceiverBody<Gen>::record_query(Receiver& r, QueryNumber evnum, time_stam
 }
 
 template <class Gen>
-int DaqReceiverBody<Gen>::take_first(Receiver& r, Result** out, TakenHead* head) {
+int DaqReceiverBody<Gen>::take_first(Receiver& r, Result** out, RecordHead* head) {
   return query(r, 0, nullptr, out, nullptr, DAQ_GET_FIRST + EQCACHE_FIND_TIME, DAQ_GET_REMOVE,
                nullptr, head);
 }
 
 template <class Gen>
+int DaqReceiverBody<Gen>::record_query_with_head(Receiver& r, QueryNumber evnum, time_stamp* tm,
+                                                 Result** out, char* chan, int how, int rem,
+                                                 RecordHead* head) {
+  return query(r, evnum, tm, out, chan, how, rem, nullptr, head);
+}
+
+template <class Gen>
 int DaqReceiverBody<Gen>::query(Receiver& r, QueryNumber evnum, time_stamp* tm, Result** out,
-                                char* chan, int how, int rem, Record** rc, TakenHead* head) {
+                                char* chan, int how, int rem, Record** rc, RecordHead* head) {
   bool by_channel = chan != nullptr && chan[0] != '\0';
   int bits = thread_bits(r);
   bool no_thread = (bits & DAQ_MON_NO_THREAD) != 0;
@@ -759,6 +766,19 @@ int DaqReceiverBody<Gen>::options_query(Receiver& r, Result** out, Options* op, 
   name[sizeof op->chan] = '\0';
   return record_query(r, op->evnum, &op->time, out, name[0] != '\0' ? name : nullptr, op->access,
                       op->access, rc);
+}
+
+int daq_record_query_with_head(EqDAQdata& r, int evnum, time_stamp* tm,
+                               std::vector<EqData_dtype*>** out, char* chan, int how, int rem,
+                               DaqRecordHead* head) {
+  return DaqReceiverBody<LegacyGen>::record_query_with_head(r, evnum, tm, out, chan, how, rem,
+                                                            head);
+}
+
+int daq_record_query_with_head(EqDAQdata2024& r, uint64_t evnum, time_stamp* tm,
+                               std::vector<EqData_dtype*>** out, char* chan, int how, int rem,
+                               DaqRecordHead* head) {
+  return DaqReceiverBody<Gen2024>::record_query_with_head(r, evnum, tm, out, chan, how, rem, head);
 }
 
 template struct DaqReceiverBody<LegacyGen>;

@@ -9,7 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "daq_export.h"
 #include "daq_generation.h"
+
+// What the record a query delivered was: read under the query's own hold,
+// since a removed record is gone (its address free for reuse) once the hold
+// ends, and a kept one may be pushed out by the receiver thread.
+struct DaqRecordHead {
+  uint64_t event = 0;
+  uint32_t seconds = 0, micros = 0;
+  std::vector<std::string> names;  // one per value handed out, in order
+};
 
 template <class Gen>
 struct DaqReceiverBody {
@@ -50,15 +60,12 @@ struct DaqReceiverBody {
                           int how, int rem, Record** rc);
   static int options_query(Receiver& r, Result** out, Options* op, Record** rc);
 
-  // What a taken record was: read under the same hold as the taking, since the
-  // record is gone (and its address may be reused) once the hold ends.
-  struct TakenHead {
-    uint64_t event = 0;
-    uint32_t seconds = 0, micros = 0;
-    std::vector<std::string> names;  // one per value handed out, in order
-  };
+  using RecordHead = DaqRecordHead;
   // The earliest record by time, removed, with its head; codes as record_query.
-  static int take_first(Receiver& r, Result** out, TakenHead* head);
+  static int take_first(Receiver& r, Result** out, RecordHead* head);
+  // record_query with the delivered record's head in *head.
+  static int record_query_with_head(Receiver& r, QueryNumber evnum, time_stamp* tm, Result** out,
+                                    char* chan, int how, int rem, RecordHead* head);
 
  private:
   // The fields that the receiver lock guards, behind accessors that require it.
@@ -69,7 +76,16 @@ struct DaqReceiverBody {
   static int thread_bits(Receiver& r);
   static Record* locate(Receiver& r, QueryNumber evnum, time_stamp* tm, int how);
   static int query(Receiver& r, QueryNumber evnum, time_stamp* tm, Result** out, char* chan,
-                   int how, int rem, Record** rc, TakenHead* head);
+                   int how, int rem, Record** rc, RecordHead* head);
 };
+
+// The record query with its head, for the Python module's receiver binding,
+// which drives a receiver directly (the body itself is not exported).
+DAQ_EXPORT int daq_record_query_with_head(EqDAQdata& r, int evnum, time_stamp* tm,
+                                          std::vector<EqData_dtype*>** out, char* chan, int how,
+                                          int rem, DaqRecordHead* head);
+DAQ_EXPORT int daq_record_query_with_head(EqDAQdata2024& r, uint64_t evnum, time_stamp* tm,
+                                          std::vector<EqData_dtype*>** out, char* chan, int how,
+                                          int rem, DaqRecordHead* head);
 
 #endif
