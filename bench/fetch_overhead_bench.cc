@@ -105,7 +105,11 @@ void BM_FetchOverhead(benchmark::State& state) {
   state.counters["ratio"] = hand / fetched;
 }
 
-BENCHMARK(BM_FetchOverhead)->Arg(10)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(8);
+BENCHMARK(BM_FetchOverhead)
+    ->Arg(10)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(40);
 
 }  // namespace
 
