@@ -60,7 +60,8 @@ TEST(SlowConsumer, EveryEventOnceInOrderWithBoundedMemory) {
         // part past the drain's bound: at most 200 s for it, still far below
         // what the server streams flat out.
         period = std::min<std::chrono::nanoseconds>(
-            period, std::chrono::seconds(200) / static_cast<int64_t>(kEvents - kCalibration));
+            period, std::chrono::nanoseconds(std::chrono::seconds(200)) /
+                        static_cast<int64_t>(kEvents - kCalibration));
         slow_from = Clock::now();
         heap_at_slow = heap_most = heap_bytes();
       } else if (taken > kCalibration) {
