@@ -8,11 +8,14 @@
 //   sink.attach(q);                 // the request's attributes, the reply's statistics
 //   DaqFetch fetch(q);
 //   int rc = fetch.run([&](DaqFetchRecord& r) { return !sink.write(r); });
-//   if (sink.close(&fetch)) fail(sink.error());
+//   if (sink.close(&fetch, rc)) fail(sink.error());
 //
 // Readers may follow the file while it grows (single-writer/multiple-reader
 // mode): what was flushed is visible to them, and a writer killed mid-way leaves
 // a file that opens with every record up to the last flush.
+//
+// The file's layout: docs/hdf5-layout.md. Sizes read from the network are
+// bounded: an image whose header does not match its bytes is kept as raw bytes.
 //
 // Threads: one thread uses a sink. Failures are results: true with one line in
 // error(); after a failure write() refuses further records.
@@ -27,10 +30,10 @@
 #include "daq_fetch.h"
 
 struct DaqHdf5Options {
-  int compress_level = 0;     // 0: no compression; 1..9: gzip at that level
-  int flush_records = 100;    // flush after this many records ...
-  int flush_ms = 1000;        // ... or when the last flush is this old
-  bool follow = true;         // single-writer/multiple-reader mode
+  int compress_level = 0;   // 0: no compression; 1..9: gzip at that level
+  int flush_records = 100;  // flush after this many records ...
+  int flush_ms = 1000;      // ... or when the last flush is this old
+  bool follow = true;       // single-writer/multiple-reader mode
 };
 
 class DAQ_EXPORT DaqHdf5Sink {
@@ -56,6 +59,10 @@ class DAQ_EXPORT DaqHdf5Sink {
 
   const std::string& error() const;
   uint64_t records_written() const;
+
+  // As close(fetch), with the fetch's result code stored too (close(fetch)
+  // stores -1: not known).
+  bool close(const DaqFetch* fetch, int result);
 
   struct State;
 
