@@ -24,6 +24,7 @@ import math
 import numbers
 
 from ._errors import ConnectError, DaqError, ReceiverError, RequestError
+from ._frames import Frames, to_frames
 from ._records import NameValue, SlowEntry
 from ._daqclient import (
     HAS_LOCAL_SERVER,
@@ -43,9 +44,10 @@ if HAS_LOCAL_SERVER:
     from ._daqclient import LocalServer
 
 __all__ = [
-    "Channel", "Connection", "ConnectError", "DaqError", "Image", "LocalServer", "NameValue",
-    "Receiver", "ReceiverError", "Record", "RecordStream", "Records", "Reply", "RequestError",
-    "SlowEntry", "Spectrum", "fetch", "slow_entries", "utc_datetime",
+    "Channel", "Connection", "ConnectError", "DaqError", "Frames", "Image", "LocalServer",
+    "NameValue", "Receiver", "ReceiverError", "Record", "RecordStream", "Records", "Reply",
+    "RequestError", "SlowEntry", "Spectrum", "fetch", "slow_entries", "to_frames",
+    "utc_datetime",
 ]
 
 # End-data statuses that mean the stream ended as it should: the server's end
@@ -82,6 +84,11 @@ class _Ending:
 
 class Records(list, _Ending):
     """The records of fetch(), earliest first, with how the stream ended."""
+
+    def to_pandas(self):
+        """The records as Frames (one DataFrame or DataArray per channel), with
+        the fetch's counters."""
+        return to_frames(self, self.counters() if self._run is not None else None)
 
 
 class RecordStream(_Ending):
@@ -252,7 +259,7 @@ def _failure(run):
 def fetch(channels, start, stop, servers=None, local=False, *, stream=False, facility=None,
           experiment=None, comm_mode=None, request_type=None, depth=0, increment=0,
           connect_timeout=None, record_timeout=None, server_options=None, retries=None,
-          accept_period_mismatch=False):
+          accept_period_mismatch=False, as_frame=False):
     """Fetches the records of `channels` between `start` and `stop`.
 
     channels -- a channel name or a list of them; "NAME@p1@p2@p3@p4" carries
@@ -267,6 +274,8 @@ def fetch(channels, start, stop, servers=None, local=False, *, stream=False, fac
                 (server_options: its keyword options)
     stream   -- hand the records out one by one (a RecordStream) instead of
                 returning them all (a Records list)
+    as_frame -- return the records as Frames, one DataFrame or DataArray per
+                channel (the same as fetch(...).to_pandas()); not with stream
 
     connect_timeout -- seconds the whole handshake may take (whole seconds, at
                 least 1; default 180); past it ConnectError with code 9
@@ -300,6 +309,9 @@ def fetch(channels, start, stop, servers=None, local=False, *, stream=False, fac
                      request_type, depth, increment, connect_timeout, record_timeout,
                      server_options)
     _check_values(connect_timeout, record_timeout, retries, accept_period_mismatch)
+    if as_frame and stream:
+        raise TypeError("fetch(): as_frame=True returns every record at once; it takes no "
+                        "stream=True")
     if local and not HAS_LOCAL_SERVER:
         raise DaqError(-1, "this build has no embedded DAQ data server")
     request = _fetch_request(channels, start, stop, facility, experiment, comm_mode, request_type,
@@ -330,4 +342,4 @@ def fetch(channels, start, stop, servers=None, local=False, *, stream=False, fac
     finally:
         result.end_data_status = records.end_data_status
         result.end_data_status_text = records.end_data_status_text
-    return result
+    return result.to_pandas() if as_frame else result
