@@ -1,20 +1,14 @@
-// Fetch: DaqFetch run on a thread of its own, without the GIL, its records
-// handed to the Python iterator through a small bounded queue. The queue only
-// smooths the hand-over: flow control stays with the receiver's cache, since
-// the fetch thread waits while the queue is full and takes nothing more out.
-// Closing the iterator, a Ctrl-C in the waiting thread or the object's end
-// stops the fetch and joins its thread.
-#include <condition_variable>
-#include <deque>
-#include <memory>
-#include <mutex>
+// Fetch (fetch_run.h): the queue between the fetch thread and the Python
+// iterator only smooths the hand-over: flow control stays with the receiver's
+// cache, since the fetch thread waits while the queue is full and takes nothing
+// more out.
+#include <chrono>
 #include <string>
-#include <thread>
+#include <utility>
 
-#include "daq_fetch.h"
-#include "daqclient.h"
 #include "eq_daq_connect.h"
 #include "eq_daq_data.h"
+#include "fetch_run.h"
 
 namespace daqclient {
 
@@ -24,155 +18,12 @@ namespace {
 // behind the fetch holds the rest.
 constexpr size_t kQueueLimit = 16;
 
-struct Waiting {
-  RawRecord raw;
-  std::vector<std::string> requested;
-};
-
 // The receiver's own text of an end-data status (0 when none was set).
 std::string end_status_text(int status) {
   EqDAQdata texts(1, 0);
   texts.set_end_data_status(status);
   return texts.get_end_data_status_string();
 }
-
-py::dict counters_dict(const DaqFetchCounters& c) {
-  const DaqReceiverCounters& r = c.received;
-  py::dict d;
-  d["events_received"] = r.events_received;
-  d["bytes_received"] = r.bytes_received;
-  d["dropped_events"] = r.dropped_events;
-  d["dropped_sub_blocks"] = r.dropped_sub_blocks;
-  d["records_evicted"] = r.records_evicted;
-  d["pause_requests"] = r.pause_requests;
-  d["holds_sent"] = r.holds_sent;
-  d["resumes_sent"] = r.resumes_sent;
-  d["paused_us"] = r.paused_us;
-  d["max_depth"] = r.max_depth;
-  d["last_event_received"] = r.last_event;
-  d["last_seconds_received"] = r.last_seconds;
-  d["last_micros_received"] = r.last_micros;
-  d["records_delivered"] = c.records_delivered;
-  d["duplicates_skipped"] = c.duplicates_skipped;
-  d["reconnects"] = c.reconnects;
-  d["last_event"] = c.last_event;
-  d["last_seconds"] = c.last_seconds;
-  d["last_micros"] = c.last_micros;
-  d["elapsed_s"] = c.elapsed_s;
-  return d;
-}
-
-class Fetch {
- public:
-  explicit Fetch(const DaqFetchRequest& request) : fetch_(request) {}
-
-  ~Fetch() {
-    py::gil_scoped_release nogil;
-    stop();
-  }
-
-  // The next record, None once the fetch has ended (result() tells how).
-  py::object next() {
-    if (!started_) start();
-    for (;;) {
-      std::unique_ptr<Waiting> item;
-      bool over = false;
-      {
-        py::gil_scoped_release nogil;
-        std::unique_lock<std::mutex> lock(lock_);
-        // Back to Python every 100 ms for its signals.
-        ready_.wait_for(lock, std::chrono::milliseconds(100),
-                        [this] { return !queue_.empty() || finished_; });
-        if (!queue_.empty()) {
-          item = std::move(queue_.front());
-          queue_.pop_front();
-          space_.notify_one();
-        } else {
-          over = finished_;
-        }
-      }
-      if (item) return make_record(item->raw, &item->requested);
-      if (over) {
-        join();
-        return py::none();
-      }
-      if (PyErr_CheckSignals() != 0) {
-        {
-          py::gil_scoped_release nogil;
-          stop();
-        }
-        throw py::error_already_set();
-      }
-    }
-  }
-
-  // Ends the fetch (a handshake or stream still going) and drops what waits.
-  void stop() {
-    fetch_.stop();
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      closing_ = true;
-      queue_.clear();
-    }
-    space_.notify_all();
-    join();
-  }
-
-  int result() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return finished_ ? result_ : -1;
-  }
-  DaqFetch& fetch() { return fetch_; }
-
- private:
-  void start() {
-    started_ = true;
-    std::lock_guard<std::mutex> guard(join_lock_);
-    worker_ = std::thread([this] {
-      int rc = fetch_.run([this](DaqFetchRecord& r) { return offer(r); });
-      std::lock_guard<std::mutex> guard(lock_);
-      result_ = rc;
-      finished_ = true;
-      ready_.notify_all();
-    });
-  }
-
-  // On the fetch thread: queues the record, taking its values over.
-  bool offer(DaqFetchRecord& r) {
-    auto item = std::make_unique<Waiting>();
-    item->raw.q.event_number = r.event;
-    item->raw.q.time = time_stamp{r.seconds, r.micros};
-    item->raw.q.names = std::move(r.names);
-    item->raw.q.out = r.values;
-    r.values = nullptr;
-    item->requested = std::move(r.requested);
-    std::unique_lock<std::mutex> lock(lock_);
-    space_.wait(lock, [this] { return queue_.size() < kQueueLimit || closing_; });
-    if (closing_) return false;
-    queue_.push_back(std::move(item));
-    ready_.notify_one();
-    return true;
-  }
-
-  // next() and stop() may meet here from two Python threads; the lock also
-  // keeps a first next() from starting the thread while another joins.
-  void join() {
-    std::lock_guard<std::mutex> guard(join_lock_);
-    if (worker_.joinable()) worker_.join();
-  }
-
-  DaqFetch fetch_;
-  std::thread worker_;
-  std::mutex join_lock_;
-  bool started_ = false;
-  std::mutex lock_;
-  std::condition_variable ready_;
-  std::condition_variable space_;
-  std::deque<std::unique_ptr<Waiting>> queue_;
-  bool closing_ = false;
-  bool finished_ = false;
-  int result_ = 0;
-};
 
 std::vector<std::string> names_of(py::object value) {
   std::vector<std::string> out;
@@ -215,6 +66,154 @@ std::unique_ptr<Fetch> make_fetch(py::object channels, int64_t start_sec, int64_
 }
 
 }  // namespace
+
+py::dict counters_dict(const DaqFetchCounters& c) {
+  const DaqReceiverCounters& r = c.received;
+  py::dict d;
+  d["events_received"] = r.events_received;
+  d["bytes_received"] = r.bytes_received;
+  d["dropped_events"] = r.dropped_events;
+  d["dropped_sub_blocks"] = r.dropped_sub_blocks;
+  d["records_evicted"] = r.records_evicted;
+  d["pause_requests"] = r.pause_requests;
+  d["holds_sent"] = r.holds_sent;
+  d["resumes_sent"] = r.resumes_sent;
+  d["paused_us"] = r.paused_us;
+  d["max_depth"] = r.max_depth;
+  d["last_event_received"] = r.last_event;
+  d["last_seconds_received"] = r.last_seconds;
+  d["last_micros_received"] = r.last_micros;
+  d["records_delivered"] = c.records_delivered;
+  d["duplicates_skipped"] = c.duplicates_skipped;
+  d["reconnects"] = c.reconnects;
+  d["last_event"] = c.last_event;
+  d["last_seconds"] = c.last_seconds;
+  d["last_micros"] = c.last_micros;
+  d["elapsed_s"] = c.elapsed_s;
+  return d;
+}
+
+struct Fetch::Waiting {
+  RawRecord raw;
+  std::vector<std::string> requested;
+};
+
+Fetch::Fetch(const DaqFetchRequest& request)
+    : request_(request), fetch_(std::make_unique<DaqFetch>(request)) {}
+
+Fetch::~Fetch() {
+  py::gil_scoped_release nogil;
+  stop();
+}
+
+std::unique_ptr<Fetch::Waiting> Fetch::wait_step(bool* over) {
+  py::gil_scoped_release nogil;
+  std::unique_lock<std::mutex> lock(lock_);
+  // Back to Python every 100 ms for its signals.
+  ready_.wait_for(lock, std::chrono::milliseconds(100),
+                  [this] { return !queue_.empty() || finished_; });
+  *over = false;
+  if (queue_.empty()) {
+    *over = finished_;
+    return nullptr;
+  }
+  std::unique_ptr<Waiting> item = std::move(queue_.front());
+  queue_.pop_front();
+  space_.notify_one();
+  return item;
+}
+
+void Fetch::stop_on_signal() {
+  {
+    py::gil_scoped_release nogil;
+    stop();
+  }
+  throw py::error_already_set();
+}
+
+py::object Fetch::next() {
+  if (!started_) start([this](DaqFetchRecord& r) { return offer(r); });
+  for (;;) {
+    bool over = false;
+    std::unique_ptr<Waiting> item = wait_step(&over);
+    if (item) return make_record(item->raw, &item->requested);
+    if (over) {
+      join();
+      return py::none();
+    }
+    if (PyErr_CheckSignals() != 0) stop_on_signal();
+  }
+}
+
+void Fetch::run_into(const std::function<void(DaqFetchRequest&)>& prepare,
+                     const std::function<bool(DaqFetchRecord&)>& deliver) {
+  if (started_) raise_error("DaqError", -1, "the fetch has already run");
+  // The consumer's hooks go into the request before the fetch copies it; the
+  // object made by the constructor was never started, so it is simply replaced.
+  prepare(request_);
+  fetch_ = std::make_unique<DaqFetch>(request_);
+  start(deliver);
+  for (;;) {
+    bool over = false;
+    wait_step(&over);
+    if (over) break;
+    if (PyErr_CheckSignals() != 0) stop_on_signal();
+  }
+  py::gil_scoped_release nogil;
+  join();
+}
+
+void Fetch::stop() {
+  fetch_->stop();
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    closing_ = true;
+    queue_.clear();
+  }
+  space_.notify_all();
+  join();
+}
+
+int Fetch::result() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return finished_ ? result_ : -1;
+}
+
+void Fetch::start(std::function<bool(DaqFetchRecord&)> deliver) {
+  started_ = true;
+  std::lock_guard<std::mutex> guard(join_lock_);
+  worker_ = std::thread([this, deliver = std::move(deliver)] {
+    int rc = fetch_->run(deliver);
+    std::lock_guard<std::mutex> guard(lock_);
+    result_ = rc;
+    finished_ = true;
+    ready_.notify_all();
+  });
+}
+
+// On the fetch thread: queues the record, taking its values over.
+bool Fetch::offer(DaqFetchRecord& r) {
+  auto item = std::make_unique<Waiting>();
+  item->raw.q.event_number = r.event;
+  item->raw.q.time = time_stamp{r.seconds, r.micros};
+  item->raw.q.names = std::move(r.names);
+  item->raw.q.out = r.values;
+  r.values = nullptr;
+  item->requested = std::move(r.requested);
+  std::unique_lock<std::mutex> lock(lock_);
+  space_.wait(lock, [this] { return queue_.size() < kQueueLimit || closing_; });
+  if (closing_) return false;
+  queue_.push_back(std::move(item));
+  ready_.notify_one();
+  return true;
+}
+
+// next() and stop() may meet here from two Python threads; the lock also
+// keeps a first next() from starting the thread while another joins.
+void Fetch::join() {
+  std::lock_guard<std::mutex> guard(join_lock_);
+  if (worker_.joinable()) worker_.join();
+}
 
 void register_fetch(py::module_& m) {
   m.attr("FETCH_OK") = static_cast<int>(DAQ_FETCH_OK);
