@@ -8,7 +8,7 @@ include(CMakePackageConfigHelpers)
 set(DAQ_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/tarnvik)
 set(DAQ_PKG_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tarnvik)
 
-set(daq_installed_targets ORXAXML velmorapi ORXAevutl tidewire evstore tarnvik)
+set(daq_installed_targets ORXAXML velmorapi ORXAevutl tidewire evstore tarnvik tarnvik_hdf5)
 foreach(lib IN LISTS daq_installed_targets)
   target_include_directories(${lib} INTERFACE $<INSTALL_INTERFACE:${DAQ_INSTALL_INCLUDEDIR}>)
 endforeach()
