@@ -76,6 +76,13 @@ def _is_busy(error):
     return isinstance(error, ConnectError) and (error.code == 13 or error.reason == "BUSY")
 
 
+def _is_empty(error):
+    # A part wholly outside the server's data (after its "now", say) is refused;
+    # the whole range may still hold data, as one fetch of it would deliver.
+    return isinstance(error, ConnectError) and error.code == 4 and \
+        error.reason == "ERROR: no data in the requested time range"
+
+
 def split_range(start, stop, parts):
     """[start, stop) in UTC seconds cut into at most `parts` ranges of whole
     seconds that meet exactly; each is a (start, stop) pair."""
@@ -125,29 +132,36 @@ def _fetch_once(spec, path):
     return counters
 
 
+def _part_error(spec, error, busy):
+    return PartError(spec["part"], spec["start"], spec["stop"], spec["server"],
+                     type(error).__name__, error.code, error.text, error.reason, busy)
+
+
 def _run_part(spec):
-    """One part, run by a task: (Frames or file path, counters, busy retries)."""
+    """One part, run by a task: (Frames or file path, counters, busy retries,
+    None), or (None, {}, busy retries, PartError) for a part the server has no
+    data for."""
     busy, delay = 0, spec["busy_backoff"]
     while True:
         try:
             with _Lease(spec["server"], spec["per_server"]):
                 result = _fetch_once(spec, spec["path"])
         except DaqError as error:
+            if _is_empty(error):
+                return None, {}, busy, _part_error(spec, error, busy)
             if not _is_busy(error) or busy >= spec["busy_retries"]:
-                raise PartError(spec["part"], spec["start"], spec["stop"], spec["server"],
-                                type(error).__name__, error.code, error.text, error.reason,
-                                busy) from None
+                raise _part_error(spec, error, busy) from None
         else:
             if spec["path"] is None:
-                return result, dict(result.counters), busy
-            return spec["path"], dict(result), busy
+                return result, dict(result.counters), busy, None
+            return spec["path"], dict(result), busy, None
         busy += 1
         # Jittered, so parts refused together do not come back together.
         time.sleep(delay * random.uniform(0.5, 1.0))
         delay = min(delay * 2, _LONGEST_BACKOFF_S)
 
 
-def _gathered_counters(parts, elapsed_s, busy_retries):
+def _gathered_counters(parts):
     out = {}
     for counters in parts:
         for key, value in counters.items():
@@ -160,9 +174,6 @@ def _gathered_counters(parts, elapsed_s, busy_retries):
                 out[key] = max(out.get(key, value), value)
             elif isinstance(value, (int, float)) and not isinstance(value, bool):
                 out[key] = out.get(key, 0) + value
-    out["elapsed_s"] = elapsed_s
-    out["parts"] = len(parts)
-    out["busy_retries"] = busy_retries
     return out
 
 
@@ -186,8 +197,7 @@ def gather_frames(parts, counters=None):
         for name, obj in frames.items():
             names.setdefault(name, []).append(obj)
     if counters is None:
-        counters = _gathered_counters([getattr(f, "counters", {}) or {} for f in parts], 0.0, 0)
-        counters.pop("elapsed_s")
+        counters = _gathered_counters([getattr(f, "counters", None) or {} for f in parts])
     return Frames(((name, _concat(objs)) for name, objs in names.items()), counters=counters)
 
 
@@ -297,8 +307,11 @@ def fetch_partitioned(channels, start, stop, parts=None, servers=None, *, client
 
     The result's counters: the parts' counters added up (max_depth the
     largest, the last_* of the last part with records), elapsed_s of the whole
-    call, parts, busy_retries. A part that fails otherwise raises PartError
-    naming it; the parts still running are cancelled.
+    call, parts, busy_retries. A part the server has no data for (wholly after
+    its "now", say) is left out, as one fetch of the range would leave it; when
+    no part has data that part's PartError is raised. A part that fails
+    otherwise raises PartError naming it; the parts still running are
+    cancelled.
     """
     if "local" in fetch_options or "stream" in fetch_options or "as_frame" in fetch_options:
         raise TypeError("fetch_partitioned(): local, stream and as_frame are not taken")
@@ -339,10 +352,14 @@ def fetch_partitioned(channels, start, stop, parts=None, servers=None, *, client
     finally:
         for thing in reversed(owned):
             thing.close()
-    counters = _gathered_counters([r[1] for r in results], time.monotonic() - began,
-                                  sum(r[2] for r in results))
+    delivered = [r for r in results if r[3] is None]
+    if not delivered:
+        raise results[0][3]
+    counters = _gathered_counters([r[1] for r in delivered])
+    counters.update(elapsed_s=time.monotonic() - began, parts=len(results),
+                    busy_retries=sum(r[2] for r in results))
     if out_dir is not None:
-        files = PartFiles(r[0] for r in results)
+        files = PartFiles(r[0] for r in delivered)
         files.counters = counters
         return files
-    return gather_frames([r[0] for r in results], counters)
+    return gather_frames([r[0] for r in delivered], counters)

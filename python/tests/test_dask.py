@@ -5,6 +5,7 @@ part is named."""
 
 import datetime as dt
 import os
+import time
 
 import numpy as np
 import pytest
@@ -102,3 +103,16 @@ def test_failing_part_is_named(cluster):
     assert (error.kind, error.code, error.server) == ("ConnectError", 4, servers[0].entry)
     assert str(error).startswith(f"part {error.part} [2025-03-01T09:00:0")
     assert "none of the requested channels is known" in str(error)
+
+
+def test_parts_without_data_are_left_out(cluster):
+    client, servers = cluster
+    now = int(time.time())
+    # The last two parts lie wholly after the servers' "now".
+    gathered = dd.fetch_partitioned(["TIMING/TRIGGER/STAMP"], now - 3, now + 57, parts=3,
+                                    servers=[servers[0].entry, servers[1].entry], client=client)
+    events = gathered["TIMING/TRIGGER/STAMP"]["event_number"].to_numpy()
+    assert len(events) >= 20 and np.all(np.diff(events.astype(np.int64)) == 1)
+    with pytest.raises(dd.PartError, match="no data in the requested time range"):
+        dd.fetch_partitioned(["TIMING/TRIGGER/STAMP"], now + 60, now + 70, parts=2,
+                             servers=servers[0].entry, client=client)
