@@ -249,7 +249,9 @@ def _draw_timeseries(fig, ax, name, obj, options):
         names = obj["name"].to_numpy()
         for item in dict.fromkeys(names):
             rows = names == item
-            label = item[len(name) + 1:] if item[:len(name) + 1] in (name + ":", name + ".") else item
+            # Items are named CHANNEL:ITEM or CHANNEL.N: the panel's title says CHANNEL.
+            cut = len(name) + 1
+            label = item[cut:] if item[:cut] in (name + ":", name + ".") else item
             ax.plot(x[rows], obj["value"].to_numpy()[rows], marker=_marker(rows.sum()),
                     label=label)
             lines += 1
@@ -417,9 +419,15 @@ def _format(path):
     return extension[1:]
 
 
+# No version or date in the files, so the same data give the same bytes.
+_NO_STAMPS = {"png": {"Software": None}, "svg": {"Date": None, "Creator": None},
+              "pdf": {"CreationDate": None, "Creator": None, "Producer": None}}
+
+
 def save(fig, path):
     """Writes the figure to path, its format by the extension (.png, .svg, .pdf)."""
-    fig.savefig(path, format=_format(path), dpi=fig.dpi)
+    kind = _format(path)
+    fig.savefig(path, format=kind, dpi=fig.dpi, metadata=_NO_STAMPS[kind])
 
 
 # -- command line ----------------------------------------------------------
