@@ -769,3 +769,97 @@ TEST(DaqgetRequest, RunRangesAllRunsAndFileListsReachTheServer) {
     }
   }
 }
+
+// The size and depth a PNG or TIFF file declares, read off its header.
+struct PictureHead {
+  std::string kind;  // "png", "tiff" or "" when neither
+  uint32_t width = 0, height = 0;
+  int bits = 0;
+};
+
+PictureHead picture_head(const std::string& text) {
+  PictureHead h;
+  auto be32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(text[at + i]);
+    return v;
+  };
+  if (text.size() > 25 && text.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0 &&
+      text.compare(12, 4, "IHDR") == 0) {
+    h = {"png", be32(16), be32(20), static_cast<unsigned char>(text[24])};
+  } else if (text.size() > 8 && text.compare(0, 4, std::string("II*\0", 4)) == 0) {
+    h.kind = "tiff";
+  }
+  return h;
+}
+
+TEST(DaqgetEmbedded, SavedImagesArePicturesOfEveryDepthNamedByEventAndChannel) {
+  ScratchDir dir;
+  ASSERT_FALSE(dir.path.empty());
+  std::string catalog = dir.path + "/catalog.txt";
+  write_file(catalog,
+             "CAMERA/A/GREY8 image width=16 height=8 bpp=1\n"
+             "CAMERA/B/GREY16 image width=16 height=8 bpp=2\n"
+             "CAMERA/C/GREY32 image width=16 height=8 bpp=4\n"
+             "DIAG/TOROID/T1.SPECT spectrum length=16\n");
+  DaqServerOptions o = Embedded::options("DG.PICTURES");
+  o.catalog_file = catalog;
+  Embedded e(o);
+  ASSERT_FALSE(e.server.start());
+  std::string pictures = dir.path + "/pictures";
+  RunResult r = run_daqget(
+      {"--servers", e.server.entry(), "--start", "2025-03-01T10:00:00", "--stop",
+       "2025-03-01T10:00:01", "-f", "csv", "-o", "/dev/null", "--save-images", pictures, "-v"},
+      e.env());
+  ASSERT_EQ(r.exit_code, DAQGET_OK) << r.err;
+  DaqRequestSummary sent;
+  ASSERT_TRUE(e.server.summary(1, &sent));
+  ASSERT_EQ(sent.events_sent, 10);
+  EXPECT_NE(r.err.find("daqget: 30 images saved in " + pictures + ", 0 skipped"), std::string::npos)
+      << r.err;
+  std::map<std::string, int> kinds;
+  for (uint64_t ev = sent.first_event; ev < sent.first_event + 10; ++ev) {
+    char number[32];
+    std::snprintf(number, sizeof number, "%010llu_", static_cast<unsigned long long>(ev));
+    for (const char* name : {"CAMERA_A_GREY8.png", "CAMERA_B_GREY16.png", "CAMERA_C_GREY32.tif"}) {
+      std::string path = pictures + "/" + number + name;
+      PictureHead h = picture_head(read_file(path));
+      ++kinds[h.kind + std::to_string(h.bits)];
+      if (h.kind == "png") {
+        EXPECT_TRUE(h.width == 16 && h.height == 8) << path;
+      }
+      std::remove(path.c_str());
+    }
+  }
+  EXPECT_EQ(kinds, (std::map<std::string, int>{{"png8", 10}, {"png16", 10}, {"tiff0", 10}}));
+  EXPECT_EQ(rmdir(pictures.c_str()), 0) << "files left beside the pictures";
+}
+
+TEST(DaqgetEmbedded, Hdf5FileIsWrittenInPlaceWithTheSummaryAndStats) {
+  ScratchDir dir;
+  ASSERT_FALSE(dir.path.empty());
+  Embedded e(Embedded::options("DG.HDF5"));
+  ASSERT_FALSE(e.server.start());
+  std::string path = dir.path + "/run.h5";
+  std::string stats = dir.path + "/stats.json";
+  std::vector<std::string> args = five_seconds(e.server.entry(), "hdf5");
+  args.insert(args.end(), {"-o", path, "--compress", "1", "--stats", stats});
+  RunResult r = run_daqget(args, e.env());
+  ASSERT_EQ(r.exit_code, DAQGET_OK) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(read_file(path).compare(0, 8, "\x89HDF\r\n\x1a\n"), 0);
+  EXPECT_NE(r.err.find("daqget: 50 events, "), std::string::npos) << r.err;
+  nlohmann::json counters = nlohmann::json::parse(read_file(stats), nullptr, false);
+  EXPECT_EQ(counters["records_delivered"], 55u) << counters.dump();
+  std::vector<std::string> files = dir.files();
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"run.h5", "stats.json"}));  // no temporary beside
+
+  // A file that cannot be created: one line, exit 8, nothing asked.
+  args = five_seconds(e.server.entry(), "hdf5");
+  args.insert(args.end(), {"-o", dir.path + "/missing/run.h5"});
+  r = run_daqget(args, e.env());
+  EXPECT_EQ(r.exit_code, DAQGET_OUTPUT_FAILED);
+  EXPECT_EQ(lines_of(r.err).size(), 1u) << r.err;
+  EXPECT_EQ(e.server.requests_accepted(), 1);
+}

@@ -1,7 +1,9 @@
 // The pieces of daqget that decide what a reader sees: value forms, times,
 // CSV quoting, the request's time texts and the command line.
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sys/stat.h>
+#include <tiffio.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -12,6 +14,7 @@
 #include "daqget_options.h"
 #include "daqget_runner.h"
 #include "exit_codes.h"
+#include "image_files.h"
 #include "record_writer.h"
 #include "request_builder.h"
 #include "request_time.h"
@@ -30,6 +33,78 @@ int parse(std::vector<std::string> args, DaqgetOptions* o) {
 bool have_zone(const char* name) {
   struct stat st {};
   return stat((std::string("/usr/share/zoneinfo/") + name).c_str(), &st) == 0;
+}
+
+// A picture read back: its size, bits a sample, samples a pixel and the
+// samples of its first two rows in reading order.
+struct Picture {
+  uint32_t width = 0, height = 0;
+  int bits = 0, samples = 0;
+  std::vector<uint32_t> values;
+};
+
+Picture read_png(const std::string& path) {
+  Picture p;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return p;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png)) == 0) {
+    png_init_io(png, f);
+    png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    p.width = png_get_image_width(png, info);
+    p.height = png_get_image_height(png, info);
+    p.bits = png_get_bit_depth(png, info);
+    p.samples = png_get_channels(png, info);
+    png_bytepp rows = png_get_rows(png, info);
+    size_t n = static_cast<size_t>(p.width) * static_cast<size_t>(p.samples);
+    for (uint32_t y = 0; y < p.height && y < 2; ++y) {
+      for (size_t i = 0; i < n; ++i) {
+        p.values.push_back(p.bits == 16 ? (rows[y][2 * i] << 8) | rows[y][2 * i + 1] : rows[y][i]);
+      }
+    }
+  }
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(f);
+  return p;
+}
+
+Picture read_tiff(const std::string& path) {
+  Picture p;
+  TIFF* t = TIFFOpen(path.c_str(), "r");
+  if (t == nullptr) return p;
+  uint16_t bits = 0, samples = 0;
+  TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &p.width);
+  TIFFGetField(t, TIFFTAG_IMAGELENGTH, &p.height);
+  TIFFGetField(t, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  p.bits = bits;
+  p.samples = samples;
+  std::vector<uint32_t> row(p.width);
+  for (uint32_t y = 0; y < p.height && y < 2 && bits == 32; ++y) {
+    if (TIFFReadScanline(t, row.data(), y, 0) < 0) break;
+    p.values.insert(p.values.end(), row.begin(), row.end());
+  }
+  TIFFClose(t);
+  return p;
+}
+
+// An image object of width x height, bpp bytes a pixel, pixel i holding
+// base + i little-endian; `bytes` overrides the length the object holds.
+velmor::EqData image(int width, int height, int bpp, uint32_t base, int bytes = -1) {
+  std::vector<unsigned char> data(static_cast<size_t>(width * height * bpp));
+  for (size_t i = 0; i < data.size(); ++i) {
+    uint64_t v = base + static_cast<uint64_t>(i / bpp);  // 64 bits: room to shift for bpp 5
+    data[i] = static_cast<unsigned char>(v >> (8 * (i % bpp)));
+  }
+  velmor::IMH head{};
+  head.width = width;
+  head.height = height;
+  head.bpp = bpp;
+  velmor::EqData d;
+  d.set_image(data.data(), bytes >= 0 ? bytes : static_cast<int>(data.size()), &head,
+              velmor::PreserveTimestampAndEventId::no);
+  return d;
 }
 
 }  // namespace
@@ -205,6 +280,13 @@ TEST(CommandLine, RangesModesAndRefusals) {
   DaqgetOptions r;
   EXPECT_EQ(parse({"--local", "--retries", "0"}, &r), -1);
   EXPECT_EQ(r.retries, 0);
+  DaqgetOptions h;
+  EXPECT_EQ(
+      parse({"--local", "-f", "hdf5", "-o", "x.h5", "--compress", "9", "--save-images", "p"}, &h),
+      -1);
+  EXPECT_EQ(h.format, OutputFormat::kHdf5);
+  EXPECT_EQ(h.compress, 9);
+  EXPECT_EQ(h.images_dir, "p");
 
   for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
            {"--start", "2025-1-1T0:0:0", "--scan-mode", "11"},
@@ -221,10 +303,76 @@ TEST(CommandLine, RangesModesAndRefusals) {
            {"--facility", "lumar", "--start", "2025-1-1T0:0:0"},
            {"--connect-timeout", "0", "--local"},
            {"--retries", "-1", "--local"},
-           {"--retries", "some", "--local"}}) {
+           {"--retries", "some", "--local"},
+           {"--local", "-f", "hdf5"},
+           {"--local", "-f", "hdf5", "-o", "x.h5", "--compress", "10"},
+           {"--local", "-f", "hdf5", "-o", "x.h5", "--compress", "-1"},
+           {"--local", "-f", "csv", "--compress", "1"},
+           {"--list-channels", "-f", "hdf5", "-o", "x.h5"}}) {
     DaqgetOptions b;
     testing::internal::CaptureStderr();
     EXPECT_EQ(parse(bad, &b), DAQGET_USAGE) << bad[0] << " " << bad[1];
     EXPECT_NE(testing::internal::GetCapturedStderr().find("daqget: "), std::string::npos);
   }
+}
+
+TEST(ImageFiles, EveryDepthReadsBackAndABadHeaderIsSkipped) {
+  EXPECT_EQ(ImageFiles::file_name(42, "CAMERA/SCREEN/IMAGE", 2),
+            "0000000042_CAMERA_SCREEN_IMAGE.png");
+  EXPECT_EQ(ImageFiles::file_name(12345678901ULL, "../a b", 4), "12345678901_.._a_b.tif");
+  EXPECT_EQ(ImageFiles::file_name(1, "X", 5), "");
+
+  std::string dir = testing::TempDir() + "daqget_pictures/sub";
+  ImageFiles files;
+  std::string error;
+  ASSERT_FALSE(files.open(dir, &error)) << error;
+  EXPECT_FALSE(files.save_image(1, "GREY8", image(5, 3, 1, 10)));
+  EXPECT_FALSE(files.save_image(1, "GREY16", image(5, 3, 2, 0x1234)));
+  EXPECT_FALSE(files.save_image(1, "RGB", image(5, 3, 3, 0x010203)));
+  EXPECT_FALSE(files.save_image(1, "GREY32", image(5, 3, 4, 0x01020304)));
+
+  Picture grey8 = read_png(dir + "/0000000001_GREY8.png");
+  Picture grey16 = read_png(dir + "/0000000001_GREY16.png");
+  Picture rgb = read_png(dir + "/0000000001_RGB.png");
+  Picture grey32 = read_tiff(dir + "/0000000001_GREY32.tif");
+  for (const Picture* p : {&grey8, &grey16, &rgb, &grey32}) {
+    EXPECT_EQ(p->width, 5u);
+    EXPECT_EQ(p->height, 3u);
+  }
+  EXPECT_EQ(grey8.bits * grey8.samples, 8);
+  EXPECT_EQ(grey16.bits * grey16.samples, 16);
+  EXPECT_EQ(rgb.bits * rgb.samples, 24);
+  EXPECT_EQ(grey32.bits * grey32.samples, 32);
+  ASSERT_EQ(grey16.values.size(), 10u);
+  ASSERT_EQ(grey32.values.size(), 10u);
+  EXPECT_EQ(grey8.values[7], 17u);
+  EXPECT_EQ(grey16.values[7], 0x1234u + 7);
+  EXPECT_EQ(grey32.values[7], 0x01020304u + 7);
+  EXPECT_EQ(rgb.values[0], 0x03u);  // the frame's first byte is the pixel's first sample
+  EXPECT_EQ(files.written(), 4);
+
+  // Sizes that promise more bytes than the record holds, or no picture form.
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(files.save_image(2, "SHORT", image(100, 100, 1, 0, 10)));
+  EXPECT_TRUE(files.save_image(2, "DEPTH", image(2, 2, 5, 0)));
+  EXPECT_TRUE(files.save_image(2, "EMPTY", velmor::EqData()));
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(daqgettest::lines_of(err).size(), 3u) << err;
+  EXPECT_NE(err.find("daqget: image of SHORT at event 2 skipped: 100x100 bpp 1 needs 10000 "
+                     "bytes, the record holds 10"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(files.skipped(), 3);
+  EXPECT_FALSE(files.failed());
+
+  // A directory gone: one line, then no further attempts.
+  for (const char* name : {"GREY8.png", "GREY16.png", "RGB.png", "GREY32.tif"})
+    std::remove((dir + "/0000000001_" + name).c_str());
+  ASSERT_EQ(rmdir(dir.c_str()), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(files.save_image(3, "GREY8", image(5, 3, 1, 10)));
+  EXPECT_TRUE(files.save_image(4, "GREY8", image(5, 3, 1, 10)));
+  err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(daqgettest::lines_of(err).size(), 1u) << err;
+  EXPECT_TRUE(files.failed());
 }

@@ -25,6 +25,8 @@
 #include "exit_codes.h"
 #include "fetch_report.h"
 #include "fetched_record.h"
+#include "hdf5_output.h"
+#include "image_files.h"
 #include "orxa_chan_descr.h"
 #include "output_target.h"
 #include "progress_bar.h"
@@ -154,6 +156,8 @@ struct Session {
   bool handshakes = false;
   bool listed = false;
   bool streamed = false;
+  Hdf5Output* hdf5 = nullptr;    // -f hdf5
+  ImageFiles* images = nullptr;  // --save-images
 };
 
 std::string prepare(Session& s, EqDAQconnect& c) {
@@ -253,13 +257,23 @@ double seconds_since(std::chrono::steady_clock::time_point from) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
-int run(const DaqgetOptions& o, OutputTarget& output, WarningTally& warnings, RunOutcome* outcome) {
+int run(const DaqgetOptions& o, FILE* output, WarningTally& warnings, RunOutcome* outcome) {
   std::unique_ptr<DaqDataServer> local;
   DaqFetchRequest q;
   std::string error;
   if (build_request(o, &q, &error)) {
     fail_line(error);
     return DAQGET_BAD_REQUEST;
+  }
+  ImageFiles images;
+  if (!o.images_dir.empty() && images.open(o.images_dir, &error)) {
+    fail_line(error);
+    return DAQGET_OUTPUT_FAILED;
+  }
+  Hdf5Output hdf5;
+  if (o.format == OutputFormat::kHdf5 && hdf5.open(o, &error)) {
+    fail_line(error);
+    return DAQGET_OUTPUT_FAILED;
   }
   q.servers = o.servers;
   if (o.local) {
@@ -274,9 +288,14 @@ int run(const DaqgetOptions& o, OutputTarget& output, WarningTally& warnings, Ru
     q.servers = local->entry();
   }
 
-  Session s{o, make_record_writer(o.format, output.file(), o.max_values), nullptr, {}, {}};
+  Session s{o, make_record_writer(o.format, output, o.max_values), nullptr, {}, {}};
+  if (!o.images_dir.empty()) s.images = &images;
   q.prepare = [&s](EqDAQconnect& c) { return prepare(s, c); };
   q.accepted = [&s](EqDAQconnect& c) { return accepted(s, c); };
+  if (o.format == OutputFormat::kHdf5) {
+    s.hdf5 = &hdf5;
+    hdf5.attach(q);  // chains the hook above, so set after it
+  }
   DaqFetch fetch(q);
   {
     std::lock_guard<std::mutex> guard(g_fetch_lock);
@@ -285,6 +304,8 @@ int run(const DaqgetOptions& o, OutputTarget& output, WarningTally& warnings, Ru
   }
   auto started = std::chrono::steady_clock::now();
   int rc = fetch.run([&s](DaqFetchRecord& r) {
+    if (s.images != nullptr) s.images->save(r);
+    if (s.hdf5 != nullptr && s.hdf5->write(r)) s.writer->fail();
     write_fetched_record(r, *s.writer, &s.tally);
     if (s.progress) s.progress->update(s.tally.events);
     return !s.writer->failed();
@@ -294,6 +315,7 @@ int run(const DaqgetOptions& o, OutputTarget& output, WarningTally& warnings, Ru
     g_fetch = nullptr;
   }
   outcome->counters = fetch.counters();
+  if (s.hdf5 != nullptr && s.hdf5->close(fetch, rc)) s.writer->fail();
   // The libraries' repeats before daqget's own closing lines, so the line
   // that judges the run stays last.
   warnings.report(stderr);
@@ -311,6 +333,14 @@ int run(const DaqgetOptions& o, OutputTarget& output, WarningTally& warnings, Ru
   if (s.writer->finish() && code == DAQGET_OK) {
     fail_line("daqget: writing the records failed");
     code = DAQGET_OUTPUT_FAILED;
+  }
+  if (s.images != nullptr) {
+    if (o.show_reply) {
+      std::fprintf(stderr, "daqget: %ld images saved in %s, %ld skipped\n", images.written(),
+                   o.images_dir.c_str(), images.skipped());
+    }
+    // The file that could not be written was named when it failed.
+    if (images.failed() && code == DAQGET_OK) code = DAQGET_OUTPUT_FAILED;
   }
   return code;
 }
@@ -338,11 +368,15 @@ int main(int argc, char** argv) {
   {
     OutputTarget output;
     std::string error;
-    if (output.open(options.output_file, &error)) {
+    // An HDF5 file is written in place by its sink, never through a stream.
+    bool lines = options.format != OutputFormat::kHdf5;
+    if (!lines) {
+      code = run(options, nullptr, warnings, &outcome);
+    } else if (output.open(options.output_file, &error)) {
       fail_line(error);
       code = DAQGET_OUTPUT_FAILED;
     } else {
-      code = run(options, output, warnings, &outcome);
+      code = run(options, output.file(), warnings, &outcome);
       long rows = outcome.rows;
       if (output.close() && code == DAQGET_OK) {
         fail_line("daqget: writing the records failed");

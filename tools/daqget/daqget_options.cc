@@ -51,6 +51,24 @@ int scan_mode_value(const std::string& text) {
   return -1;
 }
 
+// HDF5 is a file read by offset, never a stream: no standard output, no
+// channel list (which has no records to lay out).
+bool output_refused(const DaqgetOptions& o, bool compress_given) {
+  bool hdf5 = o.format == OutputFormat::kHdf5;
+  const char* why = nullptr;
+  if (hdf5 && o.output_file.empty()) {
+    why = "-f hdf5 needs -o FILE (HDF5 is not written to standard output)";
+  } else if (hdf5 && o.list_channels) {
+    why = "--list-channels is written as table, csv or jsonl, not hdf5";
+  } else if (compress_given && !hdf5) {
+    why = "--compress applies to -f hdf5 only";
+  } else if (compress_given && (o.compress < 0 || o.compress > 9)) {
+    why = "--compress: the level is 0 (none) .. 9";
+  }
+  if (why != nullptr) std::fprintf(stderr, "daqget: %s\n", why);
+  return why != nullptr;
+}
+
 }  // namespace
 
 int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
@@ -168,8 +186,9 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
       ->group(rcv);
 
   auto* out = "Output";
-  app.add_option("-f,--format", format_text, "table, csv or jsonl (JSON lines, full values)")
-      ->check(CLI::IsMember({"table", "csv", "jsonl", "json"}))
+  app.add_option("-f,--format", format_text,
+                 "table, csv, jsonl (JSON lines, full values) or hdf5 (needs -o)")
+      ->check(CLI::IsMember({"table", "csv", "jsonl", "json", "hdf5"}))
       ->group(out);
   app.add_option("-o,--output", o->output_file, "write the records to this file")->group(out);
   app.add_flag("-v,--show-reply", o->show_reply,
@@ -186,6 +205,12 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
       ->group(out);
   app.add_option("--stats", o->stats_file,
                  "write the fetch's counters and the exit code to this file as JSON")
+      ->group(out);
+  app.add_option("--compress", o->compress, "-f hdf5: gzip level of the datasets, 0 (none) .. 9")
+      ->group(out);
+  app.add_option("--save-images", o->images_dir,
+                 "also write each image as a PNG or TIFF file in this directory (created if "
+                 "missing)")
       ->group(out);
 
   try {
@@ -212,6 +237,7 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
   }
   if (format_text == "csv") o->format = OutputFormat::kCsv;
   if (format_text == "jsonl" || format_text == "json") o->format = OutputFormat::kJsonLines;
+  if (format_text == "hdf5") o->format = OutputFormat::kHdf5;
   if (generation_text == "legacy") o->generation = Generation::kLegacy;
   if (generation_text == "2024") o->generation = Generation::k2024;
   if (progress_text == "always") o->progress = 1;
@@ -224,6 +250,7 @@ int parse_daqget_options(int argc, char** argv, DaqgetOptions* o) {
                  o->facility.c_str());
     return DAQGET_USAGE;
   }
+  if (output_refused(*o, app.count("--compress") > 0)) return DAQGET_USAGE;
   if (o->run_last >= 0 && o->run_first < 0) {
     std::fprintf(stderr, "daqget: --last-run needs --first-run\n");
     return DAQGET_USAGE;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-enum class OutputFormat { kTable, kCsv, kJsonLines };
+enum class OutputFormat { kTable, kCsv, kJsonLines, kHdf5 };
 enum class Generation { kAuto, kLegacy, k2024 };
 
 struct DaqgetOptions {
@@ -48,6 +48,10 @@ struct DaqgetOptions {
   // Resuming a broken stream: -1 leaves the fetch's default.
   int retries = -1;
   std::string stats_file;  // the fetch's counters as JSON; empty: none
+
+  // -f hdf5: gzip level of the datasets, 0 (none) .. 9; -1: not given.
+  int compress = -1;
+  std::string images_dir;  // each image record also as a picture file here; empty: none
 };
 
 // Reads argv into *options. Returns -1 to go on, else the exit code to end with

@@ -34,6 +34,12 @@ void write_slow_block(orxa_daq_slow_data_header* block, RecordWriter& writer, Re
 
 }  // namespace
 
+std::string fetched_channel_name(const DaqFetchRecord& record, size_t i) {
+  const std::vector<EqData_dtype*>& values = *record.values;
+  if (values.size() == record.names.size()) return record.names[i];
+  return values[i]->data != nullptr ? name_from_value(*values[i]->data) : "?";
+}
+
 void write_fetched_record(const DaqFetchRecord& record, RecordWriter& writer, RecordTally* tally) {
   const std::vector<EqData_dtype*>& values = *record.values;
   for (size_t i = 0; i < values.size(); ++i) {
@@ -47,11 +53,7 @@ void write_fetched_record(const DaqFetchRecord& record, RecordWriter& writer, Re
     h.event = record.event;
     h.seconds = record.seconds;
     h.micros = record.micros;
-    if (values.size() == record.names.size()) {
-      h.channel = record.names[i];
-    } else {
-      h.channel = v->data != nullptr ? name_from_value(*v->data) : "?";
-    }
+    h.channel = fetched_channel_name(record, i);
     h.dtype = v->dtype;
     h.devtype = v->devtype;
     writer.channel(h, v->data);

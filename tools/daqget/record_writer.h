@@ -59,6 +59,8 @@ class RecordWriter {
   // Flushes; true when anything failed to be written so far.
   bool finish();
   bool failed() const { return failed_; }
+  // A write that went elsewhere (-f hdf5) failed.
+  void fail() { failed_ = true; }
 
  protected:
   void put(const std::string& line);
@@ -66,6 +68,7 @@ class RecordWriter {
   bool failed_ = false;
 };
 
+// out may be null for -f hdf5, whose writer writes no lines.
 std::unique_ptr<RecordWriter> make_record_writer(OutputFormat format, FILE* out, int max_values);
 
 // A CSV field, quoted when it holds a comma, a quote or a line end.
