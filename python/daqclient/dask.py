@@ -7,11 +7,12 @@ A fetch of [a, b) delivers the events stamped from a up to but not including b
 second neither lose nor repeat a record.
 
 Each server takes at most `per_server` parts at once: the call hands the
-cluster no more parts of a server than that, and every task holds a lease of a
-cluster-wide semaphore named by its server, so concurrent calls on one cluster
-share the bound. A server past its own request limit answers "BUSY"; such a
-part waits with a growing, jittered backoff and tries again. Any other failure
-ends the call with the part named (PartError).
+cluster no more parts of a server than that (the next part, longest first, goes
+to the server whose part ended), and every task holds a lease of a cluster-wide
+semaphore named by its server, so concurrent calls on one cluster share the
+bound. A server past its own request limit answers "BUSY"; such a part waits
+with a growing, jittered backoff and tries again. Any other failure ends the
+call with the part named (PartError).
 
 Imported on its own (`import daqclient.dask`); `import daqclient` never loads
 dask.
@@ -236,34 +237,32 @@ def _part_name(part, start, stop):
             f"{_dt.datetime.fromtimestamp(stop, utc).strftime(compact)}.h5")
 
 
-def _run_all(client, specs, per_server):
-    """Submits the parts, at most per_server of one server at a time, and waits
-    for all; the first failure cancels the rest and is raised. The outcomes of
+def _run_all(client, specs, servers, per_server):
+    """Runs the parts, each on the next server with a free slot (per_server of
+    them each), longest parts first so that no server is left with the long
+    tail; the first failure cancels the rest and is raised. The outcomes of
     _run_part, in the order of the parts."""
     from distributed import as_completed
-    waiting = {}
-    for spec in specs:
-        waiting.setdefault(spec["server"], []).append(spec)
+    waiting = sorted(specs, key=lambda spec: (spec["start"] - spec["stop"], spec["part"]))
     running = as_completed()
     submitted = {}  # future -> its spec
 
     def submit(server):
-        spec = waiting[server].pop(0)
+        spec = dict(waiting.pop(0), server=server)
         future = client.submit(_run_part, spec, pure=False)
         submitted[future] = spec
         running.add(future)
 
-    # Interleaved, so every server has a part going from the start.
     for _ in range(per_server):
-        for server in waiting:
-            if waiting[server]:
+        for server in servers:
+            if waiting:
                 submit(server)
     results = [None] * len(specs)
     try:
         for future in running:
             spec = submitted[future]
             results[spec["part"]] = future.result()
-            if waiting[spec["server"]]:
+            if waiting:
                 submit(spec["server"])
     except BaseException:
         client.cancel(list(submitted))
@@ -281,9 +280,10 @@ def fetch_partitioned(channels, start, stop, parts=None, servers=None, *, client
                 process's ORXA_EXP_TIMEZONE); the range is cut at whole seconds
                 into `parts` (default: servers x per_server; at most one part a
                 second)
-    servers  -- a server entry or a list of them; parts go round the list, each
-                part to one server (None: every part through the fetch's
-                default list, as one server)
+    servers  -- a server entry or a list of them (alternatives holding the same
+                data); each part is fetched from one of them, the next with a
+                free slot (None: every part through the fetch's default list,
+                as one server)
     client   -- a distributed.Client to run on (left open); else `scheduler`,
                 a scheduler address a client is opened to for the call; else a
                 LocalCluster of threads in this process, made for the call and
@@ -330,7 +330,7 @@ def fetch_partitioned(channels, start, stop, parts=None, servers=None, *, client
     channels = [channels] if isinstance(channels, str) else list(channels)
     specs = []
     for part, (a, b) in enumerate(split_range(first, last, parts)):
-        specs.append(dict(part=part, start=a, stop=b, server=pools[part % len(pools)],
+        specs.append(dict(part=part, start=a, stop=b,
                           channels=channels, fetch=fetch_options, per_server=per_server,
                           busy_retries=busy_retries, busy_backoff=busy_backoff,
                           path=None if out_dir is None else
@@ -348,7 +348,7 @@ def fetch_partitioned(channels, start, stop, parts=None, servers=None, *, client
                 scheduler = owned[-1]
             owned.append(Client(scheduler))
             client = owned[-1]
-        results = _run_all(client, specs, per_server)
+        results = _run_all(client, specs, pools, per_server)
     finally:
         for thing in reversed(owned):
             thing.close()
