@@ -11,7 +11,7 @@ processes. The cluster is started (and the workers' imports warmed) before any
 timing. Reports the medians and the ratio single time / partitioned time
 (goal >= 1.6). Run with the built package on PYTHONPATH:
 
-    PYTHONPATH=build/release/python /usr/bin/python3 bench/python_partitioned.py [REPETITIONS] [PARTS]
+    PYTHONPATH=build/python/python /usr/bin/python3 bench/python_partitioned.py [REPETITIONS] [PARTS]
 """
 
 import datetime as dt
