@@ -101,6 +101,8 @@ def select(frames, channels=None):
         raise PlotError("no data to draw: the range holds no records")
     if not channels:
         return dict(frames)
+    if isinstance(channels, str):
+        channels = [channels]
     chosen = {}
     for name in channels:
         base = name.split("@", 1)[0]
@@ -212,6 +214,8 @@ def load(channels=None, start=None, stop=None, *, hdf5=None, servers=None, local
         if not cut:
             raise PlotError(f"no data in {hdf5} between {start} and {stop}")
         return cut
+    if isinstance(channels, str):
+        channels = [channels]
     if not channels:
         raise PlotError("name the channels to fetch")
     if start is None or stop is None:
@@ -337,7 +341,9 @@ def _draw_image(fig, ax, name, obj, options):
     if event is None:
         at = len(events) - 1
     else:
-        found = np.nonzero(events == np.uint64(event))[0]
+        # Event numbers are unsigned 64-bit; one outside cannot match (nor be cast).
+        in_range = isinstance(event, (int, np.integer)) and 0 <= event < 2**64
+        found = np.nonzero(events == np.uint64(event))[0] if in_range else ()
         if not len(found):
             raise PlotError(f"event {event} is not among the {len(events)} images of {name} "
                             f"(events {events[0]} to {events[-1]})")
@@ -447,7 +453,7 @@ def _event(text):
         number = int(text)
     except ValueError:
         raise argparse.ArgumentTypeError(f"{text!r} is not an event number") from None
-    if number < 0:
+    if not 0 <= number < 2**64:
         raise argparse.ArgumentTypeError(f"{text!r} is not an event number")
     return number
 

@@ -94,8 +94,9 @@ def test_unknown_channels_and_kinds_that_do_not_fit_are_refused(frames):
         plot.plot(frames, [SPECTRUM], "image")
     with pytest.raises(plot.PlotError, match="different kinds"):
         plot.plot(frames, [SPECTRUM, IMAGE])
-    with pytest.raises(plot.PlotError, match="event 7 is not among the 20 images"):
-        plot.image(frames, [IMAGE], event=7)
+    for event in (7, 2**64, -1):
+        with pytest.raises(plot.PlotError, match=f"event {event} is not among the 20 images"):
+            plot.image(frames, IMAGE, event=event)
 
 
 def run_plot(*args):
