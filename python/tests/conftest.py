@@ -2,6 +2,8 @@
 tests ask for (2025-03-01 09:00:00 UTC, well inside the servers' data)."""
 
 import datetime as dt
+import os
+from pathlib import Path
 
 import pytest
 
@@ -18,6 +20,16 @@ def window(seconds):
 
 def event_number_at(moment):
     return int((moment.timestamp() - ORIGIN) * RATE)
+
+
+@pytest.fixture
+def daqget_path():
+    """The daqget program: $DAQGET, else the one built beside the package."""
+    path = os.environ.get("DAQGET") or str(
+        Path(daqclient.__file__).resolve().parents[2] / "tools/daqget/daqget")
+    if not os.access(path, os.X_OK):
+        pytest.skip(f"no daqget program at {path} (set DAQGET)")
+    return path
 
 
 @pytest.fixture(params=["legacy", "2024"])
