@@ -17,14 +17,28 @@ What a fetch hands out:
   NameValue   -- one item of a name/value or update channel: number, value,
                  status, time, name (a named tuple)
   Spectrum, Image -- spectra and images with their arrays and headers
+
+For analysis (pandas, xarray and h5py are imported only when used; see
+docs/python-analysis.md):
+  fetch(..., as_frame=True), Records.to_pandas(), to_frames(records)
+              -- Frames: a dict of channel name -> pandas DataFrame (numbers,
+                 texts, name/value items, slow channels; index "time", UTC) or
+                 xarray DataArray (spectra: time x [spectrum x] [group x] index;
+                 images: time x y x x), with the fetch's counters
+  fetch_hdf5(path, channels, start, stop, ..., compress=0)
+              -- the same fetch written into an HDF5 file as it arrives (the
+                 records never become Python objects); returns the counters
+  read_hdf5(path) -- such a file (also one still being written) as Frames
 """
 
 import datetime as _dt
 import math
 import numbers
+import os
 
 from ._errors import ConnectError, DaqError, ReceiverError, RequestError
 from ._frames import Frames, to_frames
+from ._hdf5 import read_hdf5
 from ._records import NameValue, SlowEntry
 from ._daqclient import (
     HAS_LOCAL_SERVER,
@@ -46,8 +60,8 @@ if HAS_LOCAL_SERVER:
 __all__ = [
     "Channel", "Connection", "ConnectError", "DaqError", "Frames", "Image", "LocalServer",
     "NameValue", "Receiver", "ReceiverError", "Record", "RecordStream", "Records", "Reply",
-    "RequestError", "SlowEntry", "Spectrum", "fetch", "slow_entries", "to_frames",
-    "utc_datetime",
+    "RequestError", "SlowEntry", "Spectrum", "fetch", "fetch_hdf5", "read_hdf5", "slow_entries",
+    "to_frames", "utc_datetime",
 ]
 
 # End-data statuses that mean the stream ended as it should: the server's end
@@ -256,6 +270,32 @@ def _failure(run):
     return error
 
 
+def _open_fetch(channels, start, stop, servers, local, facility, experiment, comm_mode,
+                request_type, depth, increment, connect_timeout, record_timeout, server_options,
+                retries, accept_period_mismatch):
+    """A _daqclient.Fetch not yet started, and the local server it fetches from (or None)."""
+    _check_arguments(channels, start, stop, servers, facility, experiment, comm_mode,
+                     request_type, depth, increment, connect_timeout, record_timeout,
+                     server_options)
+    _check_values(connect_timeout, record_timeout, retries, accept_period_mismatch)
+    if local and not HAS_LOCAL_SERVER:
+        raise DaqError(-1, "this build has no embedded DAQ data server")
+    request = _fetch_request(channels, start, stop, facility, experiment, comm_mode, request_type,
+                             depth, increment, connect_timeout, record_timeout, retries,
+                             accept_period_mismatch)
+    server = None
+    if local:
+        server = LocalServer(**(server_options or {}))
+        server.start()
+        servers = server.entry
+    try:
+        return _daqclient.Fetch(servers=servers, **request), server
+    except BaseException:
+        if server is not None:
+            server.stop()
+        raise
+
+
 def fetch(channels, start, stop, servers=None, local=False, *, stream=False, facility=None,
           experiment=None, comm_mode=None, request_type=None, depth=0, increment=0,
           connect_timeout=None, record_timeout=None, server_options=None, retries=None,
@@ -305,29 +345,12 @@ def fetch(channels, start, stop, servers=None, local=False, *, stream=False, fac
     stream=True the error's `records` holds every record received before it
     (also when a resume's handshake failed).
     """
-    _check_arguments(channels, start, stop, servers, facility, experiment, comm_mode,
-                     request_type, depth, increment, connect_timeout, record_timeout,
-                     server_options)
-    _check_values(connect_timeout, record_timeout, retries, accept_period_mismatch)
     if as_frame and stream:
         raise TypeError("fetch(): as_frame=True returns every record at once; it takes no "
                         "stream=True")
-    if local and not HAS_LOCAL_SERVER:
-        raise DaqError(-1, "this build has no embedded DAQ data server")
-    request = _fetch_request(channels, start, stop, facility, experiment, comm_mode, request_type,
-                             depth, increment, connect_timeout, record_timeout, retries,
-                             accept_period_mismatch)
-    server = None
-    if local:
-        server = LocalServer(**(server_options or {}))
-        server.start()
-        servers = server.entry
-    try:
-        run = _daqclient.Fetch(servers=servers, **request)
-    except BaseException:
-        if server is not None:
-            server.stop()
-        raise
+    run, server = _open_fetch(channels, start, stop, servers, local, facility, experiment,
+                              comm_mode, request_type, depth, increment, connect_timeout,
+                              record_timeout, server_options, retries, accept_period_mismatch)
     records = RecordStream(run, server)
     if stream:
         return records
@@ -343,3 +366,34 @@ def fetch(channels, start, stop, servers=None, local=False, *, stream=False, fac
         result.end_data_status = records.end_data_status
         result.end_data_status_text = records.end_data_status_text
     return result.to_pandas() if as_frame else result
+
+
+def fetch_hdf5(path, channels, start, stop, servers=None, local=False, *, compress=0,
+               facility=None, experiment=None, comm_mode=None, request_type=None, depth=0,
+               increment=0, connect_timeout=None, record_timeout=None, server_options=None,
+               retries=None, accept_period_mismatch=False):
+    """Fetches as fetch() does, the records written into the HDF5 file `path`
+    (created or truncated; layout: docs/hdf5-layout.md) while they arrive,
+    never becoming Python objects. compress: gzip level 1..9, 0 none.
+
+    Returns the fetch's counters() dict. Raises what fetch() raises, after the
+    file was closed with everything received (and the fetch's result and error
+    as attributes), and DaqError when the file cannot be written. Ctrl-C stops
+    the fetch and leaves a closed file. read_hdf5(path) reads it back.
+    """
+    if not (isinstance(compress, numbers.Integral) and _is_number(compress)):
+        raise TypeError(f"fetch_hdf5(): compress must be an int, got {_type_name(compress)}")
+    run, server = _open_fetch(channels, start, stop, servers, local, facility, experiment,
+                              comm_mode, request_type, depth, increment, connect_timeout,
+                              record_timeout, server_options, retries, accept_period_mismatch)
+    try:
+        failure = _daqclient.fetch_hdf5(run, os.fspath(path), compress)
+    finally:
+        run.stop()
+        if server is not None:
+            server.stop()
+    if failure:
+        raise DaqError(-1, failure)
+    if run.result != _daqclient.FETCH_OK:
+        raise _failure(run)
+    return run.counters()

@@ -71,7 +71,7 @@ def time_coord(micros):
     return np.asarray(micros, dtype=np.int64).astype("datetime64[us]").astype("datetime64[ns]")
 
 
-def _ordered(micros, *columns):
+def ordered(micros, *columns):
     """The columns in time order (stable, so equal stamps keep arrival order)."""
     micros = np.asarray(micros, dtype=np.int64)
     if micros.size < 2 or np.all(micros[1:] >= micros[:-1]):
@@ -87,50 +87,67 @@ def frame(micros, columns):
     return pd.DataFrame(columns, index=time_index(micros))
 
 
-def _stack(arrays, fill):
-    """Arrays of one channel as one array, rows padded with `fill` where shorter."""
-    shapes = {a.shape for a in arrays}
+def join_rows(blocks, fill):
+    """Blocks of rows (arrays whose first axis is the row) as one array; where a
+    block's rows are smaller than the largest, they are padded with `fill` (NaN
+    turns integers into floats, None makes an object array)."""
+    shapes = {b.shape[1:] for b in blocks}
     if len(shapes) == 1:
-        return np.stack(arrays)
-    shape = tuple(max(s[i] for s in shapes) for i in range(max(len(s) for s in shapes)))
-    dtype = np.result_type(*arrays) if fill == 0 else np.result_type(np.float32, *arrays)
-    out = np.full((len(arrays),) + shape, fill, dtype=dtype)
-    for row, a in zip(out, arrays):
-        row[tuple(slice(0, n) for n in a.shape)] = a
+        return np.concatenate(blocks) if len(blocks) > 1 else blocks[0]
+    inner = tuple(max(s[i] for s in shapes) for i in range(max(len(s) for s in shapes)))
+    if fill is None:
+        dtype = object
+    elif isinstance(fill, float) and np.isnan(fill):
+        dtype = np.result_type(np.float32, *blocks)
+    else:
+        dtype = np.result_type(*blocks)
+    out = np.full((sum(len(b) for b in blocks),) + inner, fill, dtype=dtype)
+    row = 0
+    for b in blocks:
+        b = b.reshape(b.shape + (1,) * (len(inner) + 1 - b.ndim))
+        out[(slice(row, row + len(b)),) + tuple(slice(0, n) for n in b.shape[1:])] = b
+        row += len(b)
     return out
 
 
-def _events(events):
+def _stack(arrays, fill):
+    """Arrays of one channel as one array, one row each, padded where smaller."""
+    return join_rows([np.asarray(a)[np.newaxis] for a in arrays], fill)
+
+
+def events_array(events):
     return np.asarray(events, dtype=np.uint64)
 
 
-def _number_frame(col):
-    micros, events = col.micros, col.events
-    if col.kind == _NONE:
-        return frame(micros, {"event_number": _events(events)})
-    if col.kind == _SCALAR:
-        return frame(micros, {"event_number": _events(events), "value": np.asarray(col.values)})
-    if col.kind == _TEXT:
-        return frame(micros, {"event_number": _events(events),
-                              "text": np.asarray(col.values, dtype=object)})
-    if col.kind == _TEXTS:
-        width = max(len(v) for v in col.values)
-        rows = [list(v) + [None] * (width - len(v)) for v in col.values]
-        table = np.asarray(rows, dtype=object).reshape(len(rows), width)
-        columns = {"event_number": _events(events)}
-        columns.update((f"text_{i}", table[:, i]) for i in range(width))
-        return frame(micros, columns)
-    table = _stack([np.atleast_1d(v) for v in col.values], np.nan)
-    table = table.reshape(len(table), -1)
-    columns = {"event_number": _events(events)}
-    columns.update((f"value_{i}", table[:, i]) for i in range(table.shape[1]))
+def values_frame(micros, events, name, table=None):
+    """One value per row as column `name`, rows of several as `name`_0 .. (none:
+    the event numbers alone)."""
+    columns = {"event_number": events_array(events)}
+    if table is not None and table.ndim == 1:
+        columns[name] = table
+    elif table is not None:
+        columns.update((f"{name}_{i}", table[:, i]) for i in range(table.shape[1]))
     return frame(micros, columns)
+
+
+def _number_frame(col):
+    if col.kind == _NONE:
+        return values_frame(col.micros, col.events, "value")
+    if col.kind == _SCALAR:
+        return values_frame(col.micros, col.events, "value", np.asarray(col.values))
+    if col.kind == _TEXT:
+        return values_frame(col.micros, col.events, "text", np.asarray(col.values, dtype=object))
+    if col.kind == _TEXTS:
+        table = _stack([np.asarray(v, dtype=object) for v in col.values], None)
+        return values_frame(col.micros, col.events, "text", table)
+    table = _stack([np.atleast_1d(v) for v in col.values], np.nan)
+    return values_frame(col.micros, col.events, "value", table.reshape(len(table), -1))
 
 
 def items_frame(micros, events, names, values, status, number, item_time):
     """The frame of a name/value or update channel: one row per item."""
     return frame(micros, {
-        "event_number": _events(events), "name": np.asarray(names, dtype=object),
+        "event_number": events_array(events), "name": np.asarray(names, dtype=object),
         "value": np.asarray(values, dtype=np.float64), "status": np.asarray(status, np.float64),
         "number": np.asarray(number, dtype=np.int64),
         "item_time": np.asarray(item_time, dtype=np.int64)})
@@ -151,7 +168,7 @@ def spectra_array(micros, events, values, names=None, name=""):
     import xarray as xr
     values = np.asarray(values)
     dims = ["time"]
-    coords = {"time": time_coord(micros), "event_number": ("time", _events(events))}
+    coords = {"time": time_coord(micros), "event_number": ("time", events_array(events))}
     if names is not None:
         dims.append("spectrum")
         coords["spectrum"] = np.asarray(names, dtype=object)
@@ -181,7 +198,7 @@ def image_array(micros, events, pixels, name=""):
     """A DataArray of images: pixels (time, y, x)."""
     import xarray as xr
     return xr.DataArray(pixels, dims=("time", "y", "x"), name=name, coords={
-        "time": time_coord(micros), "event_number": ("time", _events(events))})
+        "time": time_coord(micros), "event_number": ("time", events_array(events))})
 
 
 def _image_array(col, name):
@@ -192,7 +209,7 @@ def _image_array(col, name):
 
 def slow_frame(micros, events, values, status):
     """The frame of one slow channel: one row per entry."""
-    return frame(micros, {"event_number": _events(events),
+    return frame(micros, {"event_number": events_array(events),
                           "value": np.asarray(values, dtype=np.float64),
                           "status": np.asarray(status, dtype=np.int64)})
 
@@ -232,7 +249,7 @@ def to_frames(records, counters=None):
                 col.micros = [col.micros[i] for i in keep]
                 col.events = [col.events[i] for i in keep]
                 col.values = [col.values[i] for i in keep]
-        col.micros, col.events, col.values = _ordered(col.micros, col.events, col.values)
+        col.micros, col.events, col.values = ordered(col.micros, col.events, col.values)
         if col.kind == _SPECTRA:
             out[name] = _spectra_array(col, name)
         elif col.kind == _IMAGE:
@@ -243,6 +260,6 @@ def to_frames(records, counters=None):
             out[name] = _number_frame(col)
     for name, entries in slow.items():
         micros, events, values, status = zip(*entries)
-        micros, events, values, status = _ordered(micros, events, values, status)
+        micros, events, values, status = ordered(micros, events, values, status)
         out[name] = slow_frame(micros, events, values, status)
     return out

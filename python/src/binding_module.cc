@@ -2,7 +2,8 @@
 // (Connection, Reply), the data receivers of both generations (Receiver), the
 // values of a record (Record, Channel, Spectrum, Image) and the embedded DAQ data
 // server (LocalServer) and the one-call acquisition (Fetch), which the
-// pure-Python layer (daqclient/__init__.py) turns into fetch().
+// pure-Python layer (daqclient/__init__.py) turns into fetch() and, writing
+// through the HDF5 sink, fetch_hdf5().
 #include "daqclient.h"
 #include "eq_daq_data.h"
 
@@ -13,6 +14,7 @@ PYBIND11_MODULE(_daqclient, m) {
   daqclient::register_receiver(m);
   daqclient::register_server(m);
   daqclient::register_fetch(m);
+  daqclient::register_hdf5(m);
 
   m.attr("GET_FIRST") = static_cast<int>(DAQ_GET_FIRST);
   m.attr("GET_LAST") = static_cast<int>(DAQ_GET_LAST);

@@ -29,6 +29,7 @@ void register_connection(py::module_& m);
 void register_receiver(py::module_& m);
 void register_server(py::module_& m);
 void register_fetch(py::module_& m);
+void register_hdf5(py::module_& m);
 
 // Raises the Python exception class `kind` of daqclient._errors ("DaqError",
 // "ConnectError", "ReceiverError", "RequestError") carrying code and text, and

@@ -1,9 +1,20 @@
 """Records as DataFrames and DataArrays: every channel kind of the embedded
-server's catalog, each value equal to the record it came from."""
+server's catalog, each value equal to the record it came from; the same objects
+read back from the HDF5 file of the same fetch, also while it grows."""
 
+import _thread
+import os
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+import h5py
 import numpy as np
 import pandas as pd
 import pytest
+import xarray as xr
 
 import daqclient
 from conftest import START, window
@@ -117,3 +128,97 @@ def test_out_of_order_records_come_out_sorted_and_empty_input_gives_no_objects()
     assert frames[OBJECT].index.is_monotonic_increasing
     assert list(frames[OBJECT].event_number) == [r.event_number for r in records]
     assert daqclient.to_frames([]) == {} and daqclient.to_frames([]).counters == {}
+
+
+def assert_same_frames(got, expected):
+    assert sorted(got) == sorted(expected)
+    for name, obj in expected.items():
+        if isinstance(obj, pd.DataFrame):
+            pd.testing.assert_frame_equal(got[name], obj, obj=name)
+        else:
+            xr.testing.assert_identical(got[name], obj)
+
+
+@pytest.mark.parametrize("compress", [0, 1])
+def test_fetch_hdf5_reads_back_as_the_fetch_gives_it(tmp_path, compress):
+    start, stop = window(2)
+    path = tmp_path / "run.h5"
+    counters = daqclient.fetch_hdf5(path, ALL_KINDS, start, stop, local=True, compress=compress)
+    expected = daqclient.fetch(ALL_KINDS, start, stop, local=True, as_frame=True)
+    got = daqclient.read_hdf5(path)
+    assert_same_frames(got, expected)
+    assert counters["records_delivered"] == expected.counters["records_delivered"]
+    for key in ("records_delivered", "events_received", "dropped_events", "last_event"):
+        assert got.counters[key] == counters[key], key
+
+
+def test_fetch_hdf5_fails_as_fetch_does_keeping_what_arrived(tmp_path):
+    start, stop = window(5)
+    path = tmp_path / "broken.h5"
+    with pytest.raises(daqclient.ReceiverError) as failure:
+        daqclient.fetch_hdf5(path, [SPECTRUM], start, stop, local=True, retries=0,
+                             server_options={"drop_after": 10})
+    with pytest.raises(daqclient.ReceiverError) as same:
+        daqclient.fetch([SPECTRUM], start, stop, local=True, retries=0,
+                        server_options={"drop_after": 10})
+    assert (failure.value.code, failure.value.text) == (same.value.code, same.value.text)
+    kept = daqclient.read_hdf5(path)[SPECTRUM]
+    assert list(kept.event_number.values) == [r.event_number for r in same.value.records]
+    with h5py.File(path, "r") as f:
+        assert f.attrs["complete"] == 1 and f.attrs["fetch_result"] != 0
+    with pytest.raises(daqclient.RequestError, match="compress must be 0"):
+        daqclient.fetch_hdf5(path, [SPECTRUM], start, stop, local=True, compress=10)
+    with pytest.raises(daqclient.DaqError, match="not a fetch's HDF5 file"):
+        h5py.File(tmp_path / "other.h5", "w").close()
+        daqclient.read_hdf5(tmp_path / "other.h5")
+
+
+def test_read_hdf5_follows_a_growing_file_and_reads_a_killed_writers(tmp_path):
+    path = tmp_path / "growing.h5"
+    writer = subprocess.Popen([sys.executable, "-c", WRITER, str(path)],
+                              env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+    try:
+        rows = 0
+        deadline = time.monotonic() + 20
+        while rows < 15 and time.monotonic() < deadline:
+            try:
+                rows = len(daqclient.read_hdf5(path).get(OBJECT, ()))
+            except (OSError, KeyError, daqclient.DaqError):
+                pass  # not created, or no record flushed yet
+            time.sleep(0.2)
+        assert rows >= 15 and writer.poll() is None
+    finally:
+        writer.kill()
+        writer.wait()
+    frames = daqclient.read_hdf5(path)
+    numbers = [int(n) for n in frames[OBJECT].event_number]
+    assert len(numbers) >= rows
+    assert numbers == list(range(numbers[0], numbers[0] + len(numbers)))
+
+
+# A real-time fetch of ten minutes, killed by the test once it has read enough.
+WRITER = f"""
+import sys, daqclient
+from conftest import window
+start, stop = window(600)
+daqclient.fetch_hdf5(sys.argv[1], [{OBJECT!r}], start, stop, local=True,
+                     server_options={{"real_time": True}})
+"""
+
+
+def test_ctrl_c_stops_fetch_hdf5_and_leaves_a_closed_file(tmp_path):
+    path = tmp_path / "stopped.h5"
+    start, stop = window(600)
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    try:
+        threading.Timer(1.5, _thread.interrupt_main).start()
+        began = time.monotonic()
+        with pytest.raises(KeyboardInterrupt):
+            daqclient.fetch_hdf5(path, [OBJECT], start, stop, local=True,
+                                 server_options={"real_time": True})
+        assert time.monotonic() - began < 5
+    finally:
+        signal.signal(signal.SIGINT, previous)
+    with h5py.File(path, "r") as f:
+        assert f.attrs["complete"] == 1
+    assert len(daqclient.read_hdf5(path)[OBJECT]) >= 5
