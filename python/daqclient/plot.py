@@ -432,8 +432,11 @@ _NO_STAMPS = {"png": {"Software": None}, "svg": {"Date": None, "Creator": None},
 
 def save(fig, path):
     """Writes the figure to path, its format by the extension (.png, .svg, .pdf)."""
+    import matplotlib
     kind = _format(path)
-    fig.savefig(path, format=kind, dpi=fig.dpi, metadata=_NO_STAMPS[kind])
+    # SVG ids are hashed with a random salt unless one is given.
+    with matplotlib.rc_context({"svg.hashsalt": "daqclient.plot"}):
+        fig.savefig(path, format=kind, dpi=fig.dpi, metadata=_NO_STAMPS[kind])
 
 
 # -- command line ----------------------------------------------------------
