@@ -134,7 +134,7 @@ def assert_same_frames(got, expected):
     assert sorted(got) == sorted(expected)
     for name, obj in expected.items():
         if isinstance(obj, pd.DataFrame):
-            pd.testing.assert_frame_equal(got[name], obj, obj=name)
+            pd.testing.assert_frame_equal(got[name], obj, check_exact=True, obj=name)
         else:
             xr.testing.assert_identical(got[name], obj)
 
