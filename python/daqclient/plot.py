@@ -307,10 +307,11 @@ def _one_spectrum(name, obj, spectrum):
     else:
         raise PlotError(f"{name} has no spectrum {spectrum} (0 to {len(names) - 1}: "
                         f"{_short_list(names)})")
-    label = names[at]
+    # Spectra of a group share the channel's name: their position tells them apart.
+    label = names[at] if names[at] and names.count(names[at]) == 1 else str(at)
     if label.startswith(name) and len(label) > len(name) + 1:
         label = label[len(name) + 1:]
-    return obj.isel(spectrum=at), f"{name} [{label or at}]"
+    return obj.isel(spectrum=at), f"{name} [{label}]"
 
 
 def _edges(centres, half_step):

@@ -19,6 +19,7 @@ from daqclient import plot
 SPECTRUM = "DIAG/TOROID/T1.SPECT"
 IMAGE = "CAMERA/SCREEN/IMAGE"
 BPM = "DIAG/BPM/BPM1"
+GROUPS = "DIAG/GSPECT/G1"
 NAMES = "RF/STATUS/NAMES"
 PUMPS = "VACUUM/UPDATE/PUMPS"
 SLOW = ["SLOW/TEMP/T1", "SLOW/PRESSURE/P1"]
@@ -28,7 +29,7 @@ TEXT_START, TEXT_STOP = "2025-03-01T09:00:00Z", "2025-03-01T09:00:02Z"
 @pytest.fixture(scope="module")
 def frames():
     start, stop = window(2)
-    return plot.load([SPECTRUM, IMAGE, BPM, NAMES, PUMPS] + SLOW, start, stop, local=True)
+    return plot.load([SPECTRUM, IMAGE, BPM, GROUPS, NAMES, PUMPS] + SLOW, start, stop, local=True)
 
 
 def png_size(path):
@@ -55,6 +56,11 @@ def test_each_kind_draws_the_channels_values_to_a_png_of_the_asked_size(frames, 
     assert ax.get_title() == f"{BPM} [Y]"
     np.testing.assert_allclose(ax.collections[0].get_array().reshape(16, 20),
                                frames[BPM].sel(spectrum=f"{BPM}_Y").values.T, rtol=1e-6)
+    # Spectra of one name told by position; their groups one after another along y.
+    ax = plot.waterfall(frames, [GROUPS], spectrum=1).axes[0]
+    assert ax.get_title() == f"{GROUPS} [1]"
+    np.testing.assert_allclose(ax.collections[0].get_array().reshape(4 * 256, 20),
+                               frames[GROUPS].values[:, 1].reshape(20, -1).T, rtol=1e-6)
 
     images = frames[IMAGE]
     last = plot.plot(frames, [IMAGE]).axes[0]
