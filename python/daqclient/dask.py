@@ -152,6 +152,9 @@ def _run_part(spec):
                 return None, {}, busy, _part_error(spec, error, busy)
             if not _is_busy(error) or busy >= spec["busy_retries"]:
                 raise _part_error(spec, error, busy) from None
+        except Exception as error:  # a file that cannot be written, say
+            raise PartError(spec["part"], spec["start"], spec["stop"], spec["server"],
+                            type(error).__name__, -1, str(error), "", busy) from None
         else:
             if spec["path"] is None:
                 return result, dict(result.counters), busy, None
@@ -228,6 +231,17 @@ def _check(parts, per_server, busy_retries, busy_backoff):
                                    f"got {value}")
     if not busy_backoff > 0:
         raise RequestError(-1, "fetch_partitioned(): busy_backoff must be above 0 seconds")
+
+
+def _check_keywords(fetch_options):
+    """Refuses here, before any task runs, a keyword the fetch does not take."""
+    import inspect
+    import daqclient
+    options = {k: v for k, v in fetch_options.items() if k != "compress"}
+    try:
+        inspect.signature(daqclient.fetch).bind(None, None, None, **options)
+    except TypeError as error:
+        raise TypeError(f"fetch_partitioned(): {error}") from None
 
 
 def _part_name(part, start, stop):
@@ -315,6 +329,7 @@ def fetch_partitioned(channels, start, stop, parts=None, servers=None, *, client
     """
     if "local" in fetch_options or "stream" in fetch_options or "as_frame" in fetch_options:
         raise TypeError("fetch_partitioned(): local, stream and as_frame are not taken")
+    _check_keywords(fetch_options)
     pools = _servers_of(servers)
     if parts is None:
         parts = len(pools) * per_server if isinstance(per_server, int) else 1
