@@ -3,10 +3,12 @@
 // and rows wait in the groups' columns until a flush appends them in blocks.
 //
 // Invariants: a group's columns always hold the same number of rows after a
-// flush; objects are created only outside the single-writer/multiple-reader
-// mode (the first flush enters it; a new group leaves it until the next
-// flush); a failure stops the sink for good, so a file is never written past
-// a write that did not happen.
+// flush; with `follow` the file is in single-writer/multiple-reader mode from
+// open() on, except while a record's new groups (and attributes that became
+// due) are created, after which it enters the mode again at once: a writer
+// killed at any other moment leaves a file that readers open in that mode. A
+// failure stops the sink for good, so a file is never written past a write
+// that did not happen.
 #include "daq_hdf5_sink.h"
 
 #include <chrono>
@@ -123,7 +125,28 @@ struct DaqHdf5Sink::State {
     return false;
   }
 
+  // New groups are made out of the mode; this goes back into it.
+  bool resume_following() {
+    if (!options.follow || file.following()) return false;
+    if (attributes_due && write_attributes()) return true;
+    if (h5_attr_u64(file.id(), "records_written", records) || file.flush())
+      return fail("cannot flush the HDF5 file");
+    if (file.enter()) return fail("cannot start single-writer/multiple-reader mode");
+    return false;
+  }
+
+  // The request and the reply are written as soon as they are known.
+  bool write_attributes_now() {
+    if (!file.is_open() || failed) return false;
+    return leave() || write_attributes() || resume_following();
+  }
+
   bool add_record(const DaqFetchRecord& r) {
+    bool bad = add_values(r);
+    return resume_following() || bad;
+  }
+
+  bool add_values(const DaqFetchRecord& r) {
     const std::vector<EqData_dtype*>& values = *r.values;
     for (size_t i = 0; i < values.size(); ++i) {
       const EqData_dtype* v = values[i];
@@ -150,16 +173,15 @@ struct DaqHdf5Sink::State {
   bool flush() {
     for (auto& w : writers)
       if (w->write()) return fail("cannot append to group " + w->info().group_name);
-    if (attributes_due && !file.following() && write_attributes()) return true;
-    if (!file.following() && h5_attr_u64(file.id(), "records_written", records))
-      return fail("cannot write the record count");
+    if (!file.following()) {
+      if (attributes_due && write_attributes()) return true;
+      if (h5_attr_u64(file.id(), "records_written", records))
+        return fail("cannot write the record count");
+    }
     if (file.flush()) return fail("cannot flush the HDF5 file");
-    // Attributes can no longer be added in the mode, so it waits for them.
-    if (options.follow && !attributes_due && file.enter())
-      return fail("cannot start single-writer/multiple-reader mode");
     since_flush = 0;
     last_flush = Clock::now();
-    return false;
+    return resume_following();
   }
 };
 
@@ -192,7 +214,7 @@ void DaqHdf5Sink::attach(DaqFetchRequest& request) {
   s->request.accepted = nullptr;
   s->have_request = true;
   s->attributes_due = true;
-  if (s->file.is_open() && !s->file.following()) s->write_attributes();
+  s->write_attributes_now();
   std::function<bool(EqDAQconnect&)> previous = request.accepted;
   request.accepted = [s, previous](EqDAQconnect& connection) {
     daq_server_reply* reply = connection.get_server_reply();
@@ -201,7 +223,7 @@ void DaqHdf5Sink::attach(DaqFetchRequest& request) {
       s->reply = copy_reply_stats(*reply);
       s->have_reply = true;
       s->attributes_due = true;
-      if (s->file.is_open() && !s->file.following()) s->write_attributes();
+      s->write_attributes_now();
     }
     return previous ? previous(connection) : true;
   };

@@ -58,5 +58,7 @@ bool h5_attr_texts(hid_t object, const char* name, const std::vector<std::string
   std::vector<const char*> p;
   p.reserve(values.size());
   for (const std::string& v : values) p.push_back(v.c_str());
-  return write_attr(object, name, type.get(), space.get(), p.empty() ? nullptr : p.data());
+  // An empty list is a zero-length array; HDF5 still wants a buffer.
+  const char* none = nullptr;
+  return write_attr(object, name, type.get(), space.get(), p.empty() ? &none : p.data());
 }

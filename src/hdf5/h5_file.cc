@@ -1,12 +1,20 @@
 // Latest file format everywhere: the single-writer/multiple-reader mode needs
 // it, and a reopened file must keep the format it was created with.
+//
+// No file lock: readers following the file hold a shared lock on it, which
+// would refuse the reopen that adds a channel. The writer is the only one to
+// write the file; readers may see a read fail while a group is being added
+// and try again after it.
 #include "h5_file.h"
 
 namespace {
 
 H5Handle latest_fapl() {
   H5Handle fapl = h5_plist(H5Pcreate(H5P_FILE_ACCESS));
-  if (fapl.valid()) H5Pset_libver_bounds(fapl.get(), H5F_LIBVER_LATEST, H5F_LIBVER_LATEST);
+  if (fapl.valid()) {
+    H5Pset_libver_bounds(fapl.get(), H5F_LIBVER_LATEST, H5F_LIBVER_LATEST);
+    H5Pset_file_locking(fapl.get(), false, true);
+  }
   return fapl;
 }
 

@@ -33,13 +33,27 @@ class SpectrumWriter : public ChannelWriter {
   }
 
  private:
+  // Rows are made whole first and filled per spectrum: each column's row
+  // holds S entries (of 24 or 8 for the statistics and timing).
+  template <typename T>
+  static T* row(Column* c) {
+    return c != nullptr ? static_cast<T*>(c->grow(1)) : nullptr;
+  }
+
   void add_value(const ChannelValue& v) override {
     size_t s = size_t(layout_.spectra), n = size_t(layout_.length);
-    float* values = static_cast<float*>(value_->grow(1));
-    uint32_t* lengths = static_cast<uint32_t*>(length_->grow(1));
-    float* starts = static_cast<float*>(start_->grow(1));
-    float* incs = static_cast<float*>(inc_->grow(1));
-    uint32_t* statuses = static_cast<uint32_t*>(status_->grow(1));
+    float* values = row<float>(value_);
+    uint32_t* lengths = row<uint32_t>(length_);
+    float* starts = row<float>(start_);
+    float* incs = row<float>(inc_);
+    uint32_t* statuses = row<uint32_t>(status_);
+    uint32_t* ids = row<uint32_t>(id_);
+    int32_t* groups = row<int32_t>(groups_);
+    int32_t* group_sizes = row<int32_t>(group_size_);
+    float* group_incs = row<float>(group_inc_);
+    uint32_t* masks = row<uint32_t>(stat_mask_);
+    float* statistics = row<float>(statistics_);
+    int32_t* timing = row<int32_t>(timing_);
     for (size_t i = 0; i < s * n; ++i) values[i] = std::numeric_limits<float>::quiet_NaN();
     static const velmor::SpectrumElement kEmpty;
     for (size_t i = 0; i < s; ++i) {
@@ -53,14 +67,13 @@ class SpectrumWriter : public ChannelWriter {
       statuses[i] = e->status;
       name_->add_text(e->comment);
       if (!layout_.group) continue;
-      int32_t groups = e->groups, group_size = e->group_size;
-      id_->add(&e->id);
-      groups_->add(&groups);
-      group_size_->add(&group_size);
-      group_inc_->add(&e->group_inc);
-      stat_mask_->add(&e->stat_mask);
-      statistics_->add(e->statistics);
-      timing_->add(e->timing_param);
+      ids[i] = e->id;
+      groups[i] = e->groups;
+      group_sizes[i] = e->group_size;
+      group_incs[i] = e->group_inc;
+      masks[i] = e->stat_mask;
+      std::memcpy(statistics + i * 24, e->statistics, sizeof e->statistics);
+      std::memcpy(timing + i * 8, e->timing_param, sizeof e->timing_param);
     }
   }
   bool attributes(hid_t g) override { return h5_attr_i32(g, "group", layout_.group ? 1 : 0); }
