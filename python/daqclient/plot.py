@@ -138,17 +138,13 @@ def _kind_for(chosen, kind):
     if found == {"timeseries", "slow"}:
         return "timeseries"
     if len(found) > 1:
-        listed = ", ".join(f"{n}: {k}" for n, k in naturals.items())
+        listed = _short_list(f"{n}: {k}" for n, k in naturals.items())
         raise PlotError(f"the channels draw as different kinds ({listed}): draw them one "
                         "kind at a time or choose one with --kind")
     return found.pop()
 
 
 # -- time ------------------------------------------------------------------
-
-def _utc():
-    return _dt.timezone.utc
-
 
 def _date_numbers(times):
     """matplotlib's date numbers of time stamps: a DatetimeIndex (any zone) or
@@ -161,9 +157,9 @@ def _date_numbers(times):
 
 def _utc_time_axis(ax):
     from matplotlib import dates
-    locator = dates.AutoDateLocator(tz=_utc())
+    locator = dates.AutoDateLocator(tz=_dt.timezone.utc)
     ax.xaxis.set_major_locator(locator)
-    ax.xaxis.set_major_formatter(dates.ConciseDateFormatter(locator, tz=_utc()))
+    ax.xaxis.set_major_formatter(dates.ConciseDateFormatter(locator, tz=_dt.timezone.utc))
 
 
 def _instant(value, what):
@@ -365,7 +361,8 @@ _DRAW = {"timeseries": _draw_timeseries, "waterfall": _draw_waterfall, "image": 
 
 def plot(frames, channels=None, kind=None, *, event=None, spectrum=None, size=DEFAULT_SIZE,
          dpi=DEFAULT_DPI, title=None):
-    """A matplotlib Figure of `channels` of `frames` (all for None), one panel each.
+    """A matplotlib Figure of `channels` of `frames`, one panel each (for None:
+    every channel that can be drawn, as `kind` when given).
 
     kind     -- one of KINDS; None: the one the channels' data draw as
     event    -- the image's event number (images only; default the last)
@@ -374,6 +371,12 @@ def plot(frames, channels=None, kind=None, *, event=None, spectrum=None, size=DE
     size     -- (width, height) in pixels at `dpi`
     PlotError when the channels are unknown, hold no data or do not fit the kind."""
     chosen = select(frames, channels)
+    if not channels:
+        # Of all channels, those that can be drawn (as `kind`, when given).
+        chosen = {n: o for n, o in chosen.items() if natural_kind(o) is not None and
+                  (kind is None or kind not in KINDS or _fits(kind, o))}
+        if not chosen:
+            raise PlotError(f"no channel of the data draws as {kind or 'a picture'}")
     kind = _kind_for(chosen, kind)
     if event is not None and kind != "image":
         raise PlotError(f"--event chooses an image; a {kind} picture draws every event")
@@ -476,7 +479,8 @@ def parser():
                "fit), 1 a fetch or file that failed.")
     p.add_argument("channels", nargs="*", metavar="CHANNEL",
                    help="channel names (an update channel's name selects all its items); "
-                        "with --hdf5 optional: every channel of the file")
+                        "with --hdf5 optional: every channel of the file that can be drawn "
+                        "(as --kind, when given)")
     source = p.add_mutually_exclusive_group(required=True)
     source.add_argument("--local", action="store_true",
                         help="fetch from the embedded DAQ data server")

@@ -139,9 +139,11 @@ def test_command_line_draws_and_fails_with_one_line_and_status_2(tmp_path, capsy
 def test_hdf5_file_drawn_and_cut_to_the_range(tmp_path):
     path = str(tmp_path / "f.h5")
     start, stop = window(2)
-    daqclient.fetch_hdf5(path, [IMAGE], start, stop, local=True)
+    daqclient.fetch_hdf5(path, [IMAGE] + SLOW, start, stop, local=True)
     cut = plot.load(start="2025-03-01T09:00:01Z", stop=TEXT_STOP, hdf5=path)
-    assert len(cut[IMAGE].time) == 10
+    assert len(cut[IMAGE].time) == 10 and len(cut[SLOW[0]]) == 1
+    # No channel named: those of the kind asked.
+    assert {ax.get_title() for ax in plot.slow(cut).axes} == set(SLOW)
     out = tmp_path / "i.png"
     assert plot.main(["--hdf5", path, IMAGE, "--event", str(int(cut[IMAGE].event_number[0])),
                       "-o", str(out)]) == 0
