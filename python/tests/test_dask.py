@@ -69,7 +69,6 @@ def test_gathered_parts_equal_one_fetch(cluster, whole):
     assert gathered.counters["records_delivered"] == whole.counters["records_delivered"]
 
 
-@pytest.mark.skipif(not hasattr(daqclient, "fetch_hdf5"), reason="no HDF5 fetch in this build")
 def test_part_files_read_back_equal_one_fetch(cluster, whole, tmp_path):
     client, servers = cluster
     files = dd.fetch_partitioned(CHANNELS, START, START + dt.timedelta(seconds=SECONDS),
