@@ -8,6 +8,9 @@ up to its last flush: every per-row dataset is cut to the rows of
 `event_number`, the dataset the writer extends first.
 """
 
+import errno
+import time
+
 import numpy as np
 
 from . import _frames
@@ -31,14 +34,23 @@ _COUNTERS = {
 _FORMAT = "daq-fetch-hdf5"
 
 
-def _open(path):
+def _open(path, patience_s=2.0):
     import h5py
     # A file in single-writer/multiple-reader mode (being written, or its writer
-    # killed) opens only as such a reader; any other file opens plainly.
-    try:
-        return h5py.File(path, "r", libver="latest", swmr=True)
-    except OSError:
-        return h5py.File(path, "r")
+    # killed) opens only as such a reader; any other file opens plainly. A writer
+    # leaves that mode for a moment to add a channel, locking the file meanwhile:
+    # that lock is waited out.
+    deadline = time.monotonic() + patience_s
+    while True:
+        try:
+            return h5py.File(path, "r", libver="latest", swmr=True)
+        except OSError:
+            try:
+                return h5py.File(path, "r")
+            except OSError as error:
+                if error.errno != errno.EAGAIN or time.monotonic() >= deadline:
+                    raise
+        time.sleep(0.05)
 
 
 def _text(value):

@@ -178,15 +178,20 @@ def test_read_hdf5_follows_a_growing_file_and_reads_a_killed_writers(tmp_path):
     writer = subprocess.Popen([sys.executable, "-c", WRITER, str(path)],
                               env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
     try:
-        rows = 0
+        rows, slow, opened = 0, 0, False
         deadline = time.monotonic() + 20
-        while rows < 15 and time.monotonic() < deadline:
+        while (rows < 25 or not slow) and time.monotonic() < deadline:
             try:
-                rows = len(daqclient.read_hdf5(path).get(OBJECT, ()))
-            except (OSError, KeyError, daqclient.DaqError):
-                pass  # not created, or no record flushed yet
-            time.sleep(0.2)
-        assert rows >= 15 and writer.poll() is None
+                frames = daqclient.read_hdf5(path)
+            except (OSError, daqclient.DaqError):
+                if opened:  # a channel added later must not keep the reader out
+                    raise
+                time.sleep(0.2)  # not created, or not flushed once yet
+                continue
+            opened = True
+            rows, slow = len(frames.get(OBJECT, ())), len(frames.get(SLOW[0], ()))
+            time.sleep(0.1)
+        assert rows >= 25 and slow and writer.poll() is None
     finally:
         writer.kill()
         writer.wait()
@@ -196,12 +201,35 @@ def test_read_hdf5_follows_a_growing_file_and_reads_a_killed_writers(tmp_path):
     assert numbers == list(range(numbers[0], numbers[0] + len(numbers)))
 
 
+def test_read_hdf5_waits_out_a_writer_that_locks_the_file_a_moment(tmp_path):
+    path = tmp_path / "locked.h5"
+    start, stop = window(1)
+    daqclient.fetch_hdf5(path, [OBJECT], start, stop, local=True)
+    holder = subprocess.Popen([sys.executable, "-c", LOCKER, str(path)], stdout=subprocess.PIPE)
+    try:
+        assert holder.stdout.readline() == b"open\n"
+        assert len(daqclient.read_hdf5(path)[OBJECT]) == 10
+    finally:
+        holder.kill()
+        holder.wait()
+
+
+# As the writer does while it adds a channel to a growing file.
+LOCKER = """
+import sys, time, h5py
+f = h5py.File(sys.argv[1], "a")
+print("open", flush=True)
+time.sleep(0.5)
+f.close()
+"""
+
+
 # A real-time fetch of ten minutes, killed by the test once it has read enough.
 WRITER = f"""
 import sys, daqclient
 from conftest import window
 start, stop = window(600)
-daqclient.fetch_hdf5(sys.argv[1], [{OBJECT!r}], start, stop, local=True,
+daqclient.fetch_hdf5(sys.argv[1], [{OBJECT!r}, {SLOW[0]!r}], start, stop, local=True,
                      server_options={{"real_time": True}})
 """
 
