@@ -321,6 +321,8 @@ def _edges(centres, half_step):
 
 def _draw_waterfall(fig, ax, name, obj, options):
     obj, title = _one_spectrum(name, obj, options.get("spectrum"))
+    if obj.size == 0:
+        raise PlotError(f"{title} has spectra without samples: nothing to draw")
     values = np.asarray(obj.values, dtype=np.float64).reshape(obj.sizes["time"], -1)
     x = _edges(_date_numbers(obj["time"].values), 0.05 / 86400)
     y = np.arange(values.shape[1] + 1) - 0.5
@@ -346,6 +348,8 @@ def _draw_image(fig, ax, name, obj, options):
                             f"(events {events[0]} to {events[-1]})")
         at = found[0]
     picture = obj.isel(time=at)
+    if picture.size == 0:
+        raise PlotError(f"the image of event {events[at]} of {name} has no pixels")
     shown = ax.imshow(picture.values, cmap="gray", interpolation="nearest", origin="upper")
     fig.colorbar(shown, ax=ax, label="pixel value")
     when = np.datetime_as_string(np.datetime64(obj["time"].values[at], "us"), unit="ms")

@@ -11,6 +11,7 @@ import sys
 import matplotlib
 import numpy as np
 import pytest
+import xarray as xr
 
 import daqclient
 from conftest import window
@@ -100,6 +101,10 @@ def test_unknown_channels_and_kinds_that_do_not_fit_are_refused(frames):
         plot.plot(frames, [SPECTRUM], "image")
     with pytest.raises(plot.PlotError, match="different kinds"):
         plot.plot(frames, [SPECTRUM, IMAGE])
+    hollow = {"S": xr.DataArray(np.zeros((3, 0)), dims=("time", "index"), coords={
+        "time": frames[SPECTRUM].time.values[:3]})}
+    with pytest.raises(plot.PlotError, match="^S has spectra without samples"):
+        plot.plot(hollow)
     for event in (7, 2**64, -1):
         with pytest.raises(plot.PlotError, match=f"event {event} is not among the 20 images"):
             plot.image(frames, IMAGE, event=event)
