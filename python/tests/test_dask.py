@@ -21,6 +21,9 @@ CHANNELS = ["DIAG/BPM/BPM1", "DIAG/TOROID/T1.SPECT", "VACUUM/UPDATE/PUMPS", "SLO
             "TIMING/TRIGGER/STAMP"]
 SECONDS = 5
 
+# The cluster's event loop is made the old way by this distributed release.
+pytestmark = pytest.mark.filterwarnings("ignore:make_current is deprecated:DeprecationWarning")
+
 
 @pytest.fixture(scope="module")
 def cluster():
