@@ -5,6 +5,8 @@ part is named."""
 
 import datetime as dt
 import os
+import subprocess
+import sys
 import time
 
 import numpy as np
@@ -118,3 +120,8 @@ def test_parts_without_data_are_left_out(cluster):
     with pytest.raises(dd.PartError, match="no data in the requested time range"):
         dd.fetch_partitioned(["TIMING/TRIGGER/STAMP"], now + 60, now + 70, parts=2,
                              servers=servers[0].entry, client=client)
+
+
+def test_plain_import_loads_no_dask():
+    code = "import sys, daqclient; sys.exit('distributed' in sys.modules or 'dask' in sys.modules)"
+    assert subprocess.run([sys.executable, "-c", code], timeout=60).returncode == 0
