@@ -855,11 +855,14 @@ TEST(DaqgetEmbedded, Hdf5FileIsWrittenInPlaceWithTheSummaryAndStats) {
   std::sort(files.begin(), files.end());
   EXPECT_EQ(files, (std::vector<std::string>{"run.h5", "stats.json"}));  // no temporary beside
 
-  // A file that cannot be created: one line, exit 8, nothing asked.
-  args = five_seconds(e.server.entry(), "hdf5");
-  args.insert(args.end(), {"-o", dir.path + "/missing/run.h5"});
-  r = run_daqget(args, e.env());
-  EXPECT_EQ(r.exit_code, DAQGET_OUTPUT_FAILED);
-  EXPECT_EQ(lines_of(r.err).size(), 1u) << r.err;
+  // A file that cannot be created, or a device that cannot give back what
+  // HDF5 wrote: one line, exit 8, nothing asked.
+  for (std::string bad : {dir.path + "/missing/run.h5", std::string("/dev/null")}) {
+    args = five_seconds(e.server.entry(), "hdf5");
+    args.insert(args.end(), {"-o", bad});
+    r = run_daqget(args, e.env());
+    EXPECT_EQ(r.exit_code, DAQGET_OUTPUT_FAILED) << bad;
+    EXPECT_EQ(lines_of(r.err).size(), 1u) << r.err;
+  }
   EXPECT_EQ(e.server.requests_accepted(), 1);
 }
