@@ -21,7 +21,7 @@ class Frames(dict):
         self.counters = dict(counters or {})
 
     def __repr__(self):
-        kinds = ", ".join(f"{name}: {type(obj).__name__}{tuple(obj.shape)}"
+        kinds = ", ".join(f"{name}: {type(obj).__name__}{tuple(getattr(obj, 'shape', ()))}"
                           for name, obj in self.items())
         return f"Frames({{{kinds}}})"
 

@@ -4,6 +4,7 @@ read back from the HDF5 file of the same fetch, also while it grows."""
 
 import _thread
 import os
+import pickle
 import signal
 import subprocess
 import sys
@@ -117,6 +118,8 @@ def test_fetch_as_frame_equals_to_pandas_and_refuses_a_stream():
     assert isinstance(frames, daqclient.Frames) and set(frames) == {SPECTRUM, OBJECT}
     assert frames[OBJECT].index[0] == pd.Timestamp(START)
     assert frames.counters["records_delivered"] == 10
+    copy = pickle.loads(pickle.dumps(frames))  # as a cluster's workers hand them back
+    assert copy.counters == frames.counters and copy[OBJECT].equals(frames[OBJECT])
     with pytest.raises(TypeError, match="stream"):
         daqclient.fetch([SPECTRUM], start, stop, local=True, as_frame=True, stream=True)
 
