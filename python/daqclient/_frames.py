@@ -8,6 +8,8 @@ stays light.
 
 import numpy as np
 
+from ._daqclient import Image, Spectrum
+
 # The value kinds a channel can carry, told apart by the Python type of its value.
 _SCALAR, _TEXT, _ARRAY, _TEXTS, _NONE, _SPECTRA, _IMAGE, _ITEMS = range(8)
 
@@ -27,7 +29,6 @@ class Frames(dict):
 
 
 def _kind(value):
-    from ._daqclient import Image, Spectrum
     if value is None:
         return _NONE
     if isinstance(value, (bool, int, float, np.integer, np.floating)):
