@@ -308,7 +308,8 @@ TEST(CommandLine, RangesModesAndRefusals) {
            {"--local", "-f", "hdf5", "-o", "x.h5", "--compress", "10"},
            {"--local", "-f", "hdf5", "-o", "x.h5", "--compress", "-1"},
            {"--local", "-f", "csv", "--compress", "1"},
-           {"--list-channels", "-f", "hdf5", "-o", "x.h5"}}) {
+           {"--list-channels", "-f", "hdf5", "-o", "x.h5"},
+           {"--local", "--request-type", "2", "-f", "hdf5", "-o", "x.h5"}}) {
     DaqgetOptions b;
     testing::internal::CaptureStderr();
     EXPECT_EQ(parse(bad, &b), DAQGET_USAGE) << bad[0] << " " << bad[1];

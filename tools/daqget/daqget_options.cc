@@ -58,7 +58,7 @@ bool output_refused(const DaqgetOptions& o, bool compress_given) {
   const char* why = nullptr;
   if (hdf5 && o.output_file.empty()) {
     why = "-f hdf5 needs -o FILE (HDF5 is not written to standard output)";
-  } else if (hdf5 && o.list_channels) {
+  } else if (hdf5 && o.request_type == ORXA_DAQ_REQ_CHANNELS) {
     why = "--list-channels is written as table, csv or jsonl, not hdf5";
   } else if (compress_given && !hdf5) {
     why = "--compress applies to -f hdf5 only";
