@@ -67,11 +67,11 @@ class _Rows:
 
     def __init__(self, group):
         self.group = group
-        self.events = group["event_number"][()]
-        self.n = len(self.events)
+        # Items and lists of texts keep their datasets flat, one row per item.
+        per_row = ("event_number", "time_us") if "item_event" in group else list(group)
+        self.n = min(len(group[name]) for name in per_row)
+        self.events = group["event_number"][:self.n]
         self.micros = group["time_us"][:self.n]
-        self.n = len(self.micros)
-        self.events = self.events[:self.n]
 
     def read(self, name):
         return self.group[name][:self.n]
@@ -81,9 +81,9 @@ def _flat(rows, names):
     """Datasets of one row per item (items, lists of texts), cut to what is
     complete and to the items of the rows read."""
     count = min(len(rows.group[name]) for name in ("item_event",) + names)
-    owner = rows.group["item_event"][:count].astype(np.int64)
+    owner = rows.group["item_event"][:count]
     keep = owner < rows.n
-    return owner[keep], [rows.group[name][:count][keep] for name in names]
+    return owner[keep].astype(np.int64), [rows.group[name][:count][keep] for name in names]
 
 
 def _text_lists(rows):
@@ -100,7 +100,7 @@ def _spectra(rows):
     values = rows.read("value").astype(np.float32, copy=False)
     names = None
     if values.ndim == 3:
-        names = list(_texts(rows.read("name"))[0]) if rows.n else []
+        names = list(_texts(rows.read("name"))[0])
     if rows.group.attrs.get("group", 0) == 1 and "groups" in rows.group and rows.n:
         groups, size = rows.read("groups"), rows.read("group_size")
         g, k = int(groups.flat[0]), int(size.flat[0])
@@ -194,21 +194,21 @@ def read_hdf5(path):
         counters = {_COUNTERS[k]: v.item() for k, v in f.attrs.items()
                     if k in _COUNTERS and hasattr(v, "item")}
         channels = {}
-        for key in sorted(f, key=_group_order):
-            group = f[key]
-            kind = _kind(group)
-            name = _text(group.attrs.get("channel", key))
-            rows = _Rows(group)
-            if rows.n == 0:
-                continue
-            kinds = channels.setdefault(name, {})
-            kinds.setdefault(kind, []).append(rows)
-        out = _frames.Frames(counters=counters)
-        for name, kinds in channels.items():
-            # As from records: a channel whose values came without data in some
-            # records has rows only for those with data.
-            kind = next((k for k in kinds if k != "none"), "none")
-            out[name] = _channel(kind, name, kinds[kind])
+        try:
+            for key in sorted(f, key=_group_order):
+                group = f[key]
+                rows = _Rows(group)
+                if rows.n > 0:
+                    name = _text(group.attrs.get("channel", key))
+                    channels.setdefault(name, {}).setdefault(_kind(group), []).append(rows)
+            out = _frames.Frames(counters=counters)
+            for name, kinds in channels.items():
+                # As from records: a channel whose values came without data in some
+                # records has rows only for those with data.
+                kind = next((k for k in kinds if k != "none"), "none")
+                out[name] = _channel(kind, name, kinds[kind])
+        except (KeyError, ValueError, IndexError, TypeError) as error:
+            raise DaqError(-1, f"{path}: not in the fetch's HDF5 layout ({error})") from None
     return out
 
 

@@ -176,6 +176,31 @@ def test_fetch_hdf5_fails_as_fetch_does_keeping_what_arrived(tmp_path):
         daqclient.read_hdf5(tmp_path / "other.h5")
 
 
+def test_read_hdf5_reads_rows_complete_in_every_dataset_and_refuses_a_broken_layout(tmp_path):
+    path = tmp_path / "cut.h5"
+    with h5py.File(path, "w") as f:
+        f.attrs["format"] = "daq-fetch-hdf5"
+        group = f.create_group("A")
+        group.attrs.update(channel="X/Y", kind="number")
+        group["event_number"] = np.arange(5, dtype=np.uint64)
+        group["time_us"] = np.arange(4, dtype=np.int64)
+        group["value"] = np.arange(3, dtype=np.int64)
+        items = f.create_group("B")
+        items.attrs.update(channel="X/ITEMS", kind="items")
+        items["event_number"], items["time_us"] = np.arange(1, dtype=np.uint64), [7]
+        for name, value in (("item_event", [0, 1, 2**63]), ("name", [b"a", b"b", b"c"]),
+                            ("value", [1.0] * 3), ("status", [0.0] * 3), ("number", [1] * 3),
+                            ("time", [9] * 3)):
+            items[name] = value
+    frames = daqclient.read_hdf5(path)
+    assert list(frames["X/Y"].value) == [0, 1, 2]
+    assert list(frames["X/ITEMS"].name) == ["a"]  # items of rows not in the file are left out
+    with h5py.File(path, "a") as f:
+        del f["A/time_us"]
+    with pytest.raises(daqclient.DaqError, match="not in the fetch's HDF5 layout"):
+        daqclient.read_hdf5(path)
+
+
 def test_read_hdf5_follows_a_growing_file_and_reads_a_killed_writers(tmp_path):
     path = tmp_path / "growing.h5"
     writer = subprocess.Popen([sys.executable, "-c", WRITER, str(path)],
