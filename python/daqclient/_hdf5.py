@@ -110,12 +110,30 @@ def _spectra(rows):
     return values, names
 
 
+# Pixel types by bytes per pixel, as a record's Image gives them.
+_PIXELS = {1: np.uint8, 2: np.uint16, 4: np.uint32, 8: np.uint64}
+
+
+def _pixels(header, data):
+    """One stored frame as a record's Image shows it: the area of interest or
+    the full frame, whichever the byte count fits, else the bytes as one row."""
+    data = np.asarray(data, dtype=np.uint8)
+    bpp = int(header["bpp"])
+    for w, h in ((header["aoi_width"], header["aoi_height"]), (header["width"], header["height"])):
+        w, h = int(w), int(h)
+        if w > 0 and h > 0 and w * h * bpp == data.size:
+            if bpp in _PIXELS:
+                return data.view(_PIXELS[bpp]).reshape(h, w)
+            return data.reshape(h, w * bpp)
+    return data[np.newaxis]
+
+
 def _image(rows):
     if "image" in rows.group:
         return rows.read("image")
-    # A frame whose header does not match its bytes: the bytes as one flat row.
-    return _frames.join_rows([np.asarray(b, dtype=np.uint8)[np.newaxis, np.newaxis]
-                              for b in rows.read("data")], 0)
+    # Frames of a depth or size the image layout does not take, kept as bytes.
+    return _frames.join_rows([_pixels(header, data)[np.newaxis]
+                              for header, data in zip(rows.read("header"), rows.read("data"))], 0)
 
 
 def _kind(group):

@@ -155,6 +155,20 @@ def test_fetch_hdf5_reads_back_as_the_fetch_gives_it(tmp_path, compress):
         assert got.counters[key] == counters[key], key
 
 
+def test_images_of_every_depth_read_back_as_fetched(tmp_path):
+    catalog = tmp_path / "catalog.txt"
+    catalog.write_text("".join(f"CAM/D{bpp}/IMAGE image width=12 height=5 bpp={bpp}\n"
+                               for bpp in (1, 3, 4, 8)))
+    start, stop = window(1)
+    options = {"server_options": {"catalog_file": str(catalog)}, "local": True}
+    names = [f"CAM/D{bpp}/IMAGE" for bpp in (1, 3, 4, 8)]
+    daqclient.fetch_hdf5(tmp_path / "depths.h5", names, start, stop, **options)
+    expected = daqclient.fetch(names, start, stop, as_frame=True, **options)
+    assert_same_frames(daqclient.read_hdf5(tmp_path / "depths.h5"), expected)
+    assert [expected[n].shape[1:] for n in names] == [(5, 12), (5, 36), (5, 12), (5, 12)]
+    assert expected[names[2]].dtype == np.uint32
+
+
 def test_fetch_hdf5_fails_as_fetch_does_keeping_what_arrived(tmp_path):
     start, stop = window(5)
     path = tmp_path / "broken.h5"
