@@ -18,6 +18,12 @@ class DaqError(Exception):
             message += f": {reason}"
         super().__init__(message)
 
+    # The default pickling passes the message as the only argument; errors
+    # raised in a worker process (dask, multiprocessing) must reach the caller
+    # whole, with what was attached to them (a fetch's records).
+    def __reduce__(self):
+        return (type(self), (self.code, self.text, self.reason), self.__dict__)
+
 
 class ConnectError(DaqError):
     """The request handshake failed: no server accepted the request."""

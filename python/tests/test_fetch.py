@@ -341,3 +341,14 @@ def test_many_fetches_leave_no_references_or_memory_behind():
     # 30 fetches of 20 images (38 KB each) would leak about 23 MB.
         assert len(gc.get_objects()) - objects < 200
         assert rss_bytes() - memory < 8 * 1024 * 1024
+
+
+def test_errors_cross_process_boundaries_whole():
+    import pickle
+
+    error = daqclient.ConnectError(9, "connect timeout", "BUSY")
+    error.part = 3
+    back = pickle.loads(pickle.dumps(error))
+    assert type(back) is daqclient.ConnectError
+    assert (back.code, back.text, back.reason, back.part) == (9, "connect timeout", "BUSY", 3)
+    assert str(back) == str(error)
