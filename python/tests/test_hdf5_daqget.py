@@ -180,7 +180,7 @@ def test_a_growing_file_is_followed_and_a_killed_run_leaves_it_readable(daqget_p
             while len(set(seen)) < 3 and time.monotonic() < deadline:
                 try:
                     seen.append(rows_of(path, "DIAG%2FTOROID%2FT1.SPECT"))
-                except OSError:
+                except (OSError, KeyError):
                     pass  # not yet created, or not yet open to readers
                 time.sleep(0.2)
             assert proc.poll() is None, "daqget ended before the file was followed"

@@ -370,6 +370,7 @@ TEST(ImageFiles, EveryDepthReadsBackAndABadHeaderIsSkipped) {
   for (const char* name : {"GREY8.png", "GREY16.png", "RGB.png", "GREY32.tif"})
     std::remove((dir + "/0000000001_" + name).c_str());
   ASSERT_EQ(rmdir(dir.c_str()), 0);
+  rmdir((testing::TempDir() + "daqget_pictures").c_str());
   testing::internal::CaptureStderr();
   EXPECT_TRUE(files.save_image(3, "GREY8", image(5, 3, 1, 10)));
   EXPECT_TRUE(files.save_image(4, "GREY8", image(5, 3, 1, 10)));
