@@ -21,6 +21,15 @@ hid_t type_for(hid_t type, Column::Form form) {
 
 }  // namespace
 
+// A chunk of one row is always written whole: with no chunk cache it goes from
+// our buffer to the file without a copy into the cache first.
+H5Handle Column::access() const {
+  H5Handle dapl = h5_plist(H5Pcreate(H5P_DATASET_ACCESS));
+  if (dapl.valid() && row_bytes_ >= kChunkTarget)
+    H5Pset_chunk_cache(dapl.get(), 0, 0, H5D_CHUNK_CACHE_W0_DEFAULT);
+  return dapl;
+}
+
 Column::Column(std::string name, hid_t type, std::vector<hsize_t> inner, Form form)
     : name_(std::move(name)),
       type_(h5_type(type_for(type, form))),
@@ -46,15 +55,18 @@ bool Column::create(hid_t group, int gzip) {
   H5Handle dcpl = h5_plist(H5Pcreate(H5P_DATASET_CREATE));
   if (!space.valid() || !dcpl.valid()) return true;
   if (H5Pset_chunk(dcpl.get(), static_cast<int>(chunk.size()), chunk.data()) < 0) return true;
+  // Shuffling the bytes of multi-byte numbers first lets gzip find the slowly
+  // changing high bytes: smaller files, and less time in the compressor.
+  if (gzip > 0 && H5Tget_size(type_.get()) > 1 && H5Pset_shuffle(dcpl.get()) < 0) return true;
   if (gzip > 0 && H5Pset_deflate(dcpl.get(), static_cast<unsigned>(gzip)) < 0) return true;
   ds_ = h5_dataset(H5Dcreate2(group, name_.c_str(), type_.get(), space.get(), H5P_DEFAULT,
-                              dcpl.get(), H5P_DEFAULT));
+                              dcpl.get(), access().get()));
   rows_ = 0;
   return !ds_.valid();
 }
 
 bool Column::open(hid_t group) {
-  ds_ = h5_dataset(H5Dopen2(group, name_.c_str(), H5P_DEFAULT));
+  ds_ = h5_dataset(H5Dopen2(group, name_.c_str(), access().get()));
   if (!ds_.valid()) return true;
   H5Handle space = h5_space(H5Dget_space(ds_.get()));
   std::vector<hsize_t> dims(inner_.size() + 1);

@@ -46,6 +46,8 @@ class Column {
   bool write();
 
  private:
+  H5Handle access() const;
+
   std::string name_;
   H5Handle type_;
   std::vector<hsize_t> inner_;
