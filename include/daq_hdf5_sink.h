@@ -46,8 +46,9 @@ class DAQ_EXPORT DaqHdf5Sink {
   // Creates (or truncates) the file. False on success.
   bool open(const std::string& path, const DaqHdf5Options& options);
   // Keeps the request for the file's attributes and chains the request's
-  // `accepted` hook so that the reply's statistics are kept too. Call before
-  // DaqFetch copies the request.
+  // `accepted` hook so that the reply's statistics are kept too (a hook set
+  // before is still called, and its answer kept). Call before DaqFetch copies
+  // the request; the hook refers to this sink, which must outlive the fetch.
   void attach(DaqFetchRequest& request);
   // One record: appended to its channels' datasets. False on success.
   bool write(const DaqFetchRecord& record);

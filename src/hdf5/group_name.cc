@@ -10,6 +10,8 @@ std::string escape_group_name(const std::string& channel) {
       out += "%25";
     } else if (c == '/') {
       out += "%2F";
+    } else if (c == '#') {  // '#' marks the sibling groups of one channel
+      out += "%23";
     } else {
       out += c;
     }

@@ -202,7 +202,9 @@ velmor::EqData* int_array(std::vector<long> v) {
 TEST(Hdf5Sink, ValuesOfAnotherLayoutOrABadImageHeaderKeepGroupsOfTheirOwn) {
   std::string path = temp_path("odd");
   DaqHdf5Sink sink;
-  ASSERT_FALSE(sink.open(path, DaqHdf5Options{}));
+  DaqHdf5Options plain;  // also the writer that never follows
+  plain.follow = false;
+  ASSERT_FALSE(sink.open(path, plain));
   // A header claiming 4 x 2 pixels of 2 bytes over 10 bytes, and one whose
   // product overflows 32 bits.
   velmor::IMH lying{};
@@ -217,7 +219,9 @@ TEST(Hdf5Sink, ValuesOfAnotherLayoutOrABadImageHeaderKeepGroupsOfTheirOwn) {
   auto* huge_image = new velmor::EqData;
   huge_image->set_image(bytes, 10, &huge, velmor::no);
   {
-    MemoryRecord a(1, {{"DEV/A%B", int_array({1, 2, 3})}, {"CAM", short_image}});
+    MemoryRecord a(1, {{"DEV/A%B", int_array({1, 2, 3})},
+                       {"DEV/A%B#2", int_array({9})},  // not to be taken for a sibling
+                       {"CAM", short_image}});
     ASSERT_FALSE(sink.write(a.r)) << sink.error();
   }
   {
@@ -235,6 +239,7 @@ TEST(Hdf5Sink, ValuesOfAnotherLayoutOrABadImageHeaderKeepGroupsOfTheirOwn) {
   EXPECT_EQ(f.i64("/DEV%2FA%25B#2/value", &shape), (std::vector<int64_t>{4, 5, 6, 7, 8}));
   EXPECT_EQ(shape, (std::vector<hsize_t>{1, 5}));
   EXPECT_EQ(f.attr_text("/DEV%2FA%25B#2", "channel"), "DEV/A%B");
+  EXPECT_EQ(f.i64("/DEV%2FA%25B%232/value"), (std::vector<int64_t>{9}));
   EXPECT_EQ(f.u64("/DEV%2FA%25B#2/event_number"), std::vector<uint64_t>{2});
   EXPECT_EQ(f.attr_text("/CAM", "kind"), "raw");
   EXPECT_NE(f.attr_text("/CAM", "raw_reason").find("data length"), std::string::npos);
