@@ -224,8 +224,18 @@ TEST(Hdf5Sink, ValuesOfAnotherLayoutOrABadImageHeaderKeepGroupsOfTheirOwn) {
                        {"CAM", short_image}});
     ASSERT_FALSE(sink.write(a.r)) << sink.error();
   }
+  auto* text = new velmor::EqData;
+  text->set_string("hello");
+  auto* texts = new velmor::EqData;
+  texts->set_string_array({"a", "b"});
+  auto* unknown = new velmor::EqData;
+  unknown->set_type(99);
   {
-    MemoryRecord b(2, {{"DEV/A%B", int_array({4, 5, 6, 7, 8})}, {"CAM", huge_image}});
+    MemoryRecord b(2, {{"DEV/A%B", int_array({4, 5, 6, 7, 8})},
+                       {"CAM", huge_image},
+                       {"T", text},
+                       {"TA", texts},
+                       {"U", unknown}});
     ASSERT_FALSE(sink.write(b.r)) << sink.error();
   }
   ASSERT_FALSE(sink.close(nullptr));
@@ -241,6 +251,10 @@ TEST(Hdf5Sink, ValuesOfAnotherLayoutOrABadImageHeaderKeepGroupsOfTheirOwn) {
   EXPECT_EQ(f.attr_text("/DEV%2FA%25B#2", "channel"), "DEV/A%B");
   EXPECT_EQ(f.i64("/DEV%2FA%25B%232/value"), (std::vector<int64_t>{9}));
   EXPECT_EQ(f.u64("/DEV%2FA%25B#2/event_number"), std::vector<uint64_t>{2});
+  EXPECT_EQ(f.texts("/T/value"), std::vector<std::string>{"hello"});
+  EXPECT_EQ(f.texts("/TA/value"), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(f.u64("/TA/item_event"), (std::vector<uint64_t>{0, 0}));
+  EXPECT_EQ(f.attr_text("/U", "raw_reason"), "data type 99");
   EXPECT_EQ(f.attr_text("/CAM", "kind"), "raw");
   EXPECT_NE(f.attr_text("/CAM", "raw_reason").find("data length"), std::string::npos);
   hid_t ds = H5Dopen2(f.id(), "/CAM/data", H5P_DEFAULT);
