@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 extern "C" size_t __sanitizer_get_current_allocated_bytes();
@@ -615,27 +616,35 @@ TEST(EqCallMemory, AnswerAnnouncingMoreThanItSendsCostsLittleAndNothingAfterTheC
 
 namespace {
 
-// Reads one request frame whole and answers it with an empty object.
-bool answer_one(int s) {
+// Reads one request frame whole; the head of an answer to it with a payload
+// of `size` bytes, or "" when the request did not arrive.
+std::string read_request(int s, uint32_t size) {
   char head[16];
   size_t got = 0;
   while (got < sizeof head) {
     ssize_t n = recv(s, head + got, sizeof head - got, 0);
-    if (n <= 0) return false;
+    if (n <= 0) return std::string();
     got += static_cast<size_t>(n);
   }
-  uint32_t size = static_cast<uint8_t>(head[12]) | static_cast<uint8_t>(head[13]) << 8 |
-                  static_cast<uint8_t>(head[14]) << 16;
-  std::string payload(size, '\0');
-  for (got = 0; got < size;) {
-    ssize_t n = recv(s, &payload[got], size - got, 0);
-    if (n <= 0) return false;
+  uint32_t request = static_cast<uint8_t>(head[12]) | static_cast<uint8_t>(head[13]) << 8 |
+                     static_cast<uint8_t>(head[14]) << 16;
+  std::string payload(request, '\0');
+  for (got = 0; got < request;) {
+    ssize_t n = recv(s, &payload[got], request - got, 0);
+    if (n <= 0) return std::string();
     got += static_cast<size_t>(n);
   }
   std::string answer("VM\x01\x04", 4);
   answer.append(head + 4, 4);
-  answer.append(8, '\0');
-  return send(s, answer.data(), answer.size(), MSG_NOSIGNAL) == 16;
+  answer.append(4, '\0');
+  for (int i = 0; i < 4; ++i) answer.push_back(static_cast<char>(size >> (8 * i)));
+  return answer;
+}
+
+// Reads one request frame whole and answers it with an empty object.
+bool answer_one(int s) {
+  std::string answer = read_request(s, 0);
+  return !answer.empty() && send(s, answer.data(), answer.size(), MSG_NOSIGNAL) == 16;
 }
 
 }  // namespace
@@ -695,4 +704,88 @@ TEST_F(CallTest, TwoHundredFiftySixIdleConnectionsDoNotKeepACallerOut) {
   EXPECT_EQ(server_.connections_closed_idle(), 1);
   EXPECT_EQ(server_.connections_refused(), 0);
   for (int s : idle) close(s);
+}
+
+TEST_F(CallTest, LargeArraysOfEachKindTravelBothWaysIntoReusedObjects) {
+  // One pair of objects whose arrays change kind, shrink and grow between calls.
+  EqCall call;
+  EqAdr a = adr("VALUE");
+  EqData in, out;
+  std::vector<long> ints(300000);
+  std::vector<double> doubles(200000);
+  std::vector<float> floats(1 << 20);
+  for (size_t i = 0; i < floats.size(); ++i) {
+    floats[i] = static_cast<float>(i) * 0.5f;
+    if (i < ints.size()) ints[i] = static_cast<long>(i) * 1000003L;
+    if (i < doubles.size()) doubles[i] = static_cast<double>(i) / 3;
+  }
+  auto round_trip = [&] {
+    ASSERT_EQ(call.set(&a, &in, &out), 0);
+    ASSERT_EQ(call.get(&a, nullptr, &out), 0);
+    std::string want, got;
+    in.serialize(want);
+    out.serialize(got);
+    EXPECT_TRUE(want == got) << in.value_count() << " values";
+  };
+  in.set_double_array(doubles.data(), static_cast<int>(doubles.size()));
+  round_trip();
+  in.set_int_array(ints.data(), static_cast<int>(ints.size()));
+  round_trip();
+  for (int n : {20000, 1 << 20, 300000, 1000}) {
+    in.set_float_array(floats.data() + 7, n - 7);
+    round_trip();
+  }
+  EXPECT_EQ(call.connects_made(), 1);
+}
+
+TEST(EqCallLargeAnswer, AMalformedOrCutLargeArrayFailsTheCallAndItsConnection) {
+  EqData value;
+  std::vector<float> floats(100000, 2.5f);
+  value.set_float_array(floats.data(), static_cast<int>(floats.size()));
+  std::string object;
+  value.serialize(object);
+  std::string bad_count = object;
+  bad_count[52] = static_cast<char>(bad_count[52] + 1);  // the array's count, after the heads
+  // Answers: a count that disagrees with its section; the same cut short; a good one cut short.
+  const std::pair<std::string, size_t> answers[] = {
+      {bad_count, bad_count.size()}, {bad_count, 1000}, {object, 200000}};
+  int port = 0;
+  int listener = loopback_listener(&port);
+  ASSERT_GT(port, 0);
+  std::thread peer([&] {
+    for (const auto& answer : answers) {
+      pollfd p = {listener, POLLIN, 0};
+      if (poll(&p, 1, 5000) <= 0) return;
+      int s = accept(listener, nullptr, nullptr);
+      timeval tv{5, 0};
+      setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+      std::string frame = read_request(s, static_cast<uint32_t>(answer.first.size()));
+      frame.append(answer.first, 0, answer.second);
+      send(s, frame.data(), frame.size(), MSG_NOSIGNAL);
+      if (answer.second == answer.first.size()) read_to_close(s);  // the client ends it
+      close(s);
+    }
+  });
+  velmor::register_server("HOSTILE/SRV", "127.0.0.1", port);
+  {
+    EqCall call;
+    EqAdr a;
+    a.adr("/HOSTILE/SRV/X");
+    EqData out;
+    out.set_float_array(floats.data(), 50000);
+    EXPECT_EQ(call.get(&a, nullptr, &out), velmor::EQ_ERR_PROTOCOL);
+    EXPECT_STREQ(out.error_text(),
+                 ("protocol error (malformed data object in answer) from 127.0.0.1:" +
+                  std::to_string(port) + ": /HOSTILE/SRV/X")
+                     .c_str());
+    EXPECT_EQ(out.value_count(), 0);
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(call.get(&a, nullptr, &out), velmor::EQ_ERR_CONNECTION_LOST);
+      EXPECT_EQ(std::string(out.error_text()).find("connection lost mid-answer from"), 0u);
+    }
+    EXPECT_EQ(call.connects_made(), 3);
+  }
+  peer.join();
+  close(listener);
+  velmor::unregister_server("HOSTILE/SRV");
 }

@@ -17,6 +17,7 @@
 
 #include "daq_mutex.h"
 #include "frame.h"
+#include "frame_receive.h"
 #include "socket_io.h"
 #include "velmor.h"
 
@@ -156,14 +157,13 @@ int EqCall::State::exchange_locked(const std::string& key, const std::string& ho
     if (bad == nullptr && head.kind != kFrameAnswer) bad = "answer frame of a request kind";
     if (bad == nullptr && head.id != id && head.id != 0) bad = "answer to another call";
     if (bad == nullptr) {
-      rc = c.reader.read_into(&payload, head.size, deadline, &got);
+      bad = receive_answer(c.reader, head.size, deadline, &payload, out, &rc);
       if (rc != 0) {
         drop_locked(key);
         *why = rc == EQ_ERR_TIMEOUT ? "timeout, answer incomplete from"
                                     : "connection lost mid-answer from";
         return rc;
       }
-      bad = decode_answer(payload.data(), head.size, out);
     }
     if (bad == nullptr && head.id == 0 && head.status == 0) bad = "answer without a call id";
     if (bad != nullptr) {

@@ -99,11 +99,28 @@ struct WirePiece {
 // Arrays smaller than this are copied; a reference costs an iovec entry.
 constexpr size_t kMinReferencedPiece = 64 * 1024;
 
+// Where the bytes of a serialised object come from while it is parsed: a
+// buffer in memory, or a connection, whose large arrays are then received
+// straight into the object instead of through a buffer and a copy.
+class ObjectSource {
+ public:
+  virtual ~ObjectSource() = default;
+  // The next n bytes, valid until the next call; null when they cannot be had.
+  virtual const char* take(size_t n) = 0;
+  // Copies the next n bytes to dst; false when they cannot be had.
+  virtual bool take_into(char* dst, size_t n) = 0;
+  // True when take_into saves a copy over take (the bytes are not in memory yet).
+  virtual bool direct() const = 0;
+};
+
 // The library's internal access to an EqData's content.
 struct EqDataAccess {
   // As EqData::serialize, but with refs, large arrays stay in the object and
   // are listed in refs (valid while the object is unchanged).
   static bool serialize(const EqData& d, std::string& out, std::vector<WirePiece>* refs);
+  // As EqData::deserialize, reading `length` bytes from source. On failure the
+  // source may be left anywhere inside those bytes.
+  static bool deserialize(EqData& d, ObjectSource& source, size_t length);
 };
 
 }  // namespace velmor

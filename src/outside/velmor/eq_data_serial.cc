@@ -3,7 +3,9 @@
 // written, so a small value stays small on the wire. Readers skip sections with
 // tags they do not know, so a later version can add parts; a change to an
 // existing section's layout needs a new format version.
+#include <algorithm>
 #include <new>
+#include <type_traits>
 
 #include "eq_data_content.h"
 #include "wire_bytes.h"
@@ -263,9 +265,87 @@ bool read_section(WireReader& r, uint16_t tag, EqDataContent* c) {
   return r.failed() || r.left() != 0;  // a section must be consumed exactly
 }
 
-bool parse(const char* data, size_t length, EqDataContent* c) {
-  if (data == nullptr || length < kHeadSize || length > kMaxSerializedSize) return true;
-  WireReader r(data, length);
+// Bytes already in memory: every part is read in place.
+class MemorySource : public ObjectSource {
+ public:
+  MemorySource(const char* data, size_t length) : r_(data, length) {}
+  const char* take(size_t n) override { return r_.raw(n); }
+  bool take_into(char* dst, size_t n) override {
+    const char* p = r_.raw(n);
+    if (p != nullptr && n != 0) std::memcpy(dst, p, n);
+    return p != nullptr;
+  }
+  bool direct() const override { return false; }
+
+ private:
+  WireReader r_;
+};
+
+// Receives n numbers (or bytes) from the source into v. The array grows with
+// the bytes that arrived (at most twice them), so a peer that announces much
+// and sends little commits little; room v already has is used as it is.
+template <class Vec>
+bool receive_array(ObjectSource& src, Vec* v, size_t n) {
+  using T = typename Vec::value_type;
+  constexpr size_t kFirstStep = 64 * 1024 / sizeof(T);
+  v->clear();
+  size_t done = 0;
+  while (done < n) {
+    size_t step = std::min(n, std::max(v->capacity(), done + std::max(done, kFirstStep)));
+    v->resize(step);
+    if (!src.take_into(reinterpret_cast<char*>(v->data() + done), (step - done) * sizeof(T)))
+      return false;
+    done = step;
+  }
+  return true;
+}
+
+// A large number array or image, read from a connection straight into the
+// object with the checks of read_section. 1 done, 0 not such a section
+// (nothing read), -1 malformed or not received.
+int receive_section(ObjectSource& src, uint16_t tag, uint32_t size, EqDataContent* c) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if (!src.direct() || size < kMinReferencedPiece) return 0;
+  auto numbers = [&](auto* v) {
+    using T = typename std::remove_pointer_t<decltype(v)>::value_type;
+    const char* p = src.take(4);
+    if (p == nullptr) return -1;
+    uint32_t n = WireReader(p, 4).u32();
+    if (n > static_cast<uint32_t>(kMaxElements) || size_t{n} * sizeof(T) != size - 4) return -1;
+    return receive_array(src, v, n) ? 1 : -1;
+  };
+  switch (tag) {
+    case kInts:
+      return numbers(&c->ints);
+    case kFloats:
+      return numbers(&c->floats);
+    case kDoubles:
+      return numbers(&c->doubles);
+    case kImage: {
+      constexpr size_t kImageFixed = 100 + 4;
+      const char* p = src.take(kImageFixed);
+      if (p == nullptr) return -1;
+      WireReader r(p, kImageFixed);
+      get_imh(r, &c->image_header);
+      if (r.u32() != size - kImageFixed || !receive_array(src, &c->image, size - kImageFixed))
+        return -1;
+      c->has_image = true;
+      return 1;
+    }
+    default:
+      break;
+  }
+#else
+  (void)src, (void)tag, (void)size, (void)c;
+#endif
+  return 0;
+}
+
+bool parse(ObjectSource& src, size_t length, EqDataContent* c) {
+  if (length < kHeadSize || length > kMaxSerializedSize) return true;
+  const char* head = src.take(kHeadSize);
+  if (head == nullptr) return true;
+  WireReader r(head, kHeadSize);
   const char* magic = r.raw(4);
   if (std::memcmp(magic, kMagic, 4) != 0) return true;
   if (r.u16() != kFormatVersion) return true;
@@ -277,23 +357,35 @@ bool parse(const char* data, size_t length, EqDataContent* c) {
   c->event = static_cast<long>(r.i64());
   c->length = r.i32();
   if (c->length < 0 || c->length > kMaxElements) return true;
-  uint32_t sections = r.count(8, 64);
-  if (r.failed()) return true;
+  uint32_t sections = r.u32();
+  size_t left = length - kHeadSize;
+  if (r.failed() || sections > 64 || sections > left / 8) return true;
   uint32_t seen = 0;
   for (uint32_t i = 0; i < sections; ++i) {
-    uint16_t tag = r.u16();
-    uint16_t reserved = r.u16();
-    uint32_t size = r.u32();
-    const char* body = r.raw(size);
-    if (r.failed() || reserved != 0) return true;
-    if (tag == 0) return true;
-    if (tag > kLastTag) continue;         // a later version's part: skipped
+    const char* section_head = left >= 8 ? src.take(8) : nullptr;
+    if (section_head == nullptr) return true;
+    WireReader h(section_head, 8);
+    uint16_t tag = h.u16();
+    uint16_t reserved = h.u16();
+    uint32_t size = h.u32();
+    left -= 8;
+    if (size > left || reserved != 0 || tag == 0) return true;
+    left -= size;
+    if (tag > kLastTag) {  // a later version's part: skipped
+      if (src.take(size) == nullptr) return true;
+      continue;
+    }
     if (seen & (1u << tag)) return true;  // each part at most once
     seen |= 1u << tag;
+    int received = receive_section(src, tag, size, c);
+    if (received < 0) return true;
+    if (received > 0) continue;
+    const char* body = src.take(size);
+    if (body == nullptr) return true;
     WireReader section(body, size);
     if (read_section(section, tag, c)) return true;
   }
-  return r.left() != 0;  // trailing bytes mean a framing mistake
+  return left != 0;  // trailing bytes mean a framing mistake
 }
 
 }  // namespace
@@ -332,16 +424,21 @@ bool EqData::serialize(std::string& out) const {
   return EqDataAccess::serialize(*this, out, nullptr);
 }
 
-bool EqData::deserialize(const char* data, size_t length) {
-  // Parsed in place so that the object's buffers are reused; any failure
+bool EqDataAccess::deserialize(EqData& d, ObjectSource& source, size_t length) {
+  // Parsed into the object's own buffers so that they are reused; any failure
   // leaves it empty rather than half filled.
-  reset_content(*c_);
+  reset_content(*d.c_);
   try {
-    if (!parse(data, length, c_)) return false;
+    if (!parse(source, length, d.c_)) return false;
   } catch (const std::bad_alloc&) {
   }
-  reset_content(*c_);
+  reset_content(*d.c_);
   return true;
+}
+
+bool EqData::deserialize(const char* data, size_t length) {
+  MemorySource source(data, data != nullptr ? length : 0);
+  return EqDataAccess::deserialize(*this, source, data != nullptr ? length : 0);
 }
 
 }  // namespace velmor

@@ -25,6 +25,7 @@
 #include "daq_diag.h"
 #include "daq_mutex.h"
 #include "frame.h"
+#include "frame_receive.h"
 #include "socket_io.h"
 #include "velmor_server.h"
 
@@ -220,10 +221,10 @@ void PropertyServer::State::serve(ConnectionSlot* slot) {
     const char* bad = decode_frame_head(head_bytes, &head);
     if (bad == nullptr && head.kind == kFrameAnswer) bad = "answer frame sent to a server";
     if (bad == nullptr) {
-      rc = reader->read_into(&payload, head.size, Deadline::in(kFrameStallMs), &got);
+      bad = receive_request(*reader, head.size, Deadline::in(kFrameStallMs), &payload, &property,
+                            in.get(), &rc);
       if (rc != 0) bad = "frame shorter than its size";
     }
-    if (bad == nullptr) bad = decode_request(payload.data(), head.size, &property, in.get());
     if (bad != nullptr) {
       bad_frames++;
       daq_print("velmor server: closing connection: %s\n", bad);
