@@ -7,8 +7,8 @@
 #define VELMOR_BLOCK_POOL_H
 
 #include <cstddef>
-#include <new>
-#include <utility>
+
+#include "unzeroed_allocator.h"
 
 namespace velmor {
 
@@ -29,22 +29,13 @@ void pooled_holding(int* blocks, std::size_t* bytes);
 void pooled_trim();
 
 template <class T>
-struct PooledAllocator {
+struct PooledAllocator : UnzeroedConstruct {
   using value_type = T;
   PooledAllocator() = default;
   template <class U>
   PooledAllocator(const PooledAllocator<U>&) {}
   T* allocate(std::size_t n) { return static_cast<T*>(pooled_allocate(n * sizeof(T))); }
   void deallocate(T* p, std::size_t n) { pooled_release(p, n * sizeof(T)); }
-  // Growing by resize() leaves new elements unset: they are written over at once.
-  template <class U>
-  void construct(U* p) noexcept {
-    ::new (static_cast<void*>(p)) U;
-  }
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
   template <class U>
   bool operator==(const PooledAllocator<U>&) const {
     return true;

@@ -4,12 +4,11 @@
 #define VELMOR_EQ_DATA_CONTENT_H
 
 #include <cstddef>
-#include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "block_pool.h"
+#include "unzeroed_allocator.h"
 #include "velmor.h"
 
 namespace velmor {
@@ -61,29 +60,6 @@ class ElementList {
   std::vector<T> items_;
   std::size_t n_ = 0;
 };
-
-// Arrays that grow by resize() only to be written over at once (numbers
-// received off a connection): new elements are left unset instead of zeroed.
-template <class T>
-struct UnzeroedAllocator : std::allocator<T> {
-  template <class U>
-  struct rebind {
-    using other = UnzeroedAllocator<U>;
-  };
-  UnzeroedAllocator() = default;
-  template <class U>
-  UnzeroedAllocator(const UnzeroedAllocator<U>&) {}
-  template <class U>
-  void construct(U* p) noexcept {
-    ::new (static_cast<void*>(p)) U;
-  }
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
-};
-template <class T>
-using NumberArray = std::vector<T, UnzeroedAllocator<T>>;
 
 struct EqDataContent {
   int type = DATA_NULL;
