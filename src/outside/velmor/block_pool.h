@@ -8,8 +8,6 @@
 
 #include <cstddef>
 
-#include "unzeroed_allocator.h"
-
 namespace velmor {
 
 // Arrays of at least this many bytes come from the pool.
@@ -29,7 +27,7 @@ void pooled_holding(int* blocks, std::size_t* bytes);
 void pooled_trim();
 
 template <class T>
-struct PooledAllocator : UnzeroedConstruct {
+struct PooledAllocator {
   using value_type = T;
   PooledAllocator() = default;
   template <class U>

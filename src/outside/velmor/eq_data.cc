@@ -399,7 +399,7 @@ namespace {
 // One body for the number-array setters: the previous value goes, the new one
 // is copied in, bounded like every element count.
 template <class T>
-void store_numbers(EqDataContent* c, NumberArray<T> EqDataContent::*array, const T* values,
+void store_numbers(EqDataContent* c, std::vector<T> EqDataContent::*array, const T* values,
                    int count, int type) {
   clear_values(c);
   count = values != nullptr ? clamp_count(count) : 0;

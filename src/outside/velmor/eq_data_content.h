@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "block_pool.h"
-#include "unzeroed_allocator.h"
 #include "velmor.h"
 
 namespace velmor {
@@ -71,9 +70,9 @@ struct EqDataContent {
   int length = 0;
 
   std::string text;  // DATA_STRING / DATA_XML
-  NumberArray<long> ints;
-  NumberArray<float> floats;
-  NumberArray<double> doubles;
+  std::vector<long> ints;
+  std::vector<float> floats;
+  std::vector<double> doubles;
   std::vector<std::string> strings;
 
   ElementList<UstrElement> ustr;

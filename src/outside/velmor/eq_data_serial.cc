@@ -51,10 +51,10 @@ struct Sink {
       out.append(static_cast<const char*>(data), n);
     }
   }
-  template <typename Vec>
-  void numbers(const Vec& v) {
+  template <typename T>
+  void numbers(const std::vector<T>& v) {
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    bulk(v.data(), v.size() * sizeof(v[0]));
+    bulk(v.data(), v.size() * sizeof(T));
 #else
     put_array(out, v.data(), v.size());
 #endif

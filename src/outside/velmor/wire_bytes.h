@@ -127,9 +127,8 @@ class WireReader {
   // n raw bytes (null and failure when fewer are left).
   const char* raw(size_t n) { return need(n) ? take(n) : nullptr; }
   // n numbers of 4 or 8 bytes into out (replacing its content).
-  template <typename Vec>
-  bool array(Vec* out, uint32_t n) {
-    using T = typename Vec::value_type;
+  template <typename T>
+  bool array(std::vector<T>* out, uint32_t n) {
     static_assert(sizeof(T) == 4 || sizeof(T) == 8, "4- or 8-byte numbers only");
     const char* bytes = raw(static_cast<size_t>(n) * sizeof(T));
     if (bytes == nullptr) return false;
