@@ -6,8 +6,12 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -15,6 +19,8 @@
 #include "daqget_runner.h"
 #include "exit_codes.h"
 #include "image_files.h"
+#include "json_text.h"
+#include "number_text.h"
 #include "record_writer.h"
 #include "request_builder.h"
 #include "request_time.h"
@@ -107,6 +113,20 @@ velmor::EqData image(int width, int height, int bpp, uint32_t base, int bytes = 
   return d;
 }
 
+// A spectrum object of the values, named comment, inc apart.
+velmor::EqData spectrum_of(std::vector<float> values, std::string comment, float inc) {
+  velmor::SPECTRUM s{};
+  s.comment.comment_len = static_cast<uint32_t>(comment.size() + 1);
+  s.comment.comment_val = comment.data();
+  s.s_inc = inc;
+  s.d_spect_array.d_spect_array_len = static_cast<uint32_t>(values.size());
+  s.d_spect_array.d_spect_array_val = values.data();
+  velmor::EqData d;
+  d.set_type(velmor::DATA_A_TS_SPECTRUM);
+  d.set_ts_spect(1, 0, 0, &s, 0);
+  return d;
+}
+
 }  // namespace
 
 TEST(ValueFormat, Base64MatchesTheStandardVectors) {
@@ -140,17 +160,8 @@ TEST(ValueFormat, CsvFieldsRoundTripThroughAReader) {
 }
 
 TEST(ValueFormat, SummariesNumbersAndJsonOfEveryKind) {
-  velmor::EqData spectrum;
-  std::vector<float> values = {1.5f, 2.5f, 3.5f, 4.5f, 5.5f, 6.5f};
-  std::string comment = "DIAG/X";
-  velmor::SPECTRUM s{};
-  s.comment.comment_len = static_cast<uint32_t>(comment.size() + 1);
-  s.comment.comment_val = comment.data();
-  s.s_inc = 1;
-  s.d_spect_array.d_spect_array_len = static_cast<uint32_t>(values.size());
-  s.d_spect_array.d_spect_array_val = values.data();
-  spectrum.set_type(velmor::DATA_A_TS_SPECTRUM);
-  ASSERT_FALSE(spectrum.set_ts_spect(1, 0, 0, &s, 0));
+  velmor::EqData spectrum = spectrum_of({1.5f, 2.5f, 3.5f, 4.5f, 5.5f, 6.5f}, "DIAG/X", 1);
+  ASSERT_EQ(spectrum.spectrum_count(), 1);
   EXPECT_EQ(value_summary(spectrum, 2), "length 6 [1.5 2.5 ...]");
   size_t count = 0;
   EXPECT_EQ(value_numbers(spectrum, &count), "1.5 2.5 3.5 4.5 5.5 6.5");
@@ -191,6 +202,112 @@ TEST(ValueFormat, SummariesNumbersAndJsonOfEveryKind) {
   velmor::EqData stamp;
   EXPECT_EQ(value_summary(stamp, 4), "-");
   EXPECT_TRUE(value_json(stamp).is_null());
+}
+
+// The fast texts against printf's "%.9g" and the JSON library's own number of
+// that text: every float of several whole ranges, random floats and doubles,
+// and the edges (zeros, infinities, NaN, subnormals, rounding into a tenth digit).
+TEST(ValueFormat, NumberTextsAreExactlyPrintfsAndTheJsonLibrarys) {
+  int failures = 0;
+  auto check = [&](double v) {
+    char ref[40];
+    std::snprintf(ref, sizeof ref, "%.9g", v);
+    std::string json = v != v ? "null" : nlohmann::ordered_json(std::strtod(ref, nullptr)).dump();
+    std::string text, number;
+    append_float_text(text, v);
+    append_json_float(number, v);
+    if ((text != ref || number != json) && ++failures <= 5) {
+      ADD_FAILURE() << std::hexfloat << v << ": " << text << " / " << number << ", want " << ref
+                    << " / " << json;
+    }
+  };
+  auto from_bits = [](uint32_t b) {
+    float f;
+    std::memcpy(&f, &b, sizeof f);
+    return f;
+  };
+  // Whole ranges: the first subnormals, around 1e-5 / 1e-4 (the change of
+  // layout), [1, 2), around 1e9 and the largest floats; both signs.
+  const uint32_t starts[] = {0x00000000u, 0x3727c5acu - 0x8000u, 0x38d1b717u - 0x8000u,
+                             0x3f800000u, 0x4e6e6b28u - 0x8000u, 0x7f7f0000u};
+  for (uint32_t start : starts) {
+    for (uint32_t b = start; b < start + 0x10000u && b < 0x7f800000u; ++b) {
+      check(from_bits(b));
+      check(from_bits(b | 0x80000000u));
+    }
+  }
+  std::mt19937 random(18);
+  for (int i = 0; i < 400000; ++i) check(from_bits(static_cast<uint32_t>(random())));
+  for (int i = 0; i < 100000; ++i) {
+    uint64_t b = (uint64_t{random()} << 32) | random();
+    double d;
+    std::memcpy(&d, &b, sizeof d);
+    check(d);
+    check(static_cast<double>(random()) * 1e-3);
+  }
+  const double inf = std::numeric_limits<double>::infinity();
+  for (double v : {0.0, -0.0, inf, -inf, std::nan(""), -std::nan(""), 999999999.5, 9999999995.0,
+                   0.0001, 0.00001, 1e15, 1e16, 123456789012.0, 5e-324, 1.7976931348623157e308})
+    check(v);
+  EXPECT_EQ(failures, 0);
+}
+
+// Lines written straight are the text the JSON library writes for the same
+// document (numbers, escapes, invalid UTF-8 replaced), and CSV keeps each float.
+TEST(ValueFormat, WrittenLinesAreTheJsonLibrarysTextAndCsvKeepsEveryFloat) {
+  std::vector<float> values = {0.1f,          -0.0f,    1e-7f,
+                               3.4028235e38f, 1.4e-45f, 123456.789f,
+                               16.0f,         1e10f,    std::numeric_limits<float>::infinity(),
+                               std::nanf("")};
+  velmor::EqData spectrum = spectrum_of(values, "DIAG/\"Q\"\x01\xff", 0.25f);
+  velmor::EqData named;
+  named.set_type(velmor::DATA_A_USTR);
+  named.set(7, 0.3f, -1.5f, 100, "A:\xc3\xa9", 0);
+  velmor::EqData doubles, texts;
+  const double dv[] = {0.1, -2.5e-300};
+  doubles.set_double_array(dv, 2);
+  texts.set_string_array({"tab\there", ""});
+
+  for (OutputFormat format : {OutputFormat::kJsonLines, OutputFormat::kCsv}) {
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    auto w = make_record_writer(format, f, 3);
+    RowHead h{42, 1735689600, 5, "A/\"B\"\xfe", 4, 1};
+    for (const velmor::EqData* d : {&spectrum, &named, &doubles, &texts, (velmor::EqData*)nullptr})
+      w->channel(h, d);
+    w->slow(h, 0.1f, 3);
+    EXPECT_FALSE(w->finish());
+    std::rewind(f);
+    std::vector<std::string> lines;
+    char buf[4096];
+    while (std::fgets(buf, sizeof buf, f) != nullptr) lines.emplace_back(buf, std::strlen(buf) - 1);
+    std::fclose(f);
+    if (format == OutputFormat::kJsonLines) {
+      ASSERT_EQ(lines.size(), 6u);
+      for (const std::string& line : lines) {
+        EXPECT_EQ(nlohmann::ordered_json::parse(line).dump(
+                      -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace),
+                  line);
+      }
+      EXPECT_EQ(
+          lines[5],
+          "{\"event\":42,\"time\":\"2025-01-01T00:00:00.000005Z\",\"time_sec\":1735689600,"
+          "\"time_usec\":5,\"channel\":\"A/\\\"B\\\"\xef\xbf\xbd\",\"type\":\"slow\",\"dtype\":4,"
+          "\"devtype\":1,\"value\":{\"value\":0.100000001,\"status\":3}}");
+      EXPECT_NE(
+          lines[0].find("\"values\":[0.100000001,-0.0,1.00000001e-07,3.40282347e+38,1.40129846e-45,"
+                        "123456.789,16.0,10000000000.0,null,null]"),
+          std::string::npos)
+          << lines[0];
+    } else {
+      auto rows = daqgettest::parse_csv(std::string(lines[1]) + "\n");
+      ASSERT_EQ(rows.size(), 1u);
+      ASSERT_EQ(rows[0].size(), 8u);
+      EXPECT_EQ(rows[0][7],
+                "0.100000001 -0 1.00000001e-07 3.40282347e+38 1.40129846e-45 123456.789 16 "
+                "1e+10 inf nan");
+    }
+  }
 }
 
 TEST(RequestTimes, UtcTextsAndSecondsBecomeTheExperimentZonesText) {

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "daq_server_util_def.h"
+#include "json_text.h"
 #include "orxa_chan_descr.h"
 #include "value_format.h"
 #include "velmor.h"
@@ -27,14 +28,29 @@ void RecordWriter::put(const std::string& line) {
     failed_ = true;
 }
 
+void RecordWriter::put_built(std::string& line) {
+  if (failed_) return;
+  line += '\n';
+  if (std::fwrite(line.data(), 1, line.size(), out_) != line.size()) failed_ = true;
+}
+
 std::string csv_field(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string q = "\"";
-  for (char c : text) {
-    if (c == '"') q += '"';
-    q += c;
+  std::string q;
+  append_csv_field(q, text);
+  return q;
+}
+
+void append_csv_field(std::string& out, const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) {
+    out += text;
+    return;
   }
-  return q + "\"";
+  out += '"';
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
 }
 
 ListPeriod channel_list_period(const daq_server_reply& reply, const daq_server_request& asked) {
@@ -128,10 +144,10 @@ class CsvWriter : public RecordWriter {
   CsvWriter(FILE* out, int max_values) : RecordWriter(out), max_values_(max_values) {}
 
   void channel(const RowHead& h, const velmor::EqData* data) override {
-    size_t count = 0;
-    std::string values = data != nullptr ? value_numbers(*data, &count) : "";
+    values_.clear();
+    size_t count = data != nullptr ? append_value_numbers(values_, *data) : 0;
     std::string summary = data != nullptr ? value_summary(*data, max_values_) : "-";
-    row(h, data_type_name(h.dtype, false), count, summary, values);
+    row(h, data_type_name(h.dtype, false), count, summary, values_);
   }
   void slow(const RowHead& h, float value, int status) override {
     row(h, "slow", 1, float_text(value) + " (status " + std::to_string(status) + ")",
@@ -156,12 +172,27 @@ class CsvWriter : public RecordWriter {
       header_done_ = true;
       put("event,time,channel,type,dtype,count,summary,values");
     }
-    put(std::to_string(h.event) + "," + iso_time(h.seconds, h.micros) + "," + csv_field(h.channel) +
-        "," + type + "," + std::to_string(h.dtype) + "," + std::to_string(count) + "," +
-        csv_field(summary) + "," + csv_field(values));
+    line_.clear();
+    line_ += std::to_string(h.event);
+    line_ += ',';
+    line_ += iso_time(h.seconds, h.micros);
+    line_ += ',';
+    append_csv_field(line_, h.channel);
+    line_ += ',';
+    line_ += type;
+    line_ += ',';
+    line_ += std::to_string(h.dtype);
+    line_ += ',';
+    line_ += std::to_string(count);
+    line_ += ',';
+    append_csv_field(line_, summary);
+    line_ += ',';
+    append_csv_field(line_, values);
+    put_built(line_);
   }
   int max_values_;
   bool header_done_ = false;
+  std::string values_, line_;  // kept, so a line reuses the last one's room
 };
 
 class JsonLinesWriter : public RecordWriter {
@@ -169,14 +200,23 @@ class JsonLinesWriter : public RecordWriter {
   explicit JsonLinesWriter(FILE* out) : RecordWriter(out) {}
 
   void channel(const RowHead& h, const velmor::EqData* data) override {
-    nlohmann::ordered_json j = head(h, data_type_name(h.dtype, false));
-    j["value"] = data != nullptr ? value_json(*data) : nlohmann::ordered_json(nullptr);
-    emit(j);
+    head(h, data_type_name(h.dtype, false));
+    if (data != nullptr) {
+      append_value_json(line_, *data);
+    } else {
+      line_ += "null";
+    }
+    line_ += '}';
+    put_built(line_);
   }
   void slow(const RowHead& h, float value, int status) override {
-    nlohmann::ordered_json j = head(h, "slow");
-    j["value"] = {{"value", std::strtod(float_text(value).c_str(), nullptr)}, {"status", status}};
-    emit(j);
+    head(h, "slow");
+    line_ += '{';
+    JsonText v(line_);
+    v.key("value").real(value);
+    v.key("status").integer(status);
+    line_ += "}}";
+    put_built(line_);
   }
   void descriptions(const std::vector<chan_descr_2010*>& list, const ListPeriod& period) override {
     std::string from = period_bound(period.from);
@@ -201,16 +241,26 @@ class JsonLinesWriter : public RecordWriter {
   }
 
  private:
-  static nlohmann::ordered_json head(const RowHead& h, const std::string& type) {
-    return {{"event", h.event},      {"time", iso_time(h.seconds, h.micros)},
-            {"time_sec", h.seconds}, {"time_usec", h.micros},
-            {"channel", h.channel},  {"type", type},
-            {"dtype", h.dtype},      {"devtype", h.devtype}};
+  // Starts the line: the head's members, then the key of the value.
+  void head(const RowHead& h, const std::string& type) {
+    line_.clear();
+    line_ += '{';
+    JsonText j(line_);
+    j.key("event").integer(h.event);
+    j.key("time").text(iso_time(h.seconds, h.micros));
+    j.key("time_sec").integer(h.seconds);
+    j.key("time_usec").integer(h.micros);
+    j.key("channel").text(h.channel);
+    j.key("type").text(type);
+    j.key("dtype").integer(h.dtype);
+    j.key("devtype").integer(h.devtype);
+    j.key("value");
   }
   // Replacement of invalid UTF-8 keeps one bad channel name from failing the run.
   void emit(const nlohmann::ordered_json& j) {
     put(j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
   }
+  std::string line_;  // kept, so a line reuses the last one's room
 };
 
 // The records of -f hdf5 take the sink's road; this one only counts their lines.

@@ -66,6 +66,8 @@ class RecordWriter {
   void put(const std::string& line);
   FILE* out_;
   bool failed_ = false;
+  // put() of a line being built: appends the line end to it, one write.
+  void put_built(std::string& line);
 };
 
 // out may be null for -f hdf5, whose writer writes no lines.
@@ -73,5 +75,7 @@ std::unique_ptr<RecordWriter> make_record_writer(OutputFormat format, FILE* out,
 
 // A CSV field, quoted when it holds a comma, a quote or a line end.
 std::string csv_field(const std::string& text);
+// The same appended to out.
+void append_csv_field(std::string& out, const std::string& text);
 
 #endif

@@ -5,7 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <iterator>
+#include <vector>
 
+#include "json_text.h"
+#include "number_text.h"
 #include "velmor.h"
 
 std::string data_type_name(int dtype, bool slow) {
@@ -46,19 +50,12 @@ std::string iso_time(uint32_t seconds, uint32_t micros) {
 }
 
 std::string float_text(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.9g", value);
+  std::string text;
+  append_float_text(text, value);
   return text;
 }
 
 namespace {
-
-// The shortest double that prints as the float's 9 digits, so JSON does not
-// show the float's binary tail.
-nlohmann::ordered_json json_float(double value) {
-  if (value != value) return nullptr;
-  return std::strtod(float_text(value).c_str(), nullptr);
-}
 
 bool is_spectrum(int type) {
   return type == velmor::DATA_A_TS_SPECTRUM || type == velmor::DATA_A_TS_GSPECTRUM;
@@ -87,7 +84,7 @@ std::string first_values(const std::vector<float>& v, int max_values) {
   size_t n = v.size() < static_cast<size_t>(max_values) ? v.size() : max_values;
   for (size_t i = 0; i < n; ++i) {
     if (i > 0) s += ' ';
-    s += float_text(v[i]);
+    append_float_text(s, v[i]);
   }
   if (n < v.size()) s += n > 0 ? " ..." : "...";
   return s + "]";
@@ -157,29 +154,41 @@ std::string value_summary(const velmor::EqData& d, int max_values) {
 
 std::string value_numbers(const velmor::EqData& d, size_t* count) {
   std::string s;
+  *count = append_value_numbers(s, d);
+  return s;
+}
+
+size_t append_value_numbers(std::string& s, const velmor::EqData& d) {
   size_t n = 0;
-  auto add = [&](const std::string& v) {
-    if (n++ > 0) s += ' ';
-    s += v;
-  };
   int type = d.type();
   if (is_spectrum(type)) {
     for (int i = 0; i < d.spectrum_count(); ++i) {
       const velmor::SpectrumElement* e = d.get_spectrum(i);
       if (e == nullptr) continue;
-      for (float v : e->data) add(float_text(v));
+      for (float v : e->data) {
+        if (n++ > 0) s += ' ';
+        append_float_text(s, v);
+      }
     }
   } else if (type == velmor::DATA_A_USTR) {
     for (int i = 0; i < d.ustr_count(); ++i) {
       const velmor::UstrElement* e = d.get_ustr(i);
       if (e == nullptr) continue;
       if (n++ > 0) s += ';';
-      s += e->str + "=" + float_text(e->f1);
+      s += e->str;
+      s += '=';
+      append_float_text(s, e->f1);
     }
   } else if (is_number_type(type)) {
     bool ints = type == velmor::DATA_INT || type == velmor::DATA_A_INT;
-    for (int i = 0; i < d.value_count(); ++i)
-      add(ints ? std::to_string(d.get_int(i)) : float_text(d.get_double(i)));
+    for (int i = 0; i < d.value_count(); ++i) {
+      if (n++ > 0) s += ' ';
+      if (ints) {
+        s += std::to_string(d.get_int(i));
+      } else {
+        append_float_text(s, d.get_double(i));
+      }
+    }
   } else if (is_text_type(type)) {
     for (int i = 0; i < d.value_count(); ++i) {
       if (n++ > 0) s += ';';
@@ -188,90 +197,107 @@ std::string value_numbers(const velmor::EqData& d, size_t* count) {
   } else if (type == velmor::DATA_IMAGE) {
     n = static_cast<size_t>(d.get_image_length());
   }
-  *count = n;
-  return s;
+  return n;
 }
 
 namespace {
 
-nlohmann::ordered_json spectrum_json(const velmor::SpectrumElement& e) {
-  nlohmann::ordered_json j;
-  j["name"] = e.comment;
-  j["start"] = json_float(e.s_start);
-  j["inc"] = json_float(e.s_inc);
-  j["status"] = e.status;
+void spectrum_json(std::string& out, const velmor::SpectrumElement& e) {
+  out += '{';
+  JsonText j(out);
+  j.key("name").text(e.comment);
+  j.key("start").real(e.s_start);
+  j.key("inc").real(e.s_inc);
+  j.key("status").integer(e.status);
   if (e.group) {
-    j["id"] = e.id;
-    j["groups"] = e.groups;
-    j["group_size"] = e.group_size;
-    j["group_inc"] = json_float(e.group_inc);
-    j["stat_mask"] = e.stat_mask;
-    nlohmann::ordered_json stats = nlohmann::ordered_json::array();
-    for (float v : e.statistics) stats.push_back(json_float(v));
-    j["statistics"] = std::move(stats);
+    j.key("id").integer(e.id);
+    j.key("groups").integer(e.groups);
+    j.key("group_size").integer(e.group_size);
+    j.key("group_inc").real(e.group_inc);
+    j.key("stat_mask").integer(e.stat_mask);
+    j.key("statistics").reals(std::begin(e.statistics), std::end(e.statistics));
   }
-  nlohmann::ordered_json values = nlohmann::ordered_json::array();
-  for (float v : e.data) values.push_back(json_float(v));
-  j["values"] = std::move(values);
-  return j;
+  j.key("values").reals(e.data.data(), e.data.data() + e.data.size());
+  out += '}';
 }
 
 }  // namespace
 
-nlohmann::ordered_json value_json(const velmor::EqData& d) {
+void append_value_json(std::string& out, const velmor::EqData& d) {
   int type = d.type();
-  nlohmann::ordered_json j = nlohmann::ordered_json::object();
+  bool known = is_spectrum(type) || type == velmor::DATA_IMAGE || type == velmor::DATA_A_USTR ||
+               is_number_type(type) || is_text_type(type);
+  if (!known) {
+    out += "null";
+    return;
+  }
+  out += '{';
+  JsonText j(out);
+  bool first = true;
   if (is_spectrum(type)) {
-    nlohmann::ordered_json spectra = nlohmann::ordered_json::array();
+    j.key("spectra");
+    out += '[';
     for (int i = 0; i < d.spectrum_count(); ++i) {
       const velmor::SpectrumElement* e = d.get_spectrum(i);
-      if (e != nullptr) spectra.push_back(spectrum_json(*e));
+      if (e == nullptr) continue;
+      j.next(&first);
+      spectrum_json(out, *e);
     }
-    j["spectra"] = std::move(spectra);
+    out += ']';
   } else if (type == velmor::DATA_IMAGE) {
     const velmor::IMH* h = d.get_image_header();
     if (h != nullptr) {
-      j["width"] = h->width;
-      j["height"] = h->height;
-      j["bpp"] = h->bpp;
-      j["frame"] = h->frame;
+      j.key("width").integer(h->width);
+      j.key("height").integer(h->height);
+      j.key("bpp").integer(h->bpp);
+      j.key("frame").integer(h->frame);
     }
-    j["comment"] = d.get_image_comm();
-    j["length"] = d.get_image_length();
+    j.key("comment").text(d.get_image_comm());
+    j.key("length").integer(d.get_image_length());
     const unsigned char* bytes = d.get_image_data();
     int n = d.get_image_length();
-    j["data_base64"] = bytes != nullptr && n > 0 ? base64(bytes, static_cast<size_t>(n)) : "";
+    j.key("data_base64")
+        .text(bytes != nullptr && n > 0 ? base64(bytes, static_cast<size_t>(n)) : std::string());
   } else if (type == velmor::DATA_A_USTR) {
-    nlohmann::ordered_json items = nlohmann::ordered_json::array();
+    j.key("items");
+    out += '[';
     for (int i = 0; i < d.ustr_count(); ++i) {
       const velmor::UstrElement* e = d.get_ustr(i);
       if (e == nullptr) continue;
-      items.push_back({{"name", e->str},
-                       {"value", json_float(e->f1)},
-                       {"status", json_float(e->f2)},
-                       {"number", e->i1},
-                       {"time", e->tm}});
+      j.next(&first);
+      out += '{';
+      JsonText item(out);
+      item.key("name").text(e->str);
+      item.key("value").real(e->f1);
+      item.key("status").real(e->f2);
+      item.key("number").integer(e->i1);
+      item.key("time").integer(e->tm);
+      out += '}';
     }
-    j["items"] = std::move(items);
-  } else if (is_number_type(type)) {
+    out += ']';
+  } else {
     bool ints = type == velmor::DATA_INT || type == velmor::DATA_A_INT;
-    nlohmann::ordered_json values = nlohmann::ordered_json::array();
+    j.key(is_number_type(type) ? "values" : "texts");
+    out += '[';
     for (int i = 0; i < d.value_count(); ++i) {
-      if (ints) {
-        values.push_back(d.get_int(i));
+      j.next(&first);
+      if (!is_number_type(type)) {
+        j.text(d.get_text(i));
+      } else if (ints) {
+        j.integer(d.get_int(i));
       } else {
-        values.push_back(json_float(d.get_double(i)));
+        j.real(d.get_double(i));
       }
     }
-    j["values"] = std::move(values);
-  } else if (is_text_type(type)) {
-    nlohmann::ordered_json texts = nlohmann::ordered_json::array();
-    for (int i = 0; i < d.value_count(); ++i) texts.push_back(d.get_text(i));
-    j["texts"] = std::move(texts);
-  } else {
-    return nullptr;
+    out += ']';
   }
-  return j;
+  out += '}';
+}
+
+nlohmann::ordered_json value_json(const velmor::EqData& d) {
+  std::string text;
+  append_value_json(text, d);
+  return nlohmann::ordered_json::parse(text);
 }
 
 std::string base64(const unsigned char* bytes, size_t n) {

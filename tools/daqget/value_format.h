@@ -35,6 +35,13 @@ std::string value_numbers(const velmor::EqData& data, size_t* count);
 // The full value as JSON (null for a channel that carries only a time stamp).
 nlohmann::ordered_json value_json(const velmor::EqData& data);
 
+// value_numbers appended to out; returns the count.
+size_t append_value_numbers(std::string& out, const velmor::EqData& data);
+
+// value_json's compact text (as the JSON library writes it, invalid UTF-8
+// replaced) appended to out, without building the document.
+void append_value_json(std::string& out, const velmor::EqData& data);
+
 // Standard base64 of n bytes.
 std::string base64(const unsigned char* bytes, size_t n);
 
