@@ -6,6 +6,11 @@
 // Each iteration measures one batch of ours and one batch of the limit in turn, so
 // the ratio compares like with like on a loaded machine.
 //
+// BM_ReceiverIngest feeds small events (the argument: bytes of values) to a
+// receiver whose cache holds the whole batch, from a producer that writes the
+// batch's frames with a few large sends, and times until the cache holds them
+// all. The limit is a raw recv loop taking the same bytes in the same run.
+//
 // BM_ReceiverPeakMemory fills a cache of depth 50 with 1 MB events while the
 // application takes nothing, and reports how far the peak resident size grew.
 #include <benchmark/benchmark.h>
@@ -15,6 +20,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -205,6 +211,95 @@ void run_against_limit(benchmark::State& state, bool handshake) {
 void BM_ReceiverStream(benchmark::State& state) { run_against_limit(state, false); }
 void BM_ReceiverHandshake(benchmark::State& state) { run_against_limit(state, true); }
 
+// ---- ingest of small events sent in bulk ----
+
+// A 2024 event of one spectrum channel carrying `bytes` bytes of values.
+Bytes small_event(EventMaker& maker, uint64_t n, int64_t bytes) {
+  return maker.spectrum(n, stamp_of(n), static_cast<int>(bytes / 4));
+}
+
+// Frames of events first..first+count-1, back to back as one buffer.
+Bytes framed_batch(EventMaker& maker, uint64_t first, int count, int64_t bytes) {
+  Bytes out;
+  for (uint64_t n = first; n < first + static_cast<uint64_t>(count); ++n) {
+    Bytes ev = small_event(maker, n, bytes);
+    uint32_t prefix = static_cast<uint32_t>(ev.size());
+    out.insert(out.end(), reinterpret_cast<char*>(&prefix), reinterpret_cast<char*>(&prefix) + 4);
+    out.insert(out.end(), ev.begin(), ev.end());
+  }
+  return out;
+}
+
+// Writes the buffer in sends of 256 KB, as a producer that batches its frames.
+void send_in_bulk(int fd, const Bytes& b) {
+  constexpr size_t kChunk = 256 * 1024;
+  for (size_t at = 0; at < b.size(); at += kChunk)
+    if (!send_all_bytes(fd, b.data() + at, std::min(kChunk, b.size() - at))) return;
+}
+
+double raw_recv_seconds(int reader, int writer, const Bytes& bulk) {
+  auto t0 = Clock::now();
+  std::thread sender([&] { send_in_bulk(writer, bulk); });
+  static Bytes buffer(256 * 1024);
+  size_t have = 0;
+  while (have < bulk.size()) {
+    ssize_t r = recv(reader, buffer.data(), buffer.size(), 0);
+    if (r <= 0) break;
+    benchmark::DoNotOptimize(buffer.data());
+    have += static_cast<size_t>(r);
+  }
+  sender.join();
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+void BM_ReceiverIngest(benchmark::State& state) {
+  const int64_t bytes = state.range(0);
+  constexpr int batch = 4000;
+  EventMaker maker(ORXA_FORMAT_2024);
+  RawServer server;
+  EqDAQdata2024 receiver(batch + 10, 0);
+  Reply reply(server.port());
+  int reader = -1, writer = -1;
+  if (receiver.set_reply(&reply.r) || !server.Attach([&] { return receiver.connect(); }) ||
+      receiver.start_receiver(false) || !raw_pair(&reader, &writer)) {
+    state.SkipWithError("set-up failed");
+    return;
+  }
+  uint64_t next = 1;
+  double ours = 0, raw = 0;
+  size_t event_bytes = small_event(maker, 1, bytes).size();
+  for (auto _ : state) {
+    Bytes bulk = framed_batch(maker, next, batch, bytes);
+    next += static_cast<uint64_t>(batch);
+    auto t0 = Clock::now();
+    std::thread producer([&] { server.WriteRaw(bulk.data(), bulk.size()); });
+    auto deadline = t0 + std::chrono::seconds(30);
+    while (receiver.get_number_of_entries() < batch && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::microseconds(20));
+    double t = std::chrono::duration<double>(Clock::now() - t0).count();
+    producer.join();
+    if (receiver.get_number_of_entries() < batch) {
+      state.SkipWithError("ingest stalled");
+      break;
+    }
+    for (int i = 0; i < batch; ++i) {
+      std::vector<EqData_dtype*>* out = nullptr;
+      if (receiver.get_monitor(&out, nullptr, nullptr) & DAQ_MON_DATA) release_query_result(out);
+    }
+    ours += t;
+    raw += raw_recv_seconds(reader, writer, bulk);
+    state.SetIterationTime(t);
+  }
+  receiver.stop_receiver();
+  close(reader);
+  close(writer);
+  double events = static_cast<double>(state.iterations()) * batch;
+  state.counters["event_bytes"] = static_cast<double>(event_bytes);
+  state.counters["events_per_s"] = events / ours;
+  state.counters["raw_events_per_s"] = events / raw;
+  state.counters["ratio"] = raw / ours;
+}
+
 // ---- memory ----
 
 long status_kb(const char* field) {
@@ -256,6 +351,12 @@ BENCHMARK(BM_ReceiverPeakMemory)->Iterations(1)->Repetitions(1)->Unit(benchmark:
 BENCHMARK(BM_ReceiverStream)
     ->Args({4096, 4000})
     ->Args({1 << 20, 60})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReceiverIngest)
+    ->Arg(64)
+    ->Arg(512)
+    ->Arg(4096)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReceiverHandshake)

@@ -508,11 +508,15 @@ class ReceiverPass {
 
   // Holds go out every 50 ms while the cache stays full, but the wait ends as soon
   // as the application has made room, so that the resume follows at once instead
-  // of stalling the stream for the rest of the period.
+  // of stalling the stream for the rest of the period. The room is looked at far
+  // more often than once a millisecond: with a shallow cache every pause would
+  // otherwise stall a stream of small events for a whole millisecond.
   void wait_for_room(int ms) {
-    for (int waited = 0; waited < ms && stop_->load() == 0; ++waited) {
-      sleep_ms(1);
+    long long end = counter_clock_us() + static_cast<long long>(ms) * 1000;
+    while (stop_->load() == 0) {
+      sleep_us(kRoomLookUs);
       if (Gen::count(*cache_, true) < cache_->GetDepth()) break;
+      if (counter_clock_us() >= end) break;
     }
   }
 
@@ -552,6 +556,7 @@ class ReceiverPass {
   }
 
   static constexpr int kHoldPeriodMs = 50;
+  static constexpr long kRoomLookUs = 50;
 
   const std::atomic<int>* stop_;
   typename Gen::Receiver* it_;

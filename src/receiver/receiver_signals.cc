@@ -31,6 +31,11 @@ void sleep_ms(int ms) {
   nanosleep(&t, nullptr);
 }
 
+void sleep_us(long us) {
+  timespec t{us / 1000000, (us % 1000000) * 1000L};
+  nanosleep(&t, nullptr);
+}
+
 long long monotonic_ms() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);

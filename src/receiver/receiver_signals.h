@@ -12,6 +12,8 @@ void install_abort_handler(void (*handler)(int));
 void set_receiver_signal_mask();
 // Sleeps up to ms milliseconds; a signal ends the sleep early.
 void sleep_ms(int ms);
+// The same in microseconds.
+void sleep_us(long us);
 // Milliseconds of a clock that wall-clock changes do not move.
 long long monotonic_ms();
 
