@@ -239,3 +239,49 @@ TEST(SaxParsers, AbandonedParseReleasesEverything) {
     ASSERT_EQ(p.parse(&tag, nullptr), 0);
   }
 }
+
+// One cache serves documents in turn: each reads as with a new parser, whatever
+// the one before it left (an abandoned scan, errors, a refused document type).
+TEST(SaxParserCache, KeptParserReadsEveryDocumentAfresh) {
+  SAX_Parser_Cache cache;
+  std::string good = "<R><E v=\"1\"/><F w=\"2\"/></R>";
+  auto read_good = [&](const char* when) {
+    std::string doc = good;
+    SAX_Memory_Parser p(&doc[0], &cache);
+    ASSERT_FALSE(p.start()) << when;
+    EXPECT_EQ(attr_of(p, "v"), "<absent>") << when << ": no element reported yet";
+    char* tag = nullptr;
+    while (p.parse(&tag, nullptr) == 0 && (tag == nullptr || std::string(tag) != "E")) {
+    }
+    EXPECT_EQ(attr_of(p, "v"), "1") << when;
+    EXPECT_EQ(elements_only(walk(p)), "F ") << when;
+    EXPECT_EQ(p.get_error_counter(), 0) << when;
+  };
+  read_good("first");
+  {
+    std::string doc = "<A><B/><C/></A>";
+    SAX_Memory_Parser p(&doc[0], &cache);
+    ASSERT_FALSE(p.start());
+    char* tag = nullptr;
+    ASSERT_EQ(p.parse(&tag, nullptr), 0);
+  }
+  read_good("after an abandoned document");
+  {
+    std::string doc = "<A><B x=\"1\"></A><C/>";
+    SAX_Memory_Parser p(&doc[0], &cache);
+    ASSERT_FALSE(p.start());
+    EXPECT_EQ(elements_only(walk(p)), "A B ");
+    EXPECT_GT(p.get_error_counter(), 0);
+  }
+  read_good("after a malformed document");
+  {
+    std::string doc = "<!DOCTYPE R [<!ENTITY e \"x\">]><R/>";
+    SAX_Memory_Parser p(&doc[0], &cache);
+    EXPECT_TRUE(p.start() || elements_only(walk(p)).empty());
+  }
+  read_good("after a refused document type");
+  std::string empty;
+  SAX_Memory_Parser none(&empty[0], &cache);
+  EXPECT_TRUE(none.start());
+  EXPECT_GT(none.get_error_counter(), 0);
+}

@@ -23,7 +23,19 @@ SAX_Memory_Parser::SAX_Memory_Parser(char* xml) : reader_(nullptr), xml_(xml) {
   reader_ = new (std::nothrow) SaxReader("SAX_Memory_Parser");
 }
 
-SAX_Memory_Parser::~SAX_Memory_Parser() { delete reader_; }
+SAX_Memory_Parser::SAX_Memory_Parser(char* xml, SAX_Parser_Cache* cache)
+    : reader_(nullptr), xml_(xml), cache_(cache) {
+  if (cache_ != nullptr) reader_ = cache_->take();
+  if (reader_ == nullptr) reader_ = new (std::nothrow) SaxReader("SAX_Memory_Parser");
+}
+
+SAX_Memory_Parser::~SAX_Memory_Parser() {
+  if (cache_ != nullptr) {
+    cache_->give_back(reader_);
+  } else {
+    delete reader_;
+  }
+}
 
 bool SAX_Memory_Parser::init_ok() const {
   return reader_ != nullptr && reader_->ok() && xml_ != nullptr;

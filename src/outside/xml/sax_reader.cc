@@ -136,7 +136,25 @@ void SaxReader::stop() {
   try {
     parser_->parseReset(token_);
   } catch (...) {
+    interrupted_ = true;
   }
+}
+
+bool SaxReader::reusable() const {
+  return parser_ != nullptr && !interrupted_ && recorder_->error_count == 0 &&
+         !recorder_->doctype_seen;
+}
+
+void SaxReader::rewind() {
+  stop();
+  source_.reset();
+  recorder_->recorded = 0;
+  recorder_->error_count = 0;
+  recorder_->fatal_reported = false;
+  started_ = false;
+  delivered_ = 0;
+  current_ = kNone;
+  next_attr_ = 0;
 }
 
 bool SaxReader::begin(InputSource* source, const char* what) {
@@ -148,6 +166,7 @@ bool SaxReader::begin(InputSource* source, const char* what) {
     running_ = false;
   } catch (...) {
     running_ = false;
+    interrupted_ = true;
     daq_print("%s: cannot read %s\n", who_, what);
   }
   if (recorder_->doctype_seen) stop();
@@ -161,6 +180,7 @@ bool SaxReader::start_memory(const char* text) {
                                        "memory", false, memory_.get()),
                  "the document");
   } catch (...) {
+    interrupted_ = true;
     return true;
   }
 }
@@ -191,6 +211,7 @@ int SaxReader::next(char** tag) {
       running_ = parser_->parseNext(token_);
     } catch (...) {
       running_ = false;
+      interrupted_ = true;
       // Not the end of the document (memory ran out in the library or in the
       // handler): counted as an error, so that a document cut short is never
       // taken for a whole one, and the half-recorded element is dropped.

@@ -43,6 +43,12 @@ class SaxReader {
   int attr(const char* name, char** value);
   int errors() const;
 
+  // True when the parser can read another document: it read this one without
+  // an error, and nothing (memory running out) interrupted the library.
+  bool reusable() const;
+  // Forgets the document, keeping the parser and its buffers; only after reusable().
+  void rewind();
+
  private:
   // what names the document in the message when it cannot be opened.
   bool begin(xercesc::InputSource* source, const char* what);
@@ -58,6 +64,7 @@ class SaxReader {
   xercesc::XMLPScanToken token_;
   bool started_ = false;
   bool running_ = false;       // the scanner still holds the document open
+  bool interrupted_ = false;   // an exception came out of the library
   std::size_t delivered_ = 0;  // recorded element starts handed out so far
   // Slot of the element last reported. Its slot is only rewritten by a token
   // that reports a new element, so it stays valid across the null-tag items.

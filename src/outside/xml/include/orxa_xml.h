@@ -37,11 +37,17 @@ class SaxReader;  // the parsing machinery; private to the library
 // first parser of the process and terminated when the library is unloaded;
 // parsers may live on any number of threads at once (one parser per thread).
 
+class SAX_Parser_Cache;
+
 // Reads a NUL-terminated document held in memory. The text must stay valid and
 // unchanged until the parser is destroyed.
 class ORXA_XML_EXPORT SAX_Memory_Parser {
  public:
   explicit SAX_Memory_Parser(char* xml);
+  // The same, with a parser taken from cache (when it holds one) and handed back
+  // to it on destruction if it read its document without an error. The cache
+  // must outlive the parser; null: as the constructor above.
+  SAX_Memory_Parser(char* xml, SAX_Parser_Cache* cache);
   ~SAX_Memory_Parser();
   SAX_Memory_Parser(const SAX_Memory_Parser&) = delete;
   SAX_Memory_Parser& operator=(const SAX_Memory_Parser&) = delete;
@@ -63,6 +69,27 @@ class ORXA_XML_EXPORT SAX_Memory_Parser {
  private:
   SaxReader* reader_;
   char* xml_;
+  SAX_Parser_Cache* cache_ = nullptr;
+};
+
+// Idle parsers kept between documents: setting a parser up and tearing it down
+// costs several times the reading of a short document, so a reader of many
+// documents (a connection, a server) keeps one of these. Any number of threads
+// may use one cache at once; it keeps a few idle parsers and deletes the rest.
+class ORXA_XML_EXPORT SAX_Parser_Cache {
+ public:
+  SAX_Parser_Cache();
+  ~SAX_Parser_Cache();
+  SAX_Parser_Cache(const SAX_Parser_Cache&) = delete;
+  SAX_Parser_Cache& operator=(const SAX_Parser_Cache&) = delete;
+
+ private:
+  friend class SAX_Memory_Parser;
+  struct Idle;
+  // An idle parser or null; takes ownership of a finished one (null is ignored).
+  SaxReader* take();
+  void give_back(SaxReader* reader);
+  Idle* idle_;
 };
 
 // The same reading, for a document in a file named at start().
