@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "cached_readers.h"
 #include "daq_data_server.h"
 #include "daq_server_util_def.h"
 #include "eq_daq_connect.h"
+#include "orxa_xml.h"
 #include "velmor.h"
 #include "velmor_server.h"
 
@@ -115,8 +117,49 @@ void BM_BareCalls(benchmark::State& state) {
   }
 }
 
+// The client's own work in one connect, one piece at a time (no transport):
+// 0 validating the request, 1 writing it, 2 reading it with a new parser (as
+// the readers of the public interface do), 3 reading it with a kept parser,
+// 4 reading the final answer with a kept parser.
+void BM_ConnectPart(benchmark::State& state) {
+  int part = static_cast<int>(state.range(0));
+  Canned& k = canned(1);
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill(c, 1);
+  daq_server_request* r = c.get_server_request();
+  daq_server_reply reply;
+  clean_reply(&reply);
+  SAX_Parser_Cache cache;
+  std::string text;
+  for (auto _ : state) {
+    int rc = 0;
+    switch (part) {
+      case 0:
+        rc = validate_daq_request(r, true);
+        break;
+      case 1:
+        text.clear();
+        create_xml_daq_request(r, text, 1);
+        break;
+      case 2:
+      case 3:
+        text = k.request;
+        rc = parse_daq_request(&text[0], &reply.request, part == 3 ? &cache : nullptr);
+        break;
+      default:
+        text = k.final_answer;
+        rc = parse_daq_reply(&text[0], &reply, nullptr, &cache);
+        break;
+    }
+    if (rc != 0) state.SkipWithError("failed");
+  }
+  clean_reply(&reply);
+}
+
 }  // namespace
 
+BENCHMARK(BM_ConnectPart)->DenseRange(0, 4);
 BENCHMARK(BM_Connect)->Arg(1)->Arg(2)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_BareCalls)->Arg(1)->Arg(2)->UseRealTime()->MinTime(2.0);
 BENCHMARK_MAIN();

@@ -22,12 +22,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "daq_export.h"
 #include "daq_server_util_def.h"
 #include "velmor.h"
+
+class SAX_Parser_Cache;
 
 struct chan_descr_2010;
 
@@ -188,6 +191,7 @@ class DAQ_EXPORT EqDAQconnect {
   size_t chanlist_from;         // first description this connect() added to chanlist
   int caller_connect_ms;        // eq_call's own timeouts, restored when connect() ends
   int caller_call_ms;
+  std::unique_ptr<SAX_Parser_Cache> parsers;  // kept for the answers of every connect()
 };
 
 #endif

@@ -9,12 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "channel_text.h"
 #include "daq_text.h"
 #include "eq_daq_connect.h"
 #include "facility_lists.h"
 #include "orxa_chan_descr.h"
+#include "orxa_xml.h"
 
 namespace {
 
@@ -55,7 +57,8 @@ EqDAQconnect::EqDAQconnect(velmor::EqCall* call, const char* linac)
       connect_deadline_ms(-1),
       chanlist_from(0),
       caller_connect_ms(0),
-      caller_call_ms(0) {
+      caller_call_ms(0),
+      parsers(new (std::nothrow) SAX_Parser_Cache) {
   // Reseeded each time: two objects made in the same second share their id.
   std::srand(static_cast<unsigned>(getpid()));
   id = static_cast<int>(std::time(nullptr)) + (std::rand() & 0x3EF);

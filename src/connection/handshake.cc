@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "cached_readers.h"
 #include "connect_budget.h"
 #include "daq_diag.h"
 #include "daq_text.h"
@@ -190,7 +191,8 @@ void EqDAQconnect::keep_descriptions(std::vector<chan_descr_2010*>* answer) {
 int EqDAQconnect::read_answer(int* noted) {
   std::vector<chan_descr_2010*> descriptions;
   bool listing = request.req_type == ORXA_DAQ_REQ_CHANNELS;
-  int rc = parse_daq_reply(dst_data.get_xml(), &reply, listing ? &descriptions : nullptr);
+  int rc =
+      parse_daq_reply(dst_data.get_xml(), &reply, listing ? &descriptions : nullptr, parsers.get());
   if (rc != 0) {
     clean_chan_desr_list(&descriptions);
     *noted = EQ_DAQ_CONNECT_PARSE_FAILED;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "cached_readers.h"
 #include "daq_diag.h"
 #include "daq_server_util_def.h"
 #include "daq_text.h"
@@ -158,13 +159,19 @@ int read_reply_document(SAX_Memory_Parser& parser, daq_server_reply* reply) {
 }  // namespace
 
 int parse_daq_reply(char* xml, daq_server_reply* reply, std::vector<chan_descr_2010*>* vc) {
+  return parse_daq_reply(xml, reply, vc, nullptr);
+}
+
+int parse_daq_reply(char* xml, daq_server_reply* reply, std::vector<chan_descr_2010*>* vc,
+                    SAX_Parser_Cache* cache) {
   if (xml == nullptr) return 1;
   // Memory can also run out in the working copy or a growing list: the reply
   // keeps what was read, as after any other failure.
   try {
     std::string work(xml);
     read_description_block(xml, work, vc);
-    std::unique_ptr<SAX_Memory_Parser> parser(new (std::nothrow) SAX_Memory_Parser(work.data()));
+    std::unique_ptr<SAX_Memory_Parser> parser(new (std::nothrow)
+                                                  SAX_Memory_Parser(work.data(), cache));
     if (!parser || !parser->init_ok() || reply == nullptr) return 1;
     if (parser->start()) return -1;
     return read_reply_document(*parser, reply);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "cached_readers.h"
 #include "daq_diag.h"
 #include "daq_server_util_def.h"
 #include "orxa_xml.h"
@@ -46,8 +47,12 @@ int read_or_no_memory(Parser& parser, daq_server_request* request, RequestReader
 }  // namespace
 
 int parse_daq_request(char* xml, daq_server_request* request) {
+  return parse_daq_request(xml, request, nullptr);
+}
+
+int parse_daq_request(char* xml, daq_server_request* request, SAX_Parser_Cache* cache) {
   if (xml == nullptr) return 1;
-  std::unique_ptr<SAX_Memory_Parser> parser(new (std::nothrow) SAX_Memory_Parser(xml));
+  std::unique_ptr<SAX_Memory_Parser> parser(new (std::nothrow) SAX_Memory_Parser(xml, cache));
   if (!parser || !parser->init_ok() || request == nullptr) return 1;
   if (parser->start()) return -1;
   return read_or_no_memory(*parser, request, RequestReader::memory);

@@ -31,6 +31,7 @@
 #include <memory>
 #include <thread>
 
+#include "cached_readers.h"
 #include "channel_catalog.h"
 #include "daq_diag.h"
 #include "daq_mutex.h"
@@ -38,6 +39,7 @@
 #include "daq_text.h"
 #include "data_stream.h"
 #include "orxa_chan_descr.h"
+#include "orxa_xml.h"
 #include "request_plan.h"
 #include "velmor_server.h"
 
@@ -49,9 +51,18 @@ constexpr int kHousekeepingMs = 20;
 constexpr size_t kKeptSummaries = 1024;
 
 struct ActiveRequest {
+  ActiveRequest() { clean_reply(&echo); }
+  ~ActiveRequest() { clean_reply(&echo); }
+  ActiveRequest(const ActiveRequest&) = delete;
+  ActiveRequest& operator=(const ActiveRequest&) = delete;
+
   int number = 0;
   unsigned id = 0;
-  std::vector<char> request_xml;  // as received, read again for every echo
+  std::vector<char> request_xml;  // as received: a retry is known by its document
+  // The request as read, before planning completed it: what every final answer
+  // echoes. Without a whole copy the document is read again.
+  daq_server_reply echo;
+  bool echo_kept = false;
   RequestPlan plan;
   std::unique_ptr<DataStream> stream;
   int processing_left = 0;
@@ -102,6 +113,7 @@ struct DaqDataServer::State {
   std::atomic<bool> stopping{false};
   bool catalog_refused = false;
   std::thread housekeeper;
+  SAX_Parser_Cache parsers;  // shared by the handler threads
 
   mutable DaqMutex lock;
   std::map<int, std::shared_ptr<ActiveRequest>> active GUARDED_BY(lock);
@@ -118,7 +130,7 @@ struct DaqDataServer::State {
   int on_request(const velmor::EqData& in, velmor::EqData& out);
   int on_reply(int number, velmor::EqData& out);
   std::string final_reply(const ActiveRequest& r);
-  bool accept_locked(daq_server_request* request, std::string* reason, int* number) REQUIRES(lock);
+  bool accept_locked(daq_server_reply* parsed, std::string* reason, int* number) REQUIRES(lock);
   int held_locked() const REQUIRES(lock);
   std::vector<int> supersede_locked(unsigned id, const std::vector<char>& xml) REQUIRES(lock);
   void housekeeping();
@@ -164,8 +176,9 @@ void DaqDataServer::State::delay_answer() const {
 }
 
 // Plans and registers an accepted request; false with *reason when it cannot be served.
-bool DaqDataServer::State::accept_locked(daq_server_request* request, std::string* reason,
+bool DaqDataServer::State::accept_locked(daq_server_reply* parsed, std::string* reason,
                                          int* number) {
+  daq_server_request* request = &parsed->request;
   PlanSettings settings;
   settings.rate_hz = options.rate_hz;
   settings.origin_sec = options.origin_sec;
@@ -173,6 +186,7 @@ bool DaqDataServer::State::accept_locked(daq_server_request* request, std::strin
   settings.max_events = options.max_events;
   settings.generation = options.generation;
   auto r = std::make_shared<ActiveRequest>();
+  r->echo_kept = !copy_reply(&r->echo, parsed);
   r->plan = plan_request(request, catalog, settings);
   if (!r->plan.error.empty()) {
     *reason = r->plan.error;
@@ -232,10 +246,10 @@ bool DaqDataServer::State::accept_locked(daq_server_request* request, std::strin
 int DaqDataServer::State::on_request(const velmor::EqData& in, velmor::EqData& out) {
   delay_answer();
   std::vector<char> xml = terminated_copy(in.get_xml());
-  daq_server_request request;
-  clean_request(&request);
-  int rc = parse_daq_request(xml.data(), &request);
-  unsigned id = request.id;
+  daq_server_reply parsed;  // only its request is used
+  clean_reply(&parsed);
+  int rc = parse_daq_request(xml.data(), &parsed.request, &parsers);
+  unsigned id = parsed.request.id;
   std::string reason;
   int number = 0;
   std::vector<int> replaced;
@@ -252,12 +266,12 @@ int DaqDataServer::State::on_request(const velmor::EqData& in, velmor::EqData& o
       reason = "BUSY";
     } else if (options.error_first) {
       reason = "ERROR: this server is set to refuse every request";
-    } else if (accept_locked(&request, &reason, &number)) {
+    } else if (accept_locked(&parsed, &reason, &number)) {
       active[number]->request_xml = std::move(xml);
       active[number]->id = id;
     }
   }
-  clean_request(&request);
+  clean_reply(&parsed);
   for (int n : replaced) {
     if (options.verbose)
       daq_print("daq-server: DAQ.REP%d replaced by a retry of the same request\n", n);
@@ -269,8 +283,11 @@ int DaqDataServer::State::on_request(const velmor::EqData& in, velmor::EqData& o
 std::string DaqDataServer::State::final_reply(const ActiveRequest& r) {
   daq_server_reply reply;
   clean_reply(&reply);
-  std::vector<char> xml = r.request_xml;
-  parse_daq_request(xml.data(), &reply.request);
+  if (!r.echo_kept || copy_reply(&reply, const_cast<daq_server_reply*>(&r.echo))) {
+    clean_reply(&reply);
+    std::vector<char> xml = r.request_xml;
+    parse_daq_request(xml.data(), &reply.request, &parsers);
+  }
   if (options.echo_changed) copy_text(reply.request.exp, "changed-by-server");
   const RequestPlan& plan = r.plan;
   reply.stat.t_start_sec = plan.t_start;
