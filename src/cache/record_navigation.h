@@ -1,17 +1,20 @@
-// Read-side scans of one list, written once for both generations. Lists are in
-// arrival order and never sorted, so every lookup is one linear pass; where keys
-// tie, the lowest position wins because only a strictly better key replaces the
-// choice. Nothing here locks: every list scan requires the cache lock.
+// Read-side lookups of one list, written once for both generations. Lists are in
+// arrival order and never sorted; where keys tie, the lowest position wins because
+// only a strictly better key replaces the choice. A short list is scanned; a long
+// one is answered through its side index (record_index.h), which gives the same
+// record. Nothing here locks: every lookup requires the cache lock.
 #ifndef DAQ_CACHE_RECORD_NAVIGATION_H
 #define DAQ_CACHE_RECORD_NAVIGATION_H
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <vector>
 
 #include "cache_lock.h"
 #include "eq_evstore.h"
+#include "record_index.h"
 
 // The scalar key by which lookups measure the distance between time stamps.
 // timelow carries microseconds, so the key is in milliseconds: a key of
@@ -36,6 +39,23 @@ struct Navigation {
   using EventNumber = typename Gen::EventNumber;
   using Distance = typename Gen::Distance;
   using List = std::vector<Record*>;
+  using Index = RecordIndex<Record>;
+
+  // The list's index when the list is long enough to be worth one, else null.
+  static Index* index(EqEvstore& s) REQUIRES(cache_mutex(s)) {
+    const List& list = records<Gen>(s);
+    if (list.size() < index_min_size()) return nullptr;
+    StoreIndex* all = store_index(s, true);
+    if (all == nullptr) return nullptr;
+    Index& ix = all->of(static_cast<Record*>(nullptr));
+    return ix.ready(list) ? &ix : nullptr;
+  }
+
+  // The index the store keeps in step, if one was made.
+  static Index* kept_index(EqEvstore& s) {
+    StoreIndex* all = store_index(s, false);
+    return all == nullptr ? nullptr : &all->of(static_cast<Record*>(nullptr));
+  }
 
   // First or last by time (wins when both selectors are given) or by event number.
   // The starting bound is the extreme value of the key, so a record carrying it is
@@ -47,6 +67,11 @@ struct Navigation {
     if (list.empty()) return NAV_NONE;
     bool skip_seen = (how & EQCACHE_FIND_NOTSEEN) != 0;
     bool first = which == Extreme::first;
+    if (Index* ix = index(s)) {
+      const Record* r = by_time ? extreme_by_time(*ix, skip_seen, first)
+                                : extreme_by_number(*ix, skip_seen, first);
+      return r == nullptr ? NAV_NONE : ix->position(list, r);
+    }
     time_stamp best_time = first ? time_stamp{0xFFFFFFFFu, 0xFFFFFFFFu} : time_stamp{0, 0};
     EventNumber best_num = first ? std::numeric_limits<EventNumber>::max() : 0;
     int found = NAV_NONE;
@@ -70,6 +95,10 @@ struct Navigation {
   // follows 4294967290 for 32-bit numbers.
   static int step_index(EqEvstore& s, EventNumber ev, Direction dir) REQUIRES(cache_mutex(s)) {
     const List& list = records<Gen>(s);
+    if (Index* ix = index(s)) {
+      const Record* r = step_by_number(*ix, ev, dir);
+      return r == nullptr ? NAV_NONE : ix->position(list, r);
+    }
     int found = NAV_NONE;
     Distance best = std::numeric_limits<Distance>::max();
     for (std::size_t i = 0; i < list.size(); ++i) {
@@ -92,6 +121,10 @@ struct Navigation {
     const double two_64 = 18446744073709551616.0;
     float best = static_cast<float>(dir == Direction::next ? two_64 * 1000.0 : two_64);
     double key = time_key_ms(ts);
+    if (Index* ix = index(s)) {
+      const Record* r = step_by_key(*ix, key, best, dir);
+      return r == nullptr ? NAV_NONE : ix->position(list, r);
+    }
     int found = NAV_NONE;
     for (std::size_t i = 0; i < list.size(); ++i) {
       double rk = time_key_ms(list[i]->time);
@@ -114,6 +147,10 @@ struct Navigation {
   }
 
   static Record* find_by_event(EqEvstore& s, EventNumber ev) REQUIRES(cache_mutex(s)) {
+    if (Index* ix = index(s)) {
+      auto it = ix->by_number.lower_bound({ev, 0, nullptr});
+      return it != ix->by_number.end() && it->number == ev ? it->rec : nullptr;
+    }
     for (Record* r : records<Gen>(s))
       if (r->event_number == ev) return r;
     return nullptr;
@@ -123,9 +160,123 @@ struct Navigation {
   static Record* find_by_time(EqEvstore& s, time_stamp ts) REQUIRES(cache_mutex(s)) {
     double key = time_key_ms(ts);
     double tolerance_ms = static_cast<double>(s.max_time_diff);
+    // A tolerance that is not a plain distance (NaN, negative, huge) is scanned.
+    if (tolerance_ms >= 0.0 && tolerance_ms < 1e12)
+      if (Index* ix = index(s)) return within(*ix, key, tolerance_ms);
     for (Record* r : records<Gen>(s))
       if (std::fabs(key - time_key_ms(r->time)) <= tolerance_ms) return r;
     return nullptr;
+  }
+
+  // The indexed answers. Every set orders by (value, arrival), so the first element
+  // of a run of equal values is the earliest record holding it.
+
+  // A starting bound of the scan is never selected, hence the tests on the bound.
+  static const Record* extreme_by_time(const Index& ix, bool skip_seen, bool first) {
+    const auto& set = skip_seen ? ix.unseen_by_time : ix.by_time;
+    if (set.empty()) return nullptr;
+    if (first) {
+      const auto& e = *set.begin();
+      return e.up == 0xFFFFFFFFu && e.low == 0xFFFFFFFFu ? nullptr : e.rec;
+    }
+    const auto& top = *set.rbegin();
+    if (top.up == 0 && top.low == 0) return nullptr;
+    return set.lower_bound({top.up, top.low, 0, nullptr})->rec;
+  }
+
+  static const Record* extreme_by_number(const Index& ix, bool skip_seen, bool first) {
+    const auto& set = skip_seen ? ix.unseen_by_number : ix.by_number;
+    if (set.empty()) return nullptr;
+    if (first) {
+      const auto& e = *set.begin();
+      return e.number == std::numeric_limits<EventNumber>::max() ? nullptr : e.rec;
+    }
+    const auto& top = *set.rbegin();
+    if (top.number == 0) return nullptr;
+    return set.lower_bound({top.number, 0, nullptr})->rec;
+  }
+
+  // The modular distance is smallest for the next number in circular order; when
+  // even that one is not a positive signed distance, none is.
+  static const Record* step_by_number(const Index& ix, EventNumber ev, Direction dir) {
+    const auto& set = ix.by_number;
+    if (set.empty()) return nullptr;
+    auto it = set.begin();
+    if (dir == Direction::next) {
+      it = set.upper_bound({ev, Index::kMaxSeq, nullptr});
+      if (it == set.end()) it = set.begin();
+    } else {
+      it = set.lower_bound({ev, 0, nullptr});
+      if (it == set.begin()) it = set.end();
+      --it;
+    }
+    EventNumber n = it->number;
+    auto d =
+        static_cast<Distance>(static_cast<EventNumber>(dir == Direction::next ? n - ev : ev - n));
+    if (d <= 0) return nullptr;
+    return set.lower_bound({n, 0, nullptr})->rec;
+  }
+
+  // The rounded distance grows with the key's distance, so the records at the
+  // smallest one are a run of neighbouring keys; the earliest of the run wins.
+  static const Record* step_by_key(const Index& ix, double key, float best, Direction dir) {
+    const auto& set = ix.by_key;
+    auto distance = [&](double rk) {
+      return static_cast<float>(dir == Direction::next ? rk - key : key - rk);
+    };
+    auto group_after = [&](double rk) { return set.upper_bound({rk, Index::kMaxSeq, nullptr}); };
+    const Record* pick = nullptr;
+    typename Index::Seq earliest = Index::kMaxSeq;
+    bool started = false;
+    float shortest = 0.0f;
+    auto consider = [&](const typename Index::ByKey& e) {
+      float d = distance(e.key);
+      if (!(d > 0.0f)) return true;  // not yet past the key: go on
+      if (!started) {
+        if (!(d < best)) return false;
+        started = true;
+        shortest = d;
+      } else if (d != shortest) {
+        return false;
+      }
+      if (e.seq < earliest) {
+        earliest = e.seq;
+        pick = e.rec;
+      }
+      return true;
+    };
+    if (dir == Direction::next) {
+      for (auto it = group_after(key); it != set.end(); it = group_after(it->key))
+        if (!consider(*it)) break;
+    } else {
+      for (auto it = set.lower_bound({key, 0, nullptr}); it != set.begin();) {
+        it = set.lower_bound({std::prev(it)->key, 0, nullptr});
+        if (!consider(*it)) break;
+      }
+    }
+    return pick;
+  }
+
+  // The keys within the tolerance form one run (the distance falls, then rises);
+  // the earliest record of the run wins.
+  static Record* within(const Index& ix, double key, double tolerance_ms) {
+    const auto& set = ix.by_key;
+    auto near = [&](double rk) { return std::fabs(key - rk) <= tolerance_ms; };
+    auto it = set.lower_bound({key - tolerance_ms, 0, nullptr});
+    while (it != set.begin() && near(std::prev(it)->key))
+      it = set.lower_bound({std::prev(it)->key, 0, nullptr});
+    while (it != set.end() && !near(it->key) && it->key <= key)
+      it = set.upper_bound({it->key, Index::kMaxSeq, nullptr});
+    Record* pick = nullptr;
+    typename Index::Seq earliest = Index::kMaxSeq;
+    for (; it != set.end() && near(it->key);
+         it = set.upper_bound({it->key, Index::kMaxSeq, nullptr})) {
+      if (it->seq < earliest) {
+        earliest = it->seq;
+        pick = it->rec;
+      }
+    }
+    return pick;
   }
 
   // Exact byte-wise match. Entry names end inside their field, so a name of 256 or

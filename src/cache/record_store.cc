@@ -55,7 +55,10 @@ EqEvstore::EqEvstore(int dpth) : depth(dpth), max_time_diff(101.0f), depthinc(10
 
 // The mutex is left alone: a receiver may still be unwinding a thread that holds
 // the address, and destroying a default POSIX mutex releases nothing.
-EqEvstore::~EqEvstore() { CleanCache(); }
+EqEvstore::~EqEvstore() {
+  CleanCache();
+  drop_store_index(*this);
+}
 
 void EqEvstore::lock() { pthread_mutex_lock(&mlock); }
 void EqEvstore::unlock() { pthread_mutex_unlock(&mlock); }
@@ -127,9 +130,13 @@ void EqEvstore::CleanCache() {
   Store2024::clear_locked(*this);
 }
 
-void EqEvstore::SetRecordSeen(bool seen, eq_evstore_record* rec) { Legacy::set_seen(seen, rec); }
+void EqEvstore::SetRecordSeen(bool seen, eq_evstore_record* rec) {
+  CacheLockScope held(*this, false);
+  Legacy::set_seen(*this, seen, rec);
+}
 void EqEvstore::SetRecordSeen_2024(bool seen, eq_evstore_record_2024* rec) {
-  Store2024::set_seen(seen, rec);
+  CacheLockScope held(*this, false);
+  Store2024::set_seen(*this, seen, rec);
 }
 
 void EqEvstore::ClenAllSeen() {

@@ -41,6 +41,26 @@ void release_entry(eq_evstore_entry* entry);
 void release_entries(std::vector<eq_evstore_entry*>& entries);
 void print_entry(const eq_evstore_entry* entry);
 
+// Room for one more record. Grows by doubling up to the depth, so appending a
+// long list does not copy it each time; when doubling fails, one place is enough.
+template <class Record>
+bool make_room(std::vector<Record*>& list, int depth) {
+  if (list.size() < list.capacity()) return true;
+  std::size_t want = std::max<std::size_t>(16, list.size() * 2);
+  if (depth > 0) want = std::min(want, std::max(list.size() + 1, static_cast<std::size_t>(depth)));
+  try {
+    list.reserve(want);
+    return true;
+  } catch (const std::bad_alloc&) {
+  }
+  try {
+    list.reserve(list.size() + 1);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
 template <class Record>
 void release_record(Record* rec) {
   if (rec == nullptr) return;
@@ -52,6 +72,7 @@ template <class Gen>
 struct RecordStore {
   using Record = typename Gen::Record;
   using List = std::vector<Record*>;
+  using Nav = Navigation<Gen>;
 
   static bool is_full_locked(EqEvstore& s) REQUIRES(cache_mutex(s)) {
     return static_cast<long>(records<Gen>(s).size()) == s.depth;
@@ -60,6 +81,7 @@ struct RecordStore {
   static bool remove_at_locked(EqEvstore& s, int pos) REQUIRES(cache_mutex(s)) {
     List& list = records<Gen>(s);
     if (pos < 0 || static_cast<std::size_t>(pos) >= list.size()) return true;
+    if (auto* ix = Nav::kept_index(s)) ix->removing(list, static_cast<std::size_t>(pos));
     release_record(list[pos]);
     list.erase(list.begin() + pos);
     return false;
@@ -75,6 +97,7 @@ struct RecordStore {
     if (rec == nullptr) return true;
     CacheLockScope lock(s, take_lock);
     List& list = records<Gen>(s);
+    if (auto* ix = Nav::index(s)) return remove_at_locked(s, ix->position(list, rec));
     auto it = std::find(list.begin(), list.end(), rec);
     if (it == list.end()) return true;
     return remove_at_locked(s, static_cast<int>(it - list.begin()));
@@ -90,13 +113,10 @@ struct RecordStore {
     } else {
       // Room first: a list that cannot grow refuses the record, which stays the
       // caller's, instead of throwing. After an eviction the room is there.
-      try {
-        list.reserve(list.size() + 1);
-      } catch (const std::bad_alloc&) {
-        return true;
-      }
+      if (!make_room(list, s.depth)) return true;
     }
     list.push_back(rec);
+    if (auto* ix = Nav::kept_index(s)) ix->added(list, rec);
     return false;
   }
 
@@ -126,19 +146,32 @@ struct RecordStore {
 
   static void clear_locked(EqEvstore& s) REQUIRES(cache_mutex(s)) {
     List& list = records<Gen>(s);
+    if (auto* ix = Nav::kept_index(s)) ix->cleared();
     for (Record* r : list) release_record(r);
     list.clear();
   }
 
-  static void set_seen(bool seen, Record* rec) {
+  static void set_seen_bit(bool seen, Record* rec) {
     if (seen)
       rec->flags |= EQCACHE_FIND_NOTSEEN;
     else
       rec->flags &= ~EQCACHE_FIND_NOTSEEN;
   }
 
+  static void set_seen(EqEvstore& s, bool seen, Record* rec) REQUIRES(cache_mutex(s)) {
+    int before = rec->flags;
+    set_seen_bit(seen, rec);
+    if (rec->flags != before) refresh_locked(s, rec);
+  }
+
   static void clear_seen_locked(EqEvstore& s) REQUIRES(cache_mutex(s)) {
-    for (Record* r : records<Gen>(s)) set_seen(false, r);
+    for (Record* r : records<Gen>(s)) set_seen_bit(false, r);
+    if (auto* ix = Nav::kept_index(s)) ix->invalidate();
+  }
+
+  // rec's time, number or seen bit changed in place.
+  static void refresh_locked(EqEvstore& s, Record* rec) REQUIRES(cache_mutex(s)) {
+    if (auto* ix = Nav::kept_index(s)) ix->refresh(records<Gen>(s), rec);
   }
 
   static void print(const Record* rec) {
@@ -175,7 +208,7 @@ struct RecordForConversion {
 
   // report_full prints the generation's message for a full list without a record.
   RecordForConversion(EqEvstore& s, int how, void (*report_full)()) REQUIRES(cache_mutex(s))
-      : is_new(!RecordStore<Gen>::is_full_locked(s)) {
+      : is_new(!RecordStore<Gen>::is_full_locked(s)), store_(&s) {
     if (is_new) {
       // Room in the list is taken first, so adding the record cannot fail later.
       rec = reserve_place(s) ? cache_new<Record>() : nullptr;
@@ -206,22 +239,22 @@ struct RecordForConversion {
     return kept;
   }
 
-  // A conversion left without finish() (memory ran out mid-event) releases its new record.
-  ~RecordForConversion() {
-    if (is_new) release_record(rec);
+  // A conversion left without finish() (memory ran out mid-event) releases its new
+  // record. A reused record got a new time and number: its index entry follows.
+  ~RecordForConversion() NO_THREAD_SAFETY_ANALYSIS {
+    if (is_new)
+      release_record(rec);
+    else if (rec != nullptr)
+      RecordStore<Gen>::refresh_locked(*store_, rec);
   }
   RecordForConversion(const RecordForConversion&) = delete;
   RecordForConversion& operator=(const RecordForConversion&) = delete;
 
  private:
+  EqEvstore* store_;  // its lock is held for the slot's whole life
+
   static bool reserve_place(EqEvstore& s) REQUIRES(cache_mutex(s)) {
-    auto& list = records<Gen>(s);
-    try {
-      list.reserve(list.size() + 1);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-    return true;
+    return make_room(records<Gen>(s), s.depth);
   }
 };
 
