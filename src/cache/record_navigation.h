@@ -179,9 +179,11 @@ struct Navigation {
       const auto& e = *set.begin();
       return e.up == 0xFFFFFFFFu && e.low == 0xFFFFFFFFu ? nullptr : e.rec;
     }
-    const auto& top = *set.rbegin();
-    if (top.up == 0 && top.low == 0) return nullptr;
-    return set.lower_bound({top.up, top.low, 0, nullptr})->rec;
+    auto top = std::prev(set.end());
+    if (top->up == 0 && top->low == 0) return nullptr;
+    auto below = top == set.begin() ? top : std::prev(top);
+    if (below == top || below->up != top->up || below->low != top->low) return top->rec;
+    return set.lower_bound({top->up, top->low, 0, nullptr})->rec;
   }
 
   static const Record* extreme_by_number(const Index& ix, bool skip_seen, bool first) {
@@ -191,9 +193,12 @@ struct Navigation {
       const auto& e = *set.begin();
       return e.number == std::numeric_limits<EventNumber>::max() ? nullptr : e.rec;
     }
-    const auto& top = *set.rbegin();
-    if (top.number == 0) return nullptr;
-    return set.lower_bound({top.number, 0, nullptr})->rec;
+    auto top = std::prev(set.end());
+    if (top->number == 0) return nullptr;
+    // Usually the greatest value is held once; only a tie needs the search.
+    auto below = top == set.begin() ? top : std::prev(top);
+    if (below == top || below->number != top->number) return top->rec;
+    return set.lower_bound({top->number, 0, nullptr})->rec;
   }
 
   // The modular distance is smallest for the next number in circular order; when
