@@ -22,6 +22,8 @@ int decode_everything(orxa_serv_block_subhead_2010* sub) {
   for (int index : {0, 1, 129}) {
     if (!get_spect_params_for_data_type_2010(sub, &f, &f, nullptr, &i, &i, &f, &stats, index)) ++ok;
     if (get_pointer_to_data_2010(sub, index) != nullptr) ++ok;
+    orxa_spect_channel_2010 d;
+    if (get_spect_channel_2010(sub, index, &d, &stats) != nullptr) ++ok;
     char* name = nullptr;
     time_stamp t;
     if (!get_update_params(sub, index, &name, &i, &t, &f)) ++ok;
@@ -170,6 +172,7 @@ TEST(HostileSubBlock, SpectrumDescriptorsOutsideTheRulesAreRefused) {
         get_spect_params_for_data_type_2010(b.sub(), &f, &f, nullptr, &i, &i, &f, nullptr, 0))
         << c.what;
     EXPECT_EQ(get_pointer_to_data_2010(b.sub(), 0), nullptr) << c.what;
+    EXPECT_EQ(get_spect_channel_2010(b.sub(), 0, nullptr, nullptr), nullptr) << c.what;
   }
   // The statistics table is part of the tables: a flagged block must hold it.
   std::string r;

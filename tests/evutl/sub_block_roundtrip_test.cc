@@ -202,7 +202,13 @@ TEST(SpectrumBlock, MultiSpectrumOf130SubChannelsWithEmptyOnes) {
     if (length > 0) {
       EXPECT_EQ(std::memcmp(data, values[j].data(), sizeof(float) * length), 0);
     }
+    // Located once, the same descriptor and values.
+    orxa_spect_channel_2010 d{};
+    EXPECT_EQ(get_spect_channel_2010(block.sub(), j, &d, &stats), data) << j;
+    EXPECT_EQ(d.start, start);
+    EXPECT_EQ(d.length, length);
   }
+  EXPECT_EQ(get_spect_channel_2010(block.sub(), 130, nullptr, nullptr), nullptr);
 }
 
 TEST(SpectrumBlock, GroupSpectraCarryPerSubChannelStatistics) {

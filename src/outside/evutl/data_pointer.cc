@@ -5,7 +5,7 @@
 void* get_pointer_to_data_2010(orxa_serv_block_subhead_2010* sub, int index) {
   SubBlockView view(sub);
   if (!view.valid() || index < 0) return nullptr;
-  const int kind = get_data_structure_type(view.data_type());
+  const int kind = structure_kind(view.data_type());
   switch (kind) {
     case ORXA_DATA_SPECTRUM:
     case ORXA_DATA_GSPECTRUM: {

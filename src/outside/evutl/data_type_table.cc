@@ -1,39 +1,12 @@
-// The DAQ data-type table (docs/event-format.md): for each data type the structure
-// kind, the number of sub-channels and their names. Callers may pass a whole type
-// word; it is split first, so a device type in the high bits never changes the kind.
+// The public look-ups of the data-type table (data_type_info.h): structure kind,
+// number of sub-channels and their names.
 #include <cstdio>
 
+#include "data_type_info.h"
 #include "orxa_evutl.h"
 #include "sub_block_view.h"
 
 namespace {
-
-// nsub 0: the count is read from the block.
-struct DataTypeInfo {
-  int data_type;
-  int kind;
-  int nsub;
-};
-
-constexpr DataTypeInfo kTable[] = {
-    {ORXA_DT_EQDATA, ORXA_DATA_EQDATA, 1},
-    {ORXA_DT_NAMVAL, ORXA_DATA_NAMVAL, 1},
-    {ORXA_DT_IMAGE_EXT, ORXA_DATA_IMAGE_EXT, 1},
-    {ORXA_DT_SPECTRUM, ORXA_DATA_SPECTRUM, 1},
-    {ORXA_DT_GSPECTRUM, ORXA_DATA_GSPECTRUM, 0},
-    {ORXA_DT_STAMP, ORXA_DATA_STAMP, 1},
-    {ORXA_MULTI_SPECT_A, ORXA_DATA_SPECTRUM, ORXA_MULTI_SPECT_A_CHANNELS},
-    {ORXA_MULTI_SPECT_B, ORXA_DATA_SPECTRUM, ORXA_MULTI_SPECT_B_CHANNELS},
-    {ORXA_UPD_BLOCK_2010, ORXA_DATA_SLOW, 1},
-};
-
-const DataTypeInfo* find_data_type(int dtype) {
-  int data_type = orxa_data_type_of(dtype);
-  for (const DataTypeInfo& info : kTable) {
-    if (info.data_type == data_type) return &info;
-  }
-  return nullptr;
-}
 
 // "IN000" ... "IN129", built once; static initialisation is thread-safe.
 const char* input_name(int index) {
@@ -53,10 +26,7 @@ const char* const kPositionNames[ORXA_MULTI_SPECT_B_CHANNELS] = {"X", "Y", "CHAR
 
 }  // namespace
 
-int get_data_structure_type(int dtype) {
-  const DataTypeInfo* info = find_data_type(dtype);
-  return info != nullptr ? info->kind : -1;
-}
+int get_data_structure_type(int dtype) { return structure_kind(dtype); }
 
 int get_channel_number(int dtype, orxa_serv_block_subhead_2010* sub) {
   const DataTypeInfo* info = find_data_type(dtype);

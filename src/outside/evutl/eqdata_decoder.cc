@@ -8,7 +8,7 @@
 #include "velmor.h"
 
 bool locate_object(const SubBlockView& view, char** bytes, int32_t* nbytes) {
-  if (get_data_structure_type(view.data_type()) != ORXA_DATA_EQDATA) return false;
+  if (structure_kind(view.data_type()) != ORXA_DATA_EQDATA) return false;
   orxa_eqdata_block_2010 head;
   if (!view.load(0, &head) || head.nbytes < 0) return false;
   if (!view.fits(sizeof head, static_cast<uint64_t>(head.nbytes))) return false;

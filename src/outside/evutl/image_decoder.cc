@@ -6,7 +6,7 @@
 #include "sub_block_locate.h"
 
 bool locate_image(const SubBlockView& view, ImagePlace* place) {
-  if (get_data_structure_type(view.data_type()) != ORXA_DATA_IMAGE_EXT) return false;
+  if (structure_kind(view.data_type()) != ORXA_DATA_IMAGE_EXT) return false;
   orxa_image_ext_frame_head h;
   if (!view.load(0, &h)) return false;
   if (h.length < 0 || h.width < 0 || h.height < 0 || h.aoi_width < 0 || h.aoi_height < 0 ||

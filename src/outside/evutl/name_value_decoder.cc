@@ -4,7 +4,7 @@
 #include "sub_block_locate.h"
 
 bool locate_name_values(const SubBlockView& view, int32_t* usable) {
-  if (get_data_structure_type(view.data_type()) != ORXA_DATA_NAMVAL) return false;
+  if (structure_kind(view.data_type()) != ORXA_DATA_NAMVAL) return false;
   if (!view.fits(0, ORXA_NAME_VALUE_BLOCK_HEAD)) return false;
   int32_t ndata = 0;
   view.load(offsetof(orxa_name_value_block, ndata), &ndata);

@@ -6,7 +6,7 @@
 #include "sub_block_locate.h"
 
 bool locate_update_records(const SubBlockView& view, int32_t* count) {
-  if (get_data_structure_type(view.data_type()) != ORXA_DATA_SLOW) return false;
+  if (structure_kind(view.data_type()) != ORXA_DATA_SLOW) return false;
   orxa_upd_block_2010 head;
   if (!view.load(0, &head) || head.count < 0) return false;
   if (!view.fits(sizeof head, static_cast<uint64_t>(head.count) * sizeof(orxa_upd_value_2010))) {

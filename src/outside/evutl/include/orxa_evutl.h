@@ -187,6 +187,15 @@ ORXA_EVUTL_EXPORT bool get_spect_params_for_data_type_2010(orxa_serv_block_subhe
                                                            orxa_spect_statistics_2010** stats,
                                                            int index);
 
+// Both of the above for one spectrum sub-channel, located once: the descriptor
+// into *descr and the statistics table (or null) into *stats; returns the first
+// value, or null with the outputs unchanged on any failure either call reports.
+// The values lie inside the sub-block: descr->length (times descr->groups for a
+// group spectrum) floats. For readers that take every sub-channel of an event.
+ORXA_EVUTL_EXPORT float* get_spect_channel_2010(orxa_serv_block_subhead_2010* sub, int index,
+                                                orxa_spect_channel_2010* descr,
+                                                orxa_spect_statistics_2010** stats);
+
 // Image sub-block: copies the frame head into *frame, points *image_bytes at the
 // image data (frame->length bytes) and *frame_in_event (when not null) at the frame
 // head inside the event. false on success, true on failure.
