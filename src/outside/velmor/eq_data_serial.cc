@@ -288,11 +288,10 @@ template <class Vec>
 bool receive_array(ObjectSource& src, Vec* v, size_t n) {
   using T = typename Vec::value_type;
   constexpr size_t kFirstStep = 64 * 1024 / sizeof(T);
-  v->clear();
   size_t done = 0;
   while (done < n) {
     size_t step = std::min(n, std::max(v->capacity(), done + std::max(done, kFirstStep)));
-    v->resize(step);
+    v->resize(step);  // zeroes only what v grows by: its elements are written over
     if (!src.take_into(reinterpret_cast<char*>(v->data() + done), (step - done) * sizeof(T)))
       return false;
     done = step;
@@ -300,12 +299,58 @@ bool receive_array(ObjectSource& src, Vec* v, size_t n) {
   return true;
 }
 
+// The number arrays an object had before a parse from a connection, set
+// aside instead of emptied: an array received in place is written over its
+// old elements, so that only what it grows by is zeroed first.
+struct OldNumbers {
+  std::vector<long> ints;
+  std::vector<float> floats;
+  std::vector<double> doubles;
+
+  void set_aside(EqDataContent& c) {
+    ints.swap(c.ints);
+    floats.swap(c.floats);
+    doubles.swap(c.doubles);
+  }
+  // An array back where no section has filled it; keep_elements for one about
+  // to be written over, else emptied (its room kept either way).
+  template <class T>
+  static void put_back(std::vector<T>& old, std::vector<T>* now, bool keep_elements) {
+    if (now->capacity() != 0) return;
+    if (!keep_elements) old.clear();
+    now->swap(old);
+  }
+  void put_back_all(EqDataContent& c) {
+    put_back(ints, &c.ints, false);
+    put_back(floats, &c.floats, false);
+    put_back(doubles, &c.doubles, false);
+  }
+};
+
 // A large number array or image, read from a connection straight into the
 // object with the checks of read_section. 1 done, 0 not such a section
 // (nothing read), -1 malformed or not received.
-int receive_section(ObjectSource& src, uint16_t tag, uint32_t size, EqDataContent* c) {
+int receive_section(ObjectSource& src, uint16_t tag, uint32_t size, EqDataContent* c,
+                    OldNumbers* old) {
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  if (!src.direct() || size < kMinReferencedPiece) return 0;
+  bool direct = src.direct() && size >= kMinReferencedPiece;
+#else
+  bool direct = false;  // numbers need their bytes turned: every section is read whole
+#endif
+  switch (tag) {
+    case kInts:
+      OldNumbers::put_back(old->ints, &c->ints, direct);
+      break;
+    case kFloats:
+      OldNumbers::put_back(old->floats, &c->floats, direct);
+      break;
+    case kDoubles:
+      OldNumbers::put_back(old->doubles, &c->doubles, direct);
+      break;
+    default:
+      break;
+  }
+  if (!direct) return 0;
   auto numbers = [&](auto* v) {
     using T = typename std::remove_pointer_t<decltype(v)>::value_type;
     const char* p = src.take(4);
@@ -335,13 +380,10 @@ int receive_section(ObjectSource& src, uint16_t tag, uint32_t size, EqDataConten
     default:
       break;
   }
-#else
-  (void)src, (void)tag, (void)size, (void)c;
-#endif
   return 0;
 }
 
-bool parse(ObjectSource& src, size_t length, EqDataContent* c) {
+bool parse(ObjectSource& src, size_t length, EqDataContent* c, OldNumbers* old) {
   if (length < kHeadSize || length > kMaxSerializedSize) return true;
   const char* head = src.take(kHeadSize);
   if (head == nullptr) return true;
@@ -377,7 +419,7 @@ bool parse(ObjectSource& src, size_t length, EqDataContent* c) {
     }
     if (seen & (1u << tag)) return true;  // each part at most once
     seen |= 1u << tag;
-    int received = receive_section(src, tag, size, c);
+    int received = receive_section(src, tag, size, c, old);
     if (received < 0) return true;
     if (received > 0) continue;
     const char* body = src.take(size);
@@ -427,13 +469,17 @@ bool EqData::serialize(std::string& out) const {
 bool EqDataAccess::deserialize(EqData& d, ObjectSource& source, size_t length) {
   // Parsed into the object's own buffers so that they are reused; any failure
   // leaves it empty rather than half filled.
+  OldNumbers old;
+  if (source.direct()) old.set_aside(*d.c_);
   reset_content(*d.c_);
+  bool failed = true;
   try {
-    if (!parse(source, length, d.c_)) return false;
+    failed = parse(source, length, d.c_, &old);
   } catch (const std::bad_alloc&) {
   }
-  reset_content(*d.c_);
-  return true;
+  old.put_back_all(*d.c_);
+  if (failed) reset_content(*d.c_);
+  return failed;
 }
 
 bool EqData::deserialize(const char* data, size_t length) {
