@@ -43,6 +43,7 @@ struct SubBlock {
   orxa_serv_block_subhead_2010* head;
   const char* end;  // head + ldata
   char name[EQ_EVSTORE_NAME_SIZE];
+  std::size_t name_length;
   int data_type;
   int device_type;
   int32_t error;
@@ -59,6 +60,7 @@ inline SubBlock read_sub_block(char* head, int32_t ldata) {
   b.head = reinterpret_cast<orxa_serv_block_subhead_2010*>(head);
   b.end = head + ldata;
   copy_text(b.name, head);  // chname is the first field; copy_text stops at 255
+  b.name_length = std::strlen(b.name);
   int32_t word = read_i32(head + offsetof(orxa_serv_block_subhead_2010, dtype));
   b.data_type = orxa_data_type_of(word);
   b.device_type = orxa_device_type_of(word);
@@ -258,10 +260,9 @@ inline bool is_multi_spectrum(int data_type) {
   return data_type == ORXA_MULTI_SPECT_A || data_type == ORXA_MULTI_SPECT_B;
 }
 
-// The sub-channel's values when all count of them lie inside the sub-block.
-inline float* spectrum_values(const SubBlock& b, int index, long long count) {
-  void* p = get_pointer_to_data_2010(b.head, index);
-  return lies_inside<float>(p, count, b) ? static_cast<float*>(p) : nullptr;
+// The values of a located sub-channel when all count of them lie inside the sub-block.
+inline float* spectrum_values(const SubBlock& b, float* p, long long count) {
+  return lies_inside<float>(p, count, b) ? p : nullptr;
 }
 
 inline void report_bad_parameters(const SubBlock& b) {
@@ -278,9 +279,8 @@ inline void report_bad_data(const char* comment) {
 // longer one is cut into `room`. Returns the text and sets its length.
 inline const char* short_comment(const SubBlock& b, char (&room)[SHORT_COMMENT_CHARS + 1],
                                  std::size_t* length) {
-  std::size_t n = ::strnlen(b.name, SHORT_COMMENT_CHARS + 1);
-  if (n <= SHORT_COMMENT_CHARS) {
-    *length = n;
+  if (b.name_length <= SHORT_COMMENT_CHARS) {
+    *length = b.name_length;
     return b.name;
   }
   copy_text(room, b.name);
@@ -311,11 +311,10 @@ inline bool store_spectrum(velmor::EqData* d, const EventStamp& stamp, const cha
 template <class Gen>
 void convert_single_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const EventStamp& stamp,
                              int nsub) {
-  float start = 0, inc = 0, group_inc = 0;
-  int length = 0, groups = 0;
-  orxa_spect_statistics_2010* stats = nullptr;
-  if (get_spect_params_for_data_type_2010(b.head, &start, &inc, nullptr, &length, &groups,
-                                          &group_inc, &stats, 0)) {
+  // Located once for the parameters and the values.
+  orxa_spect_channel_2010 d;
+  float* located = get_spect_channel_2010(b.head, 0, &d, nullptr);
+  if (located == nullptr) {
     report_bad_parameters(b);
     target.take_out();
     return;
@@ -323,14 +322,15 @@ void convert_single_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, cons
   char room[SHORT_COMMENT_CHARS + 1];
   std::size_t comment_chars = 0;
   const char* comment = short_comment(b, room, &comment_chars);
-  long long count = static_cast<long long>(nsub) * length;
-  float* values = spectrum_values(b, 0, count);
+  long long count = static_cast<long long>(nsub) * d.length;
+  float* values = spectrum_values(b, located, count);
   if (values == nullptr) {
     report_bad_data(comment);
     target.take_out();
     return;
   }
-  if (store_spectrum(target.value(), stamp, comment, comment_chars, start, inc, values, count, 0))
+  if (store_spectrum(target.value(), stamp, comment, comment_chars, d.start, d.inc, values, count,
+                     0))
     target.mark_lost();
 }
 
@@ -343,26 +343,24 @@ void convert_multi_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const
     const char* sub_name = get_chan_name(b.data_type, j);
     char comment[SPECTRUM_COMMENT_SIZE];
     sub_channel_comment(comment, b.name, sub_name);
-    float start = 0, inc = 0, group_inc = 0;
-    int length = 0, groups = 0;
-    orxa_spect_statistics_2010* stats = nullptr;
-    if (get_spect_params_for_data_type_2010(b.head, &start, &inc, nullptr, &length, &groups,
-                                            &group_inc, &stats, j)) {
+    orxa_spect_channel_2010 d;
+    float* located = get_spect_channel_2010(b.head, j, &d, nullptr);
+    if (located == nullptr) {
       report_bad_parameters(b);
       target.take_out();
       continue;
     }
     float* values = nullptr;
-    if (length != 0) {
-      values = spectrum_values(b, j, length);
+    if (d.length != 0) {
+      values = spectrum_values(b, located, d.length);
       if (values == nullptr) {
         report_bad_data(comment);
         target.mark_lost();
         continue;
       }
     }
-    if (store_spectrum(target.value(), stamp, comment, std::strlen(comment), start, inc, values,
-                       length, j))
+    if (store_spectrum(target.value(), stamp, comment, std::strlen(comment), d.start, d.inc, values,
+                       d.length, j))
       target.mark_lost();
   }
 }
@@ -390,17 +388,18 @@ void convert_group_spectrum(ChannelTarget<Gen>& target, const SubBlock& b,
   // Statistics are left as the previous sub-channel set them when a block has none.
   velmor::GSPECTRUM g{};
   for (int j = 0; j < nsub && j < MAX_ELEMENTS_PER_CHANNEL; ++j) {
-    float start = 0, inc = 0, group_inc = 0;
-    int group_size = 0, groups = 0;
+    orxa_spect_channel_2010 descr;
     orxa_spect_statistics_2010* stats = nullptr;
-    if (get_spect_params_for_data_type_2010(b.head, &start, &inc, nullptr, &group_size, &groups,
-                                            &group_inc, &stats, j)) {
+    float* located = get_spect_channel_2010(b.head, j, &descr, &stats);
+    if (located == nullptr) {
       report_bad_parameters(b);
       target.take_out();
       continue;
     }
+    const float start = descr.start, inc = descr.inc, group_inc = descr.group_inc;
+    const int group_size = descr.length, groups = descr.groups;
     long long count = static_cast<long long>(group_size) * groups;
-    float* values = spectrum_values(b, j, count);
+    float* values = spectrum_values(b, located, count);
     if (values == nullptr) {
       report_bad_data(comment);
       target.take_out();
@@ -540,6 +539,7 @@ struct EventConversion {
   static int walk(DAQEqEvstore& s, Record* rec, char* data, int32_t nchan, uint64_t data_len,
                   const EventStamp& stamp) REQUIRES(cache_mutex(s)) {
     uint64_t off = Gen::kServerHeadSize;
+    std::size_t hint = 0;
     for (int32_t i = 0; i < nchan; ++i) {
       if (data_len - off < ORXA_SUBHEAD_SIZE) {
         daq_print(
@@ -559,7 +559,7 @@ struct EventConversion {
       }
       SubBlock b = read_sub_block(data + off, ldata);
       bool lost = false;
-      int r = convert_sub_block(rec, b, stamp, data, &lost);
+      int r = convert_sub_block(rec, b, stamp, data, &hint, &lost);
       if (r != CONV_OK) return r;
       if (lost) s.dropped_sub_blocks.fetch_add(1, std::memory_order_relaxed);
       off += static_cast<uint64_t>(ldata);
@@ -576,9 +576,30 @@ struct EventConversion {
     s.dropped_sub_blocks.fetch_add(n, std::memory_order_relaxed);
   }
 
+  // The entry of b's channel, or null. A record reused for the same stream holds
+  // its channels in the order the sub-blocks come, so the entry after the previous
+  // sub-block's is tried first (*hint) before the scan. Names of entries in a
+  // record are unique (an entry is made only when the lookup finds none), and an
+  // empty name is never found, so the guess finds exactly what the scan would.
+  // *hint moves past the entry found.
+  static eq_evstore_entry* find_channel(Record* rec, const SubBlock& b, std::size_t* hint) {
+    std::size_t at = *hint;
+    if (b.name_length != 0 && at < rec->entry.size()) {
+      const char* guess = rec->entry[at]->name;
+      if (guess[b.name_length] == '\0' && std::memcmp(guess, b.name, b.name_length) == 0) {
+        *hint = at + 1;
+        return rec->entry[at];
+      }
+    }
+    int pos = Navigation<Gen>::entry_position(rec, b.name);
+    if (pos < 0) return nullptr;
+    *hint = static_cast<std::size_t>(pos) + 1;
+    return rec->entry[static_cast<std::size_t>(pos)];
+  }
+
   // *lost: the sub-block's channel (or some of its values) did not reach the record.
   static int convert_sub_block(Record* rec, const SubBlock& b, const EventStamp& stamp,
-                               char* server_block, bool* lost) {
+                               char* server_block, std::size_t* hint, bool* lost) {
     if (b.data_type == ORXA_UPD_BLOCK_2010) {
       // An update block makes entries for its values only, none for itself.
       if (get_data_structure_type(ORXA_UPD_BLOCK_2010) != ORXA_DATA_SLOW) {
@@ -587,7 +608,7 @@ struct EventConversion {
       }
       return convert_update_block<Gen>(rec, b, stamp, nullptr, lost);
     }
-    eq_evstore_entry* e = Navigation<Gen>::channel(rec, b.name);
+    eq_evstore_entry* e = find_channel(rec, b, hint);
     if (e != nullptr) {
       // A channel seen again (in this event or in a reused record) keeps its value
       // object, which is overwritten without a reset.
@@ -599,6 +620,7 @@ struct EventConversion {
         daq_line("daq_data_to_cache() Failed to allocate EqData_dtype");
         return CONV_NO_MEMORY;
       }
+      *hint = rec->entry.size();
     }
     ChannelTarget<Gen> target(rec, e);
     target.value()->time(static_cast<long>(stamp.time.timeup),

@@ -341,6 +341,28 @@ TYPED_TEST(EventConversion, FullCacheReusesEarliestRecordKeepingAbsentChannels) 
   EXPECT_EQ(A::list(this->store)[0]->event_number, 1u);
 }
 
+// A reused record is searched from the entry after the previous channel's: a
+// guess that shares a prefix, or channels in another order, must not mislead it.
+TYPED_TEST(EventConversion, ReusedRecordFindsItsChannelsInAnyOrder) {
+  using A = Api<TypeParam>;
+  ASSERT_FALSE(this->store.SetDepth(1));
+  velmor::EqData v[4];
+  for (int i = 0; i < 4; ++i) v[i].set_int(i);
+  this->begin(1, time_stamp{10, 0});
+  this->builder.add_data_object("A", ORXA_DT_EQDATA, v[0]);
+  this->builder.add_data_object("AB", ORXA_DT_EQDATA, v[0]);
+  ASSERT_EQ(this->convert_new(), 0);
+  this->begin(2, time_stamp{20, 0});
+  this->builder.add_data_object("AB", ORXA_DT_EQDATA, v[1]);
+  this->builder.add_data_object("A", ORXA_DT_EQDATA, v[2]);
+  this->builder.add_data_object("A", ORXA_DT_EQDATA, v[3]);
+  ASSERT_EQ(this->convert_new(EQCACHE_FIND_TIME), 0);
+  TypeParam* r = A::list(this->store)[0];
+  EXPECT_EQ(this->names(r), (std::vector<std::string>{"A", "AB"}));
+  EXPECT_EQ(this->object(r, "A")->get_int(), 3);
+  EXPECT_EQ(this->object(r, "AB")->get_int(), 1);
+}
+
 TYPED_TEST(EventConversion, FullCacheWithoutSelectorRefusesTheEvent) {
   using A = Api<TypeParam>;
   ASSERT_FALSE(this->store.SetDepth(1));
