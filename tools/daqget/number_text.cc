@@ -143,6 +143,24 @@ bool any_digits(double value, NineDigits* out) {
 }
 
 // The 9 digits as text; returns the count without trailing zeros (at least 1).
+// A number's text before it joins the line: one append per number, not one per piece.
+struct Text {
+  char c[48];
+  size_t n = 0;
+  void operator+=(char ch) { c[n++] = ch; }
+  void operator+=(const char* s) {
+    while (*s != '\0') c[n++] = *s++;
+  }
+  void append(const char* s, size_t len) {
+    std::memcpy(c + n, s, len);
+    n += len;
+  }
+  void append(size_t count, char ch) {
+    std::memset(c + n, ch, count);
+    n += count;
+  }
+};
+
 int digit_text(uint32_t digits, char text[9]) {
   for (int i = 8; i >= 0; --i) {
     text[i] = static_cast<char>('0' + digits % 10);
@@ -153,7 +171,7 @@ int digit_text(uint32_t digits, char text[9]) {
   return n;
 }
 
-void append_exponent(std::string& out, int e) {
+void append_exponent(Text& out, int e) {
   out += e < 0 ? '-' : '+';
   unsigned a = static_cast<unsigned>(e < 0 ? -e : e);
   if (a >= 100) out += static_cast<char>('0' + a / 100);
@@ -162,7 +180,7 @@ void append_exponent(std::string& out, int e) {
 }
 
 // printf's %g with precision 9.
-void append_g9(std::string& out, const NineDigits& d) {
+void append_g9(Text& out, const NineDigits& d) {
   if (d.negative) out += '-';
   if (d.digits == 0) {
     out += '0';
@@ -226,7 +244,7 @@ bool nearest_double(const NineDigits& d, double* out) {
 }
 
 // The JSON library's layout of digits * 10^(exp10 - n + 1).
-void append_json_layout(std::string& out, bool negative, const char* text, int k, int exp10) {
+void append_json_layout(Text& out, bool negative, const char* text, int k, int exp10) {
   if (negative) out += '-';
   int n = exp10 + 1;  // position of the decimal point
   if (k <= n && n <= 15) {
@@ -257,7 +275,9 @@ void append_json_layout(std::string& out, bool negative, const char* text, int k
 void append_float_text(std::string& out, double value) {
   NineDigits d;
   if (any_digits(value, &d)) {
-    append_g9(out, d);
+    Text t;
+    append_g9(t, d);
+    out.append(t.c, t.n);
     return;
   }
   char text[32];
@@ -279,13 +299,16 @@ void append_json_float(std::string& out, double value) {
   if (nearest_double(d, &v)) {
     char text[9];
     int k = digit_text(d.digits, text);
-    append_json_layout(out, d.negative, text, k, d.exp10);
+    Text t;
+    append_json_layout(t, d.negative, text, k, d.exp10);
+    out.append(t.c, t.n);
     return;
   }
   // The long road: the digits read back, then the library's own shortest form.
-  std::string nine;
+  Text nine;
   append_g9(nine, d);
-  double back = std::strtod(nine.c_str(), nullptr);
+  nine += '\0';
+  double back = std::strtod(nine.c, nullptr);
   if (!std::isfinite(back)) {
     out += "null";
     return;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iterator>
 #include <vector>
@@ -39,14 +40,26 @@ std::string data_type_name(int dtype, bool slow) {
 }
 
 std::string iso_time(uint32_t seconds, uint32_t micros) {
-  time_t t = static_cast<time_t>(seconds);
-  struct tm utc {};
-  gmtime_r(&t, &utc);
+  // Records come in runs of the same second: the date and clock are worked out
+  // once per second, only the microseconds per call.
+  thread_local uint32_t last_seconds = 0;
+  thread_local char last[80] = "";
+  if (last[0] == '\0' || seconds != last_seconds) {
+    time_t t = static_cast<time_t>(seconds);
+    struct tm utc {};
+    gmtime_r(&t, &utc);
+    std::snprintf(last, sizeof last, "%04d-%02d-%02dT%02d:%02d:%02d.", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    last_seconds = seconds;
+  }
   char text[48];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06uZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                static_cast<unsigned>(micros % 1000000u));
-  return text;
+  size_t n = std::strlen(last);
+  std::memcpy(text, last, n);
+  uint32_t us = micros % 1000000u;
+  for (int i = 5; i >= 0; --i, us /= 10)
+    text[n + static_cast<size_t>(i)] = static_cast<char>('0' + us % 10);
+  text[n + 6] = 'Z';
+  return std::string(text, n + 7);
 }
 
 std::string float_text(double value) {
