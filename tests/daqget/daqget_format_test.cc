@@ -266,7 +266,7 @@ TEST(ValueFormat, WrittenLinesAreTheJsonLibrarysTextAndCsvKeepsEveryFloat) {
   velmor::EqData doubles, texts;
   const double dv[] = {0.1, -2.5e-300};
   doubles.set_double_array(dv, 2);
-  texts.set_string_array({"tab\there", ""});
+  texts.set_string_array({"tab\there \"q\" \\ /\x01\x1f\x7f\b\f\r\n", ""});
 
   for (OutputFormat format : {OutputFormat::kJsonLines, OutputFormat::kCsv}) {
     std::FILE* f = std::tmpfile();
