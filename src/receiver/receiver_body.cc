@@ -367,6 +367,8 @@ class ReceiverPass {
       // A wait for room while taking it was no idleness either.
       idle_since_ = monotonic_ms();
       if (taken != PassEnd::kContinue) return taken;
+      taken = take_buffered();
+      if (taken != PassEnd::kContinue) return taken;
     }
     // Read after the receive: the depth may have grown (or been set) meanwhile.
     int depth = cache_->GetDepth();
@@ -425,11 +427,9 @@ class ReceiverPass {
       }
       return PassEnd::kContinue;
     }
-    // An event the conversion refuses (bad data) does not stop the thread; the
-    // cache counts it.
-    store<Gen>([this, ev] { return cache_->daq_data_to_cache(ev, nullptr, 0); });
-    msg_.take_event(*ev);
-    last_event_ = ev->event_number;
+    cache_->lock();
+    store_event(ev);
+    cache_->unlock();
     if (handshake_) {
       daq_event_line("We have to send 'READY' flag");
       if (link_->IsLinkActive() && msg_.send(link_) == SendOutcome::kFatal)
@@ -444,10 +444,59 @@ class ReceiverPass {
   template <class ListGen, class Convert>
   void store(Convert convert) {
     cache_->lock();
+    store_locked<ListGen>(convert);
+    cache_->unlock();
+  }
+
+  template <class ListGen, class Convert>
+  void store_locked(Convert convert) {
     bool over = ListGen::count(*cache_, false) >= cache_->GetDepth();
     bool stored = convert() == 0;
     counters_->stored(over && stored, static_cast<uint64_t>(ListGen::count(*cache_, false)));
-    cache_->unlock();
+  }
+
+  // With the cache lock held. An event the conversion refuses (bad data) does not
+  // stop the thread; the cache counts it.
+  void store_event(typename Gen::Header* ev) {
+    store_locked<Gen>([this, ev] { return cache_->daq_data_to_cache(ev, nullptr, 0); });
+    msg_.take_event(*ev);
+    last_event_ = ev->event_number;
+  }
+
+  // Events that one receive brought in together are converted under one cache
+  // lock, without a system call each. Every one is still a pass of its own as flow
+  // control sees it: the batch ends at a full cache (the pass's end then asks for
+  // a pause), at a message that is not a plain event (taken the usual way), and
+  // when the thread is asked to stop. Only frames already received are taken, so
+  // the lock is never held across a wait. Handshake mode answers each event before
+  // the next can come, so it has no batch.
+  PassEnd take_buffered() {
+    if (handshake_ || !receiving_) return PassEnd::kContinue;
+    bool locked = false;
+    PassEnd end = PassEnd::kContinue;
+    while (stop_->load() == 0 && link_->HasBufferedMessage()) {
+      if (!locked) cache_->lock();
+      locked = true;
+      if (Gen::count(*cache_, false) >= cache_->GetDepth()) break;
+      // A failure is sticky: the next pass's receive gives it again and ends the thread.
+      if (link_->ReceiveEvent(nullptr, 0, -1, -1) != 0) break;
+      uint32_t length = 0;
+      link_->get_message(&length);
+      counters_->add_bytes(length);
+      typename Gen::Header* ev = Gen::event_header(link_);
+      int status = 0;
+      if (ev == nullptr || Gen::ends_stream(*ev, &status)) {
+        cache_->unlock();
+        locked = false;
+        end = take_message();
+        break;
+      }
+      counters_->event(ev->event_number, ev->event_time.timeup, ev->event_time.timelow);
+      store_event(ev);
+    }
+    if (locked) cache_->unlock();
+    idle_since_ = monotonic_ms();
+    return end;
   }
 
   // Waits, paused and holding, until the cache has room for one more record or the

@@ -513,6 +513,46 @@ TYPED_TEST(ReceiverFlow, EventAfterAFailedPauseWaitsForRoomBeforeItIsAcknowledge
   r.stop_receiver();
 }
 
+// Frames that arrive with one receive are each still a pass of their own: the
+// cache stops them at its depth with a pause, a foreign message among them is
+// dropped, and the rest wait in the link until there is room again.
+TYPED_TEST(ReceiverFlow, FramesArrivingTogetherStopAtTheDepthAndLoseNothing) {
+  RawServer raw;
+  typename TypeParam::Receiver r(4, 0);
+  Reply reply(raw.port());
+  ASSERT_FALSE(r.set_reply(&reply.r));
+  ASSERT_TRUE(raw.Attach([&] { return r.connect(); }));
+  EventMaker other(TypeParam::k2024 ? ORXA_FORMAT_LEGACY : ORXA_FORMAT_2024);
+  Bytes all;
+  auto frame = [&all](const Bytes& ev) {
+    uint32_t length = static_cast<uint32_t>(ev.size());
+    all.insert(all.end(), reinterpret_cast<char*>(&length), reinterpret_cast<char*>(&length) + 4);
+    all.insert(all.end(), ev.begin(), ev.end());
+  };
+  for (uint64_t n = 1; n <= 6; ++n) {
+    frame(this->maker.spectrum(n));
+    if (n == 2) frame(other.spectrum(100));
+  }
+  ASSERT_FALSE(r.start_receiver(false));
+  ASSERT_TRUE(raw.WriteRaw(all.data(), all.size()));
+  Bytes control;
+  ASSERT_TRUE(raw.ReadFrame(5000, &control));
+  EXPECT_EQ(control_number<TypeParam>(control), TypeParam::kPause);
+  EXPECT_EQ(r.get_number_of_entries(), 4);
+  EXPECT_EQ(r.get_dropped_events(), 1u);
+
+  std::vector<uint64_t> taken;
+  while (taken.size() < 6 && wait_for([&] { return r.get_number_of_entries() > 0; }, 5000)) {
+    std::vector<EqData_dtype*>* out = nullptr;
+    ASSERT_EQ(r.get_monitor(&out, nullptr, nullptr), DAQ_MON_DATA);
+    taken.push_back(out->at(0)->data->get_mpnum());
+    release_query_result(out);
+  }
+  EXPECT_EQ(taken, (std::vector<uint64_t>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(r.get_dropped_events(), 1u);
+  r.stop_receiver();
+}
+
 TEST(ReceiverEndOfStream, LegacyEndsOnAnyNegativeNumber) {
   StreamServer server(false);
   EqDAQdata receiver(10, 0);

@@ -199,6 +199,10 @@ const char* Tidewire::get_message(uint32_t* length) {
   return have == 0 ? nullptr : reinterpret_cast<const char*>(reader_->message());
 }
 
+bool Tidewire::HasBufferedMessage() {
+  return connected_ && reader_ != nullptr && reader_->HasWholeFrame();
+}
+
 bool Tidewire::IsLinkActive() { return connected_ && active_; }
 
 int Tidewire::SendEvent(iovec* iov, int n, int mode) {

@@ -210,6 +210,13 @@ int TidewireReader::Next(int timeout_ms) {
   }
 }
 
+bool TidewireReader::HasWholeFrame() const {
+  if (fd_ < 0 || sticky_ != 0 || in_body_ || Staged() < tidewire::kPrefixSize) return false;
+  uint32_t length = tidewire::load32(stage_ + stage_pos_);
+  if (swap_) length = tidewire::swap32(length);
+  return Staged() - tidewire::kPrefixSize >= length;
+}
+
 int TidewireReader::ReadHello(int timeout_ms, bool* swap) {
   if (fd_ < 0) return TIDEWIRE_ERR_NOT_CONNECTED;
   if (stage_ == nullptr) return TIDEWIRE_ERR_NO_MEMORY;

@@ -30,6 +30,10 @@ class TidewireReader {
   // every later call repeats until Reset.
   int Next(int timeout_ms);
 
+  // True when a whole frame is already received: the next Next returns at once,
+  // with it or with the error it gives, without a system call.
+  bool HasWholeFrame() const;
+
   // The message of the last successful Next (kNone after any other result).
   tidewire::MessageKind kind() const { return kind_; }
   unsigned char* message() { return message_; }

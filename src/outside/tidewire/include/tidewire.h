@@ -135,6 +135,11 @@ class TIDEWIRE_EXPORT Tidewire {
   bool no_delay;  // set TCP_NODELAY on connect
   bool owncntr;   // keep the message and byte counters
 
+  // True when the next ReceiveEvent can return a message (or the error its frame
+  // gives) from bytes already received, without waiting or a system call. Many
+  // small frames arrive with one receive; a caller may take them as a batch.
+  bool HasBufferedMessage();
+
  private:
   int Handshake(int timeout_ms);
   // Takes over a socket whose hellos TidewireListener has exchanged.
