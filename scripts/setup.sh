@@ -8,7 +8,7 @@ packages=(
   tzdata libcli11-dev nlohmann-json3-dev
   python3 python3-dev python3-numpy python3-pytest pybind11-dev
   libhdf5-dev python3-h5py python3-pandas python3-xarray python3-matplotlib
-  python3-dask python3-distributed python3-pil libpng-dev libtiff-dev
+  python3-dask python3-distributed python3-pil libpng-dev libtiff-dev ccache
 )
 
 missing=()

@@ -117,15 +117,15 @@ class _Lease:
         return False
 
 
-def _fetch_once(spec, path):
+def _fetch_once(job, path):
     import daqclient
     if path is None:
-        return daqclient.fetch(spec["channels"], spec["start"], spec["stop"],
-                               servers=spec["server"], as_frame=True, **spec["fetch"])
+        return daqclient.fetch(job["channels"], job["start"], job["stop"],
+                               servers=job["server"], as_frame=True, **job["fetch"])
     partial = path + ".partial"
     try:
-        counters = daqclient.fetch_hdf5(partial, spec["channels"], spec["start"], spec["stop"],
-                                        servers=spec["server"], **spec["fetch"])
+        counters = daqclient.fetch_hdf5(partial, job["channels"], job["start"], job["stop"],
+                                        servers=job["server"], **job["fetch"])
         os.replace(partial, path)  # a file under its final name is always complete
     finally:
         if os.path.exists(partial):
@@ -133,32 +133,32 @@ def _fetch_once(spec, path):
     return counters
 
 
-def _part_error(spec, error, busy):
-    return PartError(spec["part"], spec["start"], spec["stop"], spec["server"],
+def _part_error(job, error, busy):
+    return PartError(job["part"], job["start"], job["stop"], job["server"],
                      type(error).__name__, error.code, error.text, error.reason, busy)
 
 
-def _run_part(spec):
+def _run_part(job):
     """One part, run by a task: (Frames or file path, counters, busy retries,
     None), or (None, {}, busy retries, PartError) for a part the server has no
     data for."""
-    busy, delay = 0, spec["busy_backoff"]
+    busy, delay = 0, job["busy_backoff"]
     while True:
         try:
-            with _Lease(spec["server"], spec["per_server"]):
-                result = _fetch_once(spec, spec["path"])
+            with _Lease(job["server"], job["per_server"]):
+                result = _fetch_once(job, job["path"])
         except DaqError as error:
             if _is_empty(error):
-                return None, {}, busy, _part_error(spec, error, busy)
-            if not _is_busy(error) or busy >= spec["busy_retries"]:
-                raise _part_error(spec, error, busy) from None
+                return None, {}, busy, _part_error(job, error, busy)
+            if not _is_busy(error) or busy >= job["busy_retries"]:
+                raise _part_error(job, error, busy) from None
         except Exception as error:  # a file that cannot be written, say
-            raise PartError(spec["part"], spec["start"], spec["stop"], spec["server"],
+            raise PartError(job["part"], job["start"], job["stop"], job["server"],
                             type(error).__name__, -1, str(error), "", busy) from None
         else:
-            if spec["path"] is None:
+            if job["path"] is None:
                 return result, dict(result.counters), busy, None
-            return spec["path"], dict(result), busy, None
+            return job["path"], dict(result), busy, None
         busy += 1
         # Jittered, so parts refused together do not come back together.
         time.sleep(delay * random.uniform(0.5, 1.0))
@@ -251,33 +251,33 @@ def _part_name(part, start, stop):
             f"{_dt.datetime.fromtimestamp(stop, utc).strftime(compact)}.h5")
 
 
-def _run_all(client, specs, servers, per_server):
+def _run_all(client, jobs, servers, per_server):
     """Runs the parts, each on the next server with a free slot (per_server of
     them each), longest parts first so that no server is left with the long
     tail; the first failure cancels the rest and is raised. The outcomes of
     _run_part, in the order of the parts."""
     from distributed import as_completed
-    waiting = sorted(specs, key=lambda spec: (spec["start"] - spec["stop"], spec["part"]))
+    waiting = sorted(jobs, key=lambda job: (job["start"] - job["stop"], job["part"]))
     running = as_completed()
-    submitted = {}  # future -> its spec
+    submitted = {}  # future -> its job
 
     def submit(server):
-        spec = dict(waiting.pop(0), server=server)
-        future = client.submit(_run_part, spec, pure=False)
-        submitted[future] = spec
+        job = dict(waiting.pop(0), server=server)
+        future = client.submit(_run_part, job, pure=False)
+        submitted[future] = job
         running.add(future)
 
     for _ in range(per_server):
         for server in servers:
             if waiting:
                 submit(server)
-    results = [None] * len(specs)
+    results = [None] * len(jobs)
     try:
         for future in running:
-            spec = submitted[future]
-            results[spec["part"]] = future.result()
+            job = submitted[future]
+            results[job["part"]] = future.result()
             if waiting:
-                submit(spec["server"])
+                submit(job["server"])
     except BaseException:
         client.cancel(list(submitted))
         raise
@@ -343,9 +343,9 @@ def fetch_partitioned(channels, start, stop, parts=None, servers=None, *, client
         os.makedirs(out_dir, exist_ok=True)
         fetch_options = dict(fetch_options, compress=compress)
     channels = [channels] if isinstance(channels, str) else list(channels)
-    specs = []
+    jobs = []
     for part, (a, b) in enumerate(split_range(first, last, parts)):
-        specs.append(dict(part=part, start=a, stop=b,
+        jobs.append(dict(part=part, start=a, stop=b,
                           channels=channels, fetch=fetch_options, per_server=per_server,
                           busy_retries=busy_retries, busy_backoff=busy_backoff,
                           path=None if out_dir is None else
@@ -357,13 +357,13 @@ def fetch_partitioned(channels, start, stop, parts=None, servers=None, *, client
         if client is None:
             from distributed import Client, LocalCluster
             if scheduler is None:
-                threads = min(len(specs), len(pools) * per_server)
+                threads = min(len(jobs), len(pools) * per_server)
                 owned.append(LocalCluster(n_workers=1, threads_per_worker=threads,
                                           processes=False, dashboard_address=None))
                 scheduler = owned[-1]
             owned.append(Client(scheduler))
             client = owned[-1]
-        results = _run_all(client, specs, pools, per_server)
+        results = _run_all(client, jobs, pools, per_server)
     finally:
         for thing in reversed(owned):
             thing.close()
