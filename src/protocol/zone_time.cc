@@ -9,9 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <map>
+#include <new>
+#include <utility>
 
 #include "time_text.h"
+#include "zone_offsets.h"
 
 namespace {
 
@@ -23,14 +26,38 @@ const int kOffsetSearchHours = 26;
 // Covering texts step outward this far at a time, at most this many times.
 const int kCoverStep = 900;
 const int kCoverSteps = 240;
+// Zone files whose verdict is kept at once.
+const size_t kMostVerdicts = 16;
 
-bool is_tzif_file(const std::string& path) {
+bool read_tzif_magic(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return false;
   char magic[4] = {0, 0, 0, 0};
   size_t got = std::fread(magic, 1, sizeof magic, f);
   std::fclose(f);
   return got == sizeof magic && std::memcmp(magic, "TZif", 4) == 0;
+}
+
+// A verdict is kept with the file's identity, so a zone checked again costs a
+// stat, not an open and a read.
+bool is_tzif_file(const std::string& path) {
+  ZoneFileId id = zone_file_id(path);
+  if (!id.exists) return false;
+  static std::map<std::string, std::pair<ZoneFileId, bool>> verdicts;  // local_time_lock()
+  {
+    DaqLockGuard guard(local_time_lock());
+    auto it = verdicts.find(path);
+    if (it != verdicts.end() && it->second.first == id) return it->second.second;
+  }
+  bool tzif = read_tzif_magic(path);
+  DaqLockGuard guard(local_time_lock());
+  try {
+    if (verdicts.size() >= kMostVerdicts) verdicts.clear();
+    verdicts[path] = {id, tzif};
+  } catch (const std::bad_alloc&) {
+    // Not kept: checked again next time.
+  }
+  return tzif;
 }
 
 // getenv under the lock: a ZoneScope's setenv may move the environment while
@@ -130,11 +157,64 @@ bool wall_seconds(const struct tm& fields, int64_t* wall) {
   return true;
 }
 
-int64_t wall_clock(int64_t seconds) {
+// The open ZoneScope. The process's TZ is switched only when a conversion
+// needs the C library, so a reading found in the remembered offsets costs
+// neither the switch nor the two reloads of a zone file.
+struct OpenZone {
+  bool open = false;
+  bool applied = false;
+  bool had_zone = false;
+  std::string saved;
+  std::string zone;
+  ZoneOffsetCache* offsets = nullptr;
+};
+
+OpenZone& open_zone() {
+  static OpenZone zone;  // guarded by local_time_lock()
+  return zone;
+}
+
+// Inside a ZoneScope: the process's TZ becomes its zone, once.
+void apply_zone() {
+  OpenZone& z = open_zone();
+  if (!z.open || z.applied) return;
+  const char* had = std::getenv("TZ");
+  z.had_zone = had != nullptr;
+  if (z.had_zone) z.saved = had;
+  setenv("TZ", z.zone.c_str(), 1);
+  tzset();
+  z.applied = true;
+}
+
+bool library_offset(int64_t seconds, long* offset) {
   time_t t = static_cast<time_t>(seconds);
   struct tm local;
-  if (localtime_r(&t, &local) == nullptr) return seconds;
-  return seconds + local.tm_gmtoff;
+  if (localtime_r(&t, &local) == nullptr) return false;
+  *offset = local.tm_gmtoff;
+  return true;
+}
+
+// The offset in force at seconds in the open zone (outside a ZoneScope: the
+// process's zone); false when the C library cannot convert it.
+bool offset_at(int64_t seconds, long* offset) {
+  OpenZone& z = open_zone();
+  if (!z.open || z.offsets == nullptr) return library_offset(seconds, offset);
+  if (z.offsets->find(seconds, offset)) return true;
+  apply_zone();
+  int64_t hour = seconds - ((seconds % 3600) + 3600) % 3600;
+  long first = 0;
+  long last = 0;
+  if (library_offset(hour, &first) && library_offset(hour + 3599, &last) && first == last) {
+    z.offsets->keep(hour, first);
+    *offset = first;
+    return true;
+  }
+  return library_offset(seconds, offset);
+}
+
+int64_t wall_clock(int64_t seconds) {
+  long offset = 0;
+  return offset_at(seconds, &offset) ? seconds + offset : seconds;
 }
 
 }  // namespace
@@ -156,43 +236,50 @@ std::string unknown_zone_reason(const std::string& name) {
 
 ZoneScope::ZoneScope(const std::string& zone) {
   local_time_lock().lock();
-  const char* had = std::getenv("TZ");
-  had_zone_ = had != nullptr;
-  if (had_zone_) saved_ = had;
-  setenv("TZ", zone.c_str(), 1);
-  tzset();
+  OpenZone& z = open_zone();
+  z.open = true;
+  z.applied = false;
+  z.zone = zone;
+  z.offsets = ZoneOffsetCache::of(zone);
 }
 
 ZoneScope::~ZoneScope() {
-  if (had_zone_) {
-    setenv("TZ", saved_.c_str(), 1);
-  } else {
-    unsetenv("TZ");
+  OpenZone& z = open_zone();
+  if (z.applied) {
+    if (z.had_zone) {
+      setenv("TZ", z.saved.c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
   }
-  tzset();
+  z.open = false;
+  z.applied = false;
+  z.offsets = nullptr;
   local_time_lock().unlock();
 }
 
 int local_readings(const struct tm& fields, int64_t out[2]) {
   int64_t wall = 0;
   if (!wall_seconds(fields, &wall)) return 0;
-  std::vector<long> offsets;
+  const int kSamples = 2 * kOffsetSearchHours + 1;
+  long offsets[kSamples];
+  int kinds = 0;
   for (int h = -kOffsetSearchHours; h <= kOffsetSearchHours; ++h) {
-    time_t t = static_cast<time_t>(wall + h * 3600LL);
-    struct tm local;
-    if (localtime_r(&t, &local) == nullptr) continue;
-    if (std::find(offsets.begin(), offsets.end(), local.tm_gmtoff) == offsets.end())
-      offsets.push_back(local.tm_gmtoff);
+    long offset = 0;
+    if (!offset_at(wall + h * 3600LL, &offset)) continue;
+    if (std::find(offsets, offsets + kinds, offset) == offsets + kinds) offsets[kinds++] = offset;
   }
-  std::vector<int64_t> found;
-  for (long offset : offsets) {
-    int64_t candidate = wall - offset;
+  int64_t found[kSamples];
+  int count = 0;
+  for (int i = 0; i < kinds; ++i) {
+    int64_t candidate = wall - offsets[i];
     if (wall_clock(candidate) == wall &&
-        std::find(found.begin(), found.end(), candidate) == found.end())
-      found.push_back(candidate);
+        std::find(found, found + count, candidate) == found + count)
+      found[count++] = candidate;
   }
-  std::sort(found.begin(), found.end());
-  int n = static_cast<int>(std::min<size_t>(found.size(), 2));
+  std::sort(found, found + count);
+  int n = std::min(count, 2);
   for (int i = 0; i < n; ++i) out[i] = found[i];
   return n;
 }
@@ -219,6 +306,7 @@ bool local_instant(const struct tm& fields, int64_t* seconds) {
 }
 
 std::string local_text(int64_t seconds) {
+  apply_zone();
   time_t t = static_cast<time_t>(seconds);
   struct tm local;
   char text[32] = "";

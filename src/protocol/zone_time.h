@@ -20,8 +20,11 @@ std::string experiment_zone_name();
 // saying that the zone is unknown.
 std::string unknown_zone_reason(const std::string& name);
 
-// Holds local_time_lock() and sets TZ to zone for its life; on destruction gives
-// the process back the TZ it had (or its absence) and reloads the zone state.
+// Holds local_time_lock() and makes zone the one the conversions below use for
+// its life. The process's TZ is set to zone only when a conversion needs the C
+// library (most readings come from the zone's remembered offsets); then, on
+// destruction, the process gets back the TZ it had (or its absence) and the
+// zone state is reloaded.
 class ZoneScope {
  public:
   // The lock is held across the object's life, which the analysis cannot follow.
@@ -29,10 +32,6 @@ class ZoneScope {
   ~ZoneScope() NO_THREAD_SAFETY_ANALYSIS;
   ZoneScope(const ZoneScope&) = delete;
   ZoneScope& operator=(const ZoneScope&) = delete;
-
- private:
-  bool had_zone_ = false;
-  std::string saved_;
 };
 
 // Inside a ZoneScope. The instants whose local time shows fields (normalised as

@@ -3,12 +3,17 @@
 // for ranges the zone cannot say plainly, and unknown zones refused.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "daq_server_util_def.h"
 #include "daq_time_text.h"
+#include "time_text.h"
 #include "zone_time.h"
 
 namespace {
@@ -145,6 +150,103 @@ TEST_F(ZoneTime, CoveringTextsHoldEveryReadingOfTheRange) {
     EXPECT_EQ(start, c.start_text) << c.start;
     EXPECT_EQ(stop, c.stop_text) << c.start;
   }
+}
+
+// Walls around every change of offset in 2024-2025 and through the year, as
+// the process's own zone sees them.
+std::vector<int64_t> walls_to_check() {
+  std::vector<int64_t> walls;
+  long before = 0;
+  for (int64_t t = 1704067200; t < 1767225600; t += 900) {  // 2024-01-01 .. 2026-01-01
+    time_t tt = static_cast<time_t>(t);
+    struct tm local;
+    if (localtime_r(&tt, &local) == nullptr) continue;
+    if (t % 18007 < 900) walls.push_back(t + local.tm_gmtoff);
+    if (t > 1704067200 && local.tm_gmtoff != before) {
+      for (long off : {before, local.tm_gmtoff})
+        for (int64_t d = -7200; d <= 7200; d += 127) walls.push_back(t + off + d);
+      for (int64_t d : {-1, 0, 1}) walls.push_back(t + before + d);
+    }
+    before = local.tm_gmtoff;
+  }
+  return walls;
+}
+
+struct Reading {
+  int n;
+  int64_t first, second, instant;
+  bool operator==(const Reading& o) const {
+    return n == o.n && (n < 1 || first == o.first) && (n < 2 || second == o.second) &&
+           instant == o.instant;
+  }
+};
+
+Reading reading_of(int64_t wall) {
+  time_t t = static_cast<time_t>(wall);
+  struct tm fields;
+  gmtime_r(&t, &fields);
+  Reading r{0, 0, 0, -1};
+  int64_t out[2] = {0, 0};
+  r.n = local_readings(fields, out);
+  r.first = out[0];
+  r.second = out[1];
+  local_instant(fields, &r.instant);
+  return r;
+}
+
+TEST_F(ZoneTime, RememberedOffsetsReadAsTheLibraryDoes) {
+  for (const char* zone : {"Europe/Berlin", "America/New_York", "Australia/Lord_Howe",
+                           "America/St_Johns", "Asia/Kolkata", "CET-1CEST,M3.5.0,M10.5.0/3"}) {
+    if (!unknown_zone_reason(zone).empty()) continue;
+    // The reference: the C library alone, in the process's zone.
+    setenv("TZ", zone, 1);
+    tzset();
+    std::vector<int64_t> walls = walls_to_check();
+    std::vector<Reading> expected;
+    for (int64_t w : walls) expected.push_back(reading_of(w));
+    unsetenv("TZ");
+    tzset();
+    ZoneScope scope(zone);
+    for (int pass = 0; pass < 2; ++pass) {  // the second from remembered hours only
+      int wrong = 0;
+      for (size_t i = 0; i < walls.size() && wrong < 5; ++i) {
+        if (!(reading_of(walls[i]) == expected[i])) {
+          ++wrong;
+          ADD_FAILURE() << zone << " wall " << walls[i] << " pass " << pass;
+        }
+      }
+    }
+  }
+}
+
+TEST_F(ZoneTime, AZoneFileReplacedIsReadAgain) {
+  char dir[] = "/tmp/zone_test_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string file = std::string(dir) + "/Exp";
+  auto install = [&](const char* from) {
+    std::ifstream in(std::string("/usr/share/zoneinfo/") + from, std::ios::binary);
+    std::ofstream out(file + ".new", std::ios::binary);
+    out << in.rdbuf();
+    out.close();
+    return in.is_open() && std::rename((file + ".new").c_str(), file.c_str()) == 0;
+  };
+  setenv("TZDIR", dir, 1);
+  struct tm fields;
+  ASSERT_TRUE(read_time_text("2025-01-15T13:00:00", 19, &fields));
+  int64_t seconds = 0;
+  if (install("Europe/Berlin")) {
+    ZoneScope scope("Exp");
+    EXPECT_TRUE(local_instant(fields, &seconds));
+    EXPECT_EQ(seconds, 1736942400);
+  }
+  if (install("America/New_York")) {
+    ZoneScope scope("Exp");
+    EXPECT_TRUE(local_instant(fields, &seconds));
+    EXPECT_EQ(seconds, 1736964000);
+  }
+  unsetenv("TZDIR");
+  std::remove(file.c_str());
+  rmdir(dir);
 }
 
 }  // namespace
