@@ -94,8 +94,10 @@ void DataStream::record_control(const DaqControlRecord& record) {
 void DataStream::run() {
   Tidewire* link = nullptr;
   auto deadline = Clock::now() + std::chrono::milliseconds(settings_.accept_timeout_ms);
-  while (!stop_ && link == nullptr && Clock::now() < deadline) {
-    int rc = listener_.Accept(kWakeMs, &link);
+  for (auto now = Clock::now(); !stop_ && link == nullptr && now < deadline; now = Clock::now()) {
+    // Never past the deadline: a stream nobody comes to frees its thread on time.
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+    int rc = listener_.Accept(static_cast<int>(std::min<int64_t>(kWakeMs, left)), &link);
     if (rc != 0) link = nullptr;
   }
   listener_.Close();

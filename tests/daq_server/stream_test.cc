@@ -443,6 +443,21 @@ TEST(StreamFaults, ReceiverThatNeverComesIsGivenUp) {
       [&] { return send_request(server, other) == "Request accepted"; }, 5000));
 }
 
+// A bound shorter than the listener's wake period is kept, not rounded up to it.
+TEST(StreamFaults, ShortAcceptBoundIsKept) {
+  DaqServerOptions o = options_for("ST.NOONE2");
+  o.accept_timeout_ms = 20;
+  DaqDataServer server(o);
+  ASSERT_FALSE(server.start());
+  velmor::EqCall call;
+  EqDAQconnect c(&call, nullptr);
+  fill_request(c, 1);
+  ASSERT_EQ(c.connect(server.entry().c_str()), 0);
+  auto connected = Clock::now();
+  ASSERT_TRUE(server.wait_released(1, 5000));
+  EXPECT_LT(Clock::now() - connected, std::chrono::milliseconds(180));
+}
+
 // The first and the last messages of a flood are kept in order, every message is
 // counted, and the stream goes on undisturbed.
 TEST(StreamControlLog, FloodKeepsFirstAndLastAndCountsEveryMessage) {
