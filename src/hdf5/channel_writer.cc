@@ -3,6 +3,7 @@
 // datasets always advance by the same rows at one flush.
 #include "channel_writer.h"
 
+#include "daq_type_name.h"
 #include "h5_attributes.h"
 
 ChannelWriter::ChannelWriter(ChannelInfo info, ValueLayout layout)
@@ -65,15 +66,4 @@ size_t ChannelWriter::pending_bytes() const {
   size_t n = 0;
   for (const auto& c : columns_) n += c->pending_bytes();
   return n;
-}
-
-std::string daq_type_name(int dtype) {
-  static const struct {
-    int dtype;
-    const char* name;
-  } kNames[] = {{1, "eqdata"}, {2, "namval"},   {3, "image"},    {4, "spectrum"}, {5, "gspectrum"},
-                {6, "stamp"},  {25, "multi-a"}, {26, "multi-b"}, {33, "update"}};
-  for (const auto& n : kNames)
-    if (n.dtype == dtype) return n.name;
-  return "type " + std::to_string(dtype);
 }

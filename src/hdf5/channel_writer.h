@@ -80,7 +80,4 @@ class ChannelWriter {
 
 std::unique_ptr<ChannelWriter> make_channel_writer(ChannelInfo info, const ValueLayout& layout);
 
-// The DAQ data type's name ("type N" for one not known).
-std::string daq_type_name(int dtype);
-
 #endif

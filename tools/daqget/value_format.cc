@@ -2,6 +2,7 @@
 // through velmor::EqData's read side, so a value never needs the event buffer.
 #include "value_format.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,35 +10,12 @@
 #include <iterator>
 #include <vector>
 
+#include "daq_type_name.h"
 #include "json_text.h"
 #include "number_text.h"
 #include "velmor.h"
 
-std::string data_type_name(int dtype, bool slow) {
-  if (slow) return "slow";
-  switch (dtype) {
-    case 1:
-      return "eqdata";
-    case 2:
-      return "namval";
-    case 3:
-      return "image";
-    case 4:
-      return "spectrum";
-    case 5:
-      return "gspectrum";
-    case 6:
-      return "stamp";
-    case 25:
-      return "multi-a";
-    case 26:
-      return "multi-b";
-    case 33:
-      return "update";
-    default:
-      return "type " + std::to_string(dtype);
-  }
-}
+std::string data_type_name(int dtype, bool slow) { return slow ? "slow" : daq_type_name(dtype); }
 
 std::string iso_time(uint32_t seconds, uint32_t micros) {
   // Records come in runs of the same second: the date and clock are worked out
@@ -92,77 +70,132 @@ bool is_text_type(int type) {
   return type == velmor::DATA_STRING || type == velmor::DATA_XML || type == velmor::DATA_A_STRING;
 }
 
-std::string first_values(const std::vector<float>& v, int max_values) {
-  std::string s = "[";
+// "[v v v ...]": the first max_values values.
+void append_first_values(std::string& s, const std::vector<float>& v, int max_values) {
+  s += '[';
   size_t n = v.size() < static_cast<size_t>(max_values) ? v.size() : max_values;
-  for (size_t i = 0; i < n; ++i) {
-    if (i > 0) s += ' ';
-    append_float_text(s, v[i]);
+  {
+    NumberRun run(s);
+    for (size_t i = 0; i < n; ++i) run.float_text(i > 0 ? ' ' : '\0', v[i]);
   }
   if (n < v.size()) s += n > 0 ? " ..." : "...";
-  return s + "]";
+  s += ']';
 }
 
-std::string spectrum_summary(const velmor::EqData& d, int max_values) {
+template <typename Int>
+void append_int(std::string& s, Int v) {
+  char text[24];
+  s.append(text, static_cast<size_t>(std::to_chars(text, text + sizeof text, v).ptr - text));
+}
+
+void spectrum_summary(std::string& s, const velmor::EqData& d, int max_values) {
   int n = d.spectrum_count();
   const velmor::SpectrumElement* first = d.get_spectrum(0);
-  if (n == 0 || first == nullptr) return "no spectrum";
+  if (n == 0 || first == nullptr) {
+    s += "no spectrum";
+    return;
+  }
   if (n == 1) {
-    std::string s = (first->group ? "groups " + std::to_string(first->groups) + "x" +
-                                        std::to_string(first->group_size) + " "
-                                  : "length " + std::to_string(first->data.size()) + " ");
-    return s + first_values(first->data, max_values);
+    if (first->group) {
+      s += "groups ";
+      append_int(s, first->groups);
+      s += 'x';
+      append_int(s, first->group_size);
+    } else {
+      s += "length ";
+      append_int(s, first->data.size());
+    }
+    s += ' ';
+    append_first_values(s, first->data, max_values);
+    return;
   }
   size_t total = 0;
   for (int i = 0; i < n; ++i) {
     const velmor::SpectrumElement* e = d.get_spectrum(i);
     if (e != nullptr) total += e->data.size();
   }
-  return std::to_string(n) + " spectra, " + std::to_string(first->data.size()) + " values each, " +
-         std::to_string(total) + " in all; " + first->comment + " " +
-         first_values(first->data, max_values);
+  s += std::to_string(n) + " spectra, " + std::to_string(first->data.size()) + " values each, " +
+       std::to_string(total) + " in all; " + first->comment + " ";
+  append_first_values(s, first->data, max_values);
 }
 
-std::string ustr_summary(const velmor::EqData& d, int max_values) {
+void ustr_summary(std::string& s, const velmor::EqData& d, int max_values) {
   int n = d.ustr_count();
-  std::string s = std::to_string(n) + (n == 1 ? " value:" : " values:");
+  append_int(s, n);
+  s += n == 1 ? " value:" : " values:";
   for (int i = 0; i < n && i < max_values; ++i) {
     const velmor::UstrElement* e = d.get_ustr(i);
     if (e == nullptr) continue;
-    s += " " + e->str + "=" + float_text(e->f1);
+    s += ' ';
+    s += e->str;
+    s += '=';
+    append_float_text(s, e->f1);
   }
   if (n > max_values) s += " ...";
-  return s;
 }
 
-std::string number_summary(const velmor::EqData& d, int max_values) {
+void number_summary(std::string& s, const velmor::EqData& d, int max_values) {
   int n = d.value_count();
   bool ints = d.type() == velmor::DATA_INT || d.type() == velmor::DATA_A_INT;
   auto one = [&](int i) {
-    return ints ? std::to_string(d.get_int(i)) : float_text(d.get_double(i));
+    if (ints) {
+      append_int(s, d.get_int(i));
+    } else {
+      append_float_text(s, d.get_double(i));
+    }
   };
-  if (n == 1) return one(0);
-  std::string s = "length " + std::to_string(n) + " [";
-  for (int i = 0; i < n && i < max_values; ++i) s += (i > 0 ? " " : "") + one(i);
-  return s + (n > max_values ? " ...]" : "]");
+  if (n == 1) {
+    one(0);
+    return;
+  }
+  s += "length ";
+  append_int(s, n);
+  s += " [";
+  for (int i = 0; i < n && i < max_values; ++i) {
+    if (i > 0) s += ' ';
+    one(i);
+  }
+  s += n > max_values ? " ...]" : "]";
 }
 
 }  // namespace
 
 std::string value_summary(const velmor::EqData& d, int max_values) {
+  std::string s;
+  append_value_summary(s, d, max_values);
+  return s;
+}
+
+void append_value_summary(std::string& s, const velmor::EqData& d, int max_values) {
   int type = d.type();
-  if (is_spectrum(type)) return spectrum_summary(d, max_values);
-  if (type == velmor::DATA_IMAGE) {
+  if (is_spectrum(type)) {
+    spectrum_summary(s, d, max_values);
+  } else if (type == velmor::DATA_IMAGE) {
     const velmor::IMH* h = d.get_image_header();
-    if (h == nullptr) return "image (no header)";
-    return "image " + std::to_string(h->width) + "x" + std::to_string(h->height) + " bpp " +
+    if (h == nullptr) {
+      s += "image (no header)";
+    } else {
+      s += "image " + std::to_string(h->width) + "x" + std::to_string(h->height) + " bpp " +
            std::to_string(h->bpp) + ", " + std::to_string(d.get_image_length()) + " bytes";
+    }
+  } else if (type == velmor::DATA_A_USTR) {
+    ustr_summary(s, d, max_values);
+  } else if (is_number_type(type)) {
+    number_summary(s, d, max_values);
+  } else if (is_text_type(type)) {
+    s += '"';
+    s += d.get_text(0);
+    s += '"';
+  } else if (type == velmor::DATA_NULL) {
+    s += '-';
+  } else {
+    s += "type " + std::to_string(type);
   }
-  if (type == velmor::DATA_A_USTR) return ustr_summary(d, max_values);
-  if (is_number_type(type)) return number_summary(d, max_values);
-  if (is_text_type(type)) return std::string("\"") + d.get_text(0) + "\"";
-  if (type == velmor::DATA_NULL) return "-";
-  return "type " + std::to_string(type);
+}
+
+bool value_numbers_plain(const velmor::EqData& d) {
+  int type = d.type();
+  return is_spectrum(type) || is_number_type(type) || type == velmor::DATA_IMAGE;
 }
 
 std::string value_numbers(const velmor::EqData& d, size_t* count) {
@@ -175,13 +208,11 @@ size_t append_value_numbers(std::string& s, const velmor::EqData& d) {
   size_t n = 0;
   int type = d.type();
   if (is_spectrum(type)) {
+    NumberRun run(s);
     for (int i = 0; i < d.spectrum_count(); ++i) {
       const velmor::SpectrumElement* e = d.get_spectrum(i);
       if (e == nullptr) continue;
-      for (float v : e->data) {
-        if (n++ > 0) s += ' ';
-        append_float_text(s, v);
-      }
+      for (float v : e->data) run.float_text(n++ > 0 ? ' ' : '\0', v);
     }
   } else if (type == velmor::DATA_A_USTR) {
     for (int i = 0; i < d.ustr_count(); ++i) {
@@ -194,13 +225,15 @@ size_t append_value_numbers(std::string& s, const velmor::EqData& d) {
     }
   } else if (is_number_type(type)) {
     bool ints = type == velmor::DATA_INT || type == velmor::DATA_A_INT;
-    for (int i = 0; i < d.value_count(); ++i) {
-      if (n++ > 0) s += ' ';
-      if (ints) {
+    int count = d.value_count();
+    if (ints) {
+      for (int i = 0; i < count; ++i, ++n) {
+        if (n > 0) s += ' ';
         s += std::to_string(d.get_int(i));
-      } else {
-        append_float_text(s, d.get_double(i));
       }
+    } else {
+      NumberRun run(s);
+      for (int i = 0; i < count; ++i) run.float_text(n++ > 0 ? ' ' : '\0', d.get_double(i));
     }
   } else if (is_text_type(type)) {
     for (int i = 0; i < d.value_count(); ++i) {
@@ -290,7 +323,11 @@ void append_value_json(std::string& out, const velmor::EqData& d) {
     out += ']';
   } else {
     bool ints = type == velmor::DATA_INT || type == velmor::DATA_A_INT;
-    j.key(is_number_type(type) ? "values" : "texts");
+    if (is_number_type(type)) {
+      j.key("values");
+    } else {
+      j.key("texts");
+    }
     out += '[';
     for (int i = 0; i < d.value_count(); ++i) {
       j.next(&first);
