@@ -59,8 +59,10 @@ inline SubBlock read_sub_block(char* head, int32_t ldata) {
   SubBlock b;
   b.head = reinterpret_cast<orxa_serv_block_subhead_2010*>(head);
   b.end = head + ldata;
-  copy_text(b.name, head);  // chname is the first field; copy_text stops at 255
-  b.name_length = std::strlen(b.name);
+  // chname is the first field; at most 255 characters of it, scanned once.
+  b.name_length = ::strnlen(head, sizeof b.name - 1);
+  std::memcpy(b.name, head, b.name_length);
+  b.name[b.name_length] = '\0';
   int32_t word = read_i32(head + offsetof(orxa_serv_block_subhead_2010, dtype));
   b.data_type = orxa_data_type_of(word);
   b.device_type = orxa_device_type_of(word);
@@ -125,7 +127,7 @@ class ChannelTarget {
   bool lost_ = false;
 };
 
-// A new entry with a zeroed type record and a reset value object. The three are
+// A new entry with a zeroed type record and an empty value object. The three are
 // allocated together and released together when any of them fails: null then.
 eq_evstore_entry* make_channel_entry(const char* name, int data_type, int device_type) {
   eq_evstore_entry* e = cache_new<eq_evstore_entry>();
@@ -138,7 +140,7 @@ eq_evstore_entry* make_channel_entry(const char* name, int data_type, int device
     return nullptr;
   }
   copy_text(e->name, name);
-  value->init();
+  // A new value object is already empty: init() would only clear it again.
   type_record->data = value;
   type_record->dtype = data_type;
   type_record->devtype = device_type;

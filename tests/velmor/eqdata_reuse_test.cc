@@ -78,6 +78,14 @@ TEST(EqDataReuse, SameIndexTakesShorterThenLongerSpectraExactly) {
   EqData fresh;
   ASSERT_FALSE(store(fresh, longer, "LONGER", 0));
   EXPECT_EQ(wire(d), wire(fresh));
+
+  // A comment of the same length, a shorter one and none replace the old text.
+  ASSERT_FALSE(store(d, short_values, "LONGEs", 0));
+  EXPECT_EQ(d.get_spectrum(0)->comment, "LONGEs");
+  ASSERT_FALSE(store(d, short_values, "LONG", 0));
+  EXPECT_EQ(d.get_spectrum(0)->comment, "LONG");
+  ASSERT_FALSE(store(d, short_values, "", 0));
+  EXPECT_EQ(d.get_spectrum(0)->comment, "");
 }
 
 TEST(EqDataReuse, PlainSpectrumOverAGroupSpectrumDropsTheGroupPart) {

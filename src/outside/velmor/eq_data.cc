@@ -261,7 +261,10 @@ SpectrumElement* store_spectrum(EqDataContent& c, int index, const float* values
     if (e.comment.capacity() < chars) e.comment.reserve(chars);
     if (room.capacity() != 0) e.data.swap(room);
     e.data.assign(values, values + count);
-    e.comment.assign(chars != 0 ? comment : "", chars);
+    // An element refilled event after event mostly gets the comment it has.
+    if (e.comment.size() != chars ||
+        (chars != 0 && std::memcmp(e.comment.data(), comment, chars) != 0))
+      e.comment.assign(chars != 0 ? comment : "", chars);
     e.comment_len = comment_len;
     return &e;
   } catch (const std::bad_alloc&) {
