@@ -1,6 +1,8 @@
 // Frame reader. Invariants: bytes [stage_pos_, stage_end_) of the staging buffer
 // are received but not yet used; while in_body_, the first body_have_ bytes of the
-// current message are in message_, already checked by check_message_head. A
+// current message are in message_, already checked by check_message_head; the
+// last message (current_) is in message_ or, taken in place, in the staging
+// buffer before stage_pos_, where nothing overwrites it before the next Next. A
 // frame's prefix and fixed header are checked before any of its body is stored,
 // and the message buffer grows with the bytes that really arrive, so a lying
 // prefix costs neither a large allocation nor a read past a buffer.
@@ -22,6 +24,13 @@ using tidewire::MessageKind;
 namespace {
 
 constexpr std::size_t kStageSize = 256 * 1024;
+// Callers read a message's fixed header as a structure, whose widest fields are
+// 8 bytes: a frame is handed out in place only when its body is so aligned. The
+// staging buffer starts 4 bytes past such a boundary, so that after a frame prefix
+// (or the hello and a prefix) the body is aligned, and frames whose lengths are
+// multiples of 8 keep it so.
+constexpr std::size_t kMessageAlign = 8;
+constexpr std::size_t kStageSkew = kMessageAlign - tidewire::kPrefixSize;
 // A body remainder at least this long is read straight into the message buffer.
 constexpr std::size_t kDirectRead = 64 * 1024;
 // Most the message buffer grows ahead of the bytes that have arrived.
@@ -40,7 +49,8 @@ TidewireReader::TidewireReader(uint32_t cap)
       cap_(cap),
       swap_(false),
       sticky_(0),
-      stage_(static_cast<unsigned char*>(std::malloc(kStageSize))),
+      stage_block_(static_cast<unsigned char*>(std::malloc(kStageSize + kStageSkew))),
+      stage_(stage_block_ == nullptr ? nullptr : stage_block_ + kStageSkew),
       stage_pos_(0),
       stage_end_(0),
       drained_(false),
@@ -51,10 +61,11 @@ TidewireReader::TidewireReader(uint32_t cap)
       pending_kind_(MessageKind::kNone),
       kind_(MessageKind::kNone),
       message_(nullptr),
-      message_capacity_(0) {}
+      message_capacity_(0),
+      current_(nullptr) {}
 
 TidewireReader::~TidewireReader() {
-  std::free(stage_);
+  std::free(stage_block_);
   std::free(message_);
 }
 
@@ -94,6 +105,7 @@ TidewireReader::Step TidewireReader::Advance(int* error) {
     *error = tidewire::check_message_head(stage_ + stage_pos_ + tidewire::kPrefixSize, length,
                                           swap_, &pending_kind_);
     if (*error != 0) return Step::kFailed;
+    if (TakeInPlace(length)) return Step::kComplete;
     if (!Reserve(length < kGrowAhead ? length : kGrowAhead)) {
       *error = TIDEWIRE_ERR_NO_MEMORY;
       return Step::kFailed;
@@ -119,7 +131,20 @@ TidewireReader::Step TidewireReader::Advance(int* error) {
   if (body_have_ < frame_length_) return Step::kNeedBytes;
   in_body_ = false;
   kind_ = pending_kind_;
+  current_ = message_;
   return Step::kComplete;
+}
+
+bool TidewireReader::TakeInPlace(uint32_t length) {
+  unsigned char* body = stage_ + stage_pos_ + tidewire::kPrefixSize;
+  if (Staged() - tidewire::kPrefixSize < length) return false;
+  if (reinterpret_cast<std::uintptr_t>(body) % kMessageAlign != 0) return false;
+  stage_pos_ += tidewire::kPrefixSize + length;
+  if (Staged() == 0) stage_pos_ = stage_end_ = 0;
+  frame_length_ = length;
+  kind_ = pending_kind_;
+  current_ = body;
+  return true;
 }
 
 // One receive, waiting until the deadline: 0 after progress, kClosed when the
@@ -153,9 +178,11 @@ int TidewireReader::ReadMore(long long deadline_ms) {
       int rc = Took(recv(fd_, dest, room, MSG_DONTWAIT), direct, room);
       if (rc != kEmpty) return rc;
     }
-    wait_first = false;
     long long left = deadline_ms - tidewire::monotonic_ms();
     if (left < 0) left = 0;
+    // The receive just found nothing and no time is left: a poll would only say so again.
+    if (!wait_first && left == 0) return TIDEWIRE_AGAIN_TIMEOUT;
+    wait_first = false;
     if (sliced_ && left >= kSliceMs) {
       int rc = Took(recv(fd_, dest, room, 0), direct, room);
       if (rc != kEmpty) return rc;
@@ -189,13 +216,15 @@ int TidewireReader::Next(int timeout_ms) {
   if (fd_ < 0) return TIDEWIRE_ERR_NOT_CONNECTED;
   if (stage_ == nullptr) return TIDEWIRE_ERR_NO_MEMORY;
   if (sticky_ != 0) return sticky_;
-  long long deadline = tidewire::monotonic_ms() + (timeout_ms > 0 ? timeout_ms : 0);
+  // The clock is read only once a wait may follow: a frame already staged needs none.
+  long long deadline = 0;
   bool have_read = false;
   for (;;) {
     int error = 0;
     Step step = Advance(&error);
     if (step == Step::kComplete) return 0;
     if (step == Step::kFailed) return sticky_ = error;
+    if (!have_read) deadline = tidewire::monotonic_ms() + (timeout_ms > 0 ? timeout_ms : 0);
     // Data that keeps flowing must not hold the caller past its deadline.
     if (have_read && tidewire::monotonic_ms() >= deadline) return TIDEWIRE_AGAIN_TIMEOUT;
     int rc = ReadMore(deadline);

@@ -1,6 +1,7 @@
 // Buffered reading of frames from a stream socket. Small frames are taken many
-// at a time from one staging buffer; large ones are read straight into the
-// message buffer. A partly read frame survives any "try again" return.
+// at a time from one staging buffer and handed out where they lie when whole
+// there; large ones are read straight into the message buffer. A partly read
+// frame survives any "try again" return.
 #ifndef TIDEWIRE_READER_H
 #define TIDEWIRE_READER_H
 
@@ -34,14 +35,17 @@ class TidewireReader {
   // with it or with the error it gives, without a system call.
   bool HasWholeFrame() const;
 
-  // The message of the last successful Next (kNone after any other result).
+  // The message of the last successful Next (kNone after any other result);
+  // valid until the next Next or Reset.
   tidewire::MessageKind kind() const { return kind_; }
-  unsigned char* message() { return message_; }
+  unsigned char* message() { return current_; }
   uint32_t length() const { return kind_ == tidewire::MessageKind::kNone ? 0 : frame_length_; }
 
  private:
   enum class Step { kComplete, kNeedBytes, kFailed };
   Step Advance(int* error);
+  // Hands out a frame that lies whole and aligned in the staging buffer in place.
+  bool TakeInPlace(uint32_t length);
   int ReadMore(long long deadline_ms);
   // Books the result n of one receive: 0, kClosed, kEmpty or a result code.
   int Took(long n, bool direct, std::size_t room);
@@ -52,6 +56,7 @@ class TidewireReader {
   uint32_t cap_;
   bool swap_;
   int sticky_;
+  unsigned char* stage_block_;  // the allocation; stage_ lies a little inside it
   unsigned char* stage_;
   std::size_t stage_pos_;
   std::size_t stage_end_;
@@ -64,6 +69,7 @@ class TidewireReader {
   tidewire::MessageKind kind_;
   unsigned char* message_;
   std::size_t message_capacity_;
+  unsigned char* current_;  // the last message: in message_ or in the staging buffer
 };
 
 #endif
