@@ -41,6 +41,7 @@
 #include "orxa_chan_descr.h"
 #include "orxa_xml.h"
 #include "request_plan.h"
+#include "stream_threads.h"
 #include "velmor_server.h"
 
 namespace {
@@ -114,6 +115,8 @@ struct DaqDataServer::State {
   bool catalog_refused = false;
   std::thread housekeeper;
   SAX_Parser_Cache parsers;  // shared by the handler threads
+  // Before the requests: their streams end before its threads do.
+  StreamThreads stream_threads;
 
   mutable DaqMutex lock;
   std::map<int, std::shared_ptr<ActiveRequest>> active GUARDED_BY(lock);
@@ -224,7 +227,7 @@ bool DaqDataServer::State::accept_locked(daq_server_reply* parsed, std::string* 
   r->processing_left = options.processing_times;
   r->accepted = Clock::now();
   r->ready_at = r->accepted + std::chrono::milliseconds(options.prepare_ms);
-  if (r->stream) r->stream->start();
+  if (r->stream) r->stream->start(&stream_threads);
   DaqRequestSummary summary;
   summary.number = n;
   summary.first_event = r->plan.first_event;

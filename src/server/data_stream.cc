@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 
 #include "daq_diag.h"
 #include "daq_generation.h"
@@ -54,13 +55,25 @@ int DataStream::open(const char* host) {
   return rc;
 }
 
-void DataStream::start() {
-  thread_ = std::thread([this] { run(); });
+void DataStream::start(StreamThreads* threads) {
+  try {
+    auto served = std::make_shared<std::promise<void>>();
+    served_ = served->get_future();
+    if (threads->run([this, served] {
+          run();
+          served->set_value();
+        }))
+      return;
+  } catch (...) {  // std::bad_alloc, std::future_error
+  }
+  served_ = std::future<void>();
+  listener_.Close();
+  finished_ = true;
 }
 
 void DataStream::stop() {
   stop_ = true;
-  if (thread_.joinable()) thread_.join();
+  if (served_.valid()) served_.wait();
 }
 
 std::vector<DaqControlRecord> DataStream::control_log() const {

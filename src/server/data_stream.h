@@ -7,13 +7,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <future>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "daq_data_server.h"
 #include "daq_mutex.h"
 #include "request_plan.h"
+#include "stream_threads.h"
 #include "tidewire_listener.h"
 
 struct StreamSettings {
@@ -43,8 +44,10 @@ class DataStream {
   // Listens on host, port 0. 0 on success, else the listener's code.
   int open(const char* host);
   int port() const { return port_; }
-  void start();
-  // Asks the thread to end (it ends within about 200 ms) and joins it.
+  // Serves the stream on one of threads, which must outlive the stream. A
+  // stream no thread can be had for is finished at once.
+  void start(StreamThreads* threads);
+  // Asks the thread to end (it ends within about 200 ms) and waits for it.
   void stop();
   // Asks the thread to end without waiting for it.
   void request_stop() { stop_ = true; }
@@ -75,7 +78,7 @@ class DataStream {
   std::string server_name_;
   TidewireListener listener_;
   int port_ = 0;
-  std::thread thread_;
+  std::future<void> served_;  // ready when the serving thread is done with this stream
   std::atomic<bool> stop_{false};
   std::atomic<bool> finished_{false};
   std::atomic<bool> receiver_came_{false};
