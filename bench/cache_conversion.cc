@@ -50,11 +50,11 @@ Event image_event(int format) {
   return finish(b);
 }
 
-Event spectra_event(int format) {
+Event spectra_event(int format, int length = kSpectrumLength) {
   OrxaEventBuilder b(format);
   b.begin(1, time_stamp{1700000000, 0});
-  std::vector<float> values(kSpectrumLength, 1.25f);
-  orxa_spect_input in{0.0f, 1.0f, kSpectrumLength, 1, 0.0f, values.data(), nullptr};
+  std::vector<float> values(static_cast<std::size_t>(length), 1.25f);
+  orxa_spect_input in{0.0f, 1.0f, length, 1, 0.0f, values.data(), nullptr};
   for (int i = 0; i < kSpectra; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "SPECTRUM.%02d", i);
@@ -103,6 +103,31 @@ void BM_SpectraEvent2024(benchmark::State& s) {
                                                  kSpectra);
 }
 void BM_MemcpySpectra(benchmark::State& s) { copy_bytes(s, kSpectraBytes); }
+// The conversion's own copies alone: each spectrum's values, where they lie in
+// the event, into a value array of its own.
+void BM_MemcpyPerSpectrum(benchmark::State& state) {
+  Event e = spectra_event(ORXA_FORMAT_2024);
+  std::vector<const char*> from;
+  const float mark = 1.25f;
+  for (std::size_t at = 0; at + sizeof mark <= e.length && from.size() < kSpectra; ++at) {
+    if (std::memcmp(e.data() + at, &mark, sizeof mark) != 0) continue;
+    from.push_back(e.data() + at);
+    at += kSpectrumLength * sizeof mark - 1;
+  }
+  std::vector<std::vector<float>> to(kSpectra, std::vector<float>(kSpectrumLength));
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < from.size(); ++i)
+      std::memcpy(to[i].data(), from[i], kSpectrumLength * sizeof(float));
+    benchmark::ClobberMemory();
+  }
+  if (from.size() != kSpectra) state.SkipWithError("spectra not found in the event");
+  state.SetBytesProcessed(state.iterations() * kSpectraBytes);
+}
+// Spectra of one value: the fixed cost of a spectrum sub-block, per item.
+void BM_OneValueSpectra2024(benchmark::State& s) {
+  convert_into_full_cache<orxa_eventheader_2024>(s, spectra_event(ORXA_FORMAT_2024, 1),
+                                                 kSpectra * int64_t{sizeof(float)}, kSpectra);
+}
 
 BENCHMARK(BM_MemcpyImage)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_ImageEventLegacy)->Repetitions(5)->ReportAggregatesOnly(true);
@@ -110,6 +135,8 @@ BENCHMARK(BM_ImageEvent2024)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_MemcpySpectra)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_SpectraEventLegacy)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_SpectraEvent2024)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_MemcpyPerSpectrum)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OneValueSpectra2024)->Repetitions(5)->ReportAggregatesOnly(true);
 
 // Collects bytes per second so that the ratios against memcpy come from this run.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -142,6 +169,7 @@ int main(int argc, char** argv) {
   reporter.ratio("BM_ImageEvent2024", "BM_MemcpyImage", 0.5);
   reporter.ratio("BM_SpectraEventLegacy", "BM_MemcpySpectra", 0.3);
   reporter.ratio("BM_SpectraEvent2024", "BM_MemcpySpectra", 0.3);
+  reporter.ratio("BM_SpectraEvent2024", "BM_MemcpyPerSpectrum", 0.6);
   benchmark::Shutdown();
   return 0;
 }
