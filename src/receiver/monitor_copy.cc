@@ -112,12 +112,21 @@ bool append_entry_copy(eq_evstore_entry* ent, std::vector<EqData_dtype*>* out) {
 
 bool take_entries(eq_evstore_entry* const* entries, size_t n, std::vector<EqData_dtype*>* out) {
   // First everything that can fail: the checks, the elements and the room for
-  // them. Only then do the objects move, which cannot fail.
-  std::vector<EqData_dtype*> sources;
+  // them. Only then do the objects move, which cannot fail. The sources of a
+  // record of few channels stay on the stack: a removing query per event would
+  // otherwise pay an allocation for them.
+  constexpr size_t kOnStack = 16;
+  EqData_dtype* sources_on_stack[kOnStack];
+  std::vector<EqData_dtype*> sources_on_heap;
+  EqData_dtype** sources = sources_on_stack;
+  size_t taken = 0;
   size_t first = out->size();
   bool failed = false;
   try {
-    sources.reserve(n);
+    if (n > kOnStack) {
+      sources_on_heap.resize(n);
+      sources = sources_on_heap.data();
+    }
     out->reserve(first + n);
   } catch (const std::bad_alloc&) {
     return true;
@@ -130,7 +139,7 @@ bool take_entries(eq_evstore_entry* const* entries, size_t n, std::vector<EqData
         what == Deliverable::kFailed ? nullptr : new (std::nothrow) EqData_dtype();
     failed = element == nullptr;
     if (!failed) {
-      sources.push_back(entries[i]->data);
+      sources[taken++] = entries[i]->data;
       out->push_back(element);
     }
   }
@@ -139,7 +148,7 @@ bool take_entries(eq_evstore_entry* const* entries, size_t n, std::vector<EqData
     out->resize(first);
     return true;
   }
-  for (size_t i = 0; i < sources.size(); ++i) {
+  for (size_t i = 0; i < taken; ++i) {
     EqData_dtype* from = sources[i];
     EqData_dtype* element = (*out)[first + i];
     *element = *from;

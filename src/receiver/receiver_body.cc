@@ -448,17 +448,19 @@ class ReceiverPass {
     cache_->unlock();
   }
 
+  // held: the records the list holds now when the caller has just counted them, else -1.
   template <class ListGen, class Convert>
-  void store_locked(Convert convert) {
-    bool over = ListGen::count(*cache_, false) >= cache_->GetDepth();
+  void store_locked(Convert convert, int held = -1) {
+    if (held < 0) held = ListGen::count(*cache_, false);
+    bool over = held >= cache_->GetDepth();
     bool stored = convert() == 0;
     counters_->stored(over && stored, static_cast<uint64_t>(ListGen::count(*cache_, false)));
   }
 
   // With the cache lock held. An event the conversion refuses (bad data) does not
   // stop the thread; the cache counts it.
-  void store_event(typename Gen::Header* ev) {
-    store_locked<Gen>([this, ev] { return cache_->daq_data_to_cache(ev, nullptr, 0); });
+  void store_event(typename Gen::Header* ev, int held = -1) {
+    store_locked<Gen>([this, ev] { return cache_->daq_data_to_cache(ev, nullptr, 0); }, held);
     msg_.take_event(*ev);
     last_event_ = ev->event_number;
   }
@@ -477,7 +479,8 @@ class ReceiverPass {
     while (stop_->load() == 0 && link_->HasBufferedMessage()) {
       if (!locked) cache_->lock();
       locked = true;
-      if (Gen::count(*cache_, false) >= cache_->GetDepth()) break;
+      int held = Gen::count(*cache_, false);
+      if (held >= cache_->GetDepth()) break;
       // A failure is sticky: the next pass's receive gives it again and ends the thread.
       if (link_->ReceiveEvent(nullptr, 0, -1, -1) != 0) break;
       uint32_t length = 0;
@@ -492,7 +495,7 @@ class ReceiverPass {
         break;
       }
       counters_->event(ev->event_number, ev->event_time.timeup, ev->event_time.timelow);
-      store_event(ev);
+      store_event(ev, held);
     }
     if (locked) cache_->unlock();
     idle_since_ = monotonic_ms();

@@ -325,6 +325,15 @@ TYPED_TEST(MonitorQuery, RemovalHandsOutTheRecordsOwnObjects) {
   this->AddAt(4, 40);
   EXPECT_EQ(this->Query(4, nullptr, nullptr, DAQ_GET_THIS, DAQ_GET_REMOVE), DAQ_MON_DATA);
   EXPECT_TRUE(list.empty());
+  // A record of many channels hands them all out, in order.
+  this->Add(this->maker.channels(5, time_stamp{70, 0},
+                                 {"C0", "C1", "C2", "C3", "C4", "C5", "C6", "C7", "C8", "C9", "C10",
+                                  "C11", "C12", "C13", "C14", "C15", "C16", "C17", "C18"}));
+  ASSERT_EQ(this->Query(5, nullptr, nullptr, DAQ_GET_THIS, DAQ_GET_REMOVE, &out), DAQ_MON_DATA);
+  ASSERT_EQ(out->size(), 19u);
+  for (size_t k = 0; k < out->size(); ++k) EXPECT_EQ(this->Value((*out)[k]), 50.0f + k) << k;
+  release_query_result(out);
+  EXPECT_TRUE(list.empty());
 }
 
 // All or nothing: a channel that fails after one that could be handed out leaves
