@@ -34,19 +34,25 @@
 namespace {
 
 // One channel sub-block as the conversion sees it, read out of the event once:
-// the walk has checked that [head, end) lies inside the event, and the channel
-// name is copied into a terminated field because a hostile event need not
-// terminate it. Fields are read with memcpy: a sub-head is only as aligned as the
-// producer made it.
+// the walk has checked that [head, end) lies inside the event. The channel name
+// is read where it lies when it ends inside its field; only a hostile one that
+// fills all 256 bytes is cut into `cut`. Fields are read with memcpy: a sub-head
+// is only as aligned as the producer made it. Not copyable: name may point into
+// the object itself.
 
 struct SubBlock {
   orxa_serv_block_subhead_2010* head;
-  const char* end;  // head + ldata
-  char name[EQ_EVSTORE_NAME_SIZE];
+  const char* end;   // head + ldata
+  const char* name;  // terminated, at most 255 characters
   std::size_t name_length;
   int data_type;
   int device_type;
   int32_t error;
+  char cut[EQ_EVSTORE_NAME_SIZE];
+
+  SubBlock() = default;
+  SubBlock(const SubBlock&) = delete;
+  SubBlock& operator=(const SubBlock&) = delete;
 };
 
 inline int32_t read_i32(const char* p) {
@@ -55,19 +61,24 @@ inline int32_t read_i32(const char* p) {
   return v;
 }
 
-inline SubBlock read_sub_block(char* head, int32_t ldata) {
-  SubBlock b;
-  b.head = reinterpret_cast<orxa_serv_block_subhead_2010*>(head);
-  b.end = head + ldata;
-  // chname is the first field; at most 255 characters of it, scanned once.
-  b.name_length = ::strnlen(head, sizeof b.name - 1);
-  std::memcpy(b.name, head, b.name_length);
-  b.name[b.name_length] = '\0';
+inline void read_sub_block(char* head, int32_t ldata, SubBlock* b) {
+  b->head = reinterpret_cast<orxa_serv_block_subhead_2010*>(head);
+  b->end = head + ldata;
+  constexpr std::size_t kField = sizeof b->head->chname;
+  static_assert(kField <= sizeof b->cut, "a whole name field fits the cut copy");
+  b->name_length = ::strnlen(head, kField);
+  if (b->name_length < kField) {
+    b->name = head;  // chname is the first field
+  } else {
+    b->name_length = sizeof b->cut - 1;
+    std::memcpy(b->cut, head, b->name_length);
+    b->cut[b->name_length] = '\0';
+    b->name = b->cut;
+  }
   int32_t word = read_i32(head + offsetof(orxa_serv_block_subhead_2010, dtype));
-  b.data_type = orxa_data_type_of(word);
-  b.device_type = orxa_device_type_of(word);
-  b.error = read_i32(head + offsetof(orxa_serv_block_subhead_2010, error));
-  return b;
+  b->data_type = orxa_data_type_of(word);
+  b->device_type = orxa_device_type_of(word);
+  b->error = read_i32(head + offsetof(orxa_serv_block_subhead_2010, error));
 }
 
 // True when count values of type T starting at p lie inside the sub-block.
@@ -559,7 +570,8 @@ struct EventConversion {
         count_unread(s, nchan - i, data_len - off);
         return CONV_OK;
       }
-      SubBlock b = read_sub_block(data + off, ldata);
+      SubBlock b;
+      read_sub_block(data + off, ldata, &b);
       bool lost = false;
       int r = convert_sub_block(rec, b, stamp, data, &hint, &lost);
       if (r != CONV_OK) return r;
