@@ -2,7 +2,8 @@
 // same floats into a buffer, in the same run. A record is one channel of a
 // 1,024-float spectrum, or a mixed record (a scalar, a double array, named
 // values, a group spectrum with statistics, a text). Lines go to /dev/null
-// through a FILE, flushed after each record as daqget does.
+// through daqget's writer, which ends each record as daqget does: lines are
+// gathered and written in large blocks.
 #include <benchmark/benchmark.h>
 
 #include <charconv>

@@ -310,6 +310,85 @@ TEST(ValueFormat, WrittenLinesAreTheJsonLibrarysTextAndCsvKeepsEveryFloat) {
   }
 }
 
+// What a writer has put in f so far, read beside its own position.
+std::string written(std::FILE* f) {
+  std::string text;
+  char buf[4096];
+  ssize_t n;
+  while ((n = pread(fileno(f), buf, sizeof buf, static_cast<off_t>(text.size()))) > 0)
+    text.append(buf, static_cast<size_t>(n));
+  return text;
+}
+
+// Heads kept from line to line must never outlive a change of event, time,
+// name or type, wherever in the record the change comes.
+TEST(RecordWriters, LinesAreAFreshWritersAsChannelsRepeatChangeAndMove) {
+  velmor::EqData spectrum = spectrum_of({1.5f, -2.25f, 3e-9f}, "S", 1);
+  velmor::EqData named;
+  named.set_type(velmor::DATA_A_USTR);
+  named.set(1, 0.5f, 0.0f, 100, "a,b", 0);
+  struct Line {
+    RowHead h;
+    const velmor::EqData* d;
+    bool ends_record;
+  };
+  const std::vector<Line> lines = {
+      {{1, 100, 5, "A", 4, 0}, &spectrum, false},    {{1, 100, 5, "B,\"x\"", 2, 0}, &named, true},
+      {{2, 100, 5, "A", 4, 0}, &spectrum, false},    {{2, 100, 5, "B,\"x\"", 2, 0}, &named, true},
+      {{2, 100, 6, "B,\"x\"", 2, 0}, &named, false}, {{2, 100, 6, "A", 4, 0}, &spectrum, true},
+      {{3, 101, 6, "A", 5, 0}, &spectrum, false},    {{3, 101, 6, "A", 5, 1}, nullptr, false},
+      {{3, 101, 6, "AB", 5, 1}, &spectrum, true},
+  };
+  for (OutputFormat format : {OutputFormat::kJsonLines, OutputFormat::kCsv}) {
+    std::FILE* all = std::tmpfile();
+    ASSERT_NE(all, nullptr);
+    std::string expected;
+    {
+      auto w = make_record_writer(format, all, 2);
+      for (const Line& l : lines) {
+        w->channel(l.h, l.d);
+        if (l.ends_record) w->end_record();
+        std::FILE* one = std::tmpfile();
+        ASSERT_NE(one, nullptr);
+        auto fresh = make_record_writer(format, one, 2);
+        fresh->channel(l.h, l.d);
+        EXPECT_FALSE(fresh->finish());
+        fresh.reset();
+        std::string text = written(one);
+        std::fclose(one);
+        if (format == OutputFormat::kCsv && !expected.empty()) text.erase(0, text.find('\n') + 1);
+        expected += text;
+      }
+      EXPECT_FALSE(w->finish());
+    }
+    EXPECT_EQ(written(all), expected);
+    std::fclose(all);
+  }
+}
+
+// Lines are gathered into large writes, yet a record is not held back when no
+// other follows: a reader of a slow stream still sees it.
+TEST(RecordWriters, ARecordReachesTheFileWhileTheWriterWaitsForMore) {
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  auto w = make_record_writer(OutputFormat::kCsv, f, 2);
+  velmor::EqData one;
+  one.set_float(1.5f);
+  w->channel({7, 100, 0, "A", 1, 0}, &one);
+  w->end_record();
+  std::string text;
+  for (int i = 0; i < 500 && text.empty(); ++i) {
+    text = written(f);
+    if (text.empty()) usleep(10 * 1000);
+  }
+  EXPECT_EQ(text,
+            "event,time,channel,type,dtype,count,summary,values\n"
+            "7,1970-01-01T00:01:40.000000Z,A,eqdata,1,1,1.5,1.5\n");
+  EXPECT_FALSE(w->finish());
+  w.reset();
+  std::fclose(f);
+}
+
 TEST(RequestTimes, UtcTextsAndSecondsBecomeTheExperimentZonesText) {
   if (!have_zone("CET")) GTEST_SKIP() << "no zone database";
   unsetenv("ORXA_EXP_TIMEZONE");

@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 #include "number_text.h"
@@ -16,11 +17,18 @@ void append_json_string(std::string& out, const std::string& text);
 // The members of one object, appended in order; the caller writes the braces.
 class JsonText {
  public:
-  explicit JsonText(std::string& out) : out_(out) {}
-  JsonText& key(const char* name) {
-    out_ += first_ ? "\"" : ",\"";
-    out_ += name;
-    out_ += "\":";
+  // first false: members already precede the ones appended here.
+  explicit JsonText(std::string& out, bool first = true) : out_(out), first_(first) {}
+  // name: a literal that needs no escapes; the member's start is one append.
+  template <size_t N>
+  JsonText& key(const char (&name)[N]) {
+    char text[N + 3];
+    text[0] = ',';
+    text[1] = '"';
+    std::memcpy(text + 2, name, N - 1);
+    text[N + 1] = '"';
+    text[N + 2] = ':';
+    out_.append(first_ ? text + 1 : text, first_ ? N + 2 : N + 3);
     first_ = false;
     return *this;
   }
@@ -45,9 +53,9 @@ class JsonText {
   }
   JsonText& reals(const float* begin, const float* end) {
     out_ += '[';
-    for (const float* v = begin; v != end; ++v) {
-      if (v != begin) out_ += ',';
-      append_json_float(out_, *v);
+    {
+      NumberRun run(out_);
+      for (const float* v = begin; v != end; ++v) run.json_float(v != begin ? ',' : '\0', *v);
     }
     out_ += ']';
     return *this;
@@ -55,7 +63,7 @@ class JsonText {
 
  private:
   std::string& out_;
-  bool first_ = true;
+  bool first_;
 };
 
 #endif

@@ -145,7 +145,8 @@ bool any_digits(double value, NineDigits* out) {
 // The 9 digits as text; returns the count without trailing zeros (at least 1).
 // A number's text before it joins the line: one append per number, not one per piece.
 struct Text {
-  char c[48];
+  explicit Text(char* at) : c(at) {}
+  char* c;  // room for kMaxNumberText
   size_t n = 0;
   void operator+=(char ch) { c[n++] = ch; }
   void operator+=(const char* s) {
@@ -272,48 +273,60 @@ void append_json_layout(Text& out, bool negative, const char* text, int k, int e
 
 }  // namespace
 
-void append_float_text(std::string& out, double value) {
+char* write_float_text(char* at, double value) {
   NineDigits d;
   if (any_digits(value, &d)) {
-    Text t;
+    Text t(at);
     append_g9(t, d);
-    out.append(t.c, t.n);
-    return;
+    return at + t.n;
   }
   char text[32];
   int n = std::snprintf(text, sizeof text, "%.9g", value);
-  if (n > 0) out.append(text, static_cast<size_t>(n));
+  if (n <= 0) return at;
+  std::memcpy(at, text, static_cast<size_t>(n));
+  return at + n;
 }
 
-void append_json_float(std::string& out, double value) {
+char* write_json_float(char* at, double value) {
+  static const char kNull[] = "null";
   NineDigits d;
   if (!any_digits(value, &d)) {
-    out += "null";
-    return;
+    std::memcpy(at, kNull, 4);
+    return at + 4;
   }
   if (d.digits == 0) {
-    out += d.negative ? "-0.0" : "0.0";
-    return;
+    const char* zero = d.negative ? "-0.0" : "0.0";
+    size_t n = std::strlen(zero);
+    std::memcpy(at, zero, n);
+    return at + n;
   }
+  Text t(at);
   double v;
   if (nearest_double(d, &v)) {
     char text[9];
     int k = digit_text(d.digits, text);
-    Text t;
     append_json_layout(t, d.negative, text, k, d.exp10);
-    out.append(t.c, t.n);
-    return;
+    return at + t.n;
   }
   // The long road: the digits read back, then the library's own shortest form.
-  Text nine;
+  char nine_text[kMaxNumberText];
+  Text nine(nine_text);
   append_g9(nine, d);
   nine += '\0';
   double back = std::strtod(nine.c, nullptr);
   if (!std::isfinite(back)) {
-    out += "null";
-    return;
+    std::memcpy(at, kNull, 4);
+    return at + 4;
   }
-  char text[40];
-  char* end = nlohmann::detail::to_chars(text, text + sizeof text, back);
-  out.append(text, static_cast<size_t>(end - text));
+  return nlohmann::detail::to_chars(at, at + kMaxNumberText, back);
+}
+
+void append_float_text(std::string& out, double value) {
+  char text[kMaxNumberText];
+  out.append(text, static_cast<size_t>(write_float_text(text, value) - text));
+}
+
+void append_json_float(std::string& out, double value) {
+  char text[kMaxNumberText];
+  out.append(text, static_cast<size_t>(write_json_float(text, value) - text));
 }

@@ -1,9 +1,16 @@
-// Each writer flushes after every record's lines, so a reader at the other end
-// of a pipe sees records as they arrive, and a write error is seen at once.
+// Writers build each line in a string of their own and hand it to the block;
+// the block goes to the stream in large writes (a write costs more than a
+// record's formatting), and the background flush keeps a slow stream's records
+// visible within kFlushMs. A failed write marks the writer failed, which the
+// next record's caller sees.
 #include "record_writer.h"
+
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
+#include <chrono>
 #include <ctime>
 
 #include "daq_server_util_def.h"
@@ -12,27 +19,78 @@
 #include "value_format.h"
 #include "velmor.h"
 
+RecordWriter::RecordWriter(FILE* out) : out_(out) {
+  if (out_ != nullptr) flusher_ = std::thread(&RecordWriter::flush_while_running, this);
+}
+
+RecordWriter::~RecordWriter() {
+  if (flusher_.joinable()) {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      stopping_ = true;
+    }
+    wake_.notify_one();
+    flusher_.join();
+  }
+  if (out_ != nullptr) {
+    std::lock_guard<std::mutex> guard(lock_);
+    write_block();
+  }
+}
+
+void RecordWriter::flush_while_running() {
+  std::unique_lock<std::mutex> guard(lock_);
+  while (!stopping_) {
+    wake_.wait_for(guard, std::chrono::milliseconds(kFlushMs));
+    if (!block_.empty()) write_block();
+  }
+}
+
+// Straight to the descriptor: stdio would cut a block into several writes.
+void RecordWriter::write_block() {
+  if (block_.empty()) return;
+  if (!failed_ && std::fflush(out_) != 0) failed_ = true;
+  const char* p = block_.data();
+  size_t left = block_.size();
+  while (!failed_ && left > 0) {
+    ssize_t n = ::write(fileno(out_), p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failed_ = true;
+      break;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  block_.clear();
+}
+
 void RecordWriter::end_record() {
-  if (out_ != nullptr && std::fflush(out_) != 0) failed_ = true;
+  record_ended();
+  if (out_ == nullptr) return;
+  std::lock_guard<std::mutex> guard(lock_);
+  if (block_.size() >= kBlockBytes) write_block();
 }
 
 bool RecordWriter::finish() {
-  if (out_ != nullptr && (std::fflush(out_) != 0 || std::ferror(out_) != 0)) failed_ = true;
+  if (out_ != nullptr) {
+    std::lock_guard<std::mutex> guard(lock_);
+    write_block();
+    if (std::fflush(out_) != 0 || std::ferror(out_) != 0) failed_ = true;
+  }
   return failed_;
 }
 
 void RecordWriter::put(const std::string& line) {
   if (failed_) return;
-  if (std::fwrite(line.data(), 1, line.size(), out_) != line.size() ||
-      std::fputc('\n', out_) == EOF)
-    failed_ = true;
+  std::lock_guard<std::mutex> guard(lock_);
+  block_ += line;
+  block_ += '\n';
+  // A long run of lines without a record's end (a channel list) is not held back whole.
+  if (block_.size() >= 4 * kBlockBytes) write_block();
 }
 
-void RecordWriter::put_built(std::string& line) {
-  if (failed_) return;
-  line += '\n';
-  if (std::fwrite(line.data(), 1, line.size(), out_) != line.size()) failed_ = true;
-}
+void RecordWriter::put_built(std::string& line) { put(line); }
 
 std::string csv_field(const std::string& text) {
   std::string q;
@@ -141,19 +199,105 @@ class TableWriter : public RecordWriter {
   bool header_done_ = false;
 };
 
+// The texts a channel's line starts with, kept while they repeat: the record's
+// part (event and time) and, by position in the record, each channel's part.
+// Records carry the same channels in the same order, so a line's head is
+// mostly two compares and two appends. Every use checks the whole key.
+class HeadCache {
+ public:
+  // The record part of h; make(h, &text) builds it when h's differs.
+  template <typename Make>
+  const std::string& record(const RowHead& h, Make make) {
+    if (!record_valid_ || h.event != event_ || h.seconds != seconds_ || h.micros != micros_) {
+      record_text_.clear();
+      make(h, &record_text_);
+      event_ = h.event;
+      seconds_ = h.seconds;
+      micros_ = h.micros;
+      record_valid_ = true;
+    }
+    return record_text_;
+  }
+  // The channel part of h at the next position of the record.
+  template <typename Make>
+  const std::string& channel(const RowHead& h, Make make) {
+    if (position_ == kPositions) {  // a record this long is told apart by its event alone
+      spare_.clear();
+      make(h, &spare_);
+      return spare_;
+    }
+    if (position_ == channels_.size()) channels_.emplace_back();
+    Channel& c = channels_[position_++];
+    if (!c.valid || c.dtype != h.dtype || c.devtype != h.devtype || c.name != h.channel) {
+      c.text.clear();
+      make(h, &c.text);
+      c.name = h.channel;
+      c.dtype = h.dtype;
+      c.devtype = h.devtype;
+      c.valid = true;
+    }
+    return c.text;
+  }
+  void next_record() { position_ = 0; }
+
+ private:
+  static constexpr size_t kPositions = 4096;
+  struct Channel {
+    bool valid = false;
+    std::string name;
+    int dtype = 0, devtype = 0;
+    std::string text;
+  };
+  bool record_valid_ = false;
+  uint64_t event_ = 0;
+  uint32_t seconds_ = 0, micros_ = 0;
+  std::string record_text_;
+  std::vector<Channel> channels_;
+  size_t position_ = 0;
+  std::string spare_;
+};
+
 class CsvWriter : public RecordWriter {
  public:
   CsvWriter(FILE* out, int max_values) : RecordWriter(out), max_values_(max_values) {}
 
   void channel(const RowHead& h, const velmor::EqData* data) override {
+    header();
+    line_.clear();
+    line_ += heads_.record(h, record_head);
+    line_ += heads_.channel(h, [](const RowHead& c, std::string* text) {
+      channel_head(c, data_type_name(c.dtype, false), text);
+    });
+    if (data == nullptr) {
+      line_ += "0,-,";
+      put_built(line_);
+      return;
+    }
     values_.clear();
-    size_t count = data != nullptr ? append_value_numbers(values_, *data) : 0;
-    std::string summary = data != nullptr ? value_summary(*data, max_values_) : "-";
-    row(h, data_type_name(h.dtype, false), count, summary, values_);
+    size_t count = append_value_numbers(values_, *data);
+    summary_.clear();
+    append_value_summary(summary_, *data, max_values_);
+    append_count(count);
+    append_csv_field(line_, summary_);
+    line_ += ',';
+    if (value_numbers_plain(*data)) {
+      line_ += values_;
+    } else {
+      append_csv_field(line_, values_);
+    }
+    put_built(line_);
   }
   void slow(const RowHead& h, float value, int status) override {
-    row(h, "slow", 1, float_text(value) + " (status " + std::to_string(status) + ")",
-        float_text(value));
+    header();
+    line_.clear();
+    record_head(h, &line_);
+    channel_head(h, "slow", &line_);
+    append_count(1);
+    std::string v = float_text(value);
+    append_csv_field(line_, v + " (status " + std::to_string(status) + ")");
+    line_ += ',';
+    append_csv_field(line_, v);
+    put_built(line_);
   }
   void descriptions(const std::vector<chan_descr_2010*>& list, const ListPeriod& period) override {
     put("channel,type,dtype,count,max_size,units,description,subsystem,from,to");
@@ -167,34 +311,41 @@ class CsvWriter : public RecordWriter {
     }
   }
 
+ protected:
+  void record_ended() override { heads_.next_record(); }
+
  private:
-  void row(const RowHead& h, const std::string& type, size_t count, const std::string& summary,
-           const std::string& values) {
-    if (!header_done_) {
-      header_done_ = true;
-      put("event,time,channel,type,dtype,count,summary,values");
-    }
-    line_.clear();
-    line_ += std::to_string(h.event);
+  // event,time,
+  static void record_head(const RowHead& h, std::string* text) {
+    *text += std::to_string(h.event);
+    *text += ',';
+    *text += iso_time(h.seconds, h.micros);
+    *text += ',';
+  }
+  // channel,type,dtype,
+  static void channel_head(const RowHead& h, const std::string& type, std::string* text) {
+    append_csv_field(*text, h.channel);
+    *text += ',';
+    *text += type;
+    *text += ',';
+    *text += std::to_string(h.dtype);
+    *text += ',';
+  }
+  void append_count(size_t count) {
+    char text[24];
+    line_.append(text,
+                 static_cast<size_t>(std::to_chars(text, text + sizeof text, count).ptr - text));
     line_ += ',';
-    line_ += iso_time(h.seconds, h.micros);
-    line_ += ',';
-    append_csv_field(line_, h.channel);
-    line_ += ',';
-    line_ += type;
-    line_ += ',';
-    line_ += std::to_string(h.dtype);
-    line_ += ',';
-    line_ += std::to_string(count);
-    line_ += ',';
-    append_csv_field(line_, summary);
-    line_ += ',';
-    append_csv_field(line_, values);
-    put_built(line_);
+  }
+  void header() {
+    if (header_done_) return;
+    header_done_ = true;
+    put("event,time,channel,type,dtype,count,summary,values");
   }
   int max_values_;
   bool header_done_ = false;
-  std::string values_, line_;  // kept, so a line reuses the last one's room
+  HeadCache heads_;
+  std::string values_, summary_, line_;  // kept, so a line reuses the last one's room
 };
 
 class JsonLinesWriter : public RecordWriter {
@@ -202,7 +353,11 @@ class JsonLinesWriter : public RecordWriter {
   explicit JsonLinesWriter(FILE* out) : RecordWriter(out) {}
 
   void channel(const RowHead& h, const velmor::EqData* data) override {
-    head(h, data_type_name(h.dtype, false));
+    line_.clear();
+    line_ += heads_.record(h, record_head);
+    line_ += heads_.channel(h, [](const RowHead& c, std::string* text) {
+      channel_head(c, data_type_name(c.dtype, false), text);
+    });
     if (data != nullptr) {
       append_value_json(line_, *data);
     } else {
@@ -212,7 +367,9 @@ class JsonLinesWriter : public RecordWriter {
     put_built(line_);
   }
   void slow(const RowHead& h, float value, int status) override {
-    head(h, "slow");
+    line_.clear();
+    record_head(h, &line_);
+    channel_head(h, "slow", &line_);
     line_ += '{';
     JsonText v(line_);
     v.key("value").real(value);
@@ -243,15 +400,22 @@ class JsonLinesWriter : public RecordWriter {
   }
 
  private:
-  // Starts the line: the head's members, then the key of the value.
-  void head(const RowHead& h, const std::string& type) {
-    line_.clear();
-    line_ += '{';
-    JsonText j(line_);
+ protected:
+  void record_ended() override { heads_.next_record(); }
+
+ private:
+  // {"event":..,"time":..,"time_sec":..,"time_usec":..
+  static void record_head(const RowHead& h, std::string* text) {
+    *text += '{';
+    JsonText j(*text);
     j.key("event").integer(h.event);
     j.key("time").text(iso_time(h.seconds, h.micros));
     j.key("time_sec").integer(h.seconds);
     j.key("time_usec").integer(h.micros);
+  }
+  // ,"channel":..,"type":..,"dtype":..,"devtype":..,"value":
+  static void channel_head(const RowHead& h, const std::string& type, std::string* text) {
+    JsonText j(*text, false);
     j.key("channel").text(h.channel);
     j.key("type").text(type);
     j.key("dtype").integer(h.dtype);
@@ -262,6 +426,7 @@ class JsonLinesWriter : public RecordWriter {
   void emit(const nlohmann::ordered_json& j) {
     put(j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
   }
+  HeadCache heads_;
   std::string line_;  // kept, so a line reuses the last one's room
 };
 

@@ -3,10 +3,14 @@
 #ifndef DAQGET_RECORD_WRITER_H
 #define DAQGET_RECORD_WRITER_H
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "daqget_options.h"
@@ -39,10 +43,15 @@ struct ListPeriod {
 // request asked for (its seconds as validation derived them).
 ListPeriod channel_list_period(const daq_server_reply& reply, const daq_server_request& asked);
 
+// Lines are gathered in a block and written in large pieces; a background
+// flush writes whatever waits at least every kFlushMs, so a reader at the other
+// end of a pipe still sees each record at once when records come slowly. Lines
+// reach the file in the order written.
 class RecordWriter {
  public:
-  explicit RecordWriter(FILE* out) : out_(out) {}
-  virtual ~RecordWriter() = default;
+  explicit RecordWriter(FILE* out);
+  // Writes what is still gathered.
+  virtual ~RecordWriter();
   RecordWriter(const RecordWriter&) = delete;
   RecordWriter& operator=(const RecordWriter&) = delete;
 
@@ -54,20 +63,35 @@ class RecordWriter {
   virtual void descriptions(const std::vector<chan_descr_2010*>& list,
                             const ListPeriod& period) = 0;
 
-  // After the lines of one record: flushes, so a reader sees it at once.
+  // After the lines of one record: writes the block once it is large.
   void end_record();
-  // Flushes; true when anything failed to be written so far.
+  // Writes and flushes what is gathered; true when anything failed to be
+  // written so far.
   bool finish();
-  bool failed() const { return failed_; }
+  bool failed() const { return failed_.load(std::memory_order_relaxed); }
   // A write that went elsewhere (-f hdf5) failed.
   void fail() { failed_ = true; }
 
  protected:
   void put(const std::string& line);
   FILE* out_;
-  bool failed_ = false;
-  // put() of a line being built: appends the line end to it, one write.
+  std::atomic<bool> failed_{false};
+  // put() of a line being built.
   void put_built(std::string& line);
+  // Called by end_record(), for writers that keep something per record.
+  virtual void record_ended() {}
+
+ private:
+  static constexpr size_t kBlockBytes = 64 * 1024;
+  static constexpr int kFlushMs = 50;
+  void write_block();  // lock_ held
+  void flush_while_running();
+
+  std::mutex lock_;
+  std::condition_variable wake_;
+  std::string block_;  // gathered lines, not yet handed to out_
+  bool stopping_ = false;
+  std::thread flusher_;
 };
 
 // out may be null for -f hdf5, whose writer writes no lines.

@@ -42,6 +42,13 @@ size_t append_value_numbers(std::string& out, const velmor::EqData& data);
 // replaced) appended to out, without building the document.
 void append_value_json(std::string& out, const velmor::EqData& data);
 
+// value_summary appended to out.
+void append_value_summary(std::string& out, const velmor::EqData& data, int max_values);
+
+// True when value_numbers' text of the value holds nothing but numbers and
+// blanks, so a CSV field of it never needs quotes.
+bool value_numbers_plain(const velmor::EqData& data);
+
 // Standard base64 of n bytes.
 std::string base64(const unsigned char* bytes, size_t n);
 
