@@ -174,14 +174,14 @@ OpenZone& open_zone() {
   return zone;
 }
 
-// Inside a ZoneScope: the process's TZ becomes its zone, once.
-void apply_zone() {
+// Inside a ZoneScope: the process's TZ becomes zone (by default the scope's), once.
+void apply_zone(const char* zone = nullptr) {
   OpenZone& z = open_zone();
   if (!z.open || z.applied) return;
   const char* had = std::getenv("TZ");
   z.had_zone = had != nullptr;
   if (z.had_zone) z.saved = had;
-  setenv("TZ", z.zone.c_str(), 1);
+  setenv("TZ", zone != nullptr ? zone : z.zone.c_str(), 1);
   tzset();
   z.applied = true;
 }
@@ -239,8 +239,14 @@ ZoneScope::ZoneScope(const std::string& zone) {
   OpenZone& z = open_zone();
   z.open = true;
   z.applied = false;
-  z.zone = zone;
-  z.offsets = ZoneOffsetCache::of(zone);
+  try {
+    z.zone = zone;
+    z.offsets = ZoneOffsetCache::of(zone);
+  } catch (const std::bad_alloc&) {
+    // No copy of the name: the zone is set now, as the C library will be asked.
+    z.offsets = nullptr;
+    apply_zone(zone.c_str());
+  }
 }
 
 ZoneScope::~ZoneScope() {
