@@ -142,7 +142,9 @@ bool any_digits(double value, NineDigits* out) {
   return true;
 }
 
-// The 9 digits as text; returns the count without trailing zeros (at least 1).
+// The 9 digits' text lives in room for fixed-size copies of its pieces.
+constexpr size_t kDigitRoom = 24;
+
 // A number's text before it joins the line: one append per number, not one per piece.
 struct Text {
   explicit Text(char* at) : c(at) {}
@@ -156,17 +158,38 @@ struct Text {
     std::memcpy(c + n, s, len);
     n += len;
   }
+  // The first k of 9 digits with a point after the first `before` of them
+  // (before < 9; no point when before >= k). Copies of fixed size, which
+  // the room allows: a number starts at most one sign into it.
+  void point(const char* digits, int k, int before) {
+    char* p = c + n;
+    std::memcpy(p, digits, 9);
+    if (k > before) {
+      std::memcpy(p + before + 1, digits + before, 8);
+      p[before] = '.';
+      n += static_cast<size_t>(k) + 1;
+    } else {
+      n += static_cast<size_t>(before);
+    }
+  }
   void append(size_t count, char ch) {
     std::memset(c + n, ch, count);
     n += count;
   }
 };
 
-int digit_text(uint32_t digits, char text[9]) {
-  for (int i = 8; i >= 0; --i) {
-    text[i] = static_cast<char>('0' + digits % 10);
-    digits /= 10;
+// The 9 digits as text; returns the count without trailing zeros (at least 1).
+int digit_text(uint32_t digits, char text[kDigitRoom]) {
+  // Two digits a step: half the divisions.
+  static const char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  for (int i = 7; i > 0; i -= 2) {
+    std::memcpy(text + i, kPairs + 2 * (digits % 100), 2);
+    digits /= 100;
   }
+  text[0] = static_cast<char>('0' + digits);
   int n = 9;
   while (n > 1 && text[n - 1] == '0') --n;
   return n;
@@ -187,7 +210,7 @@ void append_g9(Text& out, const NineDigits& d) {
     out += '0';
     return;
   }
-  char text[9];
+  char text[kDigitRoom];
   int n = digit_text(d.digits, text);
   int x = d.exp10;
   if (x < -4 || x >= 9) {
@@ -199,11 +222,7 @@ void append_g9(Text& out, const NineDigits& d) {
     out += 'e';
     append_exponent(out, x);
   } else if (x >= 0) {
-    out.append(text, static_cast<size_t>(x + 1));
-    if (n > x + 1) {
-      out += '.';
-      out.append(text + x + 1, static_cast<size_t>(n - x - 1));
-    }
+    out.point(text, n, x + 1);
   } else {
     out += "0.";
     out.append(static_cast<size_t>(-x - 1), '0');
@@ -253,9 +272,7 @@ void append_json_layout(Text& out, bool negative, const char* text, int k, int e
     out.append(static_cast<size_t>(n - k), '0');
     out += ".0";
   } else if (0 < n && n <= 15) {
-    out.append(text, static_cast<size_t>(n));
-    out += '.';
-    out.append(text + n, static_cast<size_t>(k - n));
+    out.point(text, k, n);  // k <= 9 digits: n < k
   } else if (-4 < n && n <= 0) {
     out += "0.";
     out.append(static_cast<size_t>(-n), '0');
@@ -303,7 +320,7 @@ char* write_json_float(char* at, double value) {
   Text t(at);
   double v;
   if (nearest_double(d, &v)) {
-    char text[9];
+    char text[kDigitRoom];
     int k = digit_text(d.digits, text);
     append_json_layout(t, d.negative, text, k, d.exp10);
     return at + t.n;
