@@ -119,6 +119,17 @@ TEST(TidewireReceive, PeerOfOtherByteOrderGetsHostOrderHeaders) {
   ASSERT_NE(a.link.get_event_header_2024(), nullptr);
   EXPECT_EQ(a.link.get_event_header_2024()->event_number, 0x1122334455667788ull);
   EXPECT_EQ(a.link.get_event_header_2024()->event_time.timeup, 1700000000u);
+
+  // A frame whose head arrived before the rest is turned into host order once.
+  a.peer.Write32(static_cast<uint32_t>(ev24.size()), true);
+  a.peer.Write(ev24.data(), sizeof h24 + 4);
+  EXPECT_EQ(a.link.ReceiveEvent(nullptr, 0, -1, -1), TIDEWIRE_AGAIN_TIMEOUT);
+  EXPECT_EQ(a.link.ReceiveEvent(nullptr, 0, -1, -1), TIDEWIRE_AGAIN_TIMEOUT);
+  a.peer.Write(ev24.data() + sizeof h24 + 4, ev24.size() - sizeof h24 - 4);
+  ASSERT_EQ(receive(a.link), 0);
+  ASSERT_NE(a.link.get_event_header_2024(), nullptr);
+  EXPECT_EQ(a.link.get_event_header_2024()->event_number, 0x1122334455667788ull);
+  EXPECT_EQ(a.link.get_event_header_2024()->event_length, static_cast<int64_t>(ev24.size()));
 }
 
 struct BadFrame {

@@ -1,5 +1,7 @@
 // Frame reader. Invariants: bytes [stage_pos_, stage_end_) of the staging buffer
-// are received but not yet used; while in_body_, the first body_have_ bytes of the
+// are received but not yet used; while head_checked_, they begin with a frame whose
+// prefix and head are checked (the head in host order) and whose length is
+// frame_length_; while in_body_, the first body_have_ bytes of the
 // current message are in message_, already checked by check_message_head; the
 // last message (current_) is in message_ or, taken in place, in the staging
 // buffer before stage_pos_, where nothing overwrites it before the next Next. A
@@ -55,6 +57,7 @@ TidewireReader::TidewireReader(uint32_t cap)
       stage_end_(0),
       drained_(false),
       sliced_(false),
+      head_checked_(false),
       in_body_(false),
       frame_length_(0),
       body_have_(0),
@@ -76,6 +79,7 @@ void TidewireReader::Reset(int fd) {
   stage_pos_ = stage_end_ = 0;
   drained_ = false;
   sliced_ = fd >= 0 && tidewire::set_receive_slice(fd, kSliceMs);
+  head_checked_ = false;
   in_body_ = false;
   frame_length_ = 0;
   body_have_ = 0;
@@ -96,16 +100,26 @@ bool TidewireReader::Reserve(std::size_t bytes) {
 
 TidewireReader::Step TidewireReader::Advance(int* error) {
   if (!in_body_) {
-    if (Staged() < tidewire::kPrefixSize) return Step::kNeedBytes;
-    uint32_t length = tidewire::load32(stage_ + stage_pos_);
-    if (swap_) length = tidewire::swap32(length);
-    if ((*error = tidewire::check_frame_length(length, cap_)) != 0) return Step::kFailed;
-    std::size_t head = length < tidewire::kLongestHead ? length : tidewire::kLongestHead;
-    if (Staged() < tidewire::kPrefixSize + head) return Step::kNeedBytes;
-    *error = tidewire::check_message_head(stage_ + stage_pos_ + tidewire::kPrefixSize, length,
-                                          swap_, &pending_kind_);
-    if (*error != 0) return Step::kFailed;
+    if (!head_checked_) {
+      if (Staged() < tidewire::kPrefixSize) return Step::kNeedBytes;
+      uint32_t length = tidewire::load32(stage_ + stage_pos_);
+      if (swap_) length = tidewire::swap32(length);
+      if ((*error = tidewire::check_frame_length(length, cap_)) != 0) return Step::kFailed;
+      std::size_t head = length < tidewire::kLongestHead ? length : tidewire::kLongestHead;
+      if (Staged() < tidewire::kPrefixSize + head) return Step::kNeedBytes;
+      *error = tidewire::check_message_head(stage_ + stage_pos_ + tidewire::kPrefixSize, length,
+                                            swap_, &pending_kind_);
+      if (*error != 0) return Step::kFailed;
+      frame_length_ = length;
+      head_checked_ = true;
+    }
+    uint32_t length = frame_length_;
     if (TakeInPlace(length)) return Step::kComplete;
+    // A small frame not yet whole waits in the staging buffer: the next receive
+    // moves it to the front, where its body is aligned, and it is then taken in place.
+    if (tidewire::kPrefixSize + length <= kDirectRead && Staged() < tidewire::kPrefixSize + length)
+      return Step::kNeedBytes;
+    head_checked_ = false;
     if (!Reserve(length < kGrowAhead ? length : kGrowAhead)) {
       *error = TIDEWIRE_ERR_NO_MEMORY;
       return Step::kFailed;
@@ -141,7 +155,7 @@ bool TidewireReader::TakeInPlace(uint32_t length) {
   if (reinterpret_cast<std::uintptr_t>(body) % kMessageAlign != 0) return false;
   stage_pos_ += tidewire::kPrefixSize + length;
   if (Staged() == 0) stage_pos_ = stage_end_ = 0;
-  frame_length_ = length;
+  head_checked_ = false;
   kind_ = pending_kind_;
   current_ = body;
   return true;

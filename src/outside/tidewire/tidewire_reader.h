@@ -62,6 +62,7 @@ class TidewireReader {
   std::size_t stage_end_;
   bool drained_;  // the last receive took less than it had room for
   bool sliced_;   // blocking receives that give up after kSliceMs
+  bool head_checked_;
   bool in_body_;
   uint32_t frame_length_;
   std::size_t body_have_;
