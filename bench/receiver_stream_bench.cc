@@ -11,6 +11,8 @@
 // batch's frames with a few large sends, and times until the cache holds them
 // all. The limit is a raw recv loop taking the same bytes in the same run.
 //
+// BM_LinkIngest is the link's share of that: the same bulk into a bare link.
+//
 // BM_ReceiverPeakMemory fills a cache of depth 50 with 1 MB events while the
 // application takes nothing, and reports how far the peak resident size grew.
 #include <benchmark/benchmark.h>
@@ -230,16 +232,21 @@ Bytes framed_batch(EventMaker& maker, uint64_t first, int count, int64_t bytes) 
   return out;
 }
 
-// Writes the buffer in sends of 256 KB, as a producer that batches its frames.
-void send_in_bulk(int fd, const Bytes& b) {
+// Writes the buffer in sends of 256 KB, as a producer that batches its frames. Ours
+// and the limit are fed alike: one send of the whole batch stalls loopback for
+// milliseconds at a time.
+template <class Write>
+void send_in_bulk(const Bytes& b, Write write) {
   constexpr size_t kChunk = 256 * 1024;
   for (size_t at = 0; at < b.size(); at += kChunk)
-    if (!send_all_bytes(fd, b.data() + at, std::min(kChunk, b.size() - at))) return;
+    if (!write(b.data() + at, std::min(kChunk, b.size() - at))) return;
 }
 
 double raw_recv_seconds(int reader, int writer, const Bytes& bulk) {
   auto t0 = Clock::now();
-  std::thread sender([&] { send_in_bulk(writer, bulk); });
+  std::thread sender([&] {
+    send_in_bulk(bulk, [writer](const char* p, size_t n) { return send_all_bytes(writer, p, n); });
+  });
   static Bytes buffer(256 * 1024);
   size_t have = 0;
   while (have < bulk.size()) {
@@ -272,7 +279,9 @@ void BM_ReceiverIngest(benchmark::State& state) {
     Bytes bulk = framed_batch(maker, next, batch, bytes);
     next += static_cast<uint64_t>(batch);
     auto t0 = Clock::now();
-    std::thread producer([&] { server.WriteRaw(bulk.data(), bulk.size()); });
+    std::thread producer([&] {
+      send_in_bulk(bulk, [&server](const char* p, size_t n) { return server.WriteRaw(p, n); });
+    });
     auto deadline = t0 + std::chrono::seconds(30);
     while (receiver.get_number_of_entries() < batch && Clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::microseconds(20));
@@ -295,6 +304,57 @@ void BM_ReceiverIngest(benchmark::State& state) {
   close(writer);
   double events = static_cast<double>(state.iterations()) * batch;
   state.counters["event_bytes"] = static_cast<double>(event_bytes);
+  state.counters["events_per_s"] = events / ours;
+  state.counters["raw_events_per_s"] = events / raw;
+  state.counters["ratio"] = raw / ours;
+}
+
+// The link's share of that ingest: the same bulk taken message by message by a
+// bare link, as the receiver thread takes it, without the conversion.
+void BM_LinkIngest(benchmark::State& state) {
+  const int64_t bytes = state.range(0);
+  constexpr int batch = 4000;
+  EventMaker maker(ORXA_FORMAT_2024);
+  RawServer server;
+  Tidewire link(false);
+  link.SetNoDelay();
+  int reader = -1, writer = -1;
+  if (!server.Attach([&] { return link.Connect("127.0.0.1", server.port()) != 0; }) ||
+      !raw_pair(&reader, &writer)) {
+    state.SkipWithError("set-up failed");
+    return;
+  }
+  uint64_t next = 1;
+  double ours = 0, raw = 0;
+  for (auto _ : state) {
+    Bytes bulk = framed_batch(maker, next, batch, bytes);
+    next += static_cast<uint64_t>(batch);
+    auto t0 = Clock::now();
+    std::thread producer([&] {
+      send_in_bulk(bulk, [&server](const char* p, size_t n) { return server.WriteRaw(p, n); });
+    });
+    int taken = 0;
+    while (taken < batch) {
+      int rc = link.ReceiveEvent(nullptr, -1, -1, -1);
+      if (rc == TIDEWIRE_AGAIN_TIMEOUT || rc == TIDEWIRE_AGAIN_INTERRUPTED) continue;
+      orxa_eventheader_2024* h = rc == 0 ? link.get_event_header_2024() : nullptr;
+      if (h == nullptr) break;
+      benchmark::DoNotOptimize(h->event_number);
+      ++taken;
+    }
+    double t = std::chrono::duration<double>(Clock::now() - t0).count();
+    producer.join();
+    if (taken < batch) {
+      state.SkipWithError("link ingest failed");
+      break;
+    }
+    ours += t;
+    raw += raw_recv_seconds(reader, writer, bulk);
+    state.SetIterationTime(t);
+  }
+  close(reader);
+  close(writer);
+  double events = static_cast<double>(state.iterations()) * batch;
   state.counters["events_per_s"] = events / ours;
   state.counters["raw_events_per_s"] = events / raw;
   state.counters["ratio"] = raw / ours;
@@ -354,6 +414,12 @@ BENCHMARK(BM_ReceiverStream)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReceiverIngest)
+    ->Arg(64)
+    ->Arg(512)
+    ->Arg(4096)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LinkIngest)
     ->Arg(64)
     ->Arg(512)
     ->Arg(4096)

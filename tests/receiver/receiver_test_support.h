@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -265,6 +266,9 @@ class RawServer {
       pollfd p{listen_fd_, POLLIN, 0};
       if (poll(&p, 1, 5000) != 1) return false;
       fd_ = accept(listen_fd_, nullptr, nullptr);
+      // As the server's listener does: bulk writes are not held back for acks.
+      int one = 1;
+      if (fd_ >= 0) setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       const uint32_t hello[2] = {0x5457494Bu, 1};
       char peer[8];
       return fd_ >= 0 && Write(hello, sizeof hello) && Read(peer, sizeof peer, 5000);
