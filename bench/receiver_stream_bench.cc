@@ -242,6 +242,13 @@ void send_in_bulk(const Bytes& b, Write write) {
     if (!write(b.data() + at, std::min(kChunk, b.size() - at))) return;
 }
 
+// Starts a producer writing the batch to our side, in the limit's sends.
+std::thread produce(RawServer& server, const Bytes& bulk) {
+  return std::thread([&server, &bulk] {
+    send_in_bulk(bulk, [&server](const char* p, size_t n) { return server.WriteRaw(p, n); });
+  });
+}
+
 double raw_recv_seconds(int reader, int writer, const Bytes& bulk) {
   auto t0 = Clock::now();
   std::thread sender([&] {
@@ -279,9 +286,7 @@ void BM_ReceiverIngest(benchmark::State& state) {
     Bytes bulk = framed_batch(maker, next, batch, bytes);
     next += static_cast<uint64_t>(batch);
     auto t0 = Clock::now();
-    std::thread producer([&] {
-      send_in_bulk(bulk, [&server](const char* p, size_t n) { return server.WriteRaw(p, n); });
-    });
+    std::thread producer = produce(server, bulk);
     auto deadline = t0 + std::chrono::seconds(30);
     while (receiver.get_number_of_entries() < batch && Clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::microseconds(20));
@@ -330,9 +335,7 @@ void BM_LinkIngest(benchmark::State& state) {
     Bytes bulk = framed_batch(maker, next, batch, bytes);
     next += static_cast<uint64_t>(batch);
     auto t0 = Clock::now();
-    std::thread producer([&] {
-      send_in_bulk(bulk, [&server](const char* p, size_t n) { return server.WriteRaw(p, n); });
-    });
+    std::thread producer = produce(server, bulk);
     int taken = 0;
     while (taken < batch) {
       int rc = link.ReceiveEvent(nullptr, -1, -1, -1);
