@@ -221,6 +221,13 @@ TEST(EqDataReuse, StoringItsOwnElementAtANewIndexCopiesIt) {
   ASSERT_FALSE(d.set_ts_spect(1, 2, 3, &s, 40));
   EXPECT_EQ(d.get_spectrum(40)->comment, "CH");
   EXPECT_EQ(d.get_spectrum(40)->data, values);
+  // Its own values and comment into the same element again, at the same length.
+  first = d.get_spectrum(0);  // the list grew
+  s.comment.comment_val = const_cast<char*>(first->comment.c_str());
+  s.d_spect_array.d_spect_array_val = const_cast<float*>(first->data.data());
+  ASSERT_FALSE(d.set_ts_spect(1, 2, 3, &s, 0));
+  EXPECT_EQ(d.get_spectrum(0)->comment, "CH");
+  EXPECT_EQ(d.get_spectrum(0)->data, values);
 
   ASSERT_FALSE(d.set(1, 0, 0, 0, "own", 0));
   ASSERT_FALSE(d.set(2, 0, 0, 0, d.get_ustr(0)->str, 40));

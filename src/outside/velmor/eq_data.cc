@@ -264,7 +264,12 @@ SpectrumElement* store_spectrum(EqDataContent& c, int index, const float* values
     if (e.data.capacity() < count) room.reserve(count);
     if (e.comment.capacity() < chars) e.comment.reserve(chars);
     if (room.capacity() != 0) e.data.swap(room);
-    e.data.assign(values, values + count);
+    // The same length again (a channel refilled every event) is one move of the
+    // values; memmove because they may be this element's own.
+    if (count != 0 && e.data.size() == count)
+      std::memmove(e.data.data(), values, count * sizeof(float));
+    else
+      e.data.assign(values, values + count);
     // An element refilled event after event mostly gets the comment it has.
     if (e.comment.size() != chars ||
         (chars != 0 && std::memcmp(e.comment.data(), comment, chars) != 0))
