@@ -188,16 +188,19 @@ int TidewireReader::ReadMore(long long deadline_ms) {
   // first saves the receive that would only say so.
   bool wait_first = drained_;
   for (;;) {
-    if (!wait_first) {
-      int rc = Took(recv(fd_, dest, room, MSG_DONTWAIT), direct, room);
-      if (rc != kEmpty) return rc;
-    }
     long long left = deadline_ms - tidewire::monotonic_ms();
     if (left < 0) left = 0;
-    // The receive just found nothing and no time is left: a poll would only say so again.
-    if (!wait_first && left == 0) return TIDEWIRE_AGAIN_TIMEOUT;
+    // A blocking receive returns at once with what is there, so trying first
+    // without waiting would only add a system call.
+    bool blocking = sliced_ && left >= kSliceMs;
+    if (!wait_first && !blocking) {
+      int rc = Took(recv(fd_, dest, room, MSG_DONTWAIT), direct, room);
+      if (rc != kEmpty) return rc;
+      // Nothing there and no time left: a poll would only say so again.
+      if (left == 0) return TIDEWIRE_AGAIN_TIMEOUT;
+    }
     wait_first = false;
-    if (sliced_ && left >= kSliceMs) {
+    if (blocking) {
       int rc = Took(recv(fd_, dest, room, 0), direct, room);
       if (rc != kEmpty) return rc;
       wait_first = true;  // the slice ran out: look at the deadline again
