@@ -90,8 +90,6 @@ void RecordWriter::put(const std::string& line) {
   if (block_.size() >= 4 * kBlockBytes) write_block();
 }
 
-void RecordWriter::put_built(std::string& line) { put(line); }
-
 std::string csv_field(const std::string& text) {
   std::string q;
   append_csv_field(q, text);
@@ -270,7 +268,7 @@ class CsvWriter : public RecordWriter {
     });
     if (data == nullptr) {
       line_ += "0,-,";
-      put_built(line_);
+      put(line_);
       return;
     }
     values_.clear();
@@ -285,7 +283,7 @@ class CsvWriter : public RecordWriter {
     } else {
       append_csv_field(line_, values_);
     }
-    put_built(line_);
+    put(line_);
   }
   void slow(const RowHead& h, float value, int status) override {
     header();
@@ -297,7 +295,7 @@ class CsvWriter : public RecordWriter {
     append_csv_field(line_, v + " (status " + std::to_string(status) + ")");
     line_ += ',';
     append_csv_field(line_, v);
-    put_built(line_);
+    put(line_);
   }
   void descriptions(const std::vector<chan_descr_2010*>& list, const ListPeriod& period) override {
     put("channel,type,dtype,count,max_size,units,description,subsystem,from,to");
@@ -364,7 +362,7 @@ class JsonLinesWriter : public RecordWriter {
       line_ += "null";
     }
     line_ += '}';
-    put_built(line_);
+    put(line_);
   }
   void slow(const RowHead& h, float value, int status) override {
     line_.clear();
@@ -375,7 +373,7 @@ class JsonLinesWriter : public RecordWriter {
     v.key("value").real(value);
     v.key("status").integer(status);
     line_ += "}}";
-    put_built(line_);
+    put(line_);
   }
   void descriptions(const std::vector<chan_descr_2010*>& list, const ListPeriod& period) override {
     std::string from = period_bound(period.from);

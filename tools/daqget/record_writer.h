@@ -76,8 +76,6 @@ class RecordWriter {
   void put(const std::string& line);
   FILE* out_;
   std::atomic<bool> failed_{false};
-  // put() of a line being built.
-  void put_built(std::string& line);
   // Called by end_record(), for writers that keep something per record.
   virtual void record_ended() {}
 

@@ -205,10 +205,6 @@ void clear_element(UstrElement& e) {
 namespace {
 
 // The fields only a group spectrum fills; a plain spectrum reads them as zero.
-// The tables are copied from zeros: a memset of them compiles to a string store,
-// the copy to a few vector stores (fewer instructions, once per spectrum).
-constexpr float kZeroStatistics[sizeof SpectrumElement::statistics / sizeof(float)] = {};
-constexpr int kZeroTimingParam[sizeof SpectrumElement::timing_param / sizeof(int)] = {};
 void clear_group_part(SpectrumElement& e) {
   e.group = false;
   e.id = 0;
@@ -216,8 +212,8 @@ void clear_group_part(SpectrumElement& e) {
   e.group_size = 0;
   e.group_inc = 0;
   e.stat_mask = 0;
-  std::memcpy(e.statistics, kZeroStatistics, sizeof e.statistics);
-  std::memcpy(e.timing_param, kZeroTimingParam, sizeof e.timing_param);
+  std::memset(e.statistics, 0, sizeof e.statistics);
+  std::memset(e.timing_param, 0, sizeof e.timing_param);
 }
 
 }  // namespace
