@@ -1,5 +1,3 @@
 # daqget's CSV and JSON-lines writers against std::to_chars of the same floats.
-if(TARGET daqget_core)
-  daq_bench(daqget_output SOURCES ${CMAKE_CURRENT_LIST_DIR}/daqget_output_bench.cc
-    LIBS daqget_core)
-endif()
+daq_bench(daqget_output SOURCES ${CMAKE_CURRENT_LIST_DIR}/daqget_output_bench.cc
+  LIBS daqget_core)

@@ -4,24 +4,24 @@
 // descriptor behind; daqget must exit 7 and say why in one line.
 #include <gtest/gtest.h>
 
+#include "daq_generation.h"
 #include "fault_support.h"
 
 using namespace faults;
 
 namespace {
 
-struct Legacy {
-  using Receiver = EqDAQdata;
+// The mapping's generations, each with the daemon's name for it.
+struct LegacyRun : LegacyGen {
   static constexpr const char* kGeneration = "legacy";
 };
-struct Gen2024 {
-  using Receiver = EqDAQdata2024;
+struct Run2024 : Gen2024 {
   static constexpr const char* kGeneration = "2024";
 };
 
 template <class G>
 class ServerKilled : public testing::Test {};
-using Generations = testing::Types<Legacy, Gen2024>;
+using Generations = testing::Types<LegacyRun, Run2024>;
 TYPED_TEST_SUITE(ServerKilled, Generations);
 
 }  // namespace
