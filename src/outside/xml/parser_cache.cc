@@ -3,6 +3,7 @@
 // the middle of a scan) the library's state cannot be trusted, and after a
 // malformed document there is nothing to gain. Parsers are deleted outside the
 // lock, so a slow teardown never holds up another thread.
+#include <cstddef>
 #include <vector>
 
 #include "daq_mutex.h"
@@ -10,7 +11,8 @@
 #include "sax_reader.h"
 
 namespace {
-// Enough for the handler threads of a busy server; the rest are deleted.
+// Of each scanner kind: enough for the handler threads of a busy server; the
+// rest are deleted.
 constexpr size_t kKeptParsers = 4;
 }  // namespace
 
@@ -32,13 +34,17 @@ SAX_Parser_Cache::~SAX_Parser_Cache() {
   delete idle_;
 }
 
-SaxReader* SAX_Parser_Cache::take() {
+SaxReader* SAX_Parser_Cache::take(ScannerKind kind) {
   if (idle_ == nullptr) return nullptr;
   DaqLockGuard guard(idle_->lock);
-  if (idle_->readers.empty()) return nullptr;
-  SaxReader* r = idle_->readers.back();
-  idle_->readers.pop_back();
-  return r;
+  std::vector<SaxReader*>& readers = idle_->readers;
+  for (size_t i = readers.size(); i-- > 0;) {
+    SaxReader* r = readers[i];
+    if (r->kind() != kind) continue;
+    readers.erase(readers.begin() + static_cast<std::ptrdiff_t>(i));
+    return r;
+  }
+  return nullptr;
 }
 
 void SAX_Parser_Cache::give_back(SaxReader* reader) {
@@ -47,7 +53,9 @@ void SAX_Parser_Cache::give_back(SaxReader* reader) {
     reader->rewind();
     if (reader->reusable()) {
       DaqLockGuard guard(idle_->lock);
-      if (idle_->readers.size() < kKeptParsers) {
+      size_t kept = 0;
+      for (SaxReader* r : idle_->readers) kept += r->kind() == reader->kind() ? 1 : 0;
+      if (kept < kKeptParsers) {
         try {
           idle_->readers.push_back(reader);
           return;

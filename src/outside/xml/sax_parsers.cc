@@ -3,6 +3,7 @@
 #include <new>
 
 #include "orxa_xml.h"
+#include "plain_document.h"
 #include "sax_reader.h"
 
 namespace {
@@ -17,16 +18,21 @@ int next_tag(SaxReader* reader, char** tag, char** value) {
   return reader->next(tag);
 }
 
+ScannerKind scanner_for(const char* xml) {
+  return plain_document(xml) ? ScannerKind::kWellFormed : ScannerKind::kChecking;
+}
+
 }  // namespace
 
 SAX_Memory_Parser::SAX_Memory_Parser(char* xml) : reader_(nullptr), xml_(xml) {
-  reader_ = new (std::nothrow) SaxReader("SAX_Memory_Parser");
+  reader_ = new (std::nothrow) SaxReader("SAX_Memory_Parser", scanner_for(xml));
 }
 
 SAX_Memory_Parser::SAX_Memory_Parser(char* xml, SAX_Parser_Cache* cache)
     : reader_(nullptr), xml_(xml), cache_(cache) {
-  if (cache_ != nullptr) reader_ = cache_->take();
-  if (reader_ == nullptr) reader_ = new (std::nothrow) SaxReader("SAX_Memory_Parser");
+  ScannerKind kind = scanner_for(xml);
+  if (cache_ != nullptr) reader_ = cache_->take(kind);
+  if (reader_ == nullptr) reader_ = new (std::nothrow) SaxReader("SAX_Memory_Parser", kind);
 }
 
 SAX_Memory_Parser::~SAX_Memory_Parser() {

@@ -2,8 +2,9 @@
 // the element starts that token produced (normally none or one) and next() hands
 // them out before scanning further. Security: no validation, no DTD is loaded,
 // no entity is resolved (the resolver answers every request with an empty
-// source), and a document type declaration stops the scan at once, so neither
-// external files nor entity-expansion bombs can be reached. (Xerces' security
+// source), and a document type declaration stops the scan at once (the
+// well-formedness scanner is given only documents that cannot hold one), so
+// neither external files nor entity-expansion bombs can be reached. (Xerces' security
 // manager is not installed: with no declaration ever read it has nothing to
 // limit, and it makes attribute scanning several times slower.) Every Xerces
 // exception is caught here and becomes a failure result.
@@ -21,6 +22,7 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include "daq_diag.h"
+#include "plain_document.h"
 #include "utf8_text.h"
 #include "xerces_lifetime.h"
 
@@ -85,7 +87,7 @@ class ElementRecorder : public DefaultHandler {
   }
 };
 
-SaxReader::SaxReader(const char* who) : who_(who) {
+SaxReader::SaxReader(const char* who, ScannerKind kind) : who_(who), kind_(kind) {
   if (!xerces_acquire()) return;
   xerces_held_ = true;
   try {
@@ -94,6 +96,9 @@ SaxReader::SaxReader(const char* who) : who_(who) {
     recorder_->who = who_;
     SAX2XMLReader* p = XMLReaderFactory::createXMLReader(memory_.get());
     parser_ = p;
+    if (kind_ == ScannerKind::kWellFormed) {
+      p->setProperty(XMLUni::fgXercesScannerName, const_cast<XMLCh*>(XMLUni::fgWFXMLScanner));
+    }
     p->setFeature(XMLUni::fgSAX2CoreValidation, false);
     p->setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
     p->setFeature(XMLUni::fgSAX2CoreNameSpacePrefixes, false);
@@ -175,6 +180,9 @@ bool SaxReader::begin(InputSource* source, const char* what) {
 
 bool SaxReader::start_memory(const char* text) {
   if (parser_ == nullptr || text == nullptr || started_) return true;
+  // The document was cleared for this scanner when the reader was chosen; a
+  // text changed since then is not read unchecked.
+  if (kind_ == ScannerKind::kWellFormed && !plain_document(text)) return true;
   try {
     return begin(new MemBufInputSource(reinterpret_cast<const XMLByte*>(text), std::strlen(text),
                                        "memory", false, memory_.get()),

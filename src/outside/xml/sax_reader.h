@@ -26,15 +26,22 @@ struct ElementStart {
 
 class ElementRecorder;
 
+// The scanner behind a reader. The well-formedness scanner keeps no grammar, so
+// a document and each of its elements cost far less, but it passes over a
+// document type declaration without a word: it reads only the memory documents
+// that plain_document() clears. The other one reads everything else.
+enum class ScannerKind { kChecking, kWellFormed };
+
 class SaxReader {
  public:
   // who names the owning class in the one-line messages.
-  explicit SaxReader(const char* who);
+  explicit SaxReader(const char* who, ScannerKind kind = ScannerKind::kChecking);
   ~SaxReader();
   SaxReader(const SaxReader&) = delete;
   SaxReader& operator=(const SaxReader&) = delete;
 
   bool ok() const { return parser_ != nullptr; }
+  ScannerKind kind() const { return kind_; }
   // True on failure, as the parsers' start().
   bool start_memory(const char* text);
   bool start_file(const char* path);
@@ -55,6 +62,7 @@ class SaxReader {
   void stop();
 
   const char* who_;
+  ScannerKind kind_;
   bool xerces_held_ = false;
   // Declared before the parser: it must outlive everything the parser allocated.
   std::unique_ptr<ParserMemory> memory_;

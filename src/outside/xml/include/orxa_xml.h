@@ -29,6 +29,7 @@ ORXA_XML_EXPORT void END_TAG(std::string& out, const char* name);
 ORXA_XML_EXPORT void append_xml_escaped(std::string& out, const char* value);
 
 class SaxReader;  // the parsing machinery; private to the library
+enum class ScannerKind;
 
 // Both parsers refuse a document that holds a document type declaration: start()
 // fails (or parse() stops) as soon as one is met, so no DTD, entity declaration
@@ -86,8 +87,9 @@ class ORXA_XML_EXPORT SAX_Parser_Cache {
  private:
   friend class SAX_Memory_Parser;
   struct Idle;
-  // An idle parser or null; takes ownership of a finished one (null is ignored).
-  SaxReader* take();
+  // An idle parser of that kind or null; takes ownership of a finished one
+  // (null is ignored).
+  SaxReader* take(ScannerKind kind);
   void give_back(SaxReader* reader);
   Idle* idle_;
 };
