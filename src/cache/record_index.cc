@@ -87,52 +87,77 @@ void RecordIndex<Record>::forget() {
   unseen_by_time.clear();
   by_key.clear();
   meta_.clear();
+  // Empty now: the memory goes back, so a cleaned store does not keep its peak.
+  for (NodePool* p :
+       {&number_pool_, &unseen_number_pool_, &time_pool_, &unseen_time_pool_, &key_pool_})
+    p->release();
+  meta_.rehash(0);  // gives back its bucket array
+  meta_pool_.release();
   valid_ = false;
+  appended_ = 0;
+}
+
+// Records come in arrival order with rising times and numbers as a rule, so each
+// is tried at the end of its set first: a right guess costs one comparison.
+template <class Record>
+typename RecordIndex<Record>::Meta RecordIndex<Record>::place(Record* rec, Seq seq) {
+  Meta m;
+  m.seq = seq;
+  m.seen = (rec->flags & EQCACHE_FIND_NOTSEEN) != 0;
+  ByNumber n{rec->event_number, seq, rec};
+  ByTime t{rec->time.timeup, rec->time.timelow, seq, rec};
+  m.number = by_number.insert(by_number.end(), n);
+  m.time = by_time.insert(by_time.end(), t);
+  m.key = by_key.insert(by_key.end(), ByKey{time_key_ms(rec->time), seq, rec});
+  if (!m.seen) {
+    m.unseen_number = unseen_by_number.insert(unseen_by_number.end(), n);
+    m.unseen_time = unseen_by_time.insert(unseen_by_time.end(), t);
+  }
+  return m;
 }
 
 template <class Record>
-void RecordIndex<Record>::insert(Record* rec, Seq seq) {
-  Meta m{seq, rec->event_number, rec->time, time_key_ms(rec->time),
-         (rec->flags & EQCACHE_FIND_NOTSEEN) != 0};
-  meta_[rec] = m;
-  by_number.insert({m.number, seq, rec});
-  by_time.insert({m.time.timeup, m.time.timelow, seq, rec});
-  by_key.insert({m.key, seq, rec});
+void RecordIndex<Record>::erase(const Meta& m) {
+  by_number.erase(m.number);
+  by_time.erase(m.time);
+  by_key.erase(m.key);
   if (!m.seen) {
-    unseen_by_number.insert({m.number, seq, rec});
-    unseen_by_time.insert({m.time.timeup, m.time.timelow, seq, rec});
+    unseen_by_number.erase(m.unseen_number);
+    unseen_by_time.erase(m.unseen_time);
   }
 }
 
+// The appended records, in list order so their arrival numbers follow it.
 template <class Record>
-void RecordIndex<Record>::erase(const Record* rec, const Meta& m) {
-  Record* r = const_cast<Record*>(rec);
-  by_number.erase({m.number, m.seq, r});
-  by_time.erase({m.time.timeup, m.time.timelow, m.seq, r});
-  by_key.erase({m.key, m.seq, r});
-  if (!m.seen) {
-    unseen_by_number.erase({m.number, m.seq, r});
-    unseen_by_time.erase({m.time.timeup, m.time.timelow, m.seq, r});
-  }
-}
-
-template <class Record>
-bool RecordIndex<Record>::ready(const List& list) {
-  if (in_step(list)) return true;
-  forget();
+bool RecordIndex<Record>::index_appended(const List& list) {
   try {
-    meta_.reserve(list.size());
-    for (Record* rec : list) {
+    for (std::size_t i = list.size() - appended_; i < list.size(); ++i) {
+      Record* rec = list[i];
       if (rec == nullptr || meta_.count(rec) != 0) {
         forget();
         return false;
       }
-      insert(rec, next_seq_++);
+      meta_.emplace(rec, place(rec, next_seq_++));
     }
   } catch (const std::bad_alloc&) {
     forget();
     return false;
   }
+  appended_ = 0;
+  return true;
+}
+
+template <class Record>
+bool RecordIndex<Record>::ready(const List& list) {
+  if (in_step(list)) return appended_ == 0 || index_appended(list);
+  forget();
+  try {
+    meta_.reserve(list.size());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  appended_ = list.size();
+  if (!index_appended(list)) return false;
   note(list);
   valid_ = true;
   return true;
@@ -141,42 +166,41 @@ bool RecordIndex<Record>::ready(const List& list) {
 // An index that fails to follow (memory ran out) drops out and is rebuilt, or
 // given up for scans, at the next lookup.
 template <class Record>
-void RecordIndex<Record>::added(const List& list, Record* rec) {
+void RecordIndex<Record>::added(const List& list) {
   if (!valid_) return;
   // in_step for the list before the append: one record shorter, same front.
-  bool follows =
-      list.size() == size_ + 1 && (size_ == 0 || list.front() == front_) && meta_.count(rec) == 0;
+  bool follows = list.size() == size_ + 1 && (size_ == 0 || list.front() == front_);
   if (!follows) return invalidate();
-  try {
-    insert(rec, next_seq_++);
-  } catch (const std::bad_alloc&) {
-    return forget();
-  }
+  ++appended_;
   note(list);
 }
 
 template <class Record>
 void RecordIndex<Record>::removing(const List& list, std::size_t pos) {
   if (!in_step(list)) return invalidate();
-  auto it = meta_.find(list[pos]);
-  if (it == meta_.end()) return invalidate();
-  erase(it->first, it->second);
-  meta_.erase(it);
+  if (pos < list.size() - appended_) {
+    auto it = meta_.find(list[pos]);
+    if (it == meta_.end()) return invalidate();
+    erase(it->second);
+    meta_.erase(it);
+  } else {
+    --appended_;  // never indexed
+  }
   size_ = list.size() - 1;
   front_ = pos == 0 ? (size_ ? list[1] : nullptr) : list.front();
   back_ = pos + 1 == list.size() ? (size_ ? list[pos - 1] : nullptr) : list.back();
   // erase keeps the storage
 }
 
+// An appended record is not in the sets yet: it goes in with its new values.
 template <class Record>
 void RecordIndex<Record>::refresh(const List& list, Record* rec) {
   if (!in_step(list)) return invalidate();
   auto it = meta_.find(rec);
-  if (it == meta_.end()) return;  // not in the list
-  Meta old = it->second;
-  erase(rec, old);
+  if (it == meta_.end()) return;  // appended, or not in the list
+  erase(it->second);
   try {
-    insert(rec, old.seq);
+    it->second = place(rec, it->second.seq);
   } catch (const std::bad_alloc&) {
     forget();
   }

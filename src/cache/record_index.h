@@ -13,18 +13,28 @@
 // every change the store makes. A list changed behind the store's back is noticed
 // by its size, storage and end records and indexed again; a list holding one record
 // twice is not indexed at all and its lookups scan.
+//
+// Appends are only counted: the records at the list's end that arrived since the
+// last lookup are indexed by the next one. The receiver thread appends while it
+// holds the lock that the application's queries wait for, so it does no more there
+// than the append; a list filled in arrival order of time and number goes into the
+// sets at their ends, which costs no search. Nodes come from pools (node_pool.h)
+// and each record keeps its nodes' places, so removing one searches nothing either.
 #ifndef DAQ_CACHE_RECORD_INDEX_H
 #define DAQ_CACHE_RECORD_INDEX_H
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <set>
 #include <tuple>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "eq_evstore.h"
+#include "node_pool.h"
 
 // Shortest list that lookups answer through an index; shorter lists scan, which
 // is faster there. Tests lower it to reach the index with few records.
@@ -33,6 +43,9 @@ void set_index_min_size(std::size_t n);
 
 template <class Record>
 class RecordIndex {
+  // Declared first: the sets and the map below return their nodes on destruction.
+  NodePool number_pool_, unseen_number_pool_, time_pool_, unseen_time_pool_, key_pool_, meta_pool_;
+
  public:
   using EventNumber = decltype(Record::event_number);
   using List = std::vector<Record*>;
@@ -60,19 +73,29 @@ class RecordIndex {
     Record* rec;
     bool operator<(const ByKey& o) const { return std::tie(key, seq) < std::tie(o.key, o.seq); }
   };
+  template <class T>
+  using Set = std::set<T, std::less<T>, PoolAllocator<T>>;
 
   static constexpr Seq kMaxSeq = std::numeric_limits<Seq>::max();
 
-  std::set<ByNumber> by_number, unseen_by_number;
-  std::set<ByTime> by_time, unseen_by_time;
-  std::set<ByKey> by_key;
+  Set<ByNumber> by_number{std::less<ByNumber>(), PoolAllocator<ByNumber>(&number_pool_)};
+  Set<ByNumber> unseen_by_number{std::less<ByNumber>(),
+                                 PoolAllocator<ByNumber>(&unseen_number_pool_)};
+  Set<ByTime> by_time{std::less<ByTime>(), PoolAllocator<ByTime>(&time_pool_)};
+  Set<ByTime> unseen_by_time{std::less<ByTime>(), PoolAllocator<ByTime>(&unseen_time_pool_)};
+  Set<ByKey> by_key{std::less<ByKey>(), PoolAllocator<ByKey>(&key_pool_)};
 
-  // True when the index describes `list` as it is; otherwise it is rebuilt.
-  // Returns false when the list cannot be indexed (a record held twice).
+  RecordIndex() = default;
+  RecordIndex(const RecordIndex&) = delete;
+  RecordIndex& operator=(const RecordIndex&) = delete;
+
+  // True when the index describes `list` as it is, appends included; otherwise
+  // it is rebuilt. Returns false when the list cannot be indexed (a record held
+  // twice).
   bool ready(const List& list);
   // Keeping in step. Each takes the list as it is after (added, refreshed) or
   // before (removing) the change.
-  void added(const List& list, Record* rec);
+  void added(const List& list);
   void removing(const List& list, std::size_t pos);
   void refresh(const List& list, Record* rec);  // rec's time, number or seen bit changed
   void cleared() { forget(); }
@@ -84,25 +107,31 @@ class RecordIndex {
  private:
   struct Meta {
     Seq seq;
-    EventNumber number;
-    time_stamp time;
-    double key;
     bool seen;
+    typename Set<ByNumber>::iterator number, unseen_number;
+    typename Set<ByTime>::iterator time, unseen_time;
+    typename Set<ByKey>::iterator key;
   };
+  using MetaMap = std::unordered_map<const Record*, Meta, std::hash<const Record*>,
+                                     std::equal_to<const Record*>,
+                                     PoolAllocator<std::pair<const Record* const, Meta>>>;
 
   bool in_step(const List& list) const {
     return valid_ && list.size() == size_ && list.data() == data_ &&
            (list.empty() || (list.front() == front_ && list.back() == back_));
   }
   void note(const List& list);
-  void insert(Record* rec, Seq seq);
-  void erase(const Record* rec, const Meta& m);
+  bool index_appended(const List& list);
+  Meta place(Record* rec, Seq seq);  // into the sets
+  void erase(const Meta& m);
   void forget();
 
-  std::unordered_map<const Record*, Meta> meta_;
+  MetaMap meta_{0, std::hash<const Record*>(), std::equal_to<const Record*>(),
+                PoolAllocator<std::pair<const Record* const, Meta>>(&meta_pool_)};
   Seq next_seq_ = 0;
   bool valid_ = false;
   std::size_t size_ = 0;
+  std::size_t appended_ = 0;  // records at the list's end not in the sets yet
   Record* const* data_ = nullptr;
   const Record* front_ = nullptr;
   const Record* back_ = nullptr;

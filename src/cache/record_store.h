@@ -116,7 +116,7 @@ struct RecordStore {
       if (!make_room(list, s.depth)) return true;
     }
     list.push_back(rec);
-    if (auto* ix = Nav::kept_index(s)) ix->added(list, rec);
+    if (auto* ix = Nav::kept_index(s)) ix->added(list);
     return false;
   }
 

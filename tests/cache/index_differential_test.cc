@@ -1,5 +1,5 @@
 // Lookups answered through the side index against a plain scan of the public list,
-// after every step of a random run of adds (repeated, out-of-order and extreme
+// after most steps of a random run of adds (repeated, out-of-order and extreme
 // numbers and times), evictions, removals, seen bits, reuse, depth changes and
 // changes made to the list behind the store's back.
 #include <gtest/gtest.h>
@@ -116,7 +116,7 @@ TYPED_TEST(IndexDifferential, EveryLookupMatchesAPlainScan) {
   DAQEqEvstore store(120);
   std::vector<TypeParam*>& list = A::list(store);
   std::vector<orxa_channel_entry_long*> channels(1, nullptr);
-  for (int step = 0; step < 3000; ++step) {
+  for (int step = 0; step < 4000; ++step) {
     int op = pick(100);
     TypeParam* some = list.empty() ? nullptr : list[pick(static_cast<int>(list.size()))];
     if (op < 45) {
@@ -161,6 +161,8 @@ TYPED_TEST(IndexDifferential, EveryLookupMatchesAPlainScan) {
       list.push_back(make_record<TypeParam>(stamp().timeup, 0, number()));
     }
 
+    // Some steps go unchecked, so that appends pile up between lookups.
+    if (pick(3) == 0) continue;
     Scan<TypeParam> scan{list};
     some = list.empty() ? nullptr : list[pick(static_cast<int>(list.size()))];
     Held held(store);
