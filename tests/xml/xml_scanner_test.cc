@@ -115,6 +115,12 @@ TEST(PlainDocument, OnlyDocumentsThatCannotDeclareATypeArePlain) {
       "",
   };
   for (const char* doc : not_plain) EXPECT_FALSE(plain_document(doc)) << doc;
+  for (std::size_t pad = 0; pad < 17; ++pad) {  // wherever it falls in a word
+    std::string at(pad, ' ');
+    EXPECT_FALSE(plain_document(("<a>" + at + "<!DOCTYPE a></a>").c_str())) << pad;
+    EXPECT_FALSE(plain_document(("<a>" + at + "\xC1\xBC</a>").c_str())) << pad;
+    EXPECT_TRUE(plain_document(("<a>" + at + "\xC3\xA9<!--x--></a>").c_str())) << pad;
+  }
   EXPECT_FALSE(plain_document(nullptr));
 }
 

@@ -7,6 +7,7 @@
 // but a comment or a CDATA section is seen here.
 #include "plain_document.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -42,6 +43,14 @@ bool declares_utf8_only(const char* p, const char* end) {
   return end - q > 5 && same_ignoring_case(q, "UTF-8", 5) && q[5] == quote;
 }
 
+// Eight bytes at a time: most of a document is ASCII without a '<'.
+bool any_markup_or_high_byte(uint64_t word) {
+  const uint64_t ones = 0x0101010101010101ULL;
+  const uint64_t highs = 0x8080808080808080ULL;
+  uint64_t lt = word ^ (ones * '<');
+  return ((word | ((lt - ones) & ~lt)) & highs) != 0;
+}
+
 }  // namespace
 
 bool plain_document(const char* text) {
@@ -55,18 +64,28 @@ bool plain_document(const char* text) {
     if (close == nullptr || close[-1] != '?') return false;
     if (!declares_utf8_only(p, close - 1)) return false;
   }
-  for (const unsigned char* q = reinterpret_cast<const unsigned char*>(p); *q != 0; ++q) {
-    unsigned char c = *q;
-    if (c == '<') {
-      if (q[1] != '!') continue;
-      if (std::strncmp(reinterpret_cast<const char*>(q) + 2, "--", 2) == 0) continue;
-      if (std::strncmp(reinterpret_cast<const char*>(q) + 2, "[CDATA[", 7) == 0) continue;
-      return false;
+  const unsigned char* q = reinterpret_cast<const unsigned char*>(p);
+  const unsigned char* end = q + std::strlen(p);
+  while (q < end) {
+    if (end - q >= 8) {
+      uint64_t word;
+      std::memcpy(&word, q, sizeof word);
+      if (!any_markup_or_high_byte(word)) {
+        q += 8;
+        continue;
+      }
     }
-    if (c < 0xC0) continue;
-    if (c == 0xC0 || c == 0xC1 || c >= 0xF5) return false;
-    if (c == 0xE0 && q[1] < 0xA0) return false;
-    if (c == 0xF0 && q[1] < 0x90) return false;
+    // q[1] is at most the terminating NUL.
+    unsigned char c = *q;
+    if (c == '<' && q[1] == '!') {
+      const char* after = reinterpret_cast<const char*>(q) + 2;
+      if (std::strncmp(after, "--", 2) != 0 && std::strncmp(after, "[CDATA[", 7) != 0) return false;
+    } else if (c >= 0xC0) {
+      if (c == 0xC0 || c == 0xC1 || c >= 0xF5) return false;
+      if (c == 0xE0 && q[1] < 0xA0) return false;
+      if (c == 0xF0 && q[1] < 0x90) return false;
+    }
+    ++q;
   }
   return true;
 }

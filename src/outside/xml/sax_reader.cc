@@ -22,7 +22,6 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include "daq_diag.h"
-#include "plain_document.h"
 #include "utf8_text.h"
 #include "xerces_lifetime.h"
 
@@ -180,9 +179,6 @@ bool SaxReader::begin(InputSource* source, const char* what) {
 
 bool SaxReader::start_memory(const char* text) {
   if (parser_ == nullptr || text == nullptr || started_) return true;
-  // The document was cleared for this scanner when the reader was chosen; a
-  // text changed since then is not read unchecked.
-  if (kind_ == ScannerKind::kWellFormed && !plain_document(text)) return true;
   try {
     return begin(new MemBufInputSource(reinterpret_cast<const XMLByte*>(text), std::strlen(text),
                                        "memory", false, memory_.get()),
