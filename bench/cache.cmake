@@ -3,3 +3,4 @@
 daq_bench(cache_conversion SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/cache_conversion.cc LIBS evstore_obj)
 daq_bench(cache_lookup SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/cache_lookup.cc LIBS evstore_obj)
 daq_bench(cache_memory SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/cache_memory.cc LIBS evstore_obj)
+daq_bench(cache_ingest SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/cache_ingest.cc LIBS evstore_obj)
