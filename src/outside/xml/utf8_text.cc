@@ -2,7 +2,7 @@
 // name and attribute, where creating a transcoder each time would dominate the
 // cost of reading a document, and it cannot fail. One UTF-16 unit never needs
 // more than three UTF-8 bytes (a surrogate pair, two units, needs four), so the
-// output is sized once and written through a pointer.
+// output is sized at most twice and written through a pointer.
 #include "utf8_text.h"
 
 void assign_utf8(std::string& out, const XMLCh* text) {
@@ -10,9 +10,17 @@ void assign_utf8(std::string& out, const XMLCh* text) {
   if (text == nullptr) return;
   std::size_t units = 0;
   while (text[units] != 0) ++units;
-  out.resize(3 * units);
+  // Names and values are nearly always ASCII: one byte a unit, until the first
+  // unit that is not.
+  out.resize(units);
   char* w = &out[0];
-  for (const XMLCh* p = text; *p != 0; ++p) {
+  const XMLCh* p = text;
+  while (*p != 0 && *p < 0x80) *w++ = static_cast<char>(*p++);
+  if (*p == 0) return;
+  std::size_t done = static_cast<std::size_t>(w - out.data());
+  out.resize(done + 3 * (units - done));
+  w = &out[done];
+  for (; *p != 0; ++p) {
     unsigned cp = *p;
     if (cp < 0x80) {
       *w++ = static_cast<char>(cp);
