@@ -35,6 +35,7 @@
 
 #include "eq_evstore.h"
 #include "node_pool.h"
+#include "spare_records.h"
 
 // Shortest list that lookups answer through an index; shorter lists scan, which
 // is faster there. Tests lower it to reach the index with few records.
@@ -137,13 +138,17 @@ class RecordIndex {
   const Record* back_ = nullptr;
 };
 
-// Both lists' indexes of one store.
+// Both lists' indexes of one store, and the record shells it keeps for reuse.
 struct StoreIndex {
   RecordIndex<eq_evstore_record> legacy;
   RecordIndex<eq_evstore_record_2024> gen2024;
+  SpareRecords<eq_evstore_record> legacy_spares;
+  SpareRecords<eq_evstore_record_2024> spares_2024;
 
   RecordIndex<eq_evstore_record>& of(eq_evstore_record*) { return legacy; }
   RecordIndex<eq_evstore_record_2024>& of(eq_evstore_record_2024*) { return gen2024; }
+  SpareRecords<eq_evstore_record>& spares(eq_evstore_record*) { return legacy_spares; }
+  SpareRecords<eq_evstore_record_2024>& spares(eq_evstore_record_2024*) { return spares_2024; }
 };
 
 // The store's indexes, or null when none was made (make: create them). The caller

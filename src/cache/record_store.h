@@ -82,9 +82,34 @@ struct RecordStore {
     List& list = records<Gen>(s);
     if (pos < 0 || static_cast<std::size_t>(pos) >= list.size()) return true;
     if (auto* ix = Nav::kept_index(s)) ix->removing(list, static_cast<std::size_t>(pos));
-    release_record(list[pos]);
+    retire_locked(s, list[pos]);
     list.erase(list.begin() + pos);
     return false;
+  }
+
+  // The store's kept record shells; null when its side data cannot be made.
+  static SpareRecords<Record>* spares(EqEvstore& s) REQUIRES(cache_mutex(s)) {
+    StoreIndex* all = store_index(s, true);
+    return all == nullptr ? nullptr : &all->spares(static_cast<Record*>(nullptr));
+  }
+
+  // A removed record's entries are released; its shell waits for the next new one.
+  static void retire_locked(EqEvstore& s, Record* rec) REQUIRES(cache_mutex(s)) {
+    if (rec == nullptr) return;
+    release_entries(rec->entry);
+    SpareRecords<Record>* kept = spares(s);
+    if (kept == nullptr) {
+      delete rec;
+      return;
+    }
+    kept->keep(rec, s.depth > 0 ? static_cast<std::size_t>(s.depth) : 0);
+  }
+
+  // A kept shell, or a new record; null when memory ran out.
+  static Record* new_record_locked(EqEvstore& s) REQUIRES(cache_mutex(s)) {
+    SpareRecords<Record>* kept = spares(s);
+    Record* rec = kept != nullptr ? kept->take() : nullptr;
+    return rec != nullptr ? rec : cache_new<Record>();
   }
 
   static bool remove_at(EqEvstore& s, int pos, bool take_lock) EXCLUDES(cache_mutex(s)) {
@@ -149,6 +174,7 @@ struct RecordStore {
     if (auto* ix = Nav::kept_index(s)) ix->cleared();
     for (Record* r : list) release_record(r);
     list.clear();
+    if (StoreIndex* all = store_index(s, false)) all->spares(static_cast<Record*>(nullptr)).clear();
   }
 
   static void set_seen_bit(bool seen, Record* rec) {
@@ -211,7 +237,7 @@ struct RecordForConversion {
       : is_new(!RecordStore<Gen>::is_full_locked(s)), store_(&s) {
     if (is_new) {
       // Room in the list is taken first, so adding the record cannot fail later.
-      rec = reserve_place(s) ? cache_new<Record>() : nullptr;
+      rec = reserve_place(s) ? RecordStore<Gen>::new_record_locked(s) : nullptr;
       if (rec == nullptr) {
         daq_line("daq_data_to_cache() Failed to allocate a record");
         result = CONV_NO_MEMORY;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cache_api.h"
+#include "conversion_fixture.h"
 #include "eq_evstore.h"
 #include "velmor.h"
 
@@ -212,4 +213,40 @@ TEST(RecordStorePrinting, LegacyListComesFirstAnd2024NumbersPrintInFull) {
   EXPECT_EQ(GetCapturedStdout(),
             "DAQ CACHE\n[0]RECORD: Time:2:0 Event#:-294967296 Entries:0\n\n"
             "DAQ CACHE2024\n[0]RECORD: Time:1:0 Event#:5000000000 Entries:0\n\n");
+}
+
+template <class R>
+class RemovedRecord : public ConversionTest<R> {
+ protected:
+  void spectrum(const char* name) {
+    float v[2] = {1, 2};
+    orxa_spect_input in{0.0f, 1.0f, 2, 1, 0.0f, v, nullptr};
+    this->builder.add_spectra(name, ORXA_DT_SPECTRUM, &in, 1, false);
+  }
+};
+TYPED_TEST_SUITE(RemovedRecord, RecordTypes, GenerationName);
+
+// What a removal leaves behind may serve the next conversion; that record must be
+// as a new one: the new event's channels only, its own stamp, no seen bit.
+TYPED_TEST(RemovedRecord, NextConversionHoldsOnlyItsOwnEvent) {
+  using A = Api<TypeParam>;
+  for (int round = 0; round < 3; ++round) {
+    this->begin(1, time_stamp{100, 7});
+    this->spectrum("A");
+    this->spectrum("B");
+    ASSERT_EQ(this->convert_new(), 0);
+    TypeParam* old = this->back();
+    A::seen(this->store, true, old);
+    ASSERT_FALSE(A::rem(this->store, old, true));
+  }
+  this->begin(2, time_stamp{200, 5});
+  this->spectrum("C");
+  ASSERT_EQ(this->convert_new(), 0);
+  TypeParam* now = this->back();
+  ASSERT_EQ(A::list(this->store).size(), 1u);
+  EXPECT_EQ(this->names(now), std::vector<std::string>{"C"});
+  EXPECT_EQ(now->flags, 0);
+  EXPECT_EQ(now->event_number, 2u);
+  EXPECT_EQ(now->time.timeup, 200u);
+  EXPECT_EQ(now->time.timelow, 5u);
 }
