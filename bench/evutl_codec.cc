@@ -2,7 +2,8 @@
 // 130 sub-channels of a multi-spectrum, each against a memcpy of the same bytes
 // (the limit). Compare bytes_per_second of a pair at the same size. The read is
 // also shown against its own copies alone (BM_MemcpyPerSubChannel), which at 64 KB
-// cost more than the one large copy of the limit.
+// cost more than the one large copy of the limit, and against locating alone
+// (BM_LocateMultiSpectrum).
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -79,6 +80,16 @@ void BM_MemcpyPerSubChannel(benchmark::State& state) {
                           static_cast<int64_t>(sizeof(float)));
 }
 
+// Sub-channel j as a reader finds it: its parameters, then its values.
+inline float* locate(orxa_serv_block_subhead_2010* sub, int j, int* length) {
+  float start, inc, ginc;
+  int groups;
+  orxa_spect_statistics_2010* stats;
+  get_spect_params_for_data_type_2010(sub, &start, &inc, nullptr, length, &groups, &ginc, &stats,
+                                      j);
+  return static_cast<float*>(get_pointer_to_data_2010(sub, j));
+}
+
 void BM_ReadMultiSpectrum(benchmark::State& state) {
   MultiSpectrumEvent e(state.range(0));
   const int per_channel = e.per_channel;
@@ -86,12 +97,8 @@ void BM_ReadMultiSpectrum(benchmark::State& state) {
   std::vector<float> out(static_cast<size_t>(per_channel));
   for (auto _ : state) {
     for (int j = 0; j < 130; ++j) {
-      float start, inc, ginc;
-      int length, groups;
-      orxa_spect_statistics_2010* stats;
-      get_spect_params_for_data_type_2010(sub, &start, &inc, nullptr, &length, &groups, &ginc,
-                                          &stats, j);
-      auto* p = static_cast<float*>(get_pointer_to_data_2010(sub, j));
+      int length;
+      float* p = locate(sub, j, &length);
       std::memcpy(out.data(), p, static_cast<size_t>(length) * sizeof(float));
       benchmark::DoNotOptimize(out.data());
     }
@@ -101,10 +108,26 @@ void BM_ReadMultiSpectrum(benchmark::State& state) {
                           static_cast<int64_t>(sizeof(float)));
 }
 
+// The two calls alone, nothing copied: what locating adds to the copies above.
+void BM_LocateMultiSpectrum(benchmark::State& state) {
+  MultiSpectrumEvent e(state.range(0));
+  auto* sub = e.sub;
+  for (auto _ : state) {
+    for (int j = 0; j < 130; ++j) {
+      int length;
+      float* p = locate(sub, j, &length);
+      benchmark::DoNotOptimize(length);
+      benchmark::DoNotOptimize(p);
+    }
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 130);
+}
+
 }  // namespace
 
 BENCHMARK(BM_MemcpyLimit)->Arg(4096)->Arg(65520)->Arg(1 << 20);
 BENCHMARK(BM_BuildSpectrumEvent)->Arg(4096)->Arg(1 << 20);
 BENCHMARK(BM_MemcpyPerSubChannel)->Arg(65520)->Arg(1 << 20);
 BENCHMARK(BM_ReadMultiSpectrum)->Arg(65520)->Arg(1 << 20);
+BENCHMARK(BM_LocateMultiSpectrum)->Arg(65520);
 BENCHMARK_MAIN();

@@ -49,10 +49,26 @@ inline const DataTypeInfo* find_data_type(int dtype) {
   return pos < 0 ? nullptr : &kDataTypes[pos];
 }
 
-// Structure kind of a data type, -1 for an unknown one.
+// The kind of each data type below kTypeSlots, -1 for none: one load instead of
+// two dependent ones, on the path of every decoder call.
+struct DataTypeKinds {
+  short kind[kTypeSlots];
+};
+constexpr DataTypeKinds make_data_type_kinds() {
+  DataTypeKinds kinds{};
+  for (int t = 0; t < kTypeSlots; ++t) {
+    const int pos = kDataTypeIndex.pos[t];
+    kinds.kind[t] = static_cast<short>(pos < 0 ? -1 : kDataTypes[pos].kind);
+  }
+  return kinds;
+}
+inline constexpr DataTypeKinds kDataTypeKinds = make_data_type_kinds();
+
+// Structure kind of a data type (or whole type word), -1 for an unknown one.
 inline int structure_kind(int dtype) {
-  const DataTypeInfo* info = find_data_type(dtype);
-  return info != nullptr ? info->kind : -1;
+  const int data_type = orxa_data_type_of(dtype);
+  if (static_cast<unsigned>(data_type) >= static_cast<unsigned>(kTypeSlots)) return -1;
+  return kDataTypeKinds.kind[data_type];
 }
 
 #endif
