@@ -39,12 +39,13 @@ int convert_times(daq_server_request* request) {
 
   // The C library would read an unknown zone as UTC and shift the request.
   std::string zone_name = experiment_zone_name();
-  std::string unknown = unknown_zone_reason(zone_name);
+  ZoneFileSeen seen;
+  std::string unknown = unknown_zone_reason(zone_name, &seen);
   if (!unknown.empty()) {
     daq_print("ORXA_EXP_TIMEZONE: %s\n", unknown.c_str());
     return -7;
   }
-  ZoneScope zone(zone_name);
+  ZoneScope zone(zone_name, &seen);
   int seconds = local_seconds(&start);
   request->t_start_sec = seconds < 0 ? 0 : seconds;
   if (request->t_stop[0] != '\0') {

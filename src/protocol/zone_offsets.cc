@@ -37,12 +37,13 @@ std::string zone_file_path(const std::string& zone, const std::string& tzdir) {
   return (tzdir.empty() ? std::string("/usr/share/zoneinfo") : tzdir) + "/" + name;
 }
 
-ZoneOffsetCache* ZoneOffsetCache::of(const std::string& zone) {
+ZoneOffsetCache* ZoneOffsetCache::of(const std::string& zone, const ZoneFileSeen* seen) {
   static std::list<ZoneOffsetCache> zones;
   try {
     const char* dir = std::getenv("TZDIR");  // the caller holds the lock setenv takes
     std::string tzdir = dir != nullptr ? dir : "";
-    ZoneFileId file = zone_file_id(zone_file_path(zone, tzdir));
+    std::string path = zone_file_path(zone, tzdir);
+    ZoneFileId file = seen != nullptr && seen->path == path ? seen->id : zone_file_id(path);
     for (auto it = zones.begin(); it != zones.end(); ++it) {
       if (it->zone_ != zone || it->tzdir_ != tzdir) continue;
       zones.splice(zones.begin(), zones, it);

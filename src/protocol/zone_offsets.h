@@ -28,15 +28,23 @@ struct ZoneFileId {
 
 ZoneFileId zone_file_id(const std::string& path);
 
+// A file's identity as read once, so a second look moments later (the zone
+// check, then the conversions of one validation) costs no second stat.
+struct ZoneFileSeen {
+  std::string path;
+  ZoneFileId id;
+};
+
 // The file the C library reads for a TZ value (a POSIX rule may name none:
 // then the path leads nowhere and the rule's text is all there is).
 std::string zone_file_path(const std::string& zone, const std::string& tzdir);
 
 class ZoneOffsetCache {
  public:
-  // Under local_time_lock(). The cache of zone as the zone is now; null when
-  // memory runs out (then nothing is remembered).
-  static ZoneOffsetCache* of(const std::string& zone);
+  // Under local_time_lock(). The cache of zone as the zone is now (as seen,
+  // when seen names the zone's file); null when memory runs out (then nothing
+  // is remembered).
+  static ZoneOffsetCache* of(const std::string& zone, const ZoneFileSeen* seen = nullptr);
 
   // The offset in force at seconds, when its hour is remembered.
   bool find(int64_t seconds, long* offset) const;

@@ -40,8 +40,12 @@ bool read_tzif_magic(const std::string& path) {
 
 // A verdict is kept with the file's identity, so a zone checked again costs a
 // stat, not an open and a read.
-bool is_tzif_file(const std::string& path) {
+bool is_tzif_file(const std::string& path, ZoneFileSeen* seen) {
   ZoneFileId id = zone_file_id(path);
+  if (seen != nullptr) {
+    seen->path = path;
+    seen->id = id;
+  }
   if (!id.exists) return false;
   static std::map<std::string, std::pair<ZoneFileId, bool>> verdicts;  // local_time_lock()
   {
@@ -69,15 +73,15 @@ bool read_environment(const char* name, std::string* value) {
   return v != nullptr;
 }
 
-bool in_database(const std::string& name) {
+bool in_database(const std::string& name, ZoneFileSeen* seen) {
   if (name.empty()) return false;
-  if (name[0] == '/') return is_tzif_file(name);
+  if (name[0] == '/') return is_tzif_file(name, seen);
   // Only names below the database's folder.
   if (name == ".." || name.compare(0, 3, "../") == 0 || name.find("/../") != std::string::npos)
     return false;
   std::string base;
   if (!read_environment("TZDIR", &base) || base.empty()) base = "/usr/share/zoneinfo";
-  return is_tzif_file(base + "/" + name);
+  return is_tzif_file(base + "/" + name, seen);
 }
 
 // Reads up to max digits; false when there is none or the value passes limit.
@@ -224,24 +228,24 @@ std::string experiment_zone_name() {
   return read_environment(kZoneVariable, &zone) ? zone : kDefaultZone;
 }
 
-std::string unknown_zone_reason(const std::string& name) {
+std::string unknown_zone_reason(const std::string& name, ZoneFileSeen* seen) {
   if (name.empty()) return "";  // UTC by definition
   if (name[0] == ':') {
-    if (in_database(name.substr(1))) return "";
-  } else if (in_database(name) || posix_rule(name)) {
+    if (in_database(name.substr(1), seen)) return "";
+  } else if (in_database(name, seen) || posix_rule(name)) {
     return "";
   }
   return "time zone '" + name + "' is unknown (neither in the zone database nor a TZ rule)";
 }
 
-ZoneScope::ZoneScope(const std::string& zone) {
+ZoneScope::ZoneScope(const std::string& zone, const ZoneFileSeen* seen) {
   local_time_lock().lock();
   OpenZone& z = open_zone();
   z.open = true;
   z.applied = false;
   try {
     z.zone = zone;
-    z.offsets = ZoneOffsetCache::of(zone);
+    z.offsets = ZoneOffsetCache::of(zone, seen);
   } catch (const std::bad_alloc&) {
     // No copy of the name: the zone is set now, as the C library will be asked.
     z.offsets = nullptr;

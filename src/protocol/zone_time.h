@@ -9,6 +9,7 @@
 #include <string>
 
 #include "daq_mutex.h"
+#include "zone_offsets.h"
 
 // ORXA_EXP_TIMEZONE when set (also when empty, which the C library reads as
 // UTC), else "CET". Takes local_time_lock(): call it outside a ZoneScope, as
@@ -17,8 +18,9 @@ std::string experiment_zone_name();
 
 // Empty when the C library reads name as the zone it names: a file of the zone
 // database (TZDIR or /usr/share/zoneinfo) or a POSIX TZ rule; else one line
-// saying that the zone is unknown.
-std::string unknown_zone_reason(const std::string& name);
+// saying that the zone is unknown. seen, when given, receives the identity of
+// the file looked at, for the ZoneScope that follows.
+std::string unknown_zone_reason(const std::string& name, ZoneFileSeen* seen = nullptr);
 
 // Holds local_time_lock() and makes zone the one the conversions below use for
 // its life. The process's TZ is set to zone only when a conversion needs the C
@@ -28,7 +30,8 @@ std::string unknown_zone_reason(const std::string& name);
 class ZoneScope {
  public:
   // The lock is held across the object's life, which the analysis cannot follow.
-  explicit ZoneScope(const std::string& zone) NO_THREAD_SAFETY_ANALYSIS;
+  explicit ZoneScope(const std::string& zone,
+                     const ZoneFileSeen* seen = nullptr) NO_THREAD_SAFETY_ANALYSIS;
   ~ZoneScope() NO_THREAD_SAFETY_ANALYSIS;
   ZoneScope(const ZoneScope&) = delete;
   ZoneScope& operator=(const ZoneScope&) = delete;
