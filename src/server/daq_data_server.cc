@@ -41,6 +41,7 @@
 #include "orxa_chan_descr.h"
 #include "orxa_xml.h"
 #include "request_plan.h"
+#include "spare_listener.h"
 #include "stream_threads.h"
 #include "velmor_server.h"
 
@@ -115,6 +116,8 @@ struct DaqDataServer::State {
   bool catalog_refused = false;
   std::thread housekeeper;
   SAX_Parser_Cache parsers;  // shared by the handler threads
+  // Before the stream threads, which refill it.
+  SpareListener spare_listener;
   // Before the requests: their streams end before its threads do.
   StreamThreads stream_threads;
 
@@ -209,6 +212,7 @@ bool DaqDataServer::State::accept_locked(daq_server_reply* parsed, std::string* 
     s.verbose = options.verbose;
     s.number = r->number;
     s.send_stall_ms = options.send_stall_ms;
+    s.spare = &spare_listener;
     r->stream = std::make_unique<DataStream>(r->plan, s, entry());
     if (r->stream->open(options.data_host.c_str()) != 0) {
       *reason = "ERROR: cannot open a data link";
@@ -480,6 +484,8 @@ void DaqDataServer::stop() {
     if (r->stream) r->stream->request_stop();
   }
   for (const auto& r : left) s_->release(r);
+  // Every stream has ended, so no thread refills it any more.
+  s_->spare_listener.clear();
   s_->server.remove_property("DAQ.REQ");
   s_->server.stop();
   if (s_->registered) velmor::unregister_server(s_->name_key.c_str());

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <new>
 
 #include "daq_diag.h"
 #include "daq_generation.h"
@@ -50,8 +51,14 @@ DataStream::DataStream(const RequestPlan& plan, const StreamSettings& settings,
 DataStream::~DataStream() { stop(); }
 
 int DataStream::open(const char* host) {
-  int rc = listener_.Listen(host, 0);
-  if (rc == 0) port_ = listener_.GetPort();
+  int rc = 0;
+  if (settings_.spare != nullptr) {
+    listener_ = settings_.spare->take(host, &rc);
+  } else {
+    listener_.reset(new (std::nothrow) TidewireListener);
+    rc = listener_ ? listener_->Listen(host, 0) : -1;
+  }
+  if (rc == 0) port_ = listener_->GetPort();
   return rc;
 }
 
@@ -67,7 +74,7 @@ void DataStream::start(StreamThreads* threads) {
   } catch (...) {  // std::bad_alloc, std::future_error
   }
   served_ = std::future<void>();
-  listener_.Close();
+  if (listener_) listener_->Close();
   finished_ = true;
 }
 
@@ -105,15 +112,16 @@ void DataStream::record_control(const DaqControlRecord& record) {
 }
 
 void DataStream::run() {
+  if (settings_.spare != nullptr) settings_.spare->refill();
   Tidewire* link = nullptr;
   auto deadline = Clock::now() + std::chrono::milliseconds(settings_.accept_timeout_ms);
   for (auto now = Clock::now(); !stop_ && link == nullptr && now < deadline; now = Clock::now()) {
     // Never past the deadline: a stream nobody comes to frees its thread on time.
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-    int rc = listener_.Accept(static_cast<int>(std::min<int64_t>(kWakeMs, left)), &link);
+    int rc = listener_->Accept(static_cast<int>(std::min<int64_t>(kWakeMs, left)), &link);
     if (rc != 0) link = nullptr;
   }
-  listener_.Close();
+  listener_->Close();
   if (link != nullptr) {
     receiver_came_ = true;
     serve(link);

@@ -8,12 +8,14 @@
 #include <chrono>
 #include <cstdint>
 #include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "daq_data_server.h"
 #include "daq_mutex.h"
 #include "request_plan.h"
+#include "spare_listener.h"
 #include "stream_threads.h"
 #include "tidewire_listener.h"
 
@@ -28,6 +30,8 @@ struct StreamSettings {
   long malformed_after = -1;
   bool verbose = false;
   int number = 0;  // the reply number, for messages
+  // Refilled by the stream's thread when it begins; null: none.
+  SpareListener* spare = nullptr;
   // A receiver that lets this long pass without progress (a message taken off
   // the link, the acknowledgment awaited, or while paused any flow-control
   // message) has its stream ended.
@@ -41,7 +45,8 @@ class DataStream {
   DataStream(const DataStream&) = delete;
   DataStream& operator=(const DataStream&) = delete;
 
-  // Listens on host, port 0. 0 on success, else the listener's code.
+  // Listens on host, port 0 (taking the settings' spare listener when there
+  // is one for host). 0 on success, else the listener's code.
   int open(const char* host);
   int port() const { return port_; }
   // Serves the stream on one of threads, which must outlive the stream. A
@@ -76,7 +81,7 @@ class DataStream {
   RequestPlan plan_;
   StreamSettings settings_;
   std::string server_name_;
-  TidewireListener listener_;
+  std::unique_ptr<TidewireListener> listener_;  // set by open()
   int port_ = 0;
   std::future<void> served_;  // ready when the serving thread is done with this stream
   std::atomic<bool> stop_{false};

@@ -574,3 +574,23 @@ TEST(StreamRequests, RetryOfTheSameRequestTakesOneSlot) {
   EXPECT_GT(zero.requests_answered(), 1);
   EXPECT_EQ(zero.requests_accepted(), zero.requests_answered()) << "a retry was answered BUSY";
 }
+
+TEST(StreamRequests, RequestsInARowEachGetTheirOwnDataLink) {
+  DaqDataServer server(options_for("ST.ROW"));
+  ASSERT_FALSE(server.start());
+  velmor::EqCall call;
+  std::set<int> ports;
+  for (int i = 0; i < 3; ++i) {
+    EqDAQconnect c(&call, nullptr);
+    fill_request(c, 1);
+    ASSERT_EQ(c.connect(server.entry().c_str()), 0) << i;
+    daq_server_reply* r = c.get_server_reply();
+    ports.insert(r->port);
+    Tidewire link(false);
+    ASSERT_EQ(link.Connect(r->host, r->port), 0) << i;
+    Received got;
+    take_to_end(link, r->evid64bitmode, &got);
+    EXPECT_TRUE(got.end_seen) << i;
+  }
+  EXPECT_EQ(ports.size(), 3u);
+}
