@@ -169,7 +169,11 @@ int parse_daq_reply(char* xml, daq_server_reply* reply, std::vector<chan_descr_2
   // keeps what was read, as after any other failure.
   try {
     std::string work(xml);
-    read_description_block(xml, work, vc);
+    {
+      // The description reader makes its own parser: it takes a kept one.
+      SAX_Parser_Cache_Scope lend(cache);
+      read_description_block(xml, work, vc);
+    }
     std::unique_ptr<SAX_Memory_Parser> parser(new (std::nothrow)
                                                   SAX_Memory_Parser(work.data(), cache));
     if (!parser || !parser->init_ok() || reply == nullptr) return 1;

@@ -22,14 +22,22 @@ ScannerKind scanner_for(const char* xml) {
   return plain_document(xml) ? ScannerKind::kWellFormed : ScannerKind::kChecking;
 }
 
+// A plain pointer: a thread-local with a destructor would outlive what a test
+// of every allocation can account for.
+thread_local SAX_Parser_Cache* scoped_cache = nullptr;
+
 }  // namespace
 
-SAX_Memory_Parser::SAX_Memory_Parser(char* xml) : reader_(nullptr), xml_(xml) {
-  reader_ = new (std::nothrow) SaxReader("SAX_Memory_Parser", scanner_for(xml));
+SAX_Parser_Cache_Scope::SAX_Parser_Cache_Scope(SAX_Parser_Cache* cache) : previous_(scoped_cache) {
+  if (cache != nullptr) scoped_cache = cache;
 }
 
+SAX_Parser_Cache_Scope::~SAX_Parser_Cache_Scope() { scoped_cache = previous_; }
+
+SAX_Memory_Parser::SAX_Memory_Parser(char* xml) : SAX_Memory_Parser(xml, nullptr) {}
+
 SAX_Memory_Parser::SAX_Memory_Parser(char* xml, SAX_Parser_Cache* cache)
-    : reader_(nullptr), xml_(xml), cache_(cache) {
+    : reader_(nullptr), xml_(xml), cache_(cache != nullptr ? cache : scoped_cache) {
   ScannerKind kind = scanner_for(xml);
   if (cache_ != nullptr) reader_ = cache_->take(kind);
   if (reader_ == nullptr) reader_ = new (std::nothrow) SaxReader("SAX_Memory_Parser", kind);

@@ -47,7 +47,8 @@ class ORXA_XML_EXPORT SAX_Memory_Parser {
   explicit SAX_Memory_Parser(char* xml);
   // The same, with a parser taken from cache (when it holds one) and handed back
   // to it on destruction if it read its document without an error. The cache
-  // must outlive the parser; null: as the constructor above.
+  // must outlive the parser; null: as the constructor above. Without a cache,
+  // the one of the thread's SAX_Parser_Cache_Scope is used, if there is one.
   SAX_Memory_Parser(char* xml, SAX_Parser_Cache* cache);
   ~SAX_Memory_Parser();
   SAX_Memory_Parser(const SAX_Memory_Parser&) = delete;
@@ -92,6 +93,21 @@ class ORXA_XML_EXPORT SAX_Parser_Cache {
   SaxReader* take(ScannerKind kind);
   void give_back(SaxReader* reader);
   Idle* idle_;
+};
+
+// While it lives, the memory parsers made on this thread without a cache take
+// theirs from cache, so a caller that keeps parsers lends them to the libraries
+// it calls. The cache must outlive the scope; scopes nest, and each gives back
+// the one before it. A null cache changes nothing.
+class ORXA_XML_EXPORT SAX_Parser_Cache_Scope {
+ public:
+  explicit SAX_Parser_Cache_Scope(SAX_Parser_Cache* cache);
+  ~SAX_Parser_Cache_Scope();
+  SAX_Parser_Cache_Scope(const SAX_Parser_Cache_Scope&) = delete;
+  SAX_Parser_Cache_Scope& operator=(const SAX_Parser_Cache_Scope&) = delete;
+
+ private:
+  SAX_Parser_Cache* previous_;
 };
 
 // The same reading, for a document in a file named at start().
