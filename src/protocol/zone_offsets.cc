@@ -48,7 +48,7 @@ ZoneOffsetCache* ZoneOffsetCache::of(const std::string& zone, const ZoneFileSeen
       if (it->zone_ != zone || it->tzdir_ != tzdir) continue;
       zones.splice(zones.begin(), zones, it);
       if (!(zones.front().file_ == file)) {
-        zones.front().hours_.clear();
+        zones.front().forget();
         zones.front().file_ = file;
       }
       return &zones.front();
@@ -64,15 +64,36 @@ ZoneOffsetCache* ZoneOffsetCache::of(const std::string& zone, const ZoneFileSeen
   }
 }
 
-bool ZoneOffsetCache::find(int64_t seconds, long* offset) const {
-  auto it = hours_.find(hour_of(seconds));
+bool ZoneOffsetCache::find(int64_t seconds, long* offset) {
+  int64_t hour = hour_of(seconds);
+  if (hour >= run_first_ && hour <= run_last_) {
+    *offset = run_offset_;
+    return true;
+  }
+  auto it = hours_.find(hour);
   if (it == hours_.end()) return false;
   *offset = it->second;
+  // The run grows only by a remembered neighbour with its offset, so every
+  // hour inside it is remembered with that offset.
+  if (it->second == run_offset_ && hour == run_last_ + 1 && run_first_ <= run_last_) {
+    run_last_ = hour;
+  } else if (it->second == run_offset_ && hour == run_first_ - 1 && run_first_ <= run_last_) {
+    run_first_ = hour;
+  } else {
+    run_first_ = run_last_ = hour;
+    run_offset_ = it->second;
+  }
   return true;
 }
 
+void ZoneOffsetCache::forget() {
+  hours_.clear();
+  run_first_ = 1;
+  run_last_ = 0;
+}
+
 void ZoneOffsetCache::keep(int64_t hour_start, long offset) {
-  if (hours_.size() >= kMostHours) hours_.clear();
+  if (hours_.size() >= kMostHours) forget();
   try {
     hours_[hour_of(hour_start)] = offset;
   } catch (const std::bad_alloc&) {
