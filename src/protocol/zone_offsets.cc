@@ -86,6 +86,12 @@ bool ZoneOffsetCache::find(int64_t seconds, long* offset) {
   return true;
 }
 
+bool ZoneOffsetCache::uniform(int64_t from, int64_t to, long* offset) const {
+  if (hour_of(from) < run_first_ || hour_of(to) > run_last_) return false;
+  *offset = run_offset_;
+  return true;
+}
+
 void ZoneOffsetCache::forget() {
   hours_.clear();
   run_first_ = 1;

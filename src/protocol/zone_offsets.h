@@ -48,6 +48,9 @@ class ZoneOffsetCache {
 
   // The offset in force at seconds, when its hour is remembered.
   bool find(int64_t seconds, long* offset);
+  // True with the offset when every hour from the one holding from to the one
+  // holding to is remembered with one offset, as far as the run below tells.
+  bool uniform(int64_t from, int64_t to, long* offset) const;
   // Remembers the offset of the hour starting at hour_start.
   void keep(int64_t hour_start, long offset);
 

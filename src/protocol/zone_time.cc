@@ -216,6 +216,13 @@ bool offset_at(int64_t seconds, long* offset) {
   return library_offset(seconds, offset);
 }
 
+// In a ZoneScope: true with the offset when every hour from..to is known to
+// have that one offset.
+bool uniform_offset(int64_t from, int64_t to, long* offset) {
+  OpenZone& z = open_zone();
+  return z.open && z.offsets != nullptr && z.offsets->uniform(from, to, offset);
+}
+
 int64_t wall_clock(int64_t seconds) {
   long offset = 0;
   return offset_at(seconds, &offset) ? seconds + offset : seconds;
@@ -275,7 +282,11 @@ int local_readings(const struct tm& fields, int64_t out[2]) {
   const int kSamples = 2 * kOffsetSearchHours + 1;
   long offsets[kSamples];
   int kinds = 0;
-  for (int h = -kOffsetSearchHours; h <= kOffsetSearchHours; ++h) {
+  const int64_t span = kOffsetSearchHours * 3600LL;
+  // Far from any change of offset the samples below would all agree.
+  bool uniform = uniform_offset(wall - span, wall + span, &offsets[0]);
+  if (uniform) kinds = 1;
+  for (int h = -kOffsetSearchHours; !uniform && h <= kOffsetSearchHours; ++h) {
     long offset = 0;
     if (!offset_at(wall + h * 3600LL, &offset)) continue;
     if (std::find(offsets, offsets + kinds, offset) == offsets + kinds) offsets[kinds++] = offset;
