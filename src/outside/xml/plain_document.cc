@@ -43,12 +43,31 @@ bool declares_utf8_only(const char* p, const char* end) {
   return end - q > 5 && same_ignoring_case(q, "UTF-8", 5) && q[5] == quote;
 }
 
-// Eight bytes at a time: most of a document is ASCII without a '<'.
-bool any_markup_or_high_byte(uint64_t word) {
-  const uint64_t ones = 0x0101010101010101ULL;
+// Bytes of 0xC0 and above, eight at a time: most documents have none at all.
+bool any_lead_byte(const unsigned char* q, std::size_t n) {
   const uint64_t highs = 0x8080808080808080ULL;
-  uint64_t lt = word ^ (ones * '<');
-  return ((word | ((lt - ones) & ~lt)) & highs) != 0;
+  uint64_t seen = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, q + i, sizeof word);
+    seen |= word & (word << 1) & highs;  // top two bits of a byte both set
+  }
+  for (; i < n; ++i) seen |= q[i] >= 0xC0 ? 1 : 0;
+  return seen != 0;
+}
+
+// No lead byte of an overlong form of an ASCII character, nor of a 5 or 6 byte
+// sequence. q[n] is the terminating NUL.
+bool no_overlong_lead(const unsigned char* q, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char c = q[i];
+    if (c < 0xC0) continue;
+    if (c == 0xC0 || c == 0xC1 || c >= 0xF5) return false;
+    if (c == 0xE0 && q[i + 1] < 0xA0) return false;
+    if (c == 0xF0 && q[i + 1] < 0x90) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -64,28 +83,16 @@ bool plain_document(const char* text) {
     if (close == nullptr || close[-1] != '?') return false;
     if (!declares_utf8_only(p, close - 1)) return false;
   }
+  std::size_t n = std::strlen(p);
   const unsigned char* q = reinterpret_cast<const unsigned char*>(p);
-  const unsigned char* end = q + std::strlen(p);
-  while (q < end) {
-    if (end - q >= 8) {
-      uint64_t word;
-      std::memcpy(&word, q, sizeof word);
-      if (!any_markup_or_high_byte(word)) {
-        q += 8;
-        continue;
-      }
-    }
-    // q[1] is at most the terminating NUL.
-    unsigned char c = *q;
-    if (c == '<' && q[1] == '!') {
-      const char* after = reinterpret_cast<const char*>(q) + 2;
-      if (std::strncmp(after, "--", 2) != 0 && std::strncmp(after, "[CDATA[", 7) != 0) return false;
-    } else if (c >= 0xC0) {
-      if (c == 0xC0 || c == 0xC1 || c >= 0xF5) return false;
-      if (c == 0xE0 && q[1] < 0xA0) return false;
-      if (c == 0xF0 && q[1] < 0x90) return false;
-    }
-    ++q;
+  if (any_lead_byte(q, n) && !no_overlong_lead(q, n)) return false;
+  // '!' is rare in a document, so it is looked for rather than '<'.
+  const char* end = p + n;
+  for (const char* bang = static_cast<const char*>(std::memchr(p, '!', n)); bang != nullptr;
+       bang = static_cast<const char*>(std::memchr(bang + 1, '!', end - bang - 1))) {
+    if (bang == p || bang[-1] != '<') continue;
+    if (std::strncmp(bang + 1, "--", 2) != 0 && std::strncmp(bang + 1, "[CDATA[", 7) != 0)
+      return false;
   }
   return true;
 }

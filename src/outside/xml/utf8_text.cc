@@ -6,12 +6,15 @@
 #include "utf8_text.h"
 
 void assign_utf8(std::string& out, const XMLCh* text) {
-  out.clear();
-  if (text == nullptr) return;
+  if (text == nullptr) {
+    out.clear();
+    return;
+  }
   std::size_t units = 0;
   while (text[units] != 0) ++units;
   // Names and values are nearly always ASCII: one byte a unit, until the first
-  // unit that is not.
+  // unit that is not. Not cleared first: a kept string only shrinks or grows
+  // by the difference.
   out.resize(units);
   char* w = &out[0];
   const XMLCh* p = text;
