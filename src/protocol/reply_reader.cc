@@ -105,14 +105,14 @@ ElementResult read_statistics_element(const char* tag, const AttrSource& attrs,
   };
 
   for (const Name& n : kNames) {
-    if (std::strcmp(tag, n.element) != 0) continue;
+    if (!is_tag(tag, n.element)) continue;
     const char* name = attrs.find("name");
     if (name == nullptr) return ElementResult::ignored;
     return append_copy(stat.*n.list, name, n.message) ? ElementResult::handled
                                                       : ElementResult::failed;
   }
   for (const Count& c : kCounts) {
-    if (std::strcmp(tag, c.element) != 0) continue;
+    if (!is_tag(tag, c.element)) continue;
     const char* text = attrs.find(c.attr);
     if (text == nullptr) return ElementResult::ignored;
     int& field = stat.*c.field;
@@ -132,20 +132,20 @@ int read_reply_document(SAX_Memory_Parser& parser, daq_server_reply* reply) {
   AttrSource attrs(parser);
   while (parser.parse(&tag, &value) == 0) {
     if (tag == nullptr) continue;
-    if (std::strcmp(tag, "DAQREP") == 0) {
+    if (is_tag(tag, "DAQREP")) {
       clean_reply(reply);
       seen = true;
       continue;
     }
     if (!seen) continue;
     ElementResult result = ElementResult::ignored;
-    if (std::strcmp(tag, "DAQREQ") == 0) {
+    if (is_tag(tag, "DAQREQ")) {
       section = Section::request;
-    } else if (std::strcmp(tag, "Statistics") == 0) {
+    } else if (is_tag(tag, "Statistics")) {
       section = Section::statistics;
-    } else if (std::strcmp(tag, "Reply") == 0) {
+    } else if (is_tag(tag, "Reply")) {
       result = read_reply_line(attrs, reply);
-    } else if (std::strcmp(tag, "Reason") == 0) {
+    } else if (is_tag(tag, "Reason")) {
       if (const char* com = attrs.find("com")) copy_text(reply->reason, com, kReasonChars);
     } else if (section == Section::request) {
       result = read_request_element(tag, attrs, &reply->request, RequestReader::reply);

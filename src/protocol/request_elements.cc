@@ -105,20 +105,20 @@ ElementResult read_request_element(const char* tag, const AttrSource& attrs,
                                    daq_server_request* request, RequestReader reader) {
   const char* text = nullptr;
   // Ordered by how often the elements occur in a document.
-  if (std::strcmp(tag, "Chan") == 0) return read_channel(attrs, request);
-  if (std::strcmp(tag, "File") == 0) return read_file(attrs, request, reader);
+  if (is_tag(tag, "Chan")) return read_channel(attrs, request);
+  if (is_tag(tag, "File")) return read_file(attrs, request, reader);
 
-  if (std::strcmp(tag, "ReqId") == 0) {
+  if (is_tag(tag, "ReqId")) {
     text = attrs.find("id");
     return text != nullptr ? read_id(text, request) : ElementResult::ignored;
   }
-  if (std::strcmp(tag, "TStart") == 0 || std::strcmp(tag, "TStop") == 0) {
+  if (is_tag(tag, "TStart") || is_tag(tag, "TStop")) {
     text = attrs.find("time");
     if (text == nullptr) return ElementResult::ignored;
     copy_text(tag[3] == 'a' ? request->t_start : request->t_stop, text, kShortTextChars);
     return ElementResult::handled;
   }
-  if (std::strcmp(tag, "RunFirst") == 0) {
+  if (is_tag(tag, "RunFirst")) {
     text = attrs.find("number");
     if (text == nullptr) return ElementResult::ignored;
     request->run_first = read_decimal(text);
@@ -127,38 +127,38 @@ ElementResult read_request_element(const char* tag, const AttrSource& attrs,
     if (copy_to_last) request->run_last = request->run_first;
     return ElementResult::handled;
   }
-  if (std::strcmp(tag, "RunLast") == 0) {
+  if (is_tag(tag, "RunLast")) {
     text = attrs.find("number");
     if (text != nullptr) request->run_last = read_decimal(text);
     return text != nullptr ? ElementResult::handled : ElementResult::ignored;
   }
-  if (std::strcmp(tag, "Exp") == 0) {
+  if (is_tag(tag, "Exp")) {
     text = attrs.find("name");
     if (text != nullptr) copy_text(request->exp, text, kShortTextChars);
     return text != nullptr ? ElementResult::handled : ElementResult::ignored;
   }
-  if (std::strcmp(tag, "DDir") == 0 || std::strcmp(tag, "CDir") == 0) {
+  if (is_tag(tag, "DDir") || is_tag(tag, "CDir")) {
     text = attrs.find("name");
     if (text != nullptr) (tag[0] == 'D' ? request->ddir : request->cdir) = text;
     return text != nullptr ? ElementResult::handled : ElementResult::ignored;
   }
-  if (std::strcmp(tag, "ConfFile") == 0) {
+  if (is_tag(tag, "ConfFile")) {
     if (reader == RequestReader::file) return ElementResult::ignored;
     text = attrs.find("file");
     if (text != nullptr) copy_text(request->conf_file, text, kConfFileChars);
     return text != nullptr ? ElementResult::handled : ElementResult::ignored;
   }
-  if (std::strcmp(tag, "ScanMode") == 0) {
+  if (is_tag(tag, "ScanMode")) {
     text = attrs.find("mode");
     if (text != nullptr) request->scan_mode = read_code(text);
     return text != nullptr ? ElementResult::handled : ElementResult::ignored;
   }
-  if (std::strcmp(tag, "ReqType") == 0) {
+  if (is_tag(tag, "ReqType")) {
     text = attrs.find("type");
     return text != nullptr ? read_in_range(text, &request->req_type, kReqTypeRange, reader)
                            : ElementResult::ignored;
   }
-  if (std::strcmp(tag, "CommMode") == 0) {
+  if (is_tag(tag, "CommMode")) {
     text = attrs.find("mode");
     return text != nullptr ? read_in_range(text, &request->comm_mode, kCommModeRange, reader)
                            : ElementResult::ignored;

@@ -22,7 +22,7 @@ int read_request_document(Parser& parser, daq_server_request* request, RequestRe
   AttrSource attrs(parser);
   while (parser.parse(&tag, &value) == 0) {
     if (tag == nullptr) continue;
-    if (std::strcmp(tag, "DAQREQ") == 0) {
+    if (is_tag(tag, "DAQREQ")) {
       if (reader == RequestReader::memory) clean_request(request);
       seen = true;
       continue;
