@@ -3,7 +3,9 @@
 // value is ever cut.
 #include "tag_writing.h"
 
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 
 #include "daq_server_util_def.h"
 
@@ -20,9 +22,22 @@ void EMPTY_TAG_3ATTRN(std::string& a, const char* b, const char* c, const char* 
   ADD_ENDN(a);
 }
 
+namespace {
+
+// The plain decimal formats, the usual ones, without the printf machinery.
+void format_int(char (&text)[24], const char* format, int value) {
+  if (std::strcmp(format, "%d") == 0 || std::strcmp(format, "%i") == 0) {
+    *std::to_chars(text, text + sizeof text - 1, value).ptr = '\0';
+    return;
+  }
+  std::snprintf(text, sizeof text, format, value);
+}
+
+}  // namespace
+
 void ADD_INT_ATTR(std::string& out, const char* name, const char* format, int value) {
   char text[24];
-  std::snprintf(text, sizeof text, format, value);
+  format_int(text, format, value);
   ADD_ATTR(out, name, text);
 }
 
@@ -36,6 +51,6 @@ void ADD_FLOAT_ATTR(std::string& out, const char* name, float value) {
 void EMPTY_TAG_INT_ATTRN(std::string& out, const char* element, const char* name,
                          const char* format, int value) {
   char text[24];
-  std::snprintf(text, sizeof text, format, value);
+  format_int(text, format, value);
   EMPTY_TAG_ATTRN(out, element, name, text);
 }

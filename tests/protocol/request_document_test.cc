@@ -2,6 +2,7 @@
 // and messages, random round trips, special characters and hostile input.
 #include <unistd.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -379,7 +380,9 @@ TEST(RequestDocument, RandomRequestsRoundTrip) {
     sent.cdir = random_text(rng, 50, true);
     std::string conf = random_text(rng, 100, true);
     std::snprintf(sent.conf_file, sizeof sent.conf_file, "%s", conf.c_str());
-    sent.scan_mode = static_cast<int>(rng() % 16);
+    // Now and then any int, the extremes and negatives included.
+    sent.scan_mode = round % 4 == 0 ? static_cast<int>(rng()) : static_cast<int>(rng() % 16);
+    if (round == 4) sent.scan_mode = INT_MIN;
     sent.req_type = static_cast<int>(rng() % 3) + 1;
     sent.comm_mode = static_cast<int>(rng() % 2) + 1;
     for (unsigned i = rng() % 5; i > 0; --i) {
