@@ -38,7 +38,9 @@ SAX_Memory_Parser::SAX_Memory_Parser(char* xml) : SAX_Memory_Parser(xml, nullptr
 
 SAX_Memory_Parser::SAX_Memory_Parser(char* xml, SAX_Parser_Cache* cache)
     : reader_(nullptr), xml_(xml), cache_(cache != nullptr ? cache : scoped_cache) {
-  ScannerKind kind = scanner_for(xml);
+  // Switching a new parser to the well-formedness scanner costs about what the
+  // scanner saves on one document: it pays off for parsers that are kept.
+  ScannerKind kind = cache_ != nullptr ? scanner_for(xml) : ScannerKind::kChecking;
   if (cache_ != nullptr) reader_ = cache_->take(kind);
   if (reader_ == nullptr) reader_ = new (std::nothrow) SaxReader("SAX_Memory_Parser", kind);
 }
