@@ -28,7 +28,10 @@ std::unique_ptr<TidewireListener> SpareListener::take(const char* host, int* rc)
     }
   }
   *rc = 0;
-  if (taken) return taken;
+  // Its port was never handed out, so whoever connected is a stranger who would
+  // otherwise be taken for this request's receiver.
+  if (taken && !taken->HasWaitingConnection()) return taken;
+  taken.reset();
   return open(wanted, rc);
 }
 
@@ -51,4 +54,9 @@ void SpareListener::clear() {
   std::unique_ptr<TidewireListener> closing;
   DaqLockGuard guard(lock_);
   closing = std::move(spare_);
+}
+
+int SpareListener::spare_port() {
+  DaqLockGuard guard(lock_);
+  return spare_ ? spare_->GetPort() : 0;
 }

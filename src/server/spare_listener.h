@@ -26,6 +26,8 @@ class SpareListener {
   void refill();
   // Closes the spare.
   void clear();
+  // The kept spare's port, 0 when none is kept.
+  int spare_port();
 
  private:
   static std::unique_ptr<TidewireListener> open(const std::string& host, int* rc);

@@ -18,6 +18,7 @@
 #include "eq_daq_connect.h"
 #include "orxa_evutl.h"
 #include "server_fixture.h"
+#include "spare_listener.h"
 #include "tidewire.h"
 #include "velmor.h"
 
@@ -593,4 +594,33 @@ TEST(StreamRequests, RequestsInARowEachGetTheirOwnDataLink) {
     EXPECT_TRUE(got.end_seen) << i;
   }
   EXPECT_EQ(ports.size(), 3u);
+}
+
+// A spare's port is handed to nobody, so a connection that came before it is
+// taken is a stranger's: the request gets a fresh listener, not the stranger.
+TEST(StreamRequests, SpareThatAStrangerReachedIsNotHandedOut) {
+  SpareListener spares;
+  int rc = -1;
+  ASSERT_NE(spares.take("127.0.0.1", &rc), nullptr);
+  spares.refill();
+  int kept = spares.spare_port();
+  ASSERT_NE(kept, 0);
+  // A plain TCP connect: nobody accepts on a spare, so no hello would come.
+  int stranger = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(static_cast<uint16_t>(kept));
+  ASSERT_EQ(connect(stranger, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  std::unique_ptr<TidewireListener> taken = spares.take("127.0.0.1", &rc);
+  ASSERT_EQ(rc, 0);
+  ASSERT_NE(taken, nullptr);
+  EXPECT_NE(taken->GetPort(), kept);
+  EXPECT_EQ(spares.spare_port(), 0);
+  // Untouched, the spare is what the next request gets.
+  spares.refill();
+  kept = spares.spare_port();
+  ASSERT_NE(kept, 0);
+  EXPECT_EQ(spares.take("127.0.0.1", &rc)->GetPort(), kept);
+  close(stranger);
 }

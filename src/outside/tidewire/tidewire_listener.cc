@@ -138,6 +138,13 @@ int TidewireListener::GetPort() const { return fd_ >= 0 ? port_ : 0; }
 
 bool TidewireListener::IsListening() const { return fd_ >= 0; }
 
+bool TidewireListener::HasWaitingConnection() const {
+  if (fd_ < 0) return false;
+  if (pending_ != nullptr && !pending_->list.empty()) return true;
+  struct pollfd p = {fd_, POLLIN, 0};
+  return poll(&p, 1, 0) > 0;
+}
+
 void TidewireListener::SetNoDelay(bool on) { no_delay_ = on; }
 
 void TidewireListener::SetHandshakeTimeout(int ms) {

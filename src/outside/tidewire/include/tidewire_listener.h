@@ -26,6 +26,9 @@ class TIDEWIRE_EXPORT TidewireListener {
   // The port listened on, or 0 when not listening.
   int GetPort() const;
   bool IsListening() const;
+  // True when a connection waits to be accepted or is in its handshake: a
+  // listener kept before its port was handed to anyone can tell a stranger came.
+  bool HasWaitingConnection() const;
 
   // Waits up to timeout_ms for a receiver whose hello has come. Every connection
   // gets the listener's hello at once and has the handshake time-out (from its
