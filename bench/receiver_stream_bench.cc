@@ -13,6 +13,9 @@
 //
 // BM_LinkIngest is the link's share of that: the same bulk into a bare link.
 //
+// BM_ThreeThreadFloor carries the stream's and the handshake's bytes through
+// three raw threads, as the receiver's road has them, against the same limit.
+//
 // BM_ReceiverPeakMemory fills a cache of depth 50 with 1 MB events while the
 // application takes nothing, and reports how far the peak resident size grew.
 #include <benchmark/benchmark.h>
@@ -24,7 +27,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <fstream>
+#include <mutex>
 #include <string>
 
 #include "receiver_test_support.h"
@@ -76,17 +81,23 @@ bool read_all(int fd, void* p, size_t n) {
   return true;
 }
 
-// Streams count framed messages (one send each); the reader takes each into its
-// buffer and copies it once. With ack, every message waits for a 44-byte answer.
-double raw_batch_seconds(int reader, int writer, const Bytes& framed, int count, bool ack) {
-  auto t0 = Clock::now();
-  std::thread sender([&] {
+// The limit's sending side: count framed messages, one send each, each waiting
+// for a 44-byte answer with ack.
+std::thread start_sender(int writer, const Bytes& framed, int count, bool ack) {
+  return std::thread([writer, &framed, count, ack] {
     char answer[44];
     for (int i = 0; i < count; ++i) {
       if (!write_all(writer, framed.data(), framed.size())) return;
       if (ack && !read_all(writer, answer, sizeof answer)) return;
     }
   });
+}
+
+// Streams count framed messages (one send each); the reader takes each into its
+// buffer and copies it once. With ack, every message waits for a 44-byte answer.
+double raw_batch_seconds(int reader, int writer, const Bytes& framed, int count, bool ack) {
+  auto t0 = Clock::now();
+  std::thread sender = start_sender(writer, framed, count, ack);
   Bytes in(framed.size()), copy(framed.size());
   char answer[44] = {40};
   for (int i = 0; i < count; ++i) {
@@ -97,6 +108,55 @@ double raw_batch_seconds(int reader, int writer, const Bytes& framed, int count,
     if (ack) write_all(reader, answer, sizeof answer);
   }
   sender.join();
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+// The receiver's shape with nothing of ours in it: a reading thread takes each
+// message into a buffer of its own and hands it over under a lock (answering
+// each one in handshake mode), and the application's thread polls for it as the
+// benchmark's application does, with 20 us sleeps when nothing is there. Against
+// raw_batch_seconds it shows what a third thread costs on this machine's cores.
+double three_thread_batch_seconds(int reader, int writer, const Bytes& framed, int count,
+                                  bool ack) {
+  auto t0 = Clock::now();
+  std::thread sender = start_sender(writer, framed, count, ack);
+  std::mutex lock;
+  std::deque<Bytes*> handed;
+  std::thread receiving([&] {
+    Bytes in(framed.size());
+    char answer[44] = {40};
+    for (int i = 0; i < count; ++i) {
+      uint32_t length = 0;
+      if (!read_all(reader, &length, 4) || !read_all(reader, in.data(), length)) break;
+      Bytes* held = new Bytes(in.begin(), in.begin() + length);
+      {
+        std::lock_guard<std::mutex> hold(lock);
+        handed.push_back(held);
+      }
+      if (ack) write_all(reader, answer, sizeof answer);
+    }
+  });
+  int taken = 0;
+  auto deadline = Clock::now() + std::chrono::seconds(60);
+  while (taken < count && Clock::now() < deadline) {
+    Bytes* got = nullptr;
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      if (!handed.empty()) {
+        got = handed.front();
+        handed.pop_front();
+      }
+    }
+    if (got != nullptr) {
+      ++taken;
+      delete got;
+    } else {
+      std::this_thread::sleep_for(std::chrono::microseconds(20));
+    }
+  }
+  receiving.join();
+  sender.join();
+  for (Bytes* b : handed) delete b;
   return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
@@ -172,7 +232,8 @@ class ReceiverRun {
   uint64_t pauses = 0;  // pause requests and holds the server saw
 };
 
-void run_against_limit(benchmark::State& state, bool handshake) {
+// floor_only: the three raw threads in place of ours.
+void run_against_limit(benchmark::State& state, bool handshake, bool floor_only = false) {
   Payload payload = make_payload(state.range(0));
   const int batch = static_cast<int>(state.range(1));
   Bytes framed(4 + payload.event.size());
@@ -180,8 +241,9 @@ void run_against_limit(benchmark::State& state, bool handshake) {
   std::memcpy(framed.data(), &prefix, 4);
   std::memcpy(framed.data() + 4, payload.event.data(), payload.event.size());
   int reader = -1, writer = -1;
-  ReceiverRun run(handshake);
-  if (!run.ok() || !raw_pair(&reader, &writer)) {
+  std::unique_ptr<ReceiverRun> run =
+      floor_only ? nullptr : std::make_unique<ReceiverRun>(handshake);
+  if ((run != nullptr && !run->ok()) || !raw_pair(&reader, &writer)) {
     state.SkipWithError("set-up failed");
     return;
   }
@@ -189,7 +251,9 @@ void run_against_limit(benchmark::State& state, bool handshake) {
   long faults = 0;  // minor page faults of the process during our batches
   for (auto _ : state) {
     long faults_before = minor_faults();
-    double t = run.batch_seconds(payload, batch);
+    double t = run != nullptr
+                   ? run->batch_seconds(payload, batch)
+                   : three_thread_batch_seconds(reader, writer, framed, batch, handshake);
     faults += minor_faults() - faults_before;
     if (t < 0) {
       state.SkipWithError("stream stalled");
@@ -206,12 +270,19 @@ void run_against_limit(benchmark::State& state, bool handshake) {
   state.counters["MB_per_s"] = events * static_cast<double>(payload.event.size()) / ours / 1e6;
   state.counters["raw_events_per_s"] = events / raw;
   state.counters["ratio"] = raw / ours;
-  state.counters["pauses_per_event"] = static_cast<double>(run.pauses) / events;
   state.counters["faults_per_event"] = static_cast<double>(faults) / events;
+  if (run != nullptr)
+    state.counters["pauses_per_event"] = static_cast<double>(run->pauses) / events;
 }
 
 void BM_ReceiverStream(benchmark::State& state) { run_against_limit(state, false); }
 void BM_ReceiverHandshake(benchmark::State& state) { run_against_limit(state, true); }
+
+// The floor of the two rows above on this machine: the raw limit against the
+// same bytes carried through the receiver's three threads (argument 2: handshake).
+void BM_ThreeThreadFloor(benchmark::State& state) {
+  run_against_limit(state, state.range(2) != 0, true);
+}
 
 // ---- ingest of small events sent in bulk ----
 
@@ -431,6 +502,11 @@ BENCHMARK(BM_LinkIngest)
 BENCHMARK(BM_ReceiverHandshake)
     ->Args({4096, 1000})
     ->Args({1 << 20, 30})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ThreeThreadFloor)
+    ->Args({4096, 4000, 0})
+    ->Args({4096, 1000, 1})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
