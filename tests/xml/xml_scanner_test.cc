@@ -36,6 +36,9 @@ const char* const kSeeds[] = {
     "<a\n v\n =\n \"s\"\n/>\n\n",
     "<?xml version=\"1.0\"?><?xml version=\"1.0\"?><a/>",
     "<a></a>trailing<b/>",
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<?xml version=\"1.0\"?>\n<a/>",
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n",
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n\xC3<a/>",
     "<",
 };
 

@@ -72,6 +72,19 @@ bool no_overlong_lead(const unsigned char* q, std::size_t n) {
 
 }  // namespace
 
+bool ascii_only(const char* text, std::size_t n) {
+  const unsigned char* q = reinterpret_cast<const unsigned char*>(text);
+  uint64_t seen = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, q + i, sizeof word);
+    seen |= word;
+  }
+  for (; i < n; ++i) seen |= q[i];
+  return (seen & 0x8080808080808080ULL) == 0;
+}
+
 bool plain_document(const char* text) {
   if (text == nullptr) return false;
   const char* p = text;

@@ -22,6 +22,7 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include "daq_diag.h"
+#include "plain_document.h"
 #include "utf8_text.h"
 #include "xerces_lifetime.h"
 
@@ -179,9 +180,23 @@ bool SaxReader::begin(InputSource* source, const char* what) {
 
 bool SaxReader::start_memory(const char* text) {
   if (parser_ == nullptr || text == nullptr || started_) return true;
+  std::size_t length = std::strlen(text);
+  // The declaration our writers put on a line of its own says what the
+  // well-formedness scanner assumes anyway (version 1.0, UTF-8), and scanning
+  // it costs as much as a few elements. The line end stays, so a message's line
+  // and column are where they were; only an ASCII text qualifies, since
+  // the library reports a byte it cannot decode where it decoded it, and it
+  // decodes in other pieces without the declaration.
+  static const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  constexpr std::size_t kDeclarationLength = sizeof kDeclaration - 2;
+  if (kind_ == ScannerKind::kWellFormed && length > kDeclarationLength &&
+      std::memcmp(text, kDeclaration, kDeclarationLength + 1) == 0 && ascii_only(text, length)) {
+    text += kDeclarationLength;
+    length -= kDeclarationLength;
+  }
   try {
-    return begin(new MemBufInputSource(reinterpret_cast<const XMLByte*>(text), std::strlen(text),
-                                       "memory", false, memory_.get()),
+    return begin(new MemBufInputSource(reinterpret_cast<const XMLByte*>(text), length, u"memory",
+                                       false, memory_.get()),
                  "the document");
   } catch (...) {
     interrupted_ = true;
