@@ -3,7 +3,7 @@
 // a cut address would silently call another property.
 #include "facility_lists.h"
 
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 
 namespace {
@@ -56,17 +56,27 @@ std::vector<std::string> server_list_entries(const std::string& list) {
 
 bool compose_property_address(char* buf, const std::string& entry, const char* property,
                               int number) {
-  const char* separator = (!entry.empty() && entry.back() == '/') ? "" : "/";
-  int n;
-  if (number >= 0) {
-    n = std::snprintf(buf, DAQ_ADDRESS_SIZE, "%s%s%s%d", entry.c_str(), separator, property,
-                      number);
-  } else {
-    n = std::snprintf(buf, DAQ_ADDRESS_SIZE, "%s%s%s", entry.c_str(), separator, property);
+  // Put together by hand: a printf per property call cost more than the rest of it.
+  char* const end = buf + DAQ_ADDRESS_SIZE - 1;  // room left for the NUL
+  char* w = buf;
+  auto put = [&](const char* text, size_t n) {
+    if (n > static_cast<size_t>(end - w)) return false;
+    std::memcpy(w, text, n);
+    w += n;
+    return true;
+  };
+  bool fits = put(entry.c_str(), std::strlen(entry.c_str()));
+  if (fits && (entry.empty() || entry.back() != '/')) fits = put("/", 1);
+  if (fits) fits = put(property, std::strlen(property));
+  if (fits && number >= 0) {
+    auto r = std::to_chars(w, end, number);
+    fits = r.ec == std::errc();
+    if (fits) w = r.ptr;
   }
-  if (n < 0 || n >= DAQ_ADDRESS_SIZE) {
+  if (!fits) {
     buf[0] = '\0';
     return true;
   }
+  *w = '\0';
   return false;
 }

@@ -1,6 +1,7 @@
 // Writing reply documents: the full reply (request echo, stream address, comment,
 // statistics and optionally the channel descriptions) and the two short replies
 // a server sends when it refuses or defers a request.
+#include <charconv>
 #include <cstdio>
 
 #include "daq_diag.h"
@@ -10,6 +11,11 @@
 #include "tag_writing.h"
 
 namespace {
+// Room for a usual document at once, so that writing it does not grow the
+// string step by step.
+constexpr std::size_t kSimpleReplyBytes = 256;
+constexpr std::size_t kReplyBytes = 1024;
+
 // The descriptions as one block that starts at the root element's start tag
 // (whatever the library put before it, a declaration for example, is dropped).
 // An empty result means no block.
@@ -38,7 +44,7 @@ void write_reply_line(std::string& out, const daq_server_reply& reply) {
     return;
   }
   char port[24];
-  std::snprintf(port, sizeof port, "%d", reply.port);
+  *std::to_chars(port, port + sizeof port - 1, reply.port).ptr = '\0';
   char host[DAQ_HOST_SIZE + 1];
   copy_text(host, reply.host, field_length(reply.host));
   char mode[] = "Yes";
@@ -68,6 +74,7 @@ void write_statistics(std::string& out, const daq_server_stat& s) {
 
 char* simple_reply(char* info, std::string& out, unsigned id, const char* rep) {
   out.clear();
+  out.reserve(kSimpleReplyBytes);
   set_xml_header(out);
   START_TAGN(out, "DAQREP");
   START_TAGN(out, "DAQREQ");
@@ -84,6 +91,7 @@ char* create_xml_daq_reply(daq_server_reply* reply, std::string& out,
                            std::vector<chan_descr_2010*>* ivc) {
   out.clear();
   std::string descriptions = description_block(ivc);
+  out.reserve(kReplyBytes + descriptions.size());
   set_xml_header(out);
   START_TAGN(out, "DAQREP");
   if (reply != nullptr) {
@@ -107,6 +115,6 @@ char* get_simple_reply(char* info, std::string& out, unsigned id) {
 
 char* get_simple_reply_with_port(char* info, std::string& out, unsigned id, unsigned port) {
   char rep[24];
-  std::snprintf(rep, sizeof rep, "%i", static_cast<int>(port));
+  *std::to_chars(rep, rep + sizeof rep - 1, static_cast<int>(port)).ptr = '\0';
   return simple_reply(info, out, id, rep);
 }

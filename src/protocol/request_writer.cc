@@ -63,6 +63,9 @@ void write_channel(std::string& out, const daq_channel_entry& entry) {
 char* create_xml_daq_request(daq_server_request* request, std::string& out, int how) {
   if (how != 0) {
     out.clear();
+    // Room for a usual request at once, so that writing it does not grow the
+    // string step by step.
+    out.reserve(512);
     set_xml_header(out);
   }
   START_TAGN(out, "DAQREQ");

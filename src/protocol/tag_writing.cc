@@ -30,6 +30,17 @@ void format_int(char (&text)[24], const char* format, int value) {
     *std::to_chars(text, text + sizeof text - 1, value).ptr = '\0';
     return;
   }
+  if (std::strcmp(format, "0x%X") == 0) {
+    text[0] = '0';
+    text[1] = 'x';
+    char* end =
+        std::to_chars(text + 2, text + sizeof text - 1, static_cast<unsigned>(value), 16).ptr;
+    *end = '\0';
+    for (char* c = text + 2; c < end; ++c) {
+      if (*c >= 'a') *c = static_cast<char>(*c - 'a' + 'A');
+    }
+    return;
+  }
   std::snprintf(text, sizeof text, format, value);
 }
 

@@ -5,6 +5,7 @@
 #include "request_plan.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -19,8 +20,18 @@ constexpr uint64_t kLegacyLimit = 0x7fffffffu;  // legacy numbers must read as n
 
 std::string file_of_run(int64_t run) {
   char name[32];
-  std::snprintf(name, sizeof name, "run%06lld.raw", static_cast<long long>(run));
-  return name;
+  if (run < 0) {
+    std::snprintf(name, sizeof name, "run%06lld.raw", static_cast<long long>(run));
+    return name;
+  }
+  // The usual case without printf, which cost more than the rest of the plan.
+  char digits[24];
+  char* end = std::to_chars(digits, digits + sizeof digits, run).ptr;
+  std::string text = "run";
+  text.append(end - digits < 6 ? static_cast<size_t>(6 - (end - digits)) : 0, '0');
+  text.append(digits, end);
+  text += ".raw";
+  return text;
 }
 
 // The run a file name names (base name run%06d.raw), or 0.

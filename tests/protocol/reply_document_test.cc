@@ -1,5 +1,7 @@
 // The reply document: the full and the short writers, the reader's sections and
 // codes, channel-description blocks, random round trips.
+#include <climits>
+#include <cstdio>
 #include <random>
 
 #include "orxa_chan_descr.h"
@@ -90,6 +92,13 @@ TEST(ReplyWriter, ListsAndPortVariants) {
   std::strcpy(rep.host, "h");
   create_xml_daq_reply(&rep, out, nullptr);
   EXPECT_NE(out.find("<Reply rep=\"5000\" host=\"h\" EvId64bitmode=\"No\"/>"), std::string::npos);
+  for (int code : {0, -1, INT_MIN, 0xABCDEF}) {  // hex digits as printf's "0x%X" writes them
+    rep.stat.data_loc = code;
+    create_xml_daq_reply(&rep, out, nullptr);
+    char expected[40];
+    std::snprintf(expected, sizeof expected, "<DataLoc code=\"0x%X\"/>", code);
+    EXPECT_NE(out.find(expected), std::string::npos) << expected;
+  }
 }
 
 TEST(ReplyWriter, SimpleReplies) {

@@ -10,6 +10,7 @@
 // already have acted on it. Failure texts put the cause and
 // host:port first, because callers keep them in 80-byte buffers and the
 // address, which the caller knows anyway, is what may be cut.
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -213,8 +214,10 @@ int EqCall::State::call_locked(uint8_t kind, EqAdr* address, const EqData* in, E
   if (build_request(frame, kind, id, address->property(), in))
     return fail(out, EQ_ERR_INVALID_ARGUMENT, "property name or input too large for a frame");
 
-  char endpoint[300];
-  std::snprintf(endpoint, sizeof endpoint, "%s:%d", host.c_str(), port);
+  std::string endpoint(host.c_str());
+  char digits[16];
+  endpoint += ':';
+  endpoint.append(digits, std::to_chars(digits, digits + sizeof digits, port).ptr);
   std::string why;
   int rc = exchange_locked(endpoint, host, port, id, retry, out, &why);
   // Buffers are kept for the next call over a cached connection only.
