@@ -152,27 +152,6 @@ struct Floor {
   }
 };
 
-void BM_BareCallsAndParses(benchmark::State& state) {
-  int type = static_cast<int>(state.range(0));
-  static Floor* floors[3] = {nullptr, nullptr, nullptr};
-  if (floors[type] == nullptr) floors[type] = new Floor(type);
-  Floor& f = *floors[type];
-  velmor::EqCall call;
-  velmor::EqAdr req, rep;
-  std::string prefix = "BENCH.FLOOR/T" + std::to_string(type) + "/DAQ.DATA.SVR/";
-  req.adr(prefix + "DAQ.REQ");
-  rep.adr(prefix + "DAQ.REP1");
-  velmor::EqData in, out;
-  in.set_xml(canned(type).request);
-  for (auto _ : state) {
-    call.set(&req, &in, &out);
-    f.client.parse(out.get_xml());
-    call.get(&rep, nullptr, &out);
-    f.client.parse(out.get_xml());
-    if (out.error() != 0) state.SkipWithError("call failed");
-  }
-}
-
 void BM_Connect(benchmark::State& state) {
   int type = static_cast<int>(state.range(0));
   velmor::EqCall call;
@@ -184,21 +163,32 @@ void BM_Connect(benchmark::State& state) {
   }
 }
 
-void BM_BareCalls(benchmark::State& state) {
+// The two calls to the canned server `name`; `parser` reads both answers, if given.
+void bare_calls(benchmark::State& state, const char* name, BareParser* parser) {
   int type = static_cast<int>(state.range(0));
-  Canned& k = canned(type);
   velmor::EqCall call;
   velmor::EqAdr req, rep;
-  std::string prefix = "BENCH.RAW/T" + std::to_string(type) + "/DAQ.DATA.SVR/";
+  std::string prefix = name + std::to_string(type) + "/DAQ.DATA.SVR/";
   req.adr(prefix + "DAQ.REQ");
   rep.adr(prefix + "DAQ.REP1");
   velmor::EqData in, out;
-  in.set_xml(k.request);
+  in.set_xml(canned(type).request);
   for (auto _ : state) {
     call.set(&req, &in, &out);
+    if (parser != nullptr) parser->parse(out.get_xml());
     call.get(&rep, nullptr, &out);
+    if (parser != nullptr) parser->parse(out.get_xml());
     if (out.error() != 0) state.SkipWithError("call failed");
   }
+}
+
+void BM_BareCalls(benchmark::State& state) { bare_calls(state, "BENCH.RAW/T", nullptr); }
+
+void BM_BareCallsAndParses(benchmark::State& state) {
+  int type = static_cast<int>(state.range(0));
+  static Floor* floors[3] = {nullptr, nullptr, nullptr};
+  if (floors[type] == nullptr) floors[type] = new Floor(type);
+  bare_calls(state, "BENCH.FLOOR/T", &floors[type]->client);
 }
 
 // The client's own work in one connect, one piece at a time (no transport):
