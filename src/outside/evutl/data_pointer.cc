@@ -2,16 +2,14 @@
 // for every kind, through the same locators the kind's decoder uses.
 #include "sub_block_locate.h"
 
-void* get_pointer_to_data_2010(orxa_serv_block_subhead_2010* sub, int index) {
+namespace {
+
+// Every kind but spectra. Out of line, so that the spectrum path needs no frame.
+__attribute__((noinline)) void* other_kind_pointer(const orxa_serv_block_subhead_2010* sub,
+                                                   int index) {
   SubBlockView view(sub);
   if (!view.valid() || index < 0) return nullptr;
-  const int kind = structure_kind(view.data_type());
-  switch (kind) {
-    case ORXA_DATA_SPECTRUM:
-    case ORXA_DATA_GSPECTRUM: {
-      SpectChannelPlace place;
-      return locate_spect_channel(view, kind, index, &place) ? place.values : nullptr;
-    }
+  switch (structure_kind(view.data_type())) {
     case ORXA_DATA_IMAGE_EXT: {
       ImagePlace place;
       return index == 0 && locate_image(view, &place) ? place.bytes : nullptr;
@@ -35,4 +33,15 @@ void* get_pointer_to_data_2010(orxa_serv_block_subhead_2010* sub, int index) {
     default:
       return nullptr;
   }
+}
+
+}  // namespace
+
+void* get_pointer_to_data_2010(orxa_serv_block_subhead_2010* sub, int index) {
+  // Spectra first, without a view: the one kind read sub-channel after sub-channel.
+  const int kind = sub_block_kind(sub);
+  if (kind != ORXA_DATA_SPECTRUM && kind != ORXA_DATA_GSPECTRUM)
+    return other_kind_pointer(sub, index);
+  SpectChannelPlace place;
+  return locate_spect_channel(sub, kind, index, &place) ? place.values : nullptr;
 }

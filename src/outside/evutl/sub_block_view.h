@@ -1,6 +1,7 @@
 // Bounded view of one channel sub-block: the data region after the sub-head as
 // ldata declares it. Every read of a decoder goes through fits()/load(), so no
-// decoder can leave [sub-head, sub-head + ldata) whatever the sub-block holds.
+// decoder can leave [sub-head, sub-head + ldata) whatever the sub-block holds;
+// only the spectrum locator, run per sub-channel, checks the same bounds itself.
 // Loads use memcpy: an event buffer need not keep sub-blocks aligned.
 #ifndef EVUTL_SUB_BLOCK_VIEW_H
 #define EVUTL_SUB_BLOCK_VIEW_H

@@ -38,9 +38,10 @@ enum { ORXA_DATA_STAMP = 1 };
 // Sub-channel counts of the multi-sub-channel spectra.
 enum { ORXA_MULTI_SPECT_A_CHANNELS = 130, ORXA_MULTI_SPECT_B_CHANNELS = 4 };
 
+// A word without high bits is below 65536, so its low 16 bits are the whole word:
+// one mask serves both forms.
 inline int orxa_data_type_of(int32_t type_word) {
-  uint32_t w = static_cast<uint32_t>(type_word);
-  return (w >> 16) != 0 ? static_cast<int>(w & 0xFFFFu) : static_cast<int>(type_word);
+  return static_cast<int>(static_cast<uint32_t>(type_word) & 0xFFFFu);
 }
 inline int orxa_device_type_of(int32_t type_word) {
   uint32_t w = static_cast<uint32_t>(type_word);
