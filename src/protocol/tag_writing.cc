@@ -10,8 +10,9 @@
 #include "daq_server_util_def.h"
 
 void EMPTY_TAG_ATTRN(std::string& a, const char* b, const char* c, const char* d) {
-  EMPTY_TAG_ATTR_NO_END(a, b, c, d);
-  ADD_ENDN(a);
+  append_attr_head(a, b, c);
+  append_xml_escaped(a, d);
+  a.append("\"/>\n", 4);
 }
 
 void EMPTY_TAG_3ATTRN(std::string& a, const char* b, const char* c, const char* d, const char* e,
