@@ -232,4 +232,18 @@ TEST(EqDataReuse, StoringItsOwnElementAtANewIndexCopiesIt) {
   ASSERT_FALSE(d.set(1, 0, 0, 0, "own", 0));
   ASSERT_FALSE(d.set(2, 0, 0, 0, d.get_ustr(0)->str, 40));
   EXPECT_EQ(d.get_ustr(40)->str, "own");
+
+  // Texts too long to live inside their element, stored again while the list grows.
+  const std::string long_text(40, 'L');
+  ASSERT_FALSE(store(d, values, long_text, 0));
+  first = d.get_spectrum(0);
+  s.comment.comment_val = const_cast<char*>(first->comment.c_str());
+  s.comment.comment_len = static_cast<uint32_t>(long_text.size() + 1);
+  s.d_spect_array.d_spect_array_val = const_cast<float*>(first->data.data());
+  ASSERT_FALSE(d.set_ts_spect(1, 2, 3, &s, 100));
+  EXPECT_EQ(d.get_spectrum(100)->comment, long_text);
+  EXPECT_EQ(d.get_spectrum(100)->data, values);
+  ASSERT_FALSE(d.set(1, 0, 0, 0, long_text, 0));
+  ASSERT_FALSE(d.set(2, 0, 0, 0, d.get_ustr(0)->str, 100));
+  EXPECT_EQ(d.get_ustr(100)->str, long_text);
 }

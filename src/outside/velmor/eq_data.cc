@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "daq_text.h"
 #include "eq_data_content.h"
@@ -171,7 +172,9 @@ bool EqData::set(int i1, float f1, float f2, long tm, const std::string& str, in
   try {
     // str may be a text of this very object, which growing the list would move.
     std::string held;
-    const std::string& text = c.ustr.stays_in_place(i + 1) ? str : (held = str);
+    const bool moves =
+        !c.ustr.stays_in_place(i + 1) && (c.ustr.holds(&str) || c.ustr.holds(str.data()));
+    const std::string& text = moves ? (held = str) : str;
     if (old_count <= i) c.ustr.resize(i + 1);
     c.ustr[i].str = text;  // into the element's own buffer when it is large enough
   } catch (const std::bad_alloc&) {
@@ -204,6 +207,22 @@ void clear_element(UstrElement& e) {
 
 namespace {
 
+// Zeroes an array in 16-byte stores. Every plain spectrum stored clears the
+// statistics, and a memset of that size becomes a string instruction whose
+// start-up costs more than the six stores.
+// Written out store by store: the compiler turns a loop of them back into memset.
+template <std::size_t... K>
+inline void zero_blocks(char* p, std::index_sequence<K...>) {
+  typedef char Block __attribute__((vector_size(16)));
+  const Block zero = {};
+  (std::memcpy(p + K * sizeof zero, &zero, sizeof zero), ...);
+}
+template <class T, std::size_t N>
+inline void zero_array(T (&a)[N]) {
+  static_assert(sizeof a % 16 == 0, "whole 16-byte blocks");
+  zero_blocks(reinterpret_cast<char*>(a), std::make_index_sequence<sizeof a / 16>());
+}
+
 // The fields only a group spectrum fills; a plain spectrum reads them as zero.
 void clear_group_part(SpectrumElement& e) {
   e.group = false;
@@ -212,8 +231,8 @@ void clear_group_part(SpectrumElement& e) {
   e.group_size = 0;
   e.group_inc = 0;
   e.stat_mask = 0;
-  std::memset(e.statistics, 0, sizeof e.statistics);
-  std::memset(e.timing_param, 0, sizeof e.timing_param);
+  zero_array(e.statistics);
+  zero_array(e.timing_param);
 }
 
 }  // namespace
@@ -250,22 +269,24 @@ SpectrumElement* store_spectrum(EqDataContent& c, int index, const float* values
     // The comment may lie in this object's own elements (a short one inside the
     // string itself), which growing the list would move; arrays do not move.
     std::string held;
-    if (chars != 0 && !c.spectra.stays_in_place(i + 1))
+    if (chars != 0 && !c.spectra.stays_in_place(i + 1) && c.spectra.holds(comment))
       comment = held.assign(comment, chars).c_str();
     if (old_count <= i) c.spectra.resize(i + 1);
     SpectrumElement& e = c.spectra[i];
     // All room is taken before anything is overwritten, so a failed allocation
-    // leaves the element as it was.
+    // leaves the element as it was. A new array is filled as it is made.
     std::vector<float> room;
-    if (e.data.capacity() < count) room.reserve(count);
+    if (e.data.capacity() < count) room.assign(values, values + count);
     if (e.comment.capacity() < chars) e.comment.reserve(chars);
-    if (room.capacity() != 0) e.data.swap(room);
-    // The same length again (a channel refilled every event) is one move of the
-    // values; memmove because they may be this element's own.
-    if (count != 0 && e.data.size() == count)
+    if (room.capacity() != 0) {
+      e.data.swap(room);
+    } else if (count != 0 && e.data.size() == count) {
+      // The same length again (a channel refilled every event) is one move of
+      // the values; memmove because they may be this element's own.
       std::memmove(e.data.data(), values, count * sizeof(float));
-    else
+    } else {
       e.data.assign(values, values + count);
+    }
     // An element refilled event after event mostly gets the comment it has.
     if (e.comment.size() != chars ||
         (chars != 0 && std::memcmp(e.comment.data(), comment, chars) != 0))

@@ -4,7 +4,11 @@
 #define VELMOR_EQ_DATA_CONTENT_H
 
 #include <cstddef>
+#include <cstdint>
+#include <new>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "block_pool.h"
@@ -19,45 +23,100 @@ void clear_element(SpectrumElement& e);
 // The stored elements of one kind: the first size() items are the object's
 // elements, the rest are spares left by clear() or a shorter copy. Spares keep
 // their buffers, so an object refilled event after event (or after init())
-// stores into arrays it already owns instead of allocating new ones.
+// stores into arrays it already owns instead of allocating new ones. The first
+// item lives inside the list itself: most objects hold one element, and a value
+// object made per channel and event then allocates no item storage.
 template <class T>
 class ElementList {
+  static_assert(std::is_nothrow_default_constructible<T>::value &&
+                    std::is_nothrow_move_constructible<T>::value,
+                "growing moves and makes items without failing");
+
  public:
   ElementList() = default;
   // A fresh list copies the elements only, not the spares.
-  ElementList(const ElementList& other) : items_(other.begin(), other.end()), n_(other.n_) {}
+  ElementList(const ElementList& other) {
+    try {
+      make_room(other.n_);
+      for (; built_ < other.n_; ++built_) new (items_ + built_) T(other.items_[built_]);
+    } catch (...) {
+      release();
+      throw;
+    }
+    n_ = other.n_;
+  }
   // Assignment reuses this list's items and their buffers.
   ElementList& operator=(const ElementList& other) {
     if (this == &other) return *this;
-    if (items_.size() < other.n_) items_.resize(other.n_);
+    if (built_ < other.n_) build(other.n_);
     for (std::size_t i = 0; i < other.n_; ++i) items_[i] = other.items_[i];
     n_ = other.n_;
     return *this;
   }
+  ~ElementList() { release(); }
 
   std::size_t size() const { return n_; }
   bool empty() const { return n_ == 0; }
   T& operator[](std::size_t i) { return items_[i]; }
   const T& operator[](std::size_t i) const { return items_[i]; }
-  const T* begin() const { return items_.data(); }
-  const T* end() const { return items_.data() + n_; }
+  const T* begin() const { return items_; }
+  const T* end() const { return items_ + n_; }
 
   void clear() { n_ = 0; }
   // True when resize(n) leaves every item where it is, so references into the
   // items (a text or array of the object stored into itself) stay valid.
-  bool stays_in_place(std::size_t n) const { return n <= items_.capacity(); }
+  bool stays_in_place(std::size_t n) const { return n <= capacity_; }
+  // True when p lies inside the items themselves: only such bytes (a short text
+  // kept in its string) move when the items grow; heap buffers stay where they are.
+  bool holds(const void* p) const {
+    auto at = reinterpret_cast<std::uintptr_t>(p);
+    auto first = reinterpret_cast<std::uintptr_t>(items_);
+    return at - first < built_ * sizeof(T);
+  }
   // Sets the count to n. Spares that become elements again are emptied first,
-  // so they read as fresh ones. Throws only when the items must grow.
+  // so they read as fresh ones. Throws only when the items must grow, and then
+  // leaves the list as it was.
   void resize(std::size_t n) {
-    std::size_t reused = n < items_.size() ? n : items_.size();
-    if (n > items_.size()) items_.resize(n);
+    std::size_t reused = n < built_ ? n : built_;
+    if (n > built_) build(n);
     for (std::size_t i = n_; i < reused; ++i) clear_element(items_[i]);
     n_ = n;
   }
 
  private:
-  std::vector<T> items_;
-  std::size_t n_ = 0;
+  bool inline_items() const { return items_ == reinterpret_cast<const T*>(first_); }
+
+  // Room for n items; moves the built ones when it must grow.
+  void make_room(std::size_t n) {
+    if (n <= capacity_) return;
+    std::size_t capacity = n > 2 * capacity_ ? n : 2 * capacity_;
+    T* room = static_cast<T*>(::operator new(capacity * sizeof(T)));  // the only throw
+    for (std::size_t i = 0; i < built_; ++i) {
+      new (room + i) T(std::move(items_[i]));
+      items_[i].~T();
+    }
+    if (!inline_items()) ::operator delete(items_);
+    items_ = room;
+    capacity_ = capacity;
+  }
+  // Makes fresh items up to n.
+  void build(std::size_t n) {
+    make_room(n);
+    for (; built_ < n; ++built_) new (items_ + built_) T();
+  }
+  void release() {
+    for (std::size_t i = 0; i < built_; ++i) items_[i].~T();
+    if (!inline_items()) ::operator delete(items_);
+    items_ = reinterpret_cast<T*>(first_);
+    capacity_ = 1;
+    built_ = n_ = 0;
+  }
+
+  alignas(T) unsigned char first_[sizeof(T)];
+  T* items_ = reinterpret_cast<T*>(first_);
+  std::size_t capacity_ = 1;  // items there is room for
+  std::size_t built_ = 0;     // items made: elements and spares
+  std::size_t n_ = 0;         // elements
 };
 
 struct EqDataContent {
