@@ -48,6 +48,7 @@ struct SubBlock {
   int data_type;
   int device_type;
   int32_t error;
+  bool is_guess;  // the name is that of the entry the walk guessed
   char cut[EQ_EVSTORE_NAME_SIZE];
 
   SubBlock() = default;
@@ -61,12 +62,49 @@ inline int32_t read_i32(const char* p) {
   return v;
 }
 
-inline void read_sub_block(char* head, int32_t ldata, SubBlock* b) {
+constexpr std::size_t kNameField = sizeof orxa_serv_block_subhead_2010::chname;
+static_assert(kNameField == EQ_EVSTORE_NAME_SIZE && kNameField <= ORXA_SUBHEAD_SIZE &&
+                  offsetof(orxa_serv_block_subhead_2010, chname) == 0,
+              "a sub-head starts with a name field as wide as an entry's");
+constexpr std::size_t kNotSame = static_cast<std::size_t>(-1);
+
+// The length of the name in `field` when it is the same as `known` (a terminated
+// name in a field of the same width), else kNotSame. Eight bytes at a time: a
+// channel mostly comes where it was in the record, and this takes the place of a
+// length scan and a comparison.
+inline std::size_t same_name_length(const char* field, const char* known) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+  for (std::size_t at = 0; at < kNameField; at += 8) {
+    uint64_t f, k;
+    std::memcpy(&f, field + at, sizeof f);
+    std::memcpy(&k, known + at, sizeof k);
+    // The lowest flagged byte is known's first NUL.
+    uint64_t nul = (k - kOnes) & ~k & kHighs;
+    if (nul != 0) {
+      unsigned through = static_cast<unsigned>(__builtin_ctzll(nul)) + 1;
+      uint64_t mask = through == 64 ? ~uint64_t{0} : (uint64_t{1} << through) - 1;
+      return ((f ^ k) & mask) == 0 ? at + through / 8 - 1 : kNotSame;
+    }
+    if (f != k) return kNotSame;
+  }
+#else
+  (void)field;
+  (void)known;
+#endif
+  return kNotSame;
+}
+
+// guess: the name of the entry the walk expects this channel in, or null.
+inline void read_sub_block(char* head, int32_t ldata, const char* guess, SubBlock* b) {
   b->head = reinterpret_cast<orxa_serv_block_subhead_2010*>(head);
   b->end = head + ldata;
-  constexpr std::size_t kField = sizeof b->head->chname;
+  constexpr std::size_t kField = kNameField;
   static_assert(kField <= sizeof b->cut, "a whole name field fits the cut copy");
-  b->name_length = ::strnlen(head, kField);
+  // An empty name is never found, so it is never the guess.
+  std::size_t same = guess != nullptr ? same_name_length(head, guess) : kNotSame;
+  b->is_guess = same != kNotSame && same != 0;
+  b->name_length = b->is_guess ? same : ::strnlen(head, kField);
   if (b->name_length < kField) {
     b->name = head;  // chname is the first field
   } else {
@@ -89,6 +127,34 @@ bool lies_inside(const void* p, long long count, const SubBlock& b) {
   if (begin < reinterpret_cast<const char*>(b.head) || begin > b.end) return false;
   return count <= static_cast<long long>((b.end - begin) / static_cast<long long>(sizeof(T)));
 }
+
+// What the event library says of a data type, asked once per type and event:
+// the sub-blocks of a stream mostly share a few types, and the answers depend on
+// the type alone (the channel count of a group spectrum is read from its block
+// and is not kept here).
+class TypeFacts {
+ public:
+  int kind(int data_type) {
+    if (!has_kind_ || data_type != kind_type_) {
+      kind_ = get_data_structure_type(data_type);
+      kind_type_ = data_type;
+      has_kind_ = true;
+    }
+    return kind_;
+  }
+  int channels(int data_type) {
+    if (!has_channels_ || data_type != channels_type_) {
+      channels_ = get_channel_number(data_type, nullptr);
+      channels_type_ = data_type;
+      has_channels_ = true;
+    }
+    return channels_;
+  }
+
+ private:
+  int kind_type_ = 0, kind_ = 0, channels_type_ = 0, channels_ = 0;
+  bool has_kind_ = false, has_channels_ = false;
+};
 
 // The time and number that every entry of one event receives.
 struct EventStamp {
@@ -140,7 +206,9 @@ class ChannelTarget {
 
 // A new entry with a zeroed type record and an empty value object. The three are
 // allocated together and released together when any of them fails: null then.
-eq_evstore_entry* make_channel_entry(const char* name, int data_type, int device_type) {
+// name_length: the name's length when known (at most 255), else npos.
+eq_evstore_entry* make_channel_entry(const char* name, int data_type, int device_type,
+                                     std::size_t name_length = std::string::npos) {
   eq_evstore_entry* e = cache_new<eq_evstore_entry>();
   EqData_dtype* type_record = cache_new<EqData_dtype>();
   velmor::EqData* value = cache_new<velmor::EqData>();
@@ -150,7 +218,12 @@ eq_evstore_entry* make_channel_entry(const char* name, int data_type, int device
     delete value;
     return nullptr;
   }
-  copy_text(e->name, name);
+  if (name_length < sizeof e->name) {
+    std::memcpy(e->name, name, name_length);
+    e->name[name_length] = '\0';
+  } else {
+    copy_text(e->name, name);
+  }
   // A new value object is already empty: init() would only clear it again.
   type_record->data = value;
   type_record->dtype = data_type;
@@ -379,9 +452,10 @@ void convert_multi_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const
 }
 
 template <class Gen>
-void convert_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const EventStamp& stamp) {
+void convert_spectrum(ChannelTarget<Gen>& target, const SubBlock& b, const EventStamp& stamp,
+                      TypeFacts& facts) {
   target.value()->set_type(velmor::DATA_A_TS_SPECTRUM);
-  int nsub = get_channel_number(b.data_type, nullptr);
+  int nsub = facts.channels(b.data_type);
   if (is_multi_spectrum(b.data_type))
     convert_multi_spectrum(target, b, stamp, nsub);
   else
@@ -553,6 +627,7 @@ struct EventConversion {
                   const EventStamp& stamp) REQUIRES(cache_mutex(s)) {
     uint64_t off = Gen::kServerHeadSize;
     std::size_t hint = 0;
+    TypeFacts facts;
     for (int32_t i = 0; i < nchan; ++i) {
       if (data_len - off < ORXA_SUBHEAD_SIZE) {
         daq_print(
@@ -571,9 +646,10 @@ struct EventConversion {
         return CONV_OK;
       }
       SubBlock b;
-      read_sub_block(data + off, ldata, &b);
+      read_sub_block(data + off, ldata, hint < rec->entry.size() ? rec->entry[hint]->name : nullptr,
+                     &b);
       bool lost = false;
-      int r = convert_sub_block(rec, b, stamp, data, &hint, &lost);
+      int r = convert_sub_block(rec, b, stamp, data, &hint, facts, &lost);
       if (r != CONV_OK) return r;
       if (lost) s.dropped_sub_blocks.fetch_add(1, std::memory_order_relaxed);
       off += static_cast<uint64_t>(ldata);
@@ -592,19 +668,12 @@ struct EventConversion {
 
   // The entry of b's channel, or null. A record reused for the same stream holds
   // its channels in the order the sub-blocks come, so the entry after the previous
-  // sub-block's is tried first (*hint) before the scan. Names of entries in a
-  // record are unique (an entry is made only when the lookup finds none), and an
-  // empty name is never found, so the guess finds exactly what the scan would.
-  // *hint moves past the entry found.
+  // sub-block's (*hint) is compared while the sub-block is read, before the scan.
+  // Names of entries in a record are unique (an entry is made only when the lookup
+  // finds none), and an empty name is never found, so the guess finds exactly what
+  // the scan would. *hint moves past the entry found.
   static eq_evstore_entry* find_channel(Record* rec, const SubBlock& b, std::size_t* hint) {
-    std::size_t at = *hint;
-    if (b.name_length != 0 && at < rec->entry.size()) {
-      const char* guess = rec->entry[at]->name;
-      if (guess[b.name_length] == '\0' && std::memcmp(guess, b.name, b.name_length) == 0) {
-        *hint = at + 1;
-        return rec->entry[at];
-      }
-    }
+    if (b.is_guess) return rec->entry[(*hint)++];
     int pos = Navigation<Gen>::entry_position(rec, b.name);
     if (pos < 0) return nullptr;
     *hint = static_cast<std::size_t>(pos) + 1;
@@ -613,7 +682,8 @@ struct EventConversion {
 
   // *lost: the sub-block's channel (or some of its values) did not reach the record.
   static int convert_sub_block(Record* rec, const SubBlock& b, const EventStamp& stamp,
-                               char* server_block, std::size_t* hint, bool* lost) {
+                               char* server_block, std::size_t* hint, TypeFacts& facts,
+                               bool* lost) {
     if (b.data_type == ORXA_UPD_BLOCK_2010) {
       // An update block makes entries for its values only, none for itself.
       if (get_data_structure_type(ORXA_UPD_BLOCK_2010) != ORXA_DATA_SLOW) {
@@ -629,7 +699,7 @@ struct EventConversion {
       e->data->dtype = b.data_type;
       e->data->devtype = b.device_type;
     } else {
-      e = make_channel_entry(b.name, b.data_type, b.device_type);
+      e = make_channel_entry(b.name, b.data_type, b.device_type, b.name_length);
       if (e == nullptr || !cache_append_entry(rec->entry, e)) {
         daq_line("daq_data_to_cache() Failed to allocate EqData_dtype");
         return CONV_NO_MEMORY;
@@ -641,14 +711,14 @@ struct EventConversion {
                          static_cast<int>(stamp.time.timelow));
     target.value()->mpnum(static_cast<long>(stamp.number));
 
-    int r = dispatch(rec, b, stamp, server_block, target, lost);
+    int r = dispatch(rec, b, stamp, server_block, target, facts, lost);
     if (target.lost()) *lost = true;
     return r;
   }
 
   static int dispatch(Record* rec, const SubBlock& b, const EventStamp& stamp, char* server_block,
-                      ChannelTarget<Gen>& target, bool* lost) {
-    int kind = get_data_structure_type(b.data_type);
+                      ChannelTarget<Gen>& target, TypeFacts& facts, bool* lost) {
+    int kind = facts.kind(b.data_type);
     if (kind < 0) {
       // An unknown type repeats in every event of its channel: counted, not printed.
       target.take_out();
@@ -661,7 +731,7 @@ struct EventConversion {
         convert_name_value_block(target, b, stamp);
         return CONV_OK;
       case ORXA_DATA_SPECTRUM:
-        convert_spectrum(target, b, stamp);
+        convert_spectrum(target, b, stamp, facts);
         return CONV_OK;
       case ORXA_DATA_GSPECTRUM:
         convert_group_spectrum(target, b, stamp);
