@@ -4,15 +4,31 @@
 // first as the take-first query does. Reported per event: ingest_ns (the
 // conversion, timed) and drain_ns (lookup and removal). The receiver benchmark's
 // BM_ReceiverIngest is the whole road; this row shows what the cache adds to it.
+//
+// BM_IngestFloor is what the public layout forces per event whatever the code
+// does: the channel's entry, its type record and its value object (one pointer
+// wide, so its content is a second allocation), an array for the values and their
+// copy, made by one thread and freed by another after the batch, as the receiver
+// and the application do. Its ratio is a raw recv loop over loopback of the same
+// framed bytes (BM_ReceiverIngest's limit) against that work alone.
+#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "eq_evstore.h"
 #include "orxa_event_builder.h"
+#include "velmor.h"
 
 namespace {
 
@@ -27,7 +43,8 @@ double cpu_ns() {
 // Events 1..kBatch, 100 ms apart, back to back in 8-byte aligned storage.
 struct Batch {
   std::vector<uint64_t> words;
-  std::vector<std::size_t> at;  // word offset of each event
+  std::vector<std::size_t> at;     // word offset of each event
+  std::vector<std::size_t> bytes;  // length of each event
 
   explicit Batch(int64_t value_bytes) {
     OrxaEventBuilder b(ORXA_FORMAT_2024);
@@ -41,6 +58,7 @@ struct Batch {
       std::size_t length = 0;
       const char* p = b.finish(&length);
       at.push_back(words.size());
+      bytes.push_back(length);
       words.resize(words.size() + length / 8 + 1);
       std::memcpy(words.data() + at.back(), p, length);
     }
@@ -80,6 +98,176 @@ void BM_CacheIngest(benchmark::State& state) {
 }
 
 BENCHMARK(BM_CacheIngest)
+    ->Arg(64)
+    ->Arg(512)
+    ->Arg(4096)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// ---- the floor ----
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point t0) {
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+// Every event of the batch framed as on the link: a 4-byte length, then the event.
+std::vector<char> framed(Batch& batch) {
+  std::vector<char> out;
+  for (std::size_t i = 0; i < kBatch; ++i) {
+    const char* ev = reinterpret_cast<const char*>(batch.event(i));
+    uint32_t length = static_cast<uint32_t>(batch.bytes[i]);
+    out.insert(out.end(), reinterpret_cast<const char*>(&length),
+               reinterpret_cast<const char*>(&length) + sizeof length);
+    out.insert(out.end(), ev, ev + length);
+  }
+  return out;
+}
+
+// A connected loopback TCP pair, closed at the end of its scope.
+struct LoopbackPair {
+  int in = -1, out = -1;
+  ~LoopbackPair() {
+    if (in >= 0) close(in);
+    if (out >= 0) close(out);
+  }
+};
+
+// False when the machine refuses a pair.
+bool loopback_pair(int* in, int* out) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t n = sizeof a;
+  int l = socket(AF_INET, SOCK_STREAM, 0);
+  bool ok = l >= 0 && bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+            listen(l, 1) == 0 && getsockname(l, reinterpret_cast<sockaddr*>(&a), &n) == 0;
+  *in = ok ? socket(AF_INET, SOCK_STREAM, 0) : -1;
+  ok = ok && connect(*in, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  *out = ok ? accept(l, nullptr, nullptr) : -1;
+  if (l >= 0) close(l);
+  return ok && *out >= 0;
+}
+
+// The limit: the bytes sent in 256 KB writes, taken by a bare recv loop.
+double raw_recv_seconds(int in, int out, const std::vector<char>& bytes) {
+  constexpr std::size_t kChunk = 256 * 1024;
+  auto t0 = Clock::now();
+  std::thread writer([&] {
+    for (std::size_t at = 0; at < bytes.size();) {
+      ssize_t w = send(out, bytes.data() + at, std::min(kChunk, bytes.size() - at), MSG_NOSIGNAL);
+      if (w <= 0) return;
+      at += static_cast<std::size_t>(w);
+    }
+  });
+  static std::vector<char> room(kChunk);
+  std::size_t have = 0;
+  while (have < bytes.size()) {
+    ssize_t r = recv(in, room.data(), room.size(), 0);
+    if (r <= 0) break;
+    benchmark::DoNotOptimize(room.data());
+    have += static_cast<std::size_t>(r);
+  }
+  writer.join();
+  return seconds_since(t0);
+}
+
+// What one event leaves for the application: the objects it frees, and the values.
+struct Forced {
+  eq_evstore_entry* entry;
+  float* values;
+};
+
+// The maker thread of the floor: makes a batch's objects when asked, in a thread of
+// its own that lives across batches, as the receiver thread does.
+class FloorMaker {
+ public:
+  explicit FloorMaker(std::size_t values) : values_(values, 1.5f), made_(kBatch) {
+    thread_ = std::thread([this] { run(); });
+  }
+  ~FloorMaker() {
+    {
+      std::lock_guard<std::mutex> g(m_);
+      stop_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+  // Seconds the maker took for one batch.
+  double make_batch() {
+    std::unique_lock<std::mutex> g(m_);
+    ++asked_;
+    cv_.notify_all();
+    cv_.wait(g, [this] { return done_ == asked_; });
+    return seconds_;
+  }
+  // The application's share, outside the timed part.
+  void free_batch() {
+    for (Forced& f : made_) {
+      delete f.entry->data->data;
+      delete f.entry->data;
+      delete f.entry;
+      delete[] f.values;
+    }
+  }
+
+ private:
+  void run() {
+    std::unique_lock<std::mutex> g(m_);
+    for (;;) {
+      cv_.wait(g, [this] { return stop_ || asked_ != done_; });
+      if (stop_) return;
+      g.unlock();
+      auto t0 = Clock::now();
+      for (Forced& f : made_) {
+        f.entry = new eq_evstore_entry;
+        std::memcpy(f.entry->name, "SPECTRUM.CH", sizeof "SPECTRUM.CH");
+        f.entry->data = new EqData_dtype{nullptr, new velmor::EqData, 0, 0};
+        f.values = new float[values_.size()];
+        std::memcpy(f.values, values_.data(), values_.size() * sizeof(float));
+      }
+      double t = seconds_since(t0);
+      g.lock();
+      seconds_ = t;
+      done_ = asked_;
+      cv_.notify_all();
+    }
+  }
+
+  std::vector<float> values_;
+  std::vector<Forced> made_;
+  std::mutex m_;
+  std::condition_variable cv_;
+  long asked_ = 0, done_ = 0;
+  double seconds_ = 0;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+void BM_IngestFloor(benchmark::State& state) {
+  Batch batch(state.range(0));
+  std::vector<char> bytes = framed(batch);
+  LoopbackPair pair;
+  if (!loopback_pair(&pair.in, &pair.out)) {
+    state.SkipWithError("no loopback pair");
+    return;
+  }
+  FloorMaker maker(static_cast<std::size_t>(state.range(0) / 4));
+  double ours = 0, raw = 0;
+  for (auto _ : state) {
+    double t = maker.make_batch();
+    state.SetIterationTime(t);
+    maker.free_batch();
+    raw += raw_recv_seconds(pair.in, pair.out, bytes);
+    ours += t;
+  }
+  double events = static_cast<double>(state.iterations()) * kBatch;
+  state.counters["floor_ns"] = ours * 1e9 / events;
+  state.counters["ratio"] = raw / ours;
+}
+
+BENCHMARK(BM_IngestFloor)
     ->Arg(64)
     ->Arg(512)
     ->Arg(4096)
