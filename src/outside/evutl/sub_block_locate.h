@@ -47,8 +47,8 @@ inline int sub_block_kind(const orxa_serv_block_subhead_2010* sub) {
 // same: the region is [268, ldata) and nothing outside it is read.
 // The tables (head, nsub descriptors, the optional statistics) must fit before a
 // descriptor is read; a descriptor's values must lie after the tables and inside
-// the region. Sizes are in 64 bits over non-negative 32-bit fields, so no sum or
-// product below can wrap: offset + length x groups x 4 < 2^31 + 2^64 - 2^34.
+// the region. Sizes are in 64 bits over 32-bit fields, so no sum or product below
+// can wrap: offset + length x groups x 4 < 2^32 + 2^64 - 2^34.
 inline bool locate_spect_channel(const orxa_serv_block_subhead_2010* sub, int kind, int index,
                                  SpectChannelPlace* place) {
   if (kind != ORXA_DATA_SPECTRUM && kind != ORXA_DATA_GSPECTRUM) return false;
@@ -76,7 +76,9 @@ inline bool locate_spect_channel(const orxa_serv_block_subhead_2010* sub, int ki
   const int32_t length = read_at<int32_t>(at + offsetof(orxa_spect_channel_2010, length));
   const int32_t groups = read_at<int32_t>(at + offsetof(orxa_spect_channel_2010, groups));
   const int32_t offset32 = read_at<int32_t>(at + offsetof(orxa_spect_channel_2010, offset));
-  if ((length | groups | offset32) < 0 || (offset32 & 3) != 0) return false;
+  // A negative offset needs no test of its own: as 2^31 or more it lies past the
+  // region, which the range check below refuses without wrapping.
+  if ((length | groups) < 0 || (offset32 & 3) != 0) return false;
   const uint64_t offset = static_cast<uint32_t>(offset32);
   uint64_t count = static_cast<uint32_t>(length);
   if (kind == ORXA_DATA_GSPECTRUM) count *= static_cast<uint32_t>(groups);
