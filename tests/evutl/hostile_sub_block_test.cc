@@ -119,6 +119,7 @@ TEST(HostileSubBlock, CountsThatDoNotFitAreRefused) {
     ExactBlock b(ORXA_DT_GSPECTRUM, r);
     EXPECT_EQ(get_channel_number(ORXA_DT_GSPECTRUM, b.sub()), 0) << nsub;
     EXPECT_EQ(get_pointer_to_data_2010(b.sub(), 0), nullptr) << nsub;
+    EXPECT_EQ(get_spect_channel_2010(b.sub(), -2, nullptr, nullptr), nullptr) << nsub;
   }
 
   r.clear();
@@ -164,15 +165,18 @@ TEST(HostileSubBlock, SpectrumDescriptorsOutsideTheRulesAreRefused) {
       {"values past ldata", {0, 1, 5, 1, 0, first}},
       {"length x groups overflows 32 bits", {0, 1, INT_MAX, INT_MAX, 0, first}},
   };
-  for (const Case& c : cases) {
-    ExactBlock b(ORXA_DT_GSPECTRUM, spect(c.d, 16));
-    float f;
-    int i;
-    EXPECT_TRUE(
-        get_spect_params_for_data_type_2010(b.sub(), &f, &f, nullptr, &i, &i, &f, nullptr, 0))
-        << c.what;
-    EXPECT_EQ(get_pointer_to_data_2010(b.sub(), 0), nullptr) << c.what;
-    EXPECT_EQ(get_spect_channel_2010(b.sub(), 0, nullptr, nullptr), nullptr) << c.what;
+  for (int type : {ORXA_DT_GSPECTRUM, ORXA_DT_SPECTRUM}) {
+    for (const Case& c : cases) {
+      ExactBlock b(type, spect(c.d, 16));
+      float f;
+      int i;
+      EXPECT_TRUE(
+          get_spect_params_for_data_type_2010(b.sub(), &f, &f, nullptr, &i, &i, &f, nullptr, 0))
+          << c.what << " " << type;
+      EXPECT_EQ(get_pointer_to_data_2010(b.sub(), 0), nullptr) << c.what << " " << type;
+      EXPECT_EQ(get_spect_channel_2010(b.sub(), 0, nullptr, nullptr), nullptr)
+          << c.what << " " << type;
+    }
   }
   // The statistics table is part of the tables: a flagged block must hold it.
   std::string r;
