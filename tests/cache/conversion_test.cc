@@ -361,6 +361,23 @@ TYPED_TEST(EventConversion, ReusedRecordFindsItsChannelsInAnyOrder) {
   EXPECT_EQ(this->names(r), (std::vector<std::string>{"A", "AB"}));
   EXPECT_EQ(this->object(r, "A")->get_int(), 3);
   EXPECT_EQ(this->object(r, "AB")->get_int(), 1);
+
+  // Names that differ only past their first eight bytes: a longer, then a shorter guess.
+  const char *x8 = "ABCDEFGH", *x9 = "ABCDEFGHI";
+  this->begin(3, time_stamp{30, 0});
+  this->builder.add_data_object(x8, ORXA_DT_EQDATA, v[0]);
+  this->builder.add_data_object(x9, ORXA_DT_EQDATA, v[0]);
+  ASSERT_EQ(this->convert_new(EQCACHE_FIND_TIME), 0);
+  this->begin(4, time_stamp{40, 0});
+  this->builder.add_data_object(x8, ORXA_DT_EQDATA, v[1]);
+  this->builder.add_data_object(x8, ORXA_DT_EQDATA, v[3]);
+  this->builder.add_data_object("AB", ORXA_DT_EQDATA, v[0]);
+  this->builder.add_data_object(x9, ORXA_DT_EQDATA, v[2]);
+  ASSERT_EQ(this->convert_new(EQCACHE_FIND_TIME), 0);
+  r = A::list(this->store)[0];
+  EXPECT_EQ(this->names(r), (std::vector<std::string>{"A", "AB", x8, x9}));
+  EXPECT_EQ(this->object(r, x8)->get_int(), 3);
+  EXPECT_EQ(this->object(r, x9)->get_int(), 2);
 }
 
 TYPED_TEST(EventConversion, FullCacheWithoutSelectorRefusesTheEvent) {
