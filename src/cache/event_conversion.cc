@@ -66,6 +66,7 @@ constexpr std::size_t kNameField = sizeof orxa_serv_block_subhead_2010::chname;
 static_assert(kNameField == EQ_EVSTORE_NAME_SIZE && kNameField <= ORXA_SUBHEAD_SIZE &&
                   offsetof(orxa_serv_block_subhead_2010, chname) == 0,
               "a sub-head starts with a name field as wide as an entry's");
+static_assert(kNameField % 8 == 0, "the name is compared in whole words, none past the field");
 constexpr std::size_t kNotSame = static_cast<std::size_t>(-1);
 
 // The length of the name in `field` when it is the same as `known` (a terminated
