@@ -1,12 +1,12 @@
 // Writing reply documents: the full reply (request echo, stream address, comment,
 // statistics and optionally the channel descriptions) and the two short replies
 // a server sends when it refuses or defers a request.
-#include <charconv>
 #include <cstdio>
 
 #include "daq_diag.h"
 #include "daq_server_util_def.h"
 #include "daq_text.h"
+#include "decimal_text.h"
 #include "orxa_chan_descr.h"
 #include "tag_writing.h"
 
@@ -43,8 +43,8 @@ void write_reply_line(std::string& out, const daq_server_reply& reply) {
     EMPTY_TAG_ATTRN(out, "Reply", "rep", "0");
     return;
   }
-  char port[24];
-  *std::to_chars(port, port + sizeof port - 1, reply.port).ptr = '\0';
+  char port[kDecimalRoom];
+  write_decimal(port, reply.port);
   char host[DAQ_HOST_SIZE + 1];
   copy_text(host, reply.host, field_length(reply.host));
   char mode[] = "Yes";
@@ -114,7 +114,7 @@ char* get_simple_reply(char* info, std::string& out, unsigned id) {
 }
 
 char* get_simple_reply_with_port(char* info, std::string& out, unsigned id, unsigned port) {
-  char rep[24];
-  *std::to_chars(rep, rep + sizeof rep - 1, static_cast<int>(port)).ptr = '\0';
+  char rep[kDecimalRoom];
+  write_decimal(rep, static_cast<int>(port));
   return simple_reply(info, out, id, rep);
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "daq_server_util_def.h"
+#include "decimal_text.h"
 
 void EMPTY_TAG_ATTRN(std::string& a, const char* b, const char* c, const char* d) {
   append_attr_head(a, b, c);
@@ -28,7 +29,7 @@ namespace {
 // The plain decimal formats, the usual ones, without the printf machinery.
 void format_int(char (&text)[24], const char* format, int value) {
   if (std::strcmp(format, "%d") == 0 || std::strcmp(format, "%i") == 0) {
-    *std::to_chars(text, text + sizeof text - 1, value).ptr = '\0';
+    write_decimal(text, value);
     return;
   }
   if (std::strcmp(format, "0x%X") == 0) {

@@ -23,7 +23,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -39,6 +38,7 @@
 #include "daq_server_util_def.h"
 #include "daq_text.h"
 #include "data_stream.h"
+#include "decimal_text.h"
 #include "orxa_chan_descr.h"
 #include "orxa_xml.h"
 #include "request_plan.h"
@@ -97,12 +97,6 @@ void answer_simple(velmor::EqData& out, const char* reason, unsigned id, int num
 void push_copy(std::vector<char*>* list, const std::string& text) {
   char* copy = strdup(text.c_str());
   if (copy != nullptr) list->push_back(copy);
-}
-
-template <typename Number>
-void append_decimal(std::string& out, Number value) {
-  char digits[24];
-  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
 std::string announced_host(const std::string& host) {

@@ -5,11 +5,11 @@
 #include "request_plan.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "decimal_text.h"
 #include "event_synth.h"
 #include "tidewire.h"
 
@@ -25,11 +25,11 @@ std::string file_of_run(int64_t run) {
     return name;
   }
   // The usual case without printf, which cost more than the rest of the plan.
-  char digits[24];
-  char* end = std::to_chars(digits, digits + sizeof digits, run).ptr;
+  std::string digits;
+  append_decimal(digits, run);
   std::string text = "run";
-  text.append(end - digits < 6 ? static_cast<size_t>(6 - (end - digits)) : 0, '0');
-  text.append(digits, end);
+  text.append(digits.size() < 6 ? 6 - digits.size() : 0, '0');
+  text += digits;
   text += ".raw";
   return text;
 }

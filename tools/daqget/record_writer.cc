@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "daq_server_util_def.h"
+#include "decimal_text.h"
 #include "json_text.h"
 #include "orxa_chan_descr.h"
 #include "value_format.h"
@@ -330,9 +331,7 @@ class CsvWriter : public RecordWriter {
     *text += ',';
   }
   void append_count(size_t count) {
-    char text[24];
-    line_.append(text,
-                 static_cast<size_t>(std::to_chars(text, text + sizeof text, count).ptr - text));
+    append_decimal(line_, count);
     line_ += ',';
   }
   void header() {

@@ -2,7 +2,6 @@
 // through velmor::EqData's read side, so a value never needs the event buffer.
 #include "value_format.h"
 
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "daq_type_name.h"
+#include "decimal_text.h"
 #include "json_text.h"
 #include "number_text.h"
 #include "velmor.h"
@@ -82,12 +82,6 @@ void append_first_values(std::string& s, const std::vector<float>& v, int max_va
   s += ']';
 }
 
-template <typename Int>
-void append_int(std::string& s, Int v) {
-  char text[24];
-  s.append(text, static_cast<size_t>(std::to_chars(text, text + sizeof text, v).ptr - text));
-}
-
 void spectrum_summary(std::string& s, const velmor::EqData& d, int max_values) {
   int n = d.spectrum_count();
   const velmor::SpectrumElement* first = d.get_spectrum(0);
@@ -98,12 +92,12 @@ void spectrum_summary(std::string& s, const velmor::EqData& d, int max_values) {
   if (n == 1) {
     if (first->group) {
       s += "groups ";
-      append_int(s, first->groups);
+      append_decimal(s, first->groups);
       s += 'x';
-      append_int(s, first->group_size);
+      append_decimal(s, first->group_size);
     } else {
       s += "length ";
-      append_int(s, first->data.size());
+      append_decimal(s, first->data.size());
     }
     s += ' ';
     append_first_values(s, first->data, max_values);
@@ -121,7 +115,7 @@ void spectrum_summary(std::string& s, const velmor::EqData& d, int max_values) {
 
 void ustr_summary(std::string& s, const velmor::EqData& d, int max_values) {
   int n = d.ustr_count();
-  append_int(s, n);
+  append_decimal(s, n);
   s += n == 1 ? " value:" : " values:";
   for (int i = 0; i < n && i < max_values; ++i) {
     const velmor::UstrElement* e = d.get_ustr(i);
@@ -139,7 +133,7 @@ void number_summary(std::string& s, const velmor::EqData& d, int max_values) {
   bool ints = d.type() == velmor::DATA_INT || d.type() == velmor::DATA_A_INT;
   auto one = [&](int i) {
     if (ints) {
-      append_int(s, d.get_int(i));
+      append_decimal(s, d.get_int(i));
     } else {
       append_float_text(s, d.get_double(i));
     }
@@ -149,7 +143,7 @@ void number_summary(std::string& s, const velmor::EqData& d, int max_values) {
     return;
   }
   s += "length ";
-  append_int(s, n);
+  append_decimal(s, n);
   s += " [";
   for (int i = 0; i < n && i < max_values; ++i) {
     if (i > 0) s += ' ';

@@ -10,13 +10,13 @@
 // already have acted on it. Failure texts put the cause and
 // host:port first, because callers keep them in 80-byte buffers and the
 // address, which the caller knows anyway, is what may be cut.
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <memory>
 
 #include "daq_mutex.h"
+#include "decimal_text.h"
 #include "frame.h"
 #include "frame_receive.h"
 #include "socket_io.h"
@@ -215,9 +215,8 @@ int EqCall::State::call_locked(uint8_t kind, EqAdr* address, const EqData* in, E
     return fail(out, EQ_ERR_INVALID_ARGUMENT, "property name or input too large for a frame");
 
   std::string endpoint(host.c_str());
-  char digits[16];
   endpoint += ':';
-  endpoint.append(digits, std::to_chars(digits, digits + sizeof digits, port).ptr);
+  append_decimal(endpoint, port);
   std::string why;
   int rc = exchange_locked(endpoint, host, port, id, retry, out, &why);
   // Buffers are kept for the next call over a cached connection only.
