@@ -4,3 +4,4 @@ daq_bench(cache_conversion SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/cache_conversion.
 daq_bench(cache_lookup SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/cache_lookup.cc LIBS evstore_obj)
 daq_bench(cache_memory SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/cache_memory.cc LIBS evstore_obj)
 daq_bench(cache_ingest SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/cache_ingest.cc LIBS evstore_obj)
+target_include_directories(bench_cache_ingest PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)

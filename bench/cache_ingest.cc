@@ -11,10 +11,7 @@
 // copy, made by one thread and freed by another after the batch, as the receiver
 // and the application do. Its ratio is a raw recv loop over loopback of the same
 // framed bytes (BM_ReceiverIngest's limit) against that work alone.
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -28,6 +25,7 @@
 
 #include "eq_evstore.h"
 #include "orxa_event_builder.h"
+#include "raw_tcp_limit.h"
 #include "velmor.h"
 
 namespace {
@@ -134,45 +132,6 @@ struct LoopbackPair {
   }
 };
 
-// False when the machine refuses a pair.
-bool loopback_pair(int* in, int* out) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t n = sizeof a;
-  int l = socket(AF_INET, SOCK_STREAM, 0);
-  bool ok = l >= 0 && bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-            listen(l, 1) == 0 && getsockname(l, reinterpret_cast<sockaddr*>(&a), &n) == 0;
-  *in = ok ? socket(AF_INET, SOCK_STREAM, 0) : -1;
-  ok = ok && connect(*in, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  *out = ok ? accept(l, nullptr, nullptr) : -1;
-  if (l >= 0) close(l);
-  return ok && *out >= 0;
-}
-
-// The limit: the bytes sent in 256 KB writes, taken by a bare recv loop.
-double raw_recv_seconds(int in, int out, const std::vector<char>& bytes) {
-  constexpr std::size_t kChunk = 256 * 1024;
-  auto t0 = Clock::now();
-  std::thread writer([&] {
-    for (std::size_t at = 0; at < bytes.size();) {
-      ssize_t w = send(out, bytes.data() + at, std::min(kChunk, bytes.size() - at), MSG_NOSIGNAL);
-      if (w <= 0) return;
-      at += static_cast<std::size_t>(w);
-    }
-  });
-  static std::vector<char> room(kChunk);
-  std::size_t have = 0;
-  while (have < bytes.size()) {
-    ssize_t r = recv(in, room.data(), room.size(), 0);
-    if (r <= 0) break;
-    benchmark::DoNotOptimize(room.data());
-    have += static_cast<std::size_t>(r);
-  }
-  writer.join();
-  return seconds_since(t0);
-}
-
 // What one event leaves for the application: the objects it frees, and the values.
 struct Forced {
   eq_evstore_entry* entry;
@@ -249,7 +208,7 @@ void BM_IngestFloor(benchmark::State& state) {
   Batch batch(state.range(0));
   std::vector<char> bytes = framed(batch);
   LoopbackPair pair;
-  if (!loopback_pair(&pair.in, &pair.out)) {
+  if (!raw_pair(&pair.in, &pair.out)) {
     state.SkipWithError("no loopback pair");
     return;
   }

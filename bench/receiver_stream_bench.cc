@@ -32,6 +32,7 @@
 #include <mutex>
 #include <string>
 
+#include "raw_tcp_limit.h"
 #include "receiver_test_support.h"
 
 namespace {
@@ -39,25 +40,6 @@ namespace {
 using namespace rtest;
 
 // ---- the limit: raw TCP ----
-
-bool raw_pair(int* reader, int* writer) {
-  int lsock = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  bool ok = bind(lsock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-            listen(lsock, 1) == 0 &&
-            getsockname(lsock, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
-  *reader = ok ? socket(AF_INET, SOCK_STREAM, 0) : -1;
-  ok = ok && connect(*reader, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  *writer = ok ? accept(lsock, nullptr, nullptr) : -1;
-  close(lsock);
-  int one = 1;
-  setsockopt(*reader, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  setsockopt(*writer, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  return ok && *writer >= 0;
-}
 
 bool write_all(int fd, const void* p, size_t n) {
   const char* c = static_cast<const char*>(p);
@@ -303,38 +285,11 @@ Bytes framed_batch(EventMaker& maker, uint64_t first, int count, int64_t bytes) 
   return out;
 }
 
-// Writes the buffer in sends of 256 KB, as a producer that batches its frames. Ours
-// and the limit are fed alike: one send of the whole batch stalls loopback for
-// milliseconds at a time.
-template <class Write>
-void send_in_bulk(const Bytes& b, Write write) {
-  constexpr size_t kChunk = 256 * 1024;
-  for (size_t at = 0; at < b.size(); at += kChunk)
-    if (!write(b.data() + at, std::min(kChunk, b.size() - at))) return;
-}
-
 // Starts a producer writing the batch to our side, in the limit's sends.
 std::thread produce(RawServer& server, const Bytes& bulk) {
   return std::thread([&server, &bulk] {
     send_in_bulk(bulk, [&server](const char* p, size_t n) { return server.WriteRaw(p, n); });
   });
-}
-
-double raw_recv_seconds(int reader, int writer, const Bytes& bulk) {
-  auto t0 = Clock::now();
-  std::thread sender([&] {
-    send_in_bulk(bulk, [writer](const char* p, size_t n) { return send_all_bytes(writer, p, n); });
-  });
-  static Bytes buffer(256 * 1024);
-  size_t have = 0;
-  while (have < bulk.size()) {
-    ssize_t r = recv(reader, buffer.data(), buffer.size(), 0);
-    if (r <= 0) break;
-    benchmark::DoNotOptimize(buffer.data());
-    have += static_cast<size_t>(r);
-  }
-  sender.join();
-  return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
 void BM_ReceiverIngest(benchmark::State& state) {
